@@ -1,0 +1,50 @@
+#include "support/asset_root.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+void AssetRootTest::SetUp() {
+  char pattern[] = "/tmp/tresslet-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  ASSERT_NE(made, nullptr);
+  m_root = std::string(made) + "/";
+  fs::create_directories(m_root + "run");
+  m_previousDir = fs::current_path().string();
+  fs::current_path(m_root + "run");
+}
+
+void AssetRootTest::TearDown() {
+  if (!m_previousDir.empty()) fs::current_path(m_previousDir);
+  std::error_code ec;
+  if (!m_root.empty()) fs::remove_all(m_root, ec);
+}
+
+void AssetRootTest::copyAsset(const std::string& relative) const {
+  const fs::path from = repoAssetPath(relative);
+  const fs::path to = m_root + relative;
+  fs::create_directories(to.parent_path());
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+void AssetRootTest::writeFile(const std::string& relativeToRoot, const std::string& text) const {
+  const fs::path to = m_root + relativeToRoot;
+  fs::create_directories(to.parent_path());
+  std::ofstream(to) << text;
+}
+
+std::string AssetRootTest::readFile(const std::string& relativeToRoot) const {
+  std::ifstream in(m_root + relativeToRoot);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string repoAssetPath(const std::string& relative) {
+  return std::string(TRESSLET_SOURCE_DIR) + "/assets/" + relative;
+}

@@ -1,0 +1,27 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+// A throw-away asset root with a run/ folder, made the working directory for the test, so code
+// that reads "../parameters.txt" finds the test's own files. Nothing is written into the repo.
+class AssetRootTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Absolute path of the asset root (ends in "/") and of a file under it.
+  const std::string& root() const { return m_root; }
+  std::string rootPath(const std::string& relative) const { return m_root + relative; }
+  // Copies a file or folder from the repo's assets/ into the throw-away root.
+  void copyAsset(const std::string& relative) const;
+  void writeFile(const std::string& relativeToRoot, const std::string& text) const;
+  std::string readFile(const std::string& relativeToRoot) const;
+
+ private:
+  std::string m_root;
+  std::string m_previousDir;
+};
+
+// The repo's assets/ folder (read-only for tests).
+std::string repoAssetPath(const std::string& relative);

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what the project needs, builds it, and runs tresslet from assets/run/.
+# Uses the real display when there is one, else a virtual one (Xvfb).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target tresslet
+mkdir -p assets/run
+cd assets/run
+if [ -n "${DISPLAY:-}" ]; then
+  exec ../../build/tresslet
+else
+  exec xvfb-run -a -s "-screen 0 1920x1080x24" ../../build/tresslet
+fi
