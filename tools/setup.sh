@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package tresslet needs to build, test and benchmark.
+# python3-numpy serves the asset generators in tools/ (their output is committed).
 # Idempotent: packages already present are skipped, and apt runs only when something is missing.
 set -euo pipefail
 
@@ -16,6 +17,7 @@ packages=(
   libbenchmark-dev
   xvfb xauth libgl1-mesa-dri
   libnanoflann-dev
+  python3 python3-numpy
 )
 
 missing=()
