@@ -1,0 +1,148 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/core_object.h"
+#include "platform/vr_runtime.h"
+#include "render/framebuffer.h"
+
+class ModelRender;
+
+// 16 floats, column-major: element (row r, column c) at c * 4 + r.
+using VRMatrix = std::array<float, 16>;
+
+// Binds the program to the VR runtime: starts and stops it, renders both eyes into multisampled
+// targets, submits them, waits for the next poses and keeps one matrix per tracked device.
+// Main thread only, with the desktop GL context current.
+class OpenVRContext {
+ public:
+  OpenVRContext();
+  virtual ~OpenVRContext();
+
+  // Runtime, interfaces, eye targets. Prints the reason and returns false on any failure; the
+  // object stays usable for shutdown and deletion.
+  bool init();
+  void shutdown();
+  // Once per frame: both eyes (when running), submission, then the wait for the next poses.
+  void renderFrame();
+
+  virtual bool handleInput() { return true; }
+  // Base handling of the device events; true for activated, deactivated and updated.
+  virtual bool processVREvent(const vr::Event& event);
+  virtual void preRender() {}
+  virtual void postRender() {}
+  // eye: 0 left, 1 right; called with the eye's multisampled target bound.
+  virtual void renderScene(int eye);
+
+  // projection(eye) x eye-to-head(eye) x head pose; the identity for any other eye value.
+  VRMatrix getCurrentViewProjectionMatrix(int eye) const;
+
+  bool isRunning() const { return m_system != nullptr; }
+  const VRMatrix& deviceMatrix(uint32_t device) const { return m_deviceMatrices[device]; }
+  const vr::TrackedDevicePose& devicePose(uint32_t device) const { return m_poses[device]; }
+  const VRMatrix& headPose() const { return m_headPose; }
+  const std::string& poseClasses() const { return m_poseClasses; }
+  int validPoseCount() const { return m_validPoseCount; }
+  uint32_t renderWidth() const { return m_renderWidth; }
+  uint32_t renderHeight() const { return m_renderHeight; }
+  const FramebufferMultiDesc& eyeFramebuffer(int eye) const { return eye == 0 ? m_leftEye : m_rightEye; }
+
+ protected:
+  void updateHMDMatrixPose();
+  void setupRenderModelForTrackedDevice(uint32_t device);
+  ModelRender* findOrLoadRenderModel(const std::string& name);
+  std::string getTrackedDeviceString(uint32_t device, vr::TrackedDeviceProperty property);
+  // The interfaces, fetched again whenever the runtime's init token changes.
+  vr::IVRCompositor* compositor();
+  vr::IVRRenderModels* renderModels();
+
+  vr::IVRSystem* m_system = nullptr;
+  vr::IVRRenderModels* m_renderModels = nullptr;
+  vr::IVRCompositor* m_compositor = nullptr;
+  uint32_t m_interfaceToken = 0;
+
+  vr::TrackedDevicePose m_poses[vr::k_maxTrackedDeviceCount];
+  VRMatrix m_deviceMatrices[vr::k_maxTrackedDeviceCount];
+  bool m_hasRenderModel[vr::k_maxTrackedDeviceCount] = {};
+  char m_deviceClassChar[vr::k_maxTrackedDeviceCount] = {};
+  std::string m_poseClasses;
+  int m_validPoseCount = 0;
+
+  float m_nearClip = 0.1f;
+  float m_farClip = 1000.0f;
+
+  // The lens view ("Lens" with "leftLen"/"rightLen", "screen" with "leftScreen"/"rightScreen")
+  // comes with the render objects; until then the desktop shows no mirror of the eyes.
+
+  VRMatrix m_headPose;
+  VRMatrix m_eyeToHead[2];
+  VRMatrix m_projection[2];
+  FramebufferMultiDesc m_leftEye;
+  FramebufferMultiDesc m_rightEye;
+  uint32_t m_renderWidth = 0;
+  uint32_t m_renderHeight = 0;
+
+  // Loaded render models (owned) and each device's model; filled once render objects exist.
+  std::vector<ModelRender*> m_renderModelList;
+  ModelRender* m_deviceRenderModels[vr::k_maxTrackedDeviceCount] = {};
+  // Names the runtime has delivered, so a second device with the same model reuses it.
+  std::vector<std::string> m_loadedModelNames;
+};
+
+// The application's VR object: controller roles, hand and head frames, per-eye scene, input.
+class OpenVR : public OpenVRContext, public coreObject {
+ public:
+  OpenVR();
+  ~OpenVR() override;
+
+  bool handleInput() override;
+  bool processVREvent(const vr::Event& event) override;
+  void preRender() override;
+  void postRender() override {}
+  void renderScene(int eye) override;
+
+  // Both hands unassigned; main calls it after a successful init.
+  void resetControllerAssignment();
+
+  int drawingHand() const { return m_drawingHand; }
+  int otherHand() const { return m_otherHand; }
+  bool drawingHandTracked() const { return m_drawingHandTracked; }
+  bool otherHandTracked() const { return m_otherHandTracked; }
+  const VRMatrix& drawingHandDeviceMatrix() const { return m_drawingHandMatrix; }
+  const VRMatrix& otherHandDeviceMatrix() const { return m_otherHandMatrix; }
+
+  // Hand frame: position 5 cm along the device's -z, then its x, y, z axes normalised.
+  static void updateDeviceMatrix(const VRMatrix& device, float out[12]);
+
+ private:
+  void assignRole(uint32_t device);
+  bool readTouchpad(int device, float* x, float* y);
+  void swipeDrawingHand();
+  void swipeOtherHand();
+
+  int m_otherHand = -1;
+  int m_otherHandSwipe = -1;
+  int m_drawingHand = -1;
+  int m_drawingHandSwipe = -1;
+  bool m_otherHandTracked = false;
+  bool m_drawingHandTracked = false;
+  VRMatrix m_otherHandMatrix;
+  VRMatrix m_drawingHandMatrix;
+  float m_drawingSwipeStart[2] = {0, 0};
+  float m_primaryBase = 0, m_primaryStep = 0;
+  float m_secondaryBase = 0, m_secondaryStep = 0;
+  float m_otherSwipeStart[2] = {0, 0};
+  float m_radiusBase = 0, m_radiusStep = 0;
+  float m_lengthBase = 0, m_lengthStep = 0;
+};
+
+// Set by main once the VR start-up succeeded; null otherwise.
+extern OpenVR* g_openVR;
+
+// Hand and head frames, 12 floats each: the position, then the device's x, y and z axes as unit
+// vectors. Written each frame before the eyes are drawn.
+extern float g_drawingHandMatrix[12];
+extern float g_otherHandMatrix[12];
+extern float g_headMatrix[12];
