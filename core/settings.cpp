@@ -1,0 +1,184 @@
+#include "core/settings.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <iostream>
+#include <string>
+
+#include "core/text_file.h"
+#include "platform/clock.h"
+
+namespace {
+
+quillax::Color initialColor() {
+  quillax::Color color;
+  color.set_red(0.8f);
+  color.set_green(0.9f);
+  color.set_blue(0.8f);
+  color.set_lightness(1.0f);
+  return color;
+}
+
+}  // namespace
+
+// Defined in one unit so they are built in this order before main.
+quillax::Color g_currentColor = initialColor();
+quillax::FloatList g_defaultLightCurve;
+quillax::HairTextureMaps g_hairTextureMaps;
+std::vector<std::vector<float>> g_curveProfiles;
+std::vector<std::vector<float>> g_curveProfileNormals;
+quillax::Parameters g_parameters;
+quillax::Autosaves g_autosaves;
+std::vector<bool> g_flags;
+std::vector<int32_t> g_modeState;
+std::vector<float> g_uiValues;
+std::vector<uint32_t> g_timers;
+quillax::Hairs g_hairs;
+float g_brushWidth = 0.02f;
+float g_splinerLength = 0.3f;
+float g_splinerRadius = 0.05f;
+int32_t g_hairTexture = 0;
+int32_t g_brushShape = 0;
+int32_t g_curvature = 0;
+
+namespace {
+
+constexpr float kMinSamplingDistance = 0.001f;
+
+void fillCodeDefaults(quillax::Parameters* p) {
+  if (!p->has_window_width()) p->set_window_width(1920);
+  if (!p->has_window_height()) p->set_window_height(1080);
+  if (!p->has_multisample_size()) p->set_multisample_size(12);
+  if (!p->has_project_autosave_period()) p->set_project_autosave_period(180);
+  if (!p->has_asset_path()) p->set_asset_path("../");
+  if (!p->has_project_to_load()) p->set_project_to_load("data/demo.txt");
+  if (!p->has_project_to_save()) p->set_project_to_save("data/record");
+  if (!p->has_hair_texture()) p->set_hair_texture("textures/defaultHairTex/texturemap.txt");
+  if (!p->has_head_model()) p->set_head_model("models/defaultHead/new_neutral.obj");
+  if (!p->has_reference_image()) p->set_reference_image("targets/braid_result.png");
+  if (!p->has_capture_image_width()) p->set_capture_image_width(1000);
+  if (!p->has_capture_image_height()) p->set_capture_image_height(800);
+  if (!p->has_sampling_space()) p->set_sampling_space(3);
+  if (!p->has_sampling_distance()) p->set_sampling_distance(0.012f);
+  if (!p->has_max_curvature()) p->set_max_curvature(23);
+  if (!p->has_debug_visual()) p->set_debug_visual(0);
+  if (!p->has_control_sample_size()) p->set_control_sample_size(20);
+}
+
+template <typename T>
+void reportCorrected(const char* field, T was, T now) {
+  std::cout << "parameters.txt: " << field << " " << was << " is out of range, using " << now
+            << std::endl;
+}
+
+// A size, count or sample spacing of zero or less breaks the windows, framebuffers and
+// stroke sampling that divide by or allocate with it.
+void requirePositive(const char* field, int32_t value, int32_t fallback,
+                     void (quillax::Parameters::*set)(int32_t), quillax::Parameters* p) {
+  if (value > 0) return;
+  reportCorrected(field, value, fallback);
+  (p->*set)(fallback);
+}
+
+void correctUnusableValues(quillax::Parameters* p) {
+  using P = quillax::Parameters;
+  requirePositive("window_width", p->window_width(), 1920, &P::set_window_width, p);
+  requirePositive("window_height", p->window_height(), 1080, &P::set_window_height, p);
+  requirePositive("multisample_size", p->multisample_size(), 12, &P::set_multisample_size, p);
+  requirePositive("capture_image_width", p->capture_image_width(), 1000,
+                  &P::set_capture_image_width, p);
+  requirePositive("capture_image_height", p->capture_image_height(), 800,
+                  &P::set_capture_image_height, p);
+  requirePositive("sampling_space", p->sampling_space(), 3, &P::set_sampling_space, p);
+  requirePositive("control_sample_size", p->control_sample_size(), 20,
+                  &P::set_control_sample_size, p);
+
+  const float distance = p->sampling_distance();
+  if (!std::isfinite(distance)) {
+    reportCorrected("sampling_distance", distance, 0.012f);
+    p->set_sampling_distance(0.012f);
+  } else if (distance < kMinSamplingDistance) {
+    reportCorrected("sampling_distance", distance, kMinSamplingDistance);
+    p->set_sampling_distance(kMinSamplingDistance);
+  }
+  // No code default of its own: back to the schema's.
+  if (!std::isfinite(p->deform_strength())) {
+    reportCorrected("deform_strength", p->deform_strength(),
+                    quillax::Parameters().deform_strength());
+    p->clear_deform_strength();
+  }
+}
+
+}  // namespace
+
+void loadParameters() {
+  const uint32_t now = platform::timeGetTime();
+  g_timers.assign(5, now);
+  g_flags.assign(9, false);
+  g_flags[FLAG_SMOOTHING] = true;
+  g_flags[FLAG_COLLISION] = true;
+  g_modeState = {0, 0, 0, -1, -1, -1, -1, -1, -1, -1, 0};
+  g_uiValues = {1.0f, 0.05f, 2.0f, 0.2f, 1000.0f, 1000.0f, 0.0f, 0.0f, 0.0f, 0.3f, 0.0f, 0.0f,
+                0.0f};
+
+  const std::string path = g_parameters.asset_path() + "parameters.txt";
+  quillax::Parameters parameters;
+  bool writeBack = true;
+  if (!ReadProtoFromTextFile(path.c_str(), &parameters)) {
+    // Whatever the parser got before the error is not trusted.
+    parameters.Clear();
+    struct stat existing {};
+    if (stat(path.c_str(), &existing) == 0) {
+      // Overwriting it with defaults would lose the user's settings over one typo.
+      std::cout << "loadParameters: " << path
+                << " could not be read; using the default settings and leaving the file as it is"
+                << std::endl;
+      writeBack = false;
+    }
+  }
+  fillCodeDefaults(&parameters);
+  // A failed write is reported by the writer; the run goes on with these settings.
+  if (writeBack) WriteProtoToTextFile(parameters, path.c_str());
+  correctUnusableValues(&parameters);
+
+  g_parameters.Clear();
+  g_parameters.MergeFrom(parameters);
+}
+
+int32_t updateCurrentToolId() {
+  if (g_modeState.size() < 3) return -1;
+  int32_t tool = -1;
+  switch (g_modeState[2]) {
+    case 0: {
+      const bool hint = g_flags.size() > FLAG_HINT_MODE && g_flags[FLAG_HINT_MODE];
+      if (g_brushShape == 4 && hint) {
+        tool = 2;
+      } else {
+        tool = g_hairTexture != 0 ? 1 : 0;
+      }
+      break;
+    }
+    case 1: tool = 2; break;
+    case 2: tool = 3; break;
+    case 3: tool = 6; break;
+    case 4: tool = 4; break;
+    case 5: tool = 5; break;
+    case 6: tool = 7; break;
+    case 7: tool = 8; break;
+    case 8: tool = 9; break;
+    default: return -1;
+  }
+  g_modeState[0] = tool;
+  return tool;
+}
+
+void toggleFlag(int32_t n) {
+  if (n < 0 || static_cast<size_t>(n) >= g_flags.size()) return;
+  g_flags[n] = !g_flags[n];
+}
+
+void setCurrentColor(const quillax::Color& color) {
+  if (&color == &g_currentColor) return;
+  g_currentColor.CopyFrom(color);
+}
