@@ -19,6 +19,7 @@ constexpr const char* k_renderModelsVersion = "IVRRenderModels_005";
 enum InitError : int32_t {
   InitError_None = 0,
   InitError_Unknown = 1,
+  InitError_NotInitialized = 2,
   InitError_NoRuntime = 100,         // no trace named: no headset on this machine
   InitError_TraceUnreadable = 101,   // the trace is missing or has a bad line
   InitError_HmdNotFound = 108,       // the trace declares no headset at index 0

@@ -1,0 +1,166 @@
+#include "platform/vr_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/clock.h"
+#include "support/asset_root.h"
+
+using namespace vr;
+
+namespace {
+
+// A throw-away root holding a trace that TRESSLET_VR_TRACE points at while the test runs.
+class VrRuntimeTest : public AssetRootTest {
+ protected:
+  void TearDown() override {
+    shutdownInternal();
+    unsetenv("TRESSLET_VR_TRACE");
+    AssetRootTest::TearDown();
+  }
+
+  InitError start(const std::string& text) {
+    writeFile("run/test.trace", text);
+    setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
+    InitError error = InitError_None;
+    testing::internal::CaptureStdout();
+    initInternal(&error, ApplicationType_Scene);
+    m_output = testing::internal::GetCapturedStdout();
+    return error;
+  }
+
+  template <class T>
+  T* get(const char* version) {
+    InitError error = InitError_None;
+    return static_cast<T*>(getGenericInterface(version, &error));
+  }
+
+  std::string m_output;
+};
+
+const char* k_trace =
+    "render_size 64 48\n"
+    "frame_ms 10\n"
+    "device 0 hmd\n"
+    "device 1 controller model=wand loading=2\n"
+    "device 2 controller model=WAND\n"
+    "device 3 other model=broken model_fail\n"
+    "@0\n"
+    "pose 0 pos 0 1 0.6 rot 0 0 0\n"
+    "pose 1 pos 0.2 1 0.3 rot 0 0 0\n"
+    "axis 1 0.5 -0.5\n"
+    "trigger 1 down\n"
+    "@2\n"
+    "invalid 1\n"
+    "state_fail 2\n"
+    "@3\n"
+    "close\n";
+
+}  // namespace
+
+TEST(VrRuntime, WithoutATraceThereIsNoHeadset) {
+  unsetenv("TRESSLET_VR_TRACE");
+  InitError error = InitError_None;
+  EXPECT_EQ(initInternal(&error, ApplicationType_Scene), 0u);
+  EXPECT_EQ(error, InitError_NoRuntime);
+  EXPECT_NE(std::string(getInitErrorAsEnglishDescription(error)).find("TRESSLET_VR_TRACE"),
+            std::string::npos);
+  EXPECT_EQ(getGenericInterface(k_systemVersion, &error), nullptr);
+  EXPECT_EQ(error, InitError_NotInitialized);
+}
+
+TEST_F(VrRuntimeTest, InitFailuresFollowTheTrace) {
+  EXPECT_EQ(start("device 0 hmd\n@0\nbogus\n"), InitError_TraceUnreadable);
+  EXPECT_NE(m_output.find("test.trace:3:"), std::string::npos);
+  EXPECT_EQ(start("device 1 controller\n"), InitError_HmdNotFound);
+  EXPECT_EQ(start("init_fail 126\ndevice 0 hmd\n"), static_cast<InitError>(126));
+  EXPECT_STREQ(getInitErrorAsEnglishDescription(static_cast<InitError>(126)), "Init Error (126)");
+
+  ASSERT_EQ(start("init_fail no_compositor\ndevice 0 hmd\n"), InitError_None);
+  EXPECT_TRUE(isInterfaceVersionValid(k_systemVersion));
+  EXPECT_FALSE(isInterfaceVersionValid("IVRSystem_016"));
+  EXPECT_NE(get<IVRSystem>(k_systemVersion), nullptr);
+  EXPECT_NE(get<IVRRenderModels>(k_renderModelsVersion), nullptr);
+  EXPECT_EQ(get<IVRCompositor>(k_compositorVersion), nullptr);
+  shutdownInternal();
+  ASSERT_EQ(start("init_fail no_render_models\ndevice 0 hmd\n"), InitError_None);
+  EXPECT_EQ(get<IVRRenderModels>(k_renderModelsVersion), nullptr);
+  EXPECT_NE(get<IVRCompositor>(k_compositorVersion), nullptr);
+}
+
+TEST_F(VrRuntimeTest, PlaysPosesStatesAndTheVirtualClock) {
+  const uint32_t tokenBefore = getInitToken();
+  ASSERT_EQ(start(k_trace), InitError_None);
+  EXPECT_NE(getInitToken(), tokenBefore);
+  IVRSystem* system = get<IVRSystem>(k_systemVersion);
+  IVRCompositor* compositor = get<IVRCompositor>(k_compositorVersion);
+  ASSERT_TRUE(system && compositor);
+  uint32_t w = 0, h = 0;
+  system->getRecommendedRenderTargetSize(&w, &h);
+  EXPECT_EQ(w, 64u);
+  EXPECT_EQ(h, 48u);
+  EXPECT_EQ(system->getTrackedDeviceClass(3), TrackedDeviceClass_GenericTracker);
+  EXPECT_EQ(system->getTrackedDeviceClass(9), TrackedDeviceClass_Invalid);
+
+  // The property text: length first (with its terminator), then the text.
+  TrackedPropertyError propError = TrackedProp_Success;
+  EXPECT_EQ(system->getStringTrackedDeviceProperty(1, Prop_RenderModelName_String, nullptr, 0, &propError), 5u);
+  EXPECT_EQ(propError, TrackedProp_BufferTooSmall);
+  char name[16];
+  system->getStringTrackedDeviceProperty(1, Prop_RenderModelName_String, name, sizeof name, &propError);
+  EXPECT_STREQ(name, "wand");
+
+  const uint32_t clockStart = platform::timeGetTime();
+  EXPECT_TRUE(platform::isVirtualClock());
+  TrackedDevicePose poses[k_maxTrackedDeviceCount];
+  compositor->waitGetPoses(poses, k_maxTrackedDeviceCount, nullptr, 0);
+  EXPECT_EQ(platform::timeGetTime(), clockStart + 10);
+  EXPECT_TRUE(poses[0].m_poseIsValid);
+  EXPECT_FLOAT_EQ(poses[1].m_deviceToAbsoluteTracking.m[0][3], 0.2f);
+  EXPECT_FALSE(poses[2].m_poseIsValid);  // connected, but never posed
+  EXPECT_TRUE(poses[2].m_deviceIsConnected);
+  ControllerState state;
+  ASSERT_TRUE(system->getControllerState(1, &state, sizeof state));
+  EXPECT_EQ(state.m_buttonPressed, buttonMaskFromId(Button_Trigger));
+  EXPECT_FLOAT_EQ(state.m_axis[0].x, 0.5f);
+  EXPECT_FALSE(system->getControllerState(0, &state, sizeof state));  // not a controller
+
+  compositor->waitGetPoses(poses, k_maxTrackedDeviceCount, nullptr, 0);
+  compositor->waitGetPoses(poses, k_maxTrackedDeviceCount, nullptr, 0);  // frame 2
+  EXPECT_FALSE(poses[1].m_poseIsValid);
+  EXPECT_FALSE(system->getControllerState(2, &state, sizeof state));
+  compositor->waitGetPoses(poses, k_maxTrackedDeviceCount, nullptr, 0);  // frame 3 holds close
+  EXPECT_FALSE(closeRequested());  // its image is still to be rendered
+  compositor->waitGetPoses(poses, k_maxTrackedDeviceCount, nullptr, 0);
+  EXPECT_TRUE(closeRequested());
+  EXPECT_EQ(platform::timeGetTime(), clockStart + 50);
+
+  shutdownInternal();
+  EXPECT_FALSE(platform::isVirtualClock());
+  EXPECT_GE(static_cast<int32_t>(platform::timeGetTime() - (clockStart + 50)), 0);
+}
+
+TEST_F(VrRuntimeTest, RenderModelsAnswerLoadingThenDeliverOrFail) {
+  ASSERT_EQ(start(k_trace), InitError_None);
+  IVRRenderModels* models = get<IVRRenderModels>(k_renderModelsVersion);
+  ASSERT_NE(models, nullptr);
+  RenderModel* model = nullptr;
+  EXPECT_EQ(models->loadRenderModelAsync("wand", &model), RenderModelError_Loading);
+  EXPECT_EQ(models->loadRenderModelAsync("wand", &model), RenderModelError_Loading);
+  ASSERT_EQ(models->loadRenderModelAsync("wand", &model), RenderModelError_None);
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(model->m_triangleCount, 12u);
+  for (uint32_t i = 0; i < model->m_triangleCount * 3; ++i) EXPECT_LT(model->m_indexData[i], model->m_vertexCount);
+  RenderModelTexture* texture = nullptr;
+  ASSERT_EQ(models->loadTextureAsync(model->m_diffuseTextureId, &texture), RenderModelError_None);
+  EXPECT_EQ(texture->m_width, 2);
+  models->freeTexture(texture);
+  models->freeRenderModel(model);
+
+  EXPECT_EQ(models->loadRenderModelAsync("broken", &model), RenderModelError_InvalidModel);
+  EXPECT_EQ(model, nullptr);
+  EXPECT_EQ(models->loadRenderModelAsync("unknown", &model), RenderModelError_InvalidModel);
+  EXPECT_STREQ(models->getRenderModelErrorNameFromEnum(RenderModelError_Loading), "RenderModelError_Loading");
+}
