@@ -1,0 +1,138 @@
+#pragma once
+#include <cmath>
+#include <type_traits>
+#include <vector>
+
+#include "core/vec.h"
+
+// A curve through control points, over float, Vec2f (spline editor) and Vec3f (strokes).
+// The base interpolates nothing (it repeats p0); CatmullRom gives the uniform spline.
+template <typename T>
+class Curve {
+ public:
+  virtual ~Curve() = default;
+
+  // Appends the samples of the newest segment.
+  virtual void sample() = 0;
+  // The point at t in [0, 1] between p1 and p2, with p0 and p3 as outer neighbours.
+  virtual T interpolate(double t, const T& p0, const T& p1, const T& p2, const T& p3) const {
+    (void)t, (void)p1, (void)p2, (void)p3;
+    return p0;
+  }
+
+  // Refits points with count samples evenly spaced in parameter (first and last point kept),
+  // into m_samples; control points and samples are emptied first. No points or count <= 0 give
+  // no samples; count 1 gives the first point alone.
+  void resample(const std::vector<T>& points, int count);
+
+  std::vector<T> m_controlPoints;
+  std::vector<T> m_samples;
+  int m_steps = 2;  // samples per segment for sample()
+};
+
+template <typename T>
+class CatmullRom : public Curve<T> {
+ public:
+  // Fewer than four control points, or steps <= 0, append nothing. Each call appends steps + 1
+  // samples of the last segment, so the joint between two segments appears twice.
+  void sample() override;
+  T interpolate(double t, const T& p0, const T& p1, const T& p2, const T& p3) const override;
+};
+
+template <typename T>
+void Curve<T>::resample(const std::vector<T>& points, int count) {
+  m_controlPoints.clear();
+  m_samples.clear();
+  if (points.empty() || count <= 0) return;
+  if (count == 1) {
+    m_samples.push_back(points.front());
+    return;
+  }
+  const int last = static_cast<int>(points.size()) - 1;
+  m_samples.reserve(count);
+  for (int i = 0; i < count; ++i) {
+    const double t = static_cast<double>(i) * last / (count - 1);
+    int k = static_cast<int>(t);
+    if (k > last) k = last;
+    const double f = t - k;
+    const T& a = points[k > 0 ? k - 1 : 0];
+    const T& b = points[k];
+    const T& c = points[k + 1 < last ? k + 1 : last];
+    const T& d = k < last - 1 ? points[k + 2] : c;
+    m_samples.push_back(this->interpolate(f, a, b, c, d));
+  }
+}
+
+template <typename T>
+void CatmullRom<T>::sample() {
+  const auto& p = this->m_controlPoints;
+  const size_t n = p.size();
+  const int steps = this->m_steps;
+  if (n < 4 || steps <= 0) return;
+  for (int i = 0; i <= steps; ++i)
+    this->m_samples.push_back(
+        interpolate(static_cast<double>(i) / steps, p[n - 4], p[n - 3], p[n - 2], p[n - 1]));
+}
+
+template <typename T>
+T CatmullRom<T>::interpolate(double t, const T& p0, const T& p1, const T& p2, const T& p3) const {
+  if constexpr (std::is_same_v<T, float>) {
+    const double t2 = t * t, t3 = t2 * t;
+    return static_cast<float>(p1 + 0.5 * (p2 - p0) * t + 0.5 * (2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3) * t2 +
+                              0.5 * (-p0 + 3.0 * p1 - 3.0 * p2 + p3) * t3);
+  } else {
+    const float s = static_cast<float>(t), s2 = s * s, s3 = s2 * s;
+    T out;
+    for (int i = 0; i < T::size(); ++i)
+      out[i] = p1[i] + 0.5f * (p2[i] - p0[i]) * s +
+               0.5f * (2.0f * p0[i] - 5.0f * p1[i] + 4.0f * p2[i] - p3[i]) * s2 +
+               0.5f * (-p0[i] + 3.0f * p1[i] - 3.0f * p2[i] + p3[i]) * s3;
+    return out;
+  }
+}
+
+// Spaces the points of a polyline evenly by arc length, into out (which may be the polyline).
+// With spacing > 0 the step is the length over the whole number of pieces of at most about
+// spacing; otherwise count points are wanted. The first point is always kept; a point that falls
+// within 5 % of a step past a vertex is placed on that vertex's segment (extrapolated), which
+// catches the end point despite rounding. Degenerate input gives a copy of a polyline of fewer
+// than two points, else the first point alone: no length, a length shorter than one spacing, or
+// count <= 1. Segments of zero length (repeated points) are stepped over.
+template <typename T>
+void resampleByArcLength(const std::vector<T>& polyline, std::vector<T>& out, int count, float spacing) {
+  const size_t n = polyline.size();
+  if (n < 2) {
+    if (&out != &polyline) out = polyline;
+    return;
+  }
+  std::vector<double> lengths(n, 0.0);
+  double total = 0.0;
+  for (size_t k = 1; k < n; ++k) {
+    lengths[k] = length(polyline[k] - polyline[k - 1]);
+    total += lengths[k];
+  }
+  double step = 0.0;
+  if (spacing > 0.0f) {
+    const double pieces = std::trunc(total / spacing);
+    if (pieces >= 1.0) step = total / pieces;
+  } else if (count > 1) {
+    step = total / (count - 1);
+  }
+
+  std::vector<T> result;
+  result.push_back(polyline[0]);
+  if (step > 0.0 && std::isfinite(step)) {
+    const double threshold = 0.95 * step;
+    double acc = 0.0;
+    for (size_t k = 1; k < n; ++k) {
+      if (lengths[k] <= 0.0) continue;
+      acc += lengths[k];
+      while (acc >= threshold) {
+        acc -= step;
+        const float f = static_cast<float>((lengths[k] - acc) / lengths[k]);
+        result.push_back(polyline[k] * f + polyline[k - 1] * (1.0f - f));
+      }
+    }
+  }
+  out.swap(result);
+}

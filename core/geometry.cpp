@@ -1,0 +1,149 @@
+#include "core/geometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "quillax.pb.h"
+
+int buildQuadVertices(std::vector<float>& out, const Vec4f& rect, const Vec4f& textureRect) {
+  const float x = rect[0], y = rect[1], w = rect[2], h = rect[3];
+  const float u = textureRect[0], v = textureRect[1], tw = textureRect[2], th = textureRect[3];
+  const bool textured = tw > 0.0f && th > 0.0f;
+  const float corners[6][4] = {{x, y + h, u, v + th},      {x, y, u, v},
+                               {x + w, y, u + tw, v},      {x + w, y, u + tw, v},
+                               {x + w, y + h, u + tw, v + th}, {x, y + h, u, v + th}};
+  for (const auto& c : corners) {
+    out.insert(out.end(), {c[0], c[1], 0.0f});
+    if (textured) out.insert(out.end(), {c[2], c[3]});
+  }
+  return 6;
+}
+
+void buildRingMesh(std::vector<float>& points, int32_t n, std::vector<float>* normals) {
+  const int m = std::abs(n) + 1;
+  const double stepAngle = 0.2617994;  // 15 degrees
+  const float r = static_cast<float>(1.0 / (m * std::sin(stepAngle)));
+  const float c = static_cast<float>(std::cos(0.1308997));
+  const float sigma = n >= 0 ? 1.0f : -1.0f;
+  const float start = static_cast<float>(((n < 0 ? 1.5 : 0.5) - m / 24.0) * 3.1415926);
+  // The arc lies on a circle of radius r about the origin. Shifting it by c r (which puts the ends
+  // of the n = 0 profile on y = 0) keeps the ribbon at its stroke: down for n >= 0, up for n < 0,
+  // so each negative profile mirrors its positive one. From 17 steps on the arc nearly closes
+  // round the stroke and stays centred.
+  float shift = 0.0f;
+  if (m < 18) shift = n >= 0 ? -c * r : c * r;
+  for (int i = 0; i <= m; ++i) {
+    const double a = i * stepAngle + start;
+    if (normals) normals->insert(normals->end(), {static_cast<float>(-std::cos(a)), static_cast<float>(sigma * std::sin(a))});
+    const float x = static_cast<float>(-sigma * std::cos(a) * r);
+    const float y = static_cast<float>(std::sin(a) * r);
+    points.insert(points.end(), {x, y + shift});
+  }
+}
+
+int intersectRayTriangle(const float* origin, const float* direction, const float* p0, const float* p1,
+                         const float* p2, float& distance, float& u, float& v) {
+  double e1[3], e2[3], d[3], t[3];
+  for (int i = 0; i < 3; ++i) {
+    e1[i] = static_cast<double>(p1[i] - p0[i]);
+    e2[i] = static_cast<double>(p2[i] - p0[i]);
+    d[i] = direction[i];
+    t[i] = static_cast<double>(origin[i] - p0[i]);
+  }
+  auto crossD = [](const double* a, const double* b, double* o) {
+    o[0] = a[1] * b[2] - a[2] * b[1];
+    o[1] = a[2] * b[0] - a[0] * b[2];
+    o[2] = a[0] * b[1] - a[1] * b[0];
+  };
+  auto dotD = [](const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+
+  double p[3], q[3];
+  crossD(d, e2, p);
+  const double det = dotD(e1, p);
+  if (det > -1e-6 && det < 1e-6) return 0;
+  const double du = dotD(t, p) / det;
+  u = static_cast<float>(du);
+  if (du < 0.0 || du > 1.0) return 0;
+  crossD(t, e1, q);
+  const double dv = dotD(d, q) / det;
+  v = static_cast<float>(dv);
+  if (dv < 0.0 || dv > 1.0) return 0;
+  distance = static_cast<float>(dotD(e2, q) / det);
+  return 1;
+}
+
+namespace {
+
+using Point = quillax::Operation::Point;
+
+void movePoint(Point& p, const Matrix4& m) {
+  const Vec3f out = transformPoint(m, Vec3f(p.x(), p.y(), p.z()));
+  p.set_x(out[0]);
+  p.set_y(out[1]);
+  p.set_z(out[2]);
+}
+
+void turnDirection(Point& p, const Matrix4& m) {
+  const Vec3f out = normalized(transformDirection(m, Vec3f(p.x(), p.y(), p.z())));
+  p.set_x(out[0]);
+  p.set_y(out[1]);
+  p.set_z(out[2]);
+}
+
+}  // namespace
+
+void transformOperationPoints(quillax::Operation& operation, const Matrix4& m) {
+  for (Point& p : *operation.mutable_points()) movePoint(p, m);
+  for (Point& p : *operation.mutable_pitches()) turnDirection(p, m);
+  for (Point& p : *operation.mutable_normals()) turnDirection(p, m);
+  if (operation.has_meshes()) {
+    auto* mesh = operation.mutable_meshes();
+    for (Point& p : *mesh->mutable_vpoints()) movePoint(p, m);
+    for (Point& p : *mesh->mutable_vnormals()) turnDirection(p, m);
+  }
+}
+
+void toNormalizedWeights(const std::vector<float>& x, std::vector<float>& out, bool scaleByMax) {
+  if (x.empty()) return;
+  if (out.size() != x.size()) out.assign(x.size(), 0.0f);
+  float sum = 0.0f, largest = 0.0f;
+  for (size_t i = 0; i < x.size(); ++i) {
+    const double xi = x[i];
+    out[i] = static_cast<float>(xi * xi / ((1.0 - xi) + 1e-7));
+    sum += out[i];
+    largest = std::max(largest, x[i]);
+  }
+  float k = 1.0f / (std::fabs(sum) + 1e-7f);
+  if (scaleByMax) k *= largest;
+  for (float& w : out) w *= k;
+}
+
+float distanceL1(const std::vector<float>& a, const std::vector<float>& b, const std::vector<float>* offset) {
+  // A short b or offset list would be read past its end: only the values all lists hold count.
+  size_t n = std::min(a.size(), b.size());
+  if (offset) n = std::min(n, offset->size());
+  float sum = 0.0f;
+  for (size_t i = 0; i < n; ++i) sum += std::fabs(b[i] + (offset ? (*offset)[i] : 0.0f) - a[i]);
+  return sum * (1.0f / static_cast<float>(n));
+}
+
+void smallestIndices(const std::vector<float>& values, int32_t k, std::vector<int32_t>& out) {
+  if (k <= 0) return;
+  std::vector<float> work = values;
+  std::vector<int32_t> index(values.size());
+  for (size_t i = 0; i < index.size(); ++i) index[i] = static_cast<int32_t>(i);
+  int32_t taken = 0;
+  for (size_t i = 0; i < work.size() && taken < k; ++i, ++taken) {
+    size_t best = i;
+    for (size_t j = i + 1; j < work.size(); ++j)
+      if (work[j] < work[best]) best = j;
+    std::swap(work[i], work[best]);
+    std::swap(index[i], index[best]);
+    out.push_back(index[i]);
+  }
+}
+
+void addScaled(std::vector<float>& a, const std::vector<float>& b, float s) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) a[i] += s * b[i];
+}
