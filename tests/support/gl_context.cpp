@@ -1,0 +1,155 @@
+#include "support/gl_context.h"
+
+#include <GL/glew.h>
+// GLEW must come before the GLX header, which pulls in gl.h.
+#include <GL/glx.h>
+#include <X11/Xlib.h>
+
+#include <cstdio>
+
+namespace {
+
+typedef GLXContext (*CreateContextAttribs)(Display*, GLXFBConfig, GLXContext, Bool, const int*);
+
+struct TestContext {
+  Display* display = nullptr;
+  GLXContext context = nullptr;
+  GLXPbuffer pbuffer = 0;
+  bool tried = false;
+  bool ready = false;
+
+  ~TestContext() {
+    if (!display) return;
+    glXMakeContextCurrent(display, None, None, nullptr);
+    if (context) glXDestroyContext(display, context);
+    if (pbuffer) glXDestroyPbuffer(display, pbuffer);
+    XCloseDisplay(display);
+  }
+};
+
+TestContext g_testContext;
+
+// Mesa reports a failed context request through the X error handler; keep the test alive.
+int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+bool createContext(TestContext& tc) {
+  tc.display = XOpenDisplay(nullptr);
+  if (!tc.display) {
+    std::printf("test GL context: no X display (DISPLAY unset?)\n");
+    return false;
+  }
+  const int fbAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
+                              GLX_RED_SIZE,      8,               GLX_GREEN_SIZE,  8,
+                              GLX_BLUE_SIZE,     8,               GLX_ALPHA_SIZE,  8,
+                              GLX_DEPTH_SIZE,    24,              None};
+  int count = 0;
+  GLXFBConfig* configs =
+      glXChooseFBConfig(tc.display, DefaultScreen(tc.display), fbAttributes, &count);
+  if (!configs || count == 0) {
+    std::printf("test GL context: no pbuffer frame-buffer configuration\n");
+    if (configs) XFree(configs);
+    return false;
+  }
+  GLXFBConfig config = configs[0];
+  XFree(configs);
+
+  auto create = reinterpret_cast<CreateContextAttribs>(
+      glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXCreateContextAttribsARB")));
+  if (!create) {
+    std::printf("test GL context: glXCreateContextAttribsARB missing\n");
+    return false;
+  }
+  const int contextAttributes[] = {GLX_CONTEXT_MAJOR_VERSION_ARB, 4,
+                                   GLX_CONTEXT_MINOR_VERSION_ARB, 5,
+                                   GLX_CONTEXT_PROFILE_MASK_ARB,  GLX_CONTEXT_CORE_PROFILE_BIT_ARB,
+                                   None};
+  int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(ignoreXError);
+  tc.context = create(tc.display, config, nullptr, True, contextAttributes);
+  XSync(tc.display, False);
+  XSetErrorHandler(previous);
+  if (!tc.context) {
+    std::printf("test GL context: no OpenGL 4.5 core context\n");
+    return false;
+  }
+  const int pbufferAttributes[] = {GLX_PBUFFER_WIDTH, 16, GLX_PBUFFER_HEIGHT, 16, None};
+  tc.pbuffer = glXCreatePbuffer(tc.display, config, pbufferAttributes);
+  if (!tc.pbuffer || !glXMakeContextCurrent(tc.display, tc.pbuffer, tc.pbuffer, tc.context)) {
+    std::printf("test GL context: cannot make the context current\n");
+    return false;
+  }
+  glewExperimental = GL_TRUE;
+  const GLenum glewResult = glewInit();
+  if (glewResult != GLEW_OK) {
+    std::printf("test GL context: glewInit failed: %s\n",
+                reinterpret_cast<const char*>(glewGetErrorString(glewResult)));
+    return false;
+  }
+  // glewInit in a core profile leaves GL_INVALID_ENUM behind from its extension string query.
+  drainGLErrors();
+  return true;
+}
+
+}  // namespace
+
+bool ensureTestGLContext() {
+  if (!g_testContext.tried) {
+    g_testContext.tried = true;
+    g_testContext.ready = createContext(g_testContext);
+  }
+  return g_testContext.ready;
+}
+
+unsigned drainGLErrors() {
+  GLenum first = GL_NO_ERROR;
+  for (int i = 0; i < 64; ++i) {
+    const GLenum error = glGetError();
+    if (error == GL_NO_ERROR) break;
+    if (first == GL_NO_ERROR) first = error;
+  }
+  return first;
+}
+
+TestRenderTarget::TestRenderTarget(int width, int height) : m_width(width), m_height(height) {
+  glGenFramebuffers(1, &m_fbo);
+  glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+  glGenRenderbuffers(1, &m_color);
+  glBindRenderbuffer(GL_RENDERBUFFER, m_color);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_color);
+  glGenRenderbuffers(1, &m_depth);
+  glBindRenderbuffer(GL_RENDERBUFFER, m_depth);
+  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, m_depth);
+  m_complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+  glBindRenderbuffer(GL_RENDERBUFFER, 0);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+TestRenderTarget::~TestRenderTarget() {
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  if (m_fbo) glDeleteFramebuffers(1, &m_fbo);
+  if (m_color) glDeleteRenderbuffers(1, &m_color);
+  if (m_depth) glDeleteRenderbuffers(1, &m_depth);
+}
+
+void TestRenderTarget::bindAndClear(float r, float g, float b, float a) {
+  glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
+  glViewport(0, 0, m_width, m_height);
+  glClearColor(r, g, b, a);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+std::vector<uint8_t> TestRenderTarget::readPixels() const {
+  std::vector<uint8_t> pixels(static_cast<size_t>(m_width) * m_height * 4);
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, m_fbo);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+  glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+  return pixels;
+}
+
+std::vector<uint8_t> TestRenderTarget::pixel(int x, int y) const {
+  const std::vector<uint8_t> all = readPixels();
+  const size_t at = (static_cast<size_t>(y) * m_width + x) * 4;
+  return {all[at], all[at + 1], all[at + 2], all[at + 3]};
+}
