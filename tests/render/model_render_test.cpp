@@ -37,11 +37,6 @@ TEST(ModelRenderBlink, DrawCounterAdvancesAndWraps) {
 
 TEST(ModelRenderColour, SelectionBrushColourAndOwnColour) {
   ModelRender model("colour");
-  EXPECT_EQ(model.m_shaderIndex, 0u);
-  EXPECT_EQ(model.m_primitive, static_cast<GLenum>(GL_TRIANGLES));
-  EXPECT_EQ(model.m_floatsPerVertex, 3u);
-  EXPECT_EQ(model.m_color, (Vec<4, float>(0.0f)));
-
   model.setColor(Vec<4, float>(0.1f, 0.2f, 0.3f, 0.4f));
   EXPECT_EQ(model.drawColor(0.3f), (Vec<4, float>(0.1f, 0.2f, 0.3f, 0.4f)));
 

@@ -24,8 +24,6 @@ TEST(TextureSlots, NamesCountPerBaseName) {
   slots.addTexture(15, "_Diffuse_Map");
   EXPECT_EQ(slots.names, (std::vector<std::string>{"_Diffuse_Map0"}));
 
-  EXPECT_EQ(manager.typeName(14), "_Shadow_Map");
-  EXPECT_EQ(manager.typeName(15), "_Visible_Map");
   EXPECT_EQ(manager.typeName(4), "");
   EXPECT_EQ(manager.m_typeNames.count(4), 0u);
 }
@@ -41,14 +39,8 @@ TEST(TextureSlots, MissingHairMaterialGivesEmptySlots) {
   g_hairTextureSlots = saved;
 }
 
-TEST(ImageUploadFormat, FollowsChannelsAndDepth) {
+TEST(ImageUploadFormat, DoublesBecomeFloatsAndOtherLayoutsAreRefused) {
   ImageUploadFormat f{};
-  ASSERT_TRUE(imageUploadFormat(CV_8UC3, f));
-  EXPECT_EQ(f.internalFormat, GL_RGB8);
-  EXPECT_EQ(f.format, static_cast<GLenum>(GL_BGR));
-  ASSERT_TRUE(imageUploadFormat(CV_16UC4, f));
-  EXPECT_EQ(f.internalFormat, GL_RGBA16);
-  EXPECT_EQ(f.type, static_cast<GLenum>(GL_UNSIGNED_SHORT));
   // Doubles are converted before upload: GL never sees GL_DOUBLE pixels.
   ASSERT_TRUE(imageUploadFormat(CV_64FC3, f));
   EXPECT_EQ(f.internalFormat, GL_RGB32F);
