@@ -28,11 +28,8 @@ TEST(BuildQuadVertices, TexturedAndPlain) {
   std::vector<float> out = {42};
   EXPECT_EQ(buildQuadVertices(out, Vec4f(1, 2, 3, 4), Vec4f(0.5f, 0.25f, 0.5f, 0.75f)), 6);
   ASSERT_EQ(out.size(), 31u);
-  const std::vector<float> first(out.begin() + 1, out.begin() + 11);
-  EXPECT_EQ(first, (std::vector<float>{1, 6, 0, 0.5f, 1.0f, 1, 2, 0, 0.5f, 0.25f}));
-  const std::vector<float> fifth(out.begin() + 21, out.begin() + 26);
-  EXPECT_EQ(fifth, (std::vector<float>{4, 6, 0, 1.0f, 1.0f}));
-
+  EXPECT_EQ(std::vector<float>(out.begin() + 1, out.begin() + 11),
+            (std::vector<float>{1, 6, 0, 0.5f, 1.0f, 1, 2, 0, 0.5f, 0.25f}));
   std::vector<float> plain;
   EXPECT_EQ(buildQuadVertices(plain, Vec4f(1, 2, 3, 4), Vec4f(0, 0, 0, 1)), 6);
   ASSERT_EQ(plain.size(), 18u);
@@ -41,21 +38,14 @@ TEST(BuildQuadVertices, TexturedAndPlain) {
 
 TEST(BuildRingMesh, StraightestProfileSitsOnTheStroke) {
   const Profile p = ring(0);
+  const float s = std::sin(0.1308997f), c = std::cos(0.1308997f), r = radius(0);
+  const std::vector<float> points = {-s * r, 0, s * r, 0}, normals = {-s, c, s, c};
   ASSERT_EQ(p.points.size(), 4u);
   ASSERT_EQ(p.normals.size(), 4u);
-  const float s = std::sin(0.1308997f), c = std::cos(0.1308997f), r = radius(0);
-  EXPECT_NEAR(p.points[0], -s * r, 1e-6f);
-  EXPECT_NEAR(p.points[1], 0.0f, 1e-6f);
-  EXPECT_NEAR(p.points[2], s * r, 1e-6f);
-  EXPECT_NEAR(p.points[3], 0.0f, 1e-6f);
-  EXPECT_NEAR(p.normals[0], -s, 1e-6f);
-  EXPECT_NEAR(p.normals[1], c, 1e-6f);
-  EXPECT_NEAR(p.normals[2], s, 1e-6f);
-  EXPECT_NEAR(p.normals[3], c, 1e-6f);
-
-  std::vector<float> alone;
-  buildRingMesh(alone, 3, nullptr);
-  EXPECT_EQ(alone.size(), 10u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NEAR(p.points[i], points[i], 1e-6f) << i;
+    EXPECT_NEAR(p.normals[i], normals[i], 1e-6f) << i;
+  }
 }
 
 TEST(BuildRingMesh, LoweredBelowSeventeenStepsMirroredForNegative) {
@@ -88,36 +78,30 @@ TEST(BuildRingMesh, LoweredBelowSeventeenStepsMirroredForNegative) {
 
 TEST(IntersectRayTriangle, HitsTheWholeParallelogram) {
   const float p0[3] = {0, 0, 0}, p1[3] = {1, 0, 0}, p2[3] = {0, 1, 0};
-  const float down[3] = {0, 0, -1};
-  float t = -1, u = -1, v = -1;
-
-  const float inTriangle[3] = {0.2f, 0.3f, 2};
-  EXPECT_EQ(intersectRayTriangle(inTriangle, down, p0, p1, p2, t, u, v), 1);
-  EXPECT_NEAR(u, 0.2f, 1e-6f);
-  EXPECT_NEAR(v, 0.3f, 1e-6f);
-  EXPECT_NEAR(t, 2.0f, 1e-6f);
-
-  // u + v = 1.6: outside the triangle, inside the parallelogram.
-  const float corner[3] = {0.8f, 0.8f, 1};
-  EXPECT_EQ(intersectRayTriangle(corner, down, p0, p1, p2, t, u, v), 1);
-  EXPECT_NEAR(u, 0.8f, 1e-6f);
-  EXPECT_NEAR(v, 0.8f, 1e-6f);
-
-  // Edges are inside; just beyond them is not.
-  const float onEdge[3] = {1, 1, 1}, beyondU[3] = {1.01f, 0.5f, 1}, beyondV[3] = {0.5f, -0.01f, 1};
-  EXPECT_EQ(intersectRayTriangle(onEdge, down, p0, p1, p2, t, u, v), 1);
-  EXPECT_EQ(intersectRayTriangle(beyondU, down, p0, p1, p2, t, u, v), 0);
-  EXPECT_EQ(intersectRayTriangle(beyondV, down, p0, p1, p2, t, u, v), 0);
-
-  // Behind the origin still counts (the sign is not tested), in direction-length units.
-  const float below[3] = {0.5f, 0.5f, -3}, longDown[3] = {0, 0, -2};
-  EXPECT_EQ(intersectRayTriangle(below, longDown, p0, p1, p2, t, u, v), 1);
-  EXPECT_NEAR(t, -1.5f, 1e-6f);
-
-  // Parallel to the plane, or lying in it: a miss.
-  const float along[3] = {1, 0, 0}, inPlane[3] = {-1, 0.5f, 0}, above[3] = {-1, 0.5f, 1};
-  EXPECT_EQ(intersectRayTriangle(inPlane, along, p0, p1, p2, t, u, v), 0);
-  EXPECT_EQ(intersectRayTriangle(above, along, p0, p1, p2, t, u, v), 0);
+  struct Case {
+    float origin[3], direction[3];
+    int hit;
+    float t, u, v;
+  };
+  const Case cases[] = {
+      {{0.2f, 0.3f, 2}, {0, 0, -1}, 1, 2, 0.2f, 0.3f},
+      {{0.8f, 0.8f, 1}, {0, 0, -1}, 1, 1, 0.8f, 0.8f},    // outside the triangle, in the parallelogram
+      {{1, 1, 1}, {0, 0, -1}, 1, 1, 1, 1},                // the far corner is inside
+      {{0.5f, 0.5f, -3}, {0, 0, -2}, 1, -1.5f, 0.5f, 0.5f},  // behind: the sign is not tested
+      {{1.01f, 0.5f, 1}, {0, 0, -1}, 0, 0, 0, 0},
+      {{0.5f, -0.01f, 1}, {0, 0, -1}, 0, 0, 0, 0},
+      {{-1, 0.5f, 0}, {1, 0, 0}, 0, 0, 0, 0},  // lying in the plane
+      {{-1, 0.5f, 1}, {1, 0, 0}, 0, 0, 0, 0},  // parallel to it
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.origin[0] << ", " << k.origin[1] << ", " << k.origin[2]);
+    float t = -9, u = -9, v = -9;
+    ASSERT_EQ(intersectRayTriangle(k.origin, k.direction, p0, p1, p2, t, u, v), k.hit);
+    if (!k.hit) continue;
+    EXPECT_NEAR(t, k.t, 1e-6f);
+    EXPECT_NEAR(u, k.u, 1e-6f);
+    EXPECT_NEAR(v, k.v, 1e-6f);
+  }
 }
 
 TEST(TransformOperationPoints, MovesPointsTurnsDirections) {
@@ -163,22 +147,18 @@ TEST(NumericFunctions, WeightsAndDistances) {
   std::vector<float> out = {9};
   toNormalizedWeights({}, out, false);
   EXPECT_EQ(out, std::vector<float>{9});
-  toNormalizedWeights({0.5f, 0.5f}, out, false);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_NEAR(out[0], 0.5f, 1e-6f);
+  toNormalizedWeights({0.9f, 0.5f}, out, false);  // 8.1 against 0.5 before normalising
+  EXPECT_NEAR(out[0], 8.1f / 8.6f, 1e-5f);
+  EXPECT_NEAR(out[1], 0.5f / 8.6f, 1e-5f);
   toNormalizedWeights({0.5f, 0.5f}, out, true);
   EXPECT_NEAR(out[1], 0.25f, 1e-6f);
-  // Closer values weigh far more: 0.9 against 0.5 is 8.1 to 0.5.
-  toNormalizedWeights({0.9f, 0.5f}, out, false);
-  EXPECT_NEAR(out[0] / out[1], 16.2f, 1e-3f);
 
   EXPECT_FLOAT_EQ(distanceL1({1, 2}, {2, 4}), 1.5f);
   const std::vector<float> offset = {-1, -2};
   EXPECT_FLOAT_EQ(distanceL1({1, 2}, {2, 4}, &offset), 0.0f);
   EXPECT_TRUE(std::isnan(distanceL1({}, {1})));
-  // A short b is not read past its end.
+  // Short lists are not read past their end.
   EXPECT_FLOAT_EQ(distanceL1({1, 2, 3}, {2}), 1.0f);
-
   std::vector<float> a = {1, 2, 3};
   addScaled(a, {1, 1}, 2.0f);
   EXPECT_EQ(a, (std::vector<float>{3, 4, 3}));
