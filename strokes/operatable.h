@@ -1,0 +1,114 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "core/core_object.h"
+#include "core/matrix.h"
+#include "core/vec.h"
+#include "strokes/deformable.h"
+
+namespace quillax {
+class Color;
+class Operation;
+}  // namespace quillax
+
+class Sample;
+
+// Stroke flag bits beyond the twelve coreObject flags.
+constexpr int kStrokeNoCollisionBit = 13;  // not pushed off or along the head
+
+// Points a stroke may hold: sample indices are 16-bit.
+constexpr int kMaxStrokePoints = 65535;
+
+// One hair stroke, and the base of every editing operation. Owns the stored form (a
+// quillax::Operation, edited in place) and keeps what is not stored around it: samples, control
+// points, render-buffer place, transform level and the operations that refer to it.
+class Operatable : public coreObject, public coreDeformable {
+ public:
+  // A new stroke from the current brush state; a negative texture takes g_hairTexture.
+  explicit Operatable(int texture);
+  // A copy with its own id, op_id 0, no buffer place and no references.
+  Operatable(const Operatable& other);
+  // From a stored message, taking ownership of it (null gives an empty stroke). The message is
+  // completed and checked first (fillOperationDefaults).
+  explicit Operatable(quillax::Operation* operation);
+  Operatable& operator=(const Operatable&) = delete;
+  // Does not detach: the owner detaches first when operations may still refer to the stroke.
+  ~Operatable() override;
+
+  // Withdraws this stroke from the selection and recolour operations that hold it.
+  virtual void detach();
+  // Both grow the stroke by addPoint; they return the number of points added.
+  virtual int begin(const float* values, int count);
+  virtual int step(const float* values, int count);
+  // The point count when the stroke is worth keeping (texture >= 0, at least 2 points), else 0.
+  virtual int finish();
+  // Undo and redo hooks: hide and show.
+  virtual void revert();
+  virtual void apply();
+
+  // values: position (count 3), then pitch (6), then normal (9), world metres. The first point is
+  // taken as given; later ones are laid at sampling_distance along the move from the last point,
+  // only when the hand moved at least 1.0001 spacings, the remainder dropped. Returns points
+  // added. Non-finite input adds nothing.
+  int addPoint(const float* values, int count);
+  // Writes the stroke as stored, in the frame before every transform level. Into the stroke's own
+  // message only the flags are written, so its points never leave the stroke's frame.
+  void toProto(quillax::Operation* out) const;
+
+  void registerOp(Operatable* op);
+  bool unregisterOp(Operatable* op);
+  // The newest visible recolour operation's colour, else the stroke's own.
+  const quillax::Color& currentColor() const;
+  // Position at a fractional point index, clamped to the ends; the origin for a stroke without
+  // points.
+  Vec3f pointAt(float t) const;
+  int pointCount() const;
+
+  // Gives each absent field of a stored message its value, drops mesh data, and brings values
+  // the stroke code cannot use into range (texture, curvature, point count, light curve,
+  // non-finite numbers), with a line naming the stroke for each.
+  static void fillOperationDefaults(quillax::Operation* operation);
+
+  // ---- geometry (stroke_geometry.cpp) ----
+  // Ring vertices per point: 0 for a negative texture, 1 for the pen, |curvature| + 2 otherwise.
+  int verticesPerPoint() const;
+  // Vertices of points [first, end) (end ~0u: all) into out from index 0, per vertex the
+  // attributes whose flag (a0 to a6) is set; out is grown, never shrunk. Returns floats written;
+  // 0 with fewer than 2 points or without a profile for the curvature.
+  int buildStrandGeometry(std::vector<float>& out, uint32_t first, uint32_t end,
+                          const bool* flags) const;
+  // Triangle (or quad) indices of the ribbon of points [first, end) (end ~0u or ~1u: all), the
+  // first vertex of point `first` being `base`. 0 for a stroke that is not drawn as a ribbon.
+  int fillIndexBuffer(std::vector<uint32_t>& out, uint32_t first, uint32_t end, uint32_t base,
+                      bool quads) const;
+  // Into g_vertexScratch: per point of [first, end) (end -1: all) the point (a0), normal (a2)
+  // and pitch (a3) as flagged. Returns floats written.
+  int fillPointBuffer(int first, int end, const bool* flags) const;
+  // Into g_vertexScratch: each sample's local position. Returns floats written.
+  int fillSampleBuffer() const;
+  // Into g_vertexScratch: each control point carried into the current scene. Returns floats.
+  int fillControlBuffer() const;
+
+  quillax::Operation* m_operation = nullptr;  // owned; never null
+  std::vector<uint16_t> m_sampleIndices;      // point index of each sample
+  std::vector<Sample*> m_samples;             // owned, one per sample index
+  int16_t m_bufferIndex = -1;                 // render buffer of the owning history, -1 none
+  int16_t m_bufferSlot = -1;                  // slot in that buffer, -1 none
+  int16_t m_transformLevel = 0;               // transform level the stroke was made at
+  // Operations that hold this stroke (not owned): selections (op_id 2, 3, 4, 7, 8), recolours
+  // (5), transforms (9).
+  std::vector<Operatable*> m_selectRefs;
+  std::vector<Operatable*> m_recolorRefs;
+  std::vector<Operatable*> m_transRefs;
+
+ private:
+  void syncFlagsToOperation();
+};
+
+// Transform levels of the whole-scene moves. A stroke of level k >= 1 is stored through
+// levelInverse(k) and its control points are shown through levelForward(k); both give null for
+// level 0 and for a level the transform tool does not hold (the stroke then stays in its frame).
+int transformLevelCount();
+const Matrix4* levelInverse(int level);
+const Matrix4* levelForward(int level);

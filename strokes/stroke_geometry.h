@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+// How each hair texture of a stroke is drawn, one row per quillax::Operation texture (0 pen,
+// 1 dense, 2 middle, 3 sparse): {write mode of its render buffer, shader index into
+// g_shaderTable, GL primitive (3 line strip, 4 triangles)}. Triangle rows are built as ribbons
+// with an index list; the others give one vertex per point.
+constexpr int kRenderRowCount = 4;
+inline constexpr int32_t g_renderRows[kRenderRowCount][3] = {
+    {2, 0, 3},
+    {0, 7, 4},
+    {0, 7, 4},
+    {0, 7, 4},
+};
+
+// The render row of a texture, or null for a texture outside the table.
+inline const int32_t* renderRow(int texture) {
+  return texture >= 0 && texture < kRenderRowCount ? g_renderRows[texture] : nullptr;
+}
+inline bool isRibbonTexture(int texture) {
+  const int32_t* row = renderRow(texture);
+  return row && row[2] == 4;
+}
+
+// Shared scratch for the point, sample and control-point streams: written by index from 0,
+// grown, never shrunk, so redrawing a stroke every frame does not allocate. Main thread only.
+extern std::vector<float> g_vertexScratch;
+
+// Light value of point i of n from a light curve of c values: the curve stretched linearly over
+// the strand. An empty curve gives 1.
+float lightValueAt(const float* curve, int c, int i, int n);

@@ -1,0 +1,451 @@
+#include "strokes/operatable.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "core/settings.h"
+#include "quillax.pb.h"
+#include "strokes/sample.h"
+
+namespace {
+
+// Saves the brush state and settings a stroke reads, and sets a known one.
+class StrokeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_parameters = g_parameters;
+    m_flags = g_flags;
+    m_color = g_currentColor;
+    m_lightCurve = g_defaultLightCurve;
+    m_texture = g_hairTexture;
+    m_shape = g_brushShape;
+    m_curvature = g_curvature;
+    m_width = g_brushWidth;
+
+    g_parameters.set_sampling_distance(0.01f);
+    g_flags.assign(9, false);
+    g_flags[FLAG_COLLISION] = true;
+    g_hairTexture = 1;
+    g_brushShape = 0;
+    g_curvature = 0;
+    g_brushWidth = 0.02f;
+    g_defaultLightCurve.Clear();
+    for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
+  }
+  void TearDown() override {
+    g_parameters = m_parameters;
+    g_flags = m_flags;
+    g_currentColor = m_color;
+    g_defaultLightCurve = m_lightCurve;
+    g_hairTexture = m_texture;
+    g_brushShape = m_shape;
+    g_curvature = m_curvature;
+    g_brushWidth = m_width;
+  }
+
+  static Vec3f point(const Operatable& stroke, int i) {
+    const quillax::Operation_Point& p = stroke.m_operation->points(i);
+    return Vec3f(p.x(), p.y(), p.z());
+  }
+
+ private:
+  quillax::Parameters m_parameters;
+  std::vector<bool> m_flags;
+  quillax::Color m_color;
+  quillax::FloatList m_lightCurve;
+  int32_t m_texture, m_shape, m_curvature;
+  float m_width;
+};
+
+quillax::Operation* storedStroke(int points) {
+  auto* op = new quillax::Operation;
+  op->set_unique_id(4242);
+  for (int i = 0; i < points; ++i) {
+    quillax::Operation_Point* p = op->add_points();
+    p->set_x(0.01f * i);
+    p->set_y(0.0f);
+    p->set_z(0.0f);
+    quillax::Operation_Point* t = op->add_pitches();
+    t->set_x(0.0f);
+    t->set_y(0.0f);
+    t->set_z(1.0f);
+  }
+  return op;
+}
+
+}  // namespace
+
+using StrokeGrowth = StrokeTest;
+
+TEST_F(StrokeGrowth, PointsAreLaidAtTheSamplingDistance) {
+  Operatable stroke(-1);
+  const float origin[3] = {0.0f, 0.0f, 0.0f};
+  EXPECT_EQ(stroke.addPoint(origin, 3), 1);
+
+  // Shorter than 1.0001 spacings, or exactly one spacing: nothing.
+  const float short1[3] = {0.0f, 0.0099f, 0.0f};
+  EXPECT_EQ(stroke.addPoint(short1, 3), 0);
+  const float one[3] = {0.0f, 0.01f, 0.0f};
+  EXPECT_EQ(stroke.addPoint(one, 3), 0);
+  EXPECT_EQ(stroke.pointCount(), 1);
+
+  // 2.5 spacings: two points, the last one half a spacing short of the hand.
+  const float far[3] = {0.0f, 0.025f, 0.0f};
+  EXPECT_EQ(stroke.addPoint(far, 3), 2);
+  EXPECT_NEAR(point(stroke, 1)[1], 0.01f, 1e-6);
+  EXPECT_NEAR(point(stroke, 2)[1], 0.02f, 1e-6);
+
+  // A long diagonal jump is filled at the spacing along the move from the last point.
+  const float jump[3] = {0.3f, 0.02f + 0.4f, 0.0f};  // 0.5 away
+  EXPECT_EQ(stroke.addPoint(jump, 3), 50);
+  for (int i = 3; i < stroke.pointCount(); ++i)
+    EXPECT_NEAR(length(point(stroke, i) - point(stroke, i - 1)), 0.01, 1e-5) << i;
+  EXPECT_NEAR(point(stroke, 52)[0], 0.3f, 1e-5);
+}
+
+TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
+  Operatable stroke(1);
+  const float first[9] = {0, 0, 0, 1, 0, 0, 0, 0, 1};
+  EXPECT_EQ(stroke.addPoint(first, 9), 1);
+  // Moving along y while the pitch turns from x to z.
+  const float next[9] = {0, 0.02f, 0, 0, 0, 1, 0, 0, 1};
+  EXPECT_EQ(stroke.addPoint(next, 9), 2);
+  const quillax::Operation& op = *stroke.m_operation;
+  ASSERT_EQ(op.pitches_size(), 3);
+  ASSERT_EQ(op.normals_size(), 3);
+  EXPECT_NEAR(op.pitches(1).x(), 0.5f, 1e-5);
+  EXPECT_NEAR(op.pitches(1).z(), 0.5f, 1e-5);
+  EXPECT_NEAR(op.pitches(2).z(), 1.0f, 1e-5);
+  // normal = normalise(move x pitch): y x z = x at the second added point.
+  EXPECT_NEAR(op.normals(2).x(), 1.0f, 1e-5);
+  // The first normal was replaced by the second one when the second arrived.
+  EXPECT_FLOAT_EQ(op.normals(0).x(), op.normals(1).x());
+  EXPECT_FLOAT_EQ(op.normals(0).z(), op.normals(1).z());
+
+  // Positions only from here on: pitches stop growing and are no longer complete, so a later
+  // move with pitches does not add them either.
+  const float plain[3] = {0, 0.04f, 0};
+  EXPECT_EQ(stroke.addPoint(plain, 3), 2);
+  EXPECT_EQ(op.pitches_size(), 3);
+  const float withPitch[6] = {0, 0.06f, 0, 1, 0, 0};
+  EXPECT_EQ(stroke.addPoint(withPitch, 6), 2);
+  EXPECT_EQ(op.pitches_size(), 3);
+  EXPECT_EQ(op.points_size(), 7);
+}
+
+TEST_F(StrokeGrowth, BadInputAddsNothingAndNeverLoops) {
+  Operatable stroke(1);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const float bad[3] = {nan, 0, 0};
+  EXPECT_EQ(stroke.addPoint(bad, 3), 0);
+  EXPECT_EQ(stroke.pointCount(), 0);
+  const float origin[3] = {0, 0, 0};
+  stroke.addPoint(origin, 3);
+  const float infinite[3] = {inf, 0, 0};
+  EXPECT_EQ(stroke.addPoint(infinite, 3), 0);
+  const float badPitch[6] = {0, 1, 0, nan, 0, 0};
+  EXPECT_EQ(stroke.addPoint(badPitch, 6), 0);
+  EXPECT_EQ(stroke.addPoint(nullptr, 3), 0);
+  EXPECT_EQ(stroke.addPoint(origin, 2), 0);
+  EXPECT_EQ(stroke.pointCount(), 1);
+
+  // A zero or broken sampling distance steps at the smallest spacing the settings allow.
+  for (float s : {0.0f, -1.0f, nan}) {
+    g_parameters.set_sampling_distance(s);
+    Operatable other(1);
+    other.addPoint(origin, 3);
+    const float tenCm[3] = {0.1005f, 0, 0};
+    EXPECT_EQ(other.addPoint(tenCm, 3), 100) << s;
+  }
+
+  // A stroke never grows past what its 16-bit sample indices can address.
+  g_parameters.set_sampling_distance(0.001f);
+  Operatable longStroke(1);
+  longStroke.addPoint(origin, 3);
+  const float hundredMetres[3] = {100.0f, 0, 0};
+  longStroke.addPoint(hundredMetres, 3);
+  EXPECT_EQ(longStroke.pointCount(), kMaxStrokePoints);
+}
+
+using NewStroke = StrokeTest;
+
+TEST_F(NewStroke, TakesTheBrushStateAndWorksOutItsHeight) {
+  g_currentColor.set_red(0.3f);
+  g_brushWidth = 0.04f;
+  g_curvature = 5;
+  Operatable pen(0);
+  Operatable fromBrush(-1);
+  EXPECT_EQ(pen.m_operation->texture(), 0);
+  EXPECT_EQ(fromBrush.m_operation->texture(), 1);
+  EXPECT_FLOAT_EQ(fromBrush.m_operation->color().red(), 0.3f);
+  EXPECT_FLOAT_EQ(fromBrush.m_operation->width(), 0.04f);
+  EXPECT_EQ(fromBrush.m_operation->curvature(), 5);
+  EXPECT_EQ(fromBrush.m_operation->lightcurve().v_size(), 30);
+  EXPECT_EQ(fromBrush.m_operation->unique_id(), static_cast<int64_t>(fromBrush.m_id));
+  EXPECT_EQ(fromBrush.m_operation->op_id(), 0);
+  EXPECT_EQ(fromBrush.m_bufferIndex, -1);
+  EXPECT_EQ(fromBrush.m_bufferSlot, -1);
+  EXPECT_EQ(fromBrush.m_transformLevel, 0);
+  EXPECT_FALSE(fromBrush.getFlag10());
+
+  // height = (cos 7.5 deg - cos(n 7.5 deg)) w / (sin 15 deg n), n = |curvature| + 1.
+  const double step = 0.1308997;
+  EXPECT_NEAR(fromBrush.m_operation->height(),
+              (std::cos(step) - std::cos(6 * step)) * 0.04 / (std::sin(2 * step) * 6), 1e-7);
+  g_curvature = 0;
+  EXPECT_FLOAT_EQ(Operatable(1).m_operation->height(), 0.0f);
+
+  // Attach and braid shapes fix the curl.
+  g_brushShape = 1;
+  EXPECT_EQ(Operatable(1).m_operation->curvature(), 2);
+  g_brushShape = 3;
+  EXPECT_EQ(Operatable(1).m_operation->curvature(), 23);
+  g_brushShape = 2;
+  g_curvature = -7;
+  EXPECT_EQ(Operatable(1).m_operation->curvature(), -7);
+}
+
+TEST_F(NewStroke, NoCollisionMarkFollowsTheSetting) {
+  Operatable colliding(1);
+  EXPECT_EQ(colliding.m_flags & 0x2000, 0);
+  EXPECT_EQ(colliding.m_operation->flags(), 0x0079);
+  g_flags[FLAG_COLLISION] = false;
+  Operatable free(1);
+  EXPECT_EQ(free.m_flags & 0x2000, 0x2000);
+  EXPECT_EQ(free.m_operation->flags() & 0x2000, 0x2000);
+  // Before the settings have sized the flags, collision counts as on.
+  g_flags.clear();
+  EXPECT_EQ(Operatable(1).m_flags & 0x2000, 0);
+}
+
+TEST_F(NewStroke, FinishKeepsOnlyStrokesWorthKeeping) {
+  Operatable stroke(1);
+  const float a[3] = {0, 0, 0}, b[3] = {0.05f, 0, 0};
+  stroke.begin(a, 3);
+  EXPECT_EQ(stroke.finish(), 0);
+  EXPECT_EQ(stroke.step(b, 3), 5);
+  EXPECT_EQ(stroke.finish(), 6);
+  stroke.m_operation->set_texture(-1);
+  EXPECT_EQ(stroke.finish(), 0);
+
+  stroke.revert();
+  EXPECT_FALSE(stroke.isRenderable());
+  stroke.apply();
+  EXPECT_TRUE(stroke.isRenderable());
+
+  EXPECT_EQ(stroke.pointAt(-3.0f)[0], 0.0f);
+  EXPECT_NEAR(stroke.pointAt(1.5f)[0], 0.015f, 1e-6);
+  EXPECT_NEAR(stroke.pointAt(99.0f)[0], 0.05f, 1e-6);
+}
+
+using StrokeMessage = StrokeTest;
+
+TEST_F(StrokeMessage, RoundTripsThroughAStoredOperation) {
+  g_currentColor.set_green(0.6f);
+  Operatable stroke(2);
+  const float a[6] = {0, 0, 0, 0, 0, 1}, b[6] = {0, 0.03f, 0, 0, 0, 1};
+  stroke.addPoint(a, 6);
+  stroke.addPoint(b, 6);
+  stroke.setSelected(true);
+
+  quillax::Operation stored;
+  stroke.toProto(&stored);
+  EXPECT_EQ(stored.flags(), stroke.m_flags);
+  EXPECT_EQ(stored.points_size(), 4);
+  EXPECT_FLOAT_EQ(stored.points(3).y(), stroke.m_operation->points(3).y());  // level 0: as is
+  EXPECT_FLOAT_EQ(stored.color().green(), 0.6f);
+
+  Operatable loaded(new quillax::Operation(stored));
+  EXPECT_NE(loaded.m_id, stroke.m_id);
+  EXPECT_EQ(loaded.m_operation->unique_id(), static_cast<int64_t>(stroke.m_id));
+  EXPECT_EQ(loaded.m_flags, stroke.m_flags);
+  EXPECT_EQ(loaded.m_transformLevel, 0);
+  EXPECT_EQ(loaded.m_bufferSlot, -1);
+  EXPECT_EQ(loaded.pointCount(), 4);
+  EXPECT_EQ(loaded.m_operation->texture(), 2);
+  EXPECT_FLOAT_EQ(loaded.m_operation->width(), stroke.m_operation->width());
+
+  // A previously filled message is replaced, not merged into.
+  quillax::Operation again;
+  again.add_points()->set_x(99.0f);
+  loaded.toProto(&again);
+  EXPECT_EQ(again.points_size(), 4);
+
+  // Into its own message only the flags go: the points stay in the stroke's frame.
+  loaded.setVisible(false);
+  loaded.toProto(loaded.m_operation);
+  EXPECT_EQ(loaded.m_operation->flags() & 1, 0);
+  EXPECT_EQ(loaded.pointCount(), 4);
+}
+
+TEST_F(StrokeMessage, AbsentFieldsTakeTheirDefaults) {
+  auto* bare = new quillax::Operation;
+  bare->set_stroke_width(0.05f);
+  bare->set_anchor_surface(0.01f);
+  bare->mutable_meshes()->add_vpoints()->set_x(1.0f);
+  Operatable loaded(bare);
+  const quillax::Operation& op = *loaded.m_operation;
+  EXPECT_EQ(op.texture(), 2);
+  EXPECT_EQ(op.shape(), 0);
+  EXPECT_EQ(op.curvature(), 0);
+  EXPECT_FLOAT_EQ(op.width(), 0.05f);
+  EXPECT_FLOAT_EQ(op.height(), 0.01f);
+  EXPECT_EQ(op.flags(), 0x0079);
+  EXPECT_EQ(loaded.m_flags, 0x0079);
+  EXPECT_EQ(op.lightcurve().v_size(), 30);
+  EXPECT_FALSE(op.has_meshes());
+
+  // No points at all: kept, and every lookup on it is safe.
+  EXPECT_EQ(loaded.pointCount(), 0);
+  EXPECT_EQ(loaded.finish(), 0);
+  EXPECT_EQ(loaded.pointAt(0.5f), Vec3f());
+
+  Operatable fromNull(nullptr);
+  EXPECT_NE(fromNull.m_operation, nullptr);
+}
+
+TEST_F(StrokeMessage, DamagedStoredStrokesAreBroughtIntoRange) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  quillax::Operation* op = storedStroke(5);
+  op->set_texture(7);
+  op->set_curvature(-40);
+  op->set_width(nan);
+  op->mutable_points(2)->set_y(nan);
+  op->mutable_pitches(1)->set_z(std::numeric_limits<float>::infinity());
+  op->mutable_lightcurve();  // present but empty
+  op->mutable_color()->set_red(nan);
+
+  testing::internal::CaptureStdout();
+  Operatable loaded(op);
+  const std::string out = testing::internal::GetCapturedStdout();
+  const quillax::Operation& fixed = *loaded.m_operation;
+  EXPECT_EQ(fixed.texture(), 3);
+  EXPECT_EQ(fixed.curvature(), -23);
+  EXPECT_FLOAT_EQ(fixed.width(), 0.02f);
+  EXPECT_FLOAT_EQ(fixed.points(2).y(), 0.0f);  // the previous point's value
+  EXPECT_FLOAT_EQ(fixed.points(2).x(), 0.02f);
+  EXPECT_FLOAT_EQ(fixed.pitches(1).z(), 0.0f);
+  EXPECT_EQ(fixed.lightcurve().v_size(), 30);
+  EXPECT_TRUE(std::isfinite(fixed.color().red()));
+  EXPECT_NE(out.find("stroke 4242: texture 7 is outside 0 to 3, set to 3"), std::string::npos) << out;
+  EXPECT_NE(out.find("stroke 4242: curvature -40 is outside -23 to 23, set to -23"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("stroke 4242: empty light curve"), std::string::npos) << out;
+
+  // A negative texture is raised to the pen; an empty default curve still gives a usable one.
+  g_defaultLightCurve.Clear();
+  quillax::Operation* negative = storedStroke(2);
+  negative->set_texture(-2);
+  negative->mutable_lightcurve()->add_v(nan);
+  testing::internal::CaptureStdout();
+  Operatable pen(negative);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(pen.m_operation->texture(), 0);
+  EXPECT_FLOAT_EQ(pen.m_operation->lightcurve().v(0), 1.0f);
+
+  // More points than the sample indices address: the tail is dropped.
+  quillax::Operation* huge = storedStroke(kMaxStrokePoints + 10);
+  testing::internal::CaptureStdout();
+  Operatable trimmed(huge);
+  const std::string hugeOut = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(trimmed.pointCount(), kMaxStrokePoints);
+  EXPECT_EQ(trimmed.m_operation->pitches_size(), kMaxStrokePoints);
+  EXPECT_NE(hugeOut.find("65545 points"), std::string::npos) << hugeOut;
+
+  // A sound stroke loads silently.
+  g_defaultLightCurve.add_v(1.0f);
+  testing::internal::CaptureStdout();
+  Operatable sound(storedStroke(3));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+using StrokeReferences = StrokeTest;
+
+TEST_F(StrokeReferences, RecolourOperationsDecideTheDrawnColour) {
+  g_currentColor.set_red(0.1f);
+  Operatable stroke(1);
+  g_currentColor.set_red(0.5f);
+  Operatable older(1);
+  older.m_operation->set_op_id(5);
+  g_currentColor.set_red(0.9f);
+  Operatable newer(1);
+  newer.m_operation->set_op_id(5);
+  stroke.registerOp(&older);
+  stroke.registerOp(&newer);
+  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.9f);
+  newer.setVisible(false);
+  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.5f);
+  older.setVisible(false);
+  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.1f);
+
+  // Stored with the colour it is drawn in.
+  older.setVisible(true);
+  quillax::Operation stored;
+  stroke.toProto(&stored);
+  EXPECT_FLOAT_EQ(stored.color().red(), 0.5f);
+  EXPECT_FLOAT_EQ(stroke.m_operation->color().red(), 0.1f);
+}
+
+TEST_F(StrokeReferences, RegisterAndUnregisterByKind) {
+  Operatable stroke(1);
+  Operatable select(1), recolour(1), transform(1), setColor(1), plain(1);
+  select.m_operation->set_op_id(3);
+  recolour.m_operation->set_op_id(5);
+  transform.m_operation->set_op_id(9);
+  setColor.m_operation->set_op_id(6);
+  for (Operatable* op : {&select, &select, &recolour, &transform, &setColor, &plain})
+    stroke.registerOp(op);
+  stroke.registerOp(nullptr);
+  EXPECT_EQ(stroke.m_selectRefs.size(), 2u);
+  EXPECT_EQ(stroke.m_recolorRefs.size(), 1u);
+  EXPECT_EQ(stroke.m_transRefs.size(), 1u);
+
+  EXPECT_FALSE(stroke.unregisterOp(nullptr));
+  EXPECT_TRUE(stroke.unregisterOp(&setColor));  // never held: nothing to do
+  EXPECT_TRUE(stroke.unregisterOp(&plain));
+  EXPECT_TRUE(stroke.unregisterOp(&select));
+  EXPECT_EQ(stroke.m_selectRefs.size(), 1u);
+  EXPECT_TRUE(stroke.unregisterOp(&recolour));
+  EXPECT_FALSE(stroke.unregisterOp(&recolour));
+  EXPECT_TRUE(stroke.unregisterOp(&transform));
+  EXPECT_TRUE(stroke.m_transRefs.empty());
+
+  stroke.registerOp(&recolour);
+  stroke.detach();
+  EXPECT_TRUE(stroke.m_selectRefs.empty());
+  EXPECT_TRUE(stroke.m_recolorRefs.empty());
+}
+
+TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
+  Operatable source(storedStroke(4));
+  source.m_operation->set_op_id(5);
+  source.m_tag = 7;
+  source.m_transformLevel = 0;
+  source.m_bufferSlot = 3;
+  source.m_sampleIndices = {0, 3};
+  source.m_samples = {new Sample(&source, 0, 0), new Sample(&source, 3, 1)};
+  Operatable other(1);
+  source.registerOp(&other);
+
+  Operatable copy(source);
+  EXPECT_NE(copy.m_id, source.m_id);
+  EXPECT_EQ(copy.m_tag, 7);
+  EXPECT_EQ(copy.m_operation->op_id(), 0);
+  EXPECT_NE(copy.m_operation, source.m_operation);
+  EXPECT_EQ(copy.m_bufferSlot, -1);
+  EXPECT_EQ(copy.pointCount(), 4);
+  EXPECT_TRUE(copy.m_recolorRefs.empty() && copy.m_selectRefs.empty());
+  ASSERT_EQ(copy.m_samples.size(), 2u);
+  EXPECT_EQ(copy.m_samples[1]->m_stroke, &copy);
+  EXPECT_NE(copy.m_samples[1], source.m_samples[1]);
+  EXPECT_FLOAT_EQ(copy.m_samples[1]->m_localPosition[0], 0.03f);
+  EXPECT_FLOAT_EQ(copy.m_samples[1]->m_localPitch[2], 1.0f);
+
+  // A sample of a point the stroke does not have belongs to no stroke.
+  Sample outside(&source, 9, 0);
+  EXPECT_EQ(outside.m_stroke, nullptr);
+}
