@@ -31,3 +31,10 @@ EventRecord* popEvent() {
 void clearEvents() {
   while (EventRecord* record = popEvent()) delete record;
 }
+
+void toEventMessage(const EventRecord& record, quillax::Event& message) {
+  message.set_event_id(record.m_type);
+  message.set_value(record.m_id);
+  message.set_filename(record.m_name);
+  for (float value : record.m_values) message.add_data(value);
+}

@@ -31,3 +31,7 @@ void postEvent(EventRecord* record);
 EventRecord* popEvent();
 // Deletes every queued record without acting on it.
 void clearEvents();
+
+// Copies a record into its message form: event_id, value and filename are set, and the values
+// are appended to data (entries already there stay).
+void toEventMessage(const EventRecord& record, quillax::Event& message);

@@ -1,0 +1,195 @@
+#include "app/dispatcher.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "core/events.h"
+#include "core/settings.h"
+
+namespace {
+
+bool flag(int bit) { return bit >= 0 && static_cast<size_t>(bit) < g_flags.size() && g_flags[bit]; }
+
+void setFlag(int bit, bool on) {
+  if (bit >= 0 && static_cast<size_t>(bit) < g_flags.size()) g_flags[bit] = on;
+}
+
+void setMode(int32_t mode) {
+  if (g_modeState.size() > 2) g_modeState[2] = mode;
+}
+
+// Settings that read their first values: a record with fewer is ignored.
+bool hasValues(const EventRecord& record, size_t count) { return record.m_values.size() >= count; }
+
+void applySetting(const EventRecord& record) {
+  const std::vector<float>& v = record.m_values;
+  switch (record.m_id) {
+    case 0:  // colour from the wheel; a nearly transparent pick is a miss
+      if (!hasValues(record, 4) || v[3] < 0.1f) return;
+      g_currentColor.set_red(v[0]);
+      g_currentColor.set_green(v[1]);
+      g_currentColor.set_blue(v[2]);
+      g_currentColor.set_alpha(1.0f);
+      // Once the menu panel exists: its colour-preview part gets setColor with
+      // (r * lightness, g * lightness, b * lightness, 1).
+      return;
+    case 1:  // lightness bar
+      if (!hasValues(record, 3)) return;
+      g_currentColor.set_lightness((v[0] + v[1] + v[2]) / 3.0f);
+      // Once the menu panel exists: the colour-preview part gets setColor with the colour times
+      // the lightness and the colour's alpha.
+      return;
+    case 2:
+      // Once the tool geometry exists: Shooter::setPrimaryValue(v[0]) with a value, else
+      // Shooter::buildBrusherGeometry.
+      return;
+    case 3:
+      // Once the tool geometry exists: Shooter::setSecondaryValue(v[0]) with a value, else
+      // Shooter::buildBrusherGeometry.
+      return;
+    case 4:
+      if (hasValues(record, 1)) setFlag(FLAG_SMOOTHING, v[0] > 0.5f);
+      return;
+    case 6:
+    case 7:
+      // Once the tool geometry exists: without a value Shooter::buildSplinerGeometry; with one,
+      // while the spliner geometry has getFlag2, updateSplinerValue with [0.01, 0.1] on
+      // g_splinerRadius (6) or [0.05, 3.0] on g_splinerLength (7), rebuilding when it changed.
+      return;
+    case 8:
+      // An empty curve would leave new strokes without lighting; restoreBrushState never
+      // allows one either.
+      if (v.empty()) return;
+      if (g_defaultLightCurve.v_size() == static_cast<int>(v.size())) {
+        for (size_t i = 0; i < v.size(); ++i) g_defaultLightCurve.set_v(static_cast<int>(i), v[i]);
+      } else {
+        g_defaultLightCurve.clear_v();
+        for (float value : v) g_defaultLightCurve.add_v(value);
+      }
+      // Once the menu panel exists: Panel::updateOperationPreview.
+      return;
+    case 9:
+      // Once the model registry exists: Modeler::loadHead with m_name, or asset_path + head_model
+      // when m_name is empty and head_model is present; then, when a head exists, its
+      // setRenderable(v[0] > 0.5) and the brush tool gets the head's stroke sample grid.
+      return;
+    case 10:
+      // Once the head exists: its mirror's setRenderable(v[0] > 0.5).
+      return;
+    case 11:
+      if (hasValues(record, 1)) setFlag(FLAG_COLLISION, v[0] > 0.5f);
+      return;
+    case 12:
+      if (hasValues(record, 1)) setFlag(FLAG_OVERLAY, v[0] > 0.5f);
+      return;
+    case 13:
+      if (g_modeState.size() > 2 && g_modeState[2] == 0 && g_brushShape == 4) {
+        toggleFlag(FLAG_HINT_MODE);
+        // Once the brush tool exists: when the hint mode is now off,
+        // hairBrusher::acceptSuggestion(flag(FLAG_OTHER_TRIGGER)).
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void load(const EventRecord& record) {
+  if (!flag(FLAG_OTHER_TRIGGER)) {
+    std::printf("\n please press and hold the non-drawing hand trigger to reload. \n");
+    return;
+  }
+  const std::string path = resolveLoadPath(record);
+  if (isPaintingFilePath(path)) {
+    // Once the tool controller exists: Operator::savePainting(""), Operator::reset, then
+    // Operator::loadPainting(path, false).
+  } else {
+    // Once the tool controller exists: Operator::listFiles(path, ".txt"), then
+    // Operator::loadFileByIndex(0), which saves the current work first.
+  }
+}
+
+void dispatch(const EventRecord& record) {
+  switch (record.m_type) {
+    case 0:
+      setMode(record.m_id);
+      return;
+    case 1:
+      setMode(0);
+      g_hairTexture = record.m_id;
+      // Once the menu panel exists: Panel::updateOperationPreview.
+      return;
+    case 2:
+      setMode(0);
+      g_brushShape = record.m_id;
+      postEvent(new EventRecord(4, 3));  // rebuilds the brush tool geometry in this drain
+      setFlag(FLAG_NO_CURVATURE_SWIPE, record.m_id == 1 || record.m_id == 3);
+      return;
+    case 4:
+      applySetting(record);
+      return;
+    case 5:
+      load(record);
+      return;
+    case 6:
+      // Once the tool controller exists: Operator::savePainting(m_name).
+      return;
+    case 7:
+      if (!flag(FLAG_OTHER_TRIGGER)) {
+        std::printf("\n please press and hold the non-drawing hand trigger to clear all. \n");
+        return;
+      }
+      // Once the tool controller exists: Operator::reset.
+      return;
+    case 9:
+      if (hairSetEntryPath(record.m_id).empty()) return;
+      // Once the tool controller exists: Operator::loadPainting(hairSetEntryPath(m_id), true).
+      return;
+    case 10:
+      // Once the tools exist: a SelectOp over tool 1, selectAll, pushed into tool 2's history.
+      return;
+    case 11:
+      // Once the tools exist: the select tool's reset.
+      return;
+    default:
+      // 3, 8 (the request target is never created), 12 and 13 (keys) and unknown types.
+      return;
+  }
+}
+
+}  // namespace
+
+void dispatchEvents() {
+  while (EventRecord* popped = popEvent()) {
+    std::unique_ptr<EventRecord> record(popped);
+    dispatch(*record);
+  }
+}
+
+std::string resolveLoadPath(const EventRecord& record) {
+  if (!record.m_name.empty()) return record.m_name;
+  if (g_parameters.has_project_to_load() && !g_parameters.project_to_load().empty())
+    return g_parameters.asset_path() + g_parameters.project_to_load();
+  return g_autosaves.last_save_file();
+}
+
+bool isPaintingFilePath(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string ending = path.substr(dot);
+  return ending == ".txt" || ending == ".obj";
+}
+
+std::string hairSetEntryPath(int index) {
+  if (index < 0 || index >= g_hairs.hairs_size()) return std::string();
+  return g_parameters.asset_path() + g_hairs.hairs(index).file_path();
+}
+
+bool updateSplinerValue(float value, float low, float high, float* current) {
+  value = std::clamp(value, low, high);
+  if (std::fabs(value - *current) < 0.001f) return false;
+  *current = value;
+  return true;
+}

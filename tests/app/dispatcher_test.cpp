@@ -1,0 +1,172 @@
+#include "app/dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/events.h"
+#include "core/settings.h"
+#include "support/asset_root.h"
+
+namespace {
+
+class DispatcherTest : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    AssetRootTest::SetUp();
+    g_parameters.Clear();
+    testing::internal::CaptureStdout();
+    loadParameters();  // sizes and resets the flag, mode and value vectors
+    testing::internal::GetCapturedStdout();
+    g_brushShape = 0;
+    g_hairTexture = 0;
+    g_currentColor.Clear();
+    g_defaultLightCurve.Clear();
+    g_hairs.Clear();
+    g_autosaves.Clear();
+    clearEvents();
+  }
+  void TearDown() override {
+    clearEvents();
+    AssetRootTest::TearDown();
+  }
+
+  // Posts the records, drains them, and returns what the drain printed.
+  std::string dispatch(std::initializer_list<EventRecord> records) {
+    for (const EventRecord& record : records) postEvent(new EventRecord(record));
+    testing::internal::CaptureStdout();
+    dispatchEvents();
+    return testing::internal::GetCapturedStdout();
+  }
+};
+
+}  // namespace
+
+TEST_F(DispatcherTest, ModeTextureAndShapeEvents) {
+  dispatch({{0, 5}});
+  EXPECT_EQ(g_modeState[2], 5);
+  dispatch({{1, 2}});
+  EXPECT_EQ(g_modeState[2], 0);
+  EXPECT_EQ(g_hairTexture, 2);
+
+  dispatch({{0, 4}, {2, 3}});
+  EXPECT_EQ(g_modeState[2], 0);
+  EXPECT_EQ(g_brushShape, 3);
+  EXPECT_TRUE(g_flags[FLAG_NO_CURVATURE_SWIPE]);
+  // The geometry rebuild the shape change posts is handled within the same drain.
+  EXPECT_TRUE(g_eventQueue.empty());
+  dispatch({{2, 1}});
+  EXPECT_TRUE(g_flags[FLAG_NO_CURVATURE_SWIPE]);
+  dispatch({{2, 2}});
+  EXPECT_FALSE(g_flags[FLAG_NO_CURVATURE_SWIPE]);
+  EXPECT_EQ(g_brushShape, 2);
+}
+
+TEST_F(DispatcherTest, ColourAndLightness) {
+  g_currentColor.set_lightness(0.5f);
+  dispatch({{4, 0, "", {0.1f, 0.2f, 0.3f, 0.05f}}});  // nearly transparent: a miss
+  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.0f);
+  dispatch({{4, 0, "", {0.1f, 0.2f, 0.3f, 0.5f}}});
+  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.1f);
+  EXPECT_FLOAT_EQ(g_currentColor.green(), 0.2f);
+  EXPECT_FLOAT_EQ(g_currentColor.blue(), 0.3f);
+  EXPECT_FLOAT_EQ(g_currentColor.alpha(), 1.0f);
+  EXPECT_FLOAT_EQ(g_currentColor.lightness(), 0.5f);
+
+  dispatch({{4, 1, "", {0.2f, 0.4f, 0.9f}}});
+  EXPECT_FLOAT_EQ(g_currentColor.lightness(), 0.5f);
+  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.1f);
+}
+
+TEST_F(DispatcherTest, SwitchesAndLightCurve) {
+  dispatch({{4, 4, "", {0.0f}}, {4, 11, "", {0.2f}}, {4, 12, "", {0.9f}}});
+  EXPECT_FALSE(g_flags[FLAG_SMOOTHING]);
+  EXPECT_FALSE(g_flags[FLAG_COLLISION]);
+  EXPECT_TRUE(g_flags[FLAG_OVERLAY]);
+
+  dispatch({{4, 8, "", {1.0f, 0.5f, 0.25f}}});
+  ASSERT_EQ(g_defaultLightCurve.v_size(), 3);
+  dispatch({{4, 8, "", {0.1f, 0.2f, 0.3f}}});  // same length: in place
+  dispatch({{4, 8, "", {0.7f, 0.6f}}});        // other length: refilled
+  ASSERT_EQ(g_defaultLightCurve.v_size(), 2);
+  EXPECT_FLOAT_EQ(g_defaultLightCurve.v(1), 0.6f);
+
+  // The hint toggle needs mode 0 and the hint shape.
+  dispatch({{4, 13}});
+  EXPECT_FALSE(g_flags[FLAG_HINT_MODE]);
+  g_brushShape = 4;
+  dispatch({{4, 13}});
+  EXPECT_TRUE(g_flags[FLAG_HINT_MODE]);
+  dispatch({{4, 13}});
+  EXPECT_FALSE(g_flags[FLAG_HINT_MODE]);
+}
+
+TEST_F(DispatcherTest, RecordsWithTooFewValuesChangeNothing) {
+  g_currentColor.set_red(0.8f);
+  g_currentColor.set_lightness(0.4f);
+  g_defaultLightCurve.add_v(1.0f);
+  const std::string out = dispatch({{4, 0, "", {0.1f, 0.2f, 0.3f}},
+                                    {4, 1, "", {0.1f, 0.2f}},
+                                    {4, 4},
+                                    {4, 11},
+                                    {4, 12},
+                                    {4, 8},
+                                    {4, 2},
+                                    {4, 9},
+                                    {4, 10},
+                                    {4, 99},
+                                    {3, 0},
+                                    {8, 1, "x.obj"},
+                                    {12, 'a'},
+                                    {13, 'a'},
+                                    {42, 0}});
+  EXPECT_EQ(out, "");
+  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.8f);
+  EXPECT_FLOAT_EQ(g_currentColor.lightness(), 0.4f);
+  EXPECT_TRUE(g_flags[FLAG_SMOOTHING]);
+  EXPECT_TRUE(g_flags[FLAG_COLLISION]);
+  EXPECT_FALSE(g_flags[FLAG_OVERLAY]);
+  EXPECT_EQ(g_defaultLightCurve.v_size(), 1);
+  EXPECT_TRUE(g_eventQueue.empty());
+}
+
+TEST_F(DispatcherTest, LoadAndClearNeedTheOtherHandsTrigger) {
+  EXPECT_EQ(dispatch({{5, 0}}), "\n please press and hold the non-drawing hand trigger to reload. \n");
+  EXPECT_EQ(dispatch({{7, 0}}), "\n please press and hold the non-drawing hand trigger to clear all. \n");
+  g_flags[FLAG_OTHER_TRIGGER] = true;
+  EXPECT_EQ(dispatch({{5, 0}, {7, 0}}), "");
+}
+
+TEST_F(DispatcherTest, LoadPathsNameFilesOrFolders) {
+  EXPECT_TRUE(isPaintingFilePath("data/record/a.txt"));
+  EXPECT_TRUE(isPaintingFilePath("strokes.obj"));
+  EXPECT_FALSE(isPaintingFilePath("data/record"));
+  EXPECT_FALSE(isPaintingFilePath("data/v1.txt/run"));  // the "." is in a folder name
+  EXPECT_FALSE(isPaintingFilePath("a.TXT"));
+  EXPECT_FALSE(isPaintingFilePath("a.txt2"));
+
+  EXPECT_EQ(resolveLoadPath(EventRecord(5, 0, "mine.txt")), "mine.txt");
+  EXPECT_EQ(resolveLoadPath(EventRecord(5, 0)), "../data/demo.txt");  // the settings' default
+  g_parameters.set_project_to_load("");
+  g_autosaves.set_last_save_file("../data/record/1/2.txt");
+  EXPECT_EQ(resolveLoadPath(EventRecord(5, 0)), "../data/record/1/2.txt");
+}
+
+TEST_F(DispatcherTest, HairSetIndicesOutsideTheSetAreIgnored) {
+  g_hairs.add_hairs()->set_file_path("hair/a/a.txt");
+  g_hairs.add_hairs()->set_file_path("hair/b/b.txt");
+  EXPECT_EQ(hairSetEntryPath(1), "../hair/b/b.txt");
+  EXPECT_EQ(hairSetEntryPath(2), "");
+  EXPECT_EQ(hairSetEntryPath(-1), "");
+  EXPECT_EQ(dispatch({{9, 2}, {9, -1}}), "");
+}
+
+TEST(SplinerValue, ClampsAndIgnoresTinyChanges) {
+  float radius = 0.05f;
+  EXPECT_TRUE(updateSplinerValue(0.2f, 0.01f, 0.1f, &radius));
+  EXPECT_FLOAT_EQ(radius, 0.1f);
+  EXPECT_FALSE(updateSplinerValue(0.1005f, 0.01f, 0.1f, &radius));
+  EXPECT_FALSE(updateSplinerValue(0.0995f, 0.01f, 0.1f, &radius));
+  EXPECT_TRUE(updateSplinerValue(-1.0f, 0.01f, 0.1f, &radius));
+  EXPECT_FLOAT_EQ(radius, 0.01f);
+}
