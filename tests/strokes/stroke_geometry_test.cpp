@@ -1,0 +1,273 @@
+#include "strokes/stroke_geometry.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/geometry.h"
+#include "core/settings.h"
+#include "quillax.pb.h"
+#include "render/shader.h"
+#include "strokes/operatable.h"
+
+namespace {
+
+constexpr bool kPenFlags[7] = {true, false, false, false, false, true, true};   // a0 a5 a6
+constexpr bool kHairFlags[7] = {true, true, true, true, false, false, true};    // row 7
+constexpr int kHairStride = 12;
+
+// Profiles for every curvature, atlas rectangles (circle ones distinct), a known brush colour.
+class StrokeGeometry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_profiles = g_curveProfiles;
+    m_normals = g_curveProfileNormals;
+    m_maps = g_hairTextureMaps;
+    m_color = g_currentColor;
+    g_curveProfiles.assign(47, {});
+    g_curveProfileNormals.assign(47, {});
+    for (int c = -23; c <= 23; ++c)
+      buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
+    g_hairTextureMaps.Clear();
+    for (int t = 0; t < 4; ++t) {
+      quillax::HairTextureMaps_Coords* d = g_hairTextureMaps.add_default_coords();
+      d->set_u0(0.25f * t);
+      d->set_u1(0.25f * t + 0.2f);
+      d->set_v0(0.1f);
+      d->set_v1(0.9f);
+      quillax::HairTextureMaps_Coords* c = g_hairTextureMaps.add_circle_coords();
+      c->set_u0(0.5f);
+      c->set_u1(0.75f);
+      c->set_v0(0.0f);
+      c->set_v1(1.0f);
+    }
+    g_currentColor.set_alpha(0.5f);
+  }
+  void TearDown() override {
+    g_curveProfiles = m_profiles;
+    g_curveProfileNormals = m_normals;
+    g_hairTextureMaps = m_maps;
+    g_currentColor = m_color;
+  }
+
+  // A straight stroke along +y with pitch +x and normal +z, spaced 1 cm.
+  static Operatable* stroke(int texture, int curvature, int points, int lightValues = 30) {
+    auto* op = new quillax::Operation;
+    op->set_texture(texture);
+    op->set_curvature(curvature);
+    op->set_width(0.02f);
+    *op->mutable_color() = g_currentColor;
+    for (int i = 0; i < lightValues; ++i) op->mutable_lightcurve()->add_v(1.0f);
+    for (int i = 0; i < points; ++i) {
+      auto* p = op->add_points();
+      p->set_x(0);
+      p->set_y(0.01f * i);
+      p->set_z(0);
+      auto* t = op->add_pitches();
+      t->set_x(1);
+      t->set_y(0);
+      t->set_z(0);
+      auto* n = op->add_normals();
+      n->set_x(0);
+      n->set_y(0);
+      n->set_z(1);
+    }
+    return new Operatable(op);
+  }
+
+  static Vec3f at(const std::vector<float>& v, size_t vertex, int offset) {
+    const size_t k = vertex * kHairStride + offset;
+    return Vec3f(v[k], v[k + 1], v[k + 2]);
+  }
+
+ private:
+  std::vector<std::vector<float>> m_profiles, m_normals;
+  quillax::HairTextureMaps m_maps;
+  quillax::Color m_color;
+};
+
+}  // namespace
+
+TEST(StrokeRenderRows, PenDrawsLinesAndHairTexturesDrawRibbons) {
+  EXPECT_EQ(g_renderRows[0][1], 0);
+  EXPECT_EQ(g_renderRows[0][2], 3);
+  for (int t = 1; t < 4; ++t) {
+    EXPECT_EQ(g_renderRows[t][0], 0);
+    EXPECT_EQ(g_renderRows[t][1], 7);
+    EXPECT_TRUE(isRibbonTexture(t));
+  }
+  EXPECT_FALSE(isRibbonTexture(0));
+  EXPECT_EQ(renderRow(-1), nullptr);
+  EXPECT_EQ(renderRow(4), nullptr);
+  // The ribbon writes exactly what the hair program reads.
+  for (int a = 0; a < 7; ++a) EXPECT_EQ(g_shaderTable[7].flags[a], kHairFlags[a]) << a;
+  EXPECT_EQ(g_shaderTable[7].floatsPerVertex, static_cast<uint32_t>(kHairStride));
+}
+
+TEST(StrokeLight, CurveIsStretchedOverTheStrand) {
+  const float two[2] = {0.2f, 0.6f};
+  EXPECT_FLOAT_EQ(lightValueAt(two, 2, 0, 3), 0.2f);
+  EXPECT_FLOAT_EQ(lightValueAt(two, 2, 1, 3), 0.4f);
+  EXPECT_FLOAT_EQ(lightValueAt(two, 2, 2, 3), 0.6f);
+  EXPECT_FLOAT_EQ(lightValueAt(two, 0, 1, 3), 1.0f);  // an empty curve lights fully
+  const float one[1] = {0.3f};
+  EXPECT_FLOAT_EQ(lightValueAt(one, 1, 5, 9), 0.3f);
+}
+
+TEST_F(StrokeGeometry, PenStrokeIsALineStripWithoutIndices) {
+  std::unique_ptr<Operatable> pen(stroke(0, 0, 10, 2));
+  pen->m_operation->mutable_lightcurve()->set_v(0, 0.0f);
+  std::vector<float> out;
+  EXPECT_EQ(pen->buildStrandGeometry(out, 0, ~0u, kPenFlags), 70);
+  // Vertex 9: the point, light x alpha three times, light.
+  EXPECT_FLOAT_EQ(out[63 + 1], 0.09f);
+  EXPECT_FLOAT_EQ(out[63 + 3], 0.5f);
+  EXPECT_FLOAT_EQ(out[63 + 6], 1.0f);
+  EXPECT_FLOAT_EQ(out[6], 0.0f);  // light at the root
+
+  std::vector<uint32_t> indices;
+  EXPECT_EQ(pen->fillIndexBuffer(indices, 0, ~0u, 0, false), 0);
+  // With the pen program's own layout (position only), 3 floats per point.
+  EXPECT_EQ(pen->buildStrandGeometry(out, 4, ~0u, g_shaderTable[0].flags), 18);
+  EXPECT_FLOAT_EQ(out[1], 0.04f);
+  EXPECT_EQ(out.size(), 70u) << "the output is grown, never shrunk";
+}
+
+TEST_F(StrokeGeometry, FlatRibbonSpansTheWidthAndTheTextureRectangle) {
+  std::unique_ptr<Operatable> flat(stroke(1, 0, 5));
+  std::vector<float> out;
+  ASSERT_EQ(flat->buildStrandGeometry(out, 0, ~0u, kHairFlags), 5 * 2 * kHairStride);
+
+  // The root ring: the profile of curvature 0 lies on y = 0 at +-sin 7.5 deg / sin 15 deg,
+  // so the ribbon spans about one width across the pitch, in the stroke's plane.
+  const Vec3f left = at(out, 0, 0), right = at(out, 1, 0);
+  EXPECT_NEAR(right[0] - left[0], 0.02f * 2 * std::sin(0.1309) / std::sin(0.2618), 1e-6);
+  EXPECT_NEAR(left[2], 0.0f, 1e-7);
+  EXPECT_NEAR(right[2], 0.0f, 1e-7);
+  // Texture coordinates: u across (U0, U1 of entry 0), v from V0 at the root through the
+  // middle to V1 at the tip.
+  EXPECT_FLOAT_EQ(out[3], 0.0f);
+  EXPECT_FLOAT_EQ(out[kHairStride + 3], 0.2f);
+  EXPECT_FLOAT_EQ(out[4], 0.1f);
+  EXPECT_NEAR(out[2 * 2 * kHairStride + 4], 0.5f, 1e-6);
+  EXPECT_FLOAT_EQ(out[4 * 2 * kHairStride + 4], 0.9f);
+  // The tip is narrower: it keeps e^(-0.01 n) of the width.
+  const float tipWidth = at(out, 9, 0)[0] - at(out, 8, 0)[0];
+  EXPECT_NEAR(tipWidth / (right[0] - left[0]), std::exp(-0.05f), 1e-5);
+
+  // (n - 1) x 2 triangles.
+  std::vector<uint32_t> indices;
+  ASSERT_EQ(flat->fillIndexBuffer(indices, 0, ~0u, 0, false), 4 * 6);
+  EXPECT_EQ((std::vector<uint32_t>(indices.begin(), indices.begin() + 6)),
+            (std::vector<uint32_t>{0, 2, 3, 0, 3, 1}));
+  EXPECT_EQ(indices[23], 7u);
+  // Quads, from a later point and a base: rings start at base for point `first`.
+  ASSERT_EQ(flat->fillIndexBuffer(indices, 3, ~1u, 100, true), 2 * 4);
+  EXPECT_EQ((std::vector<uint32_t>(indices.begin(), indices.begin() + 8)),
+            (std::vector<uint32_t>{98, 100, 101, 99, 100, 102, 103, 101}));
+}
+
+TEST_F(StrokeGeometry, RibbonNormalsFitEveryCurvatureProfile) {
+  for (int c = -23; c <= 23; ++c) {
+    std::unique_ptr<Operatable> curl(stroke(2, c, 3));
+    const int m = curl->verticesPerPoint();
+    ASSERT_EQ(m, std::abs(c) + 2);
+    std::vector<float> out;
+    ASSERT_EQ(curl->buildStrandGeometry(out, 0, ~0u, kHairFlags), 3 * m * kHairStride) << c;
+    for (int j = 0; j < m; ++j) {
+      const Vec3f normal = at(out, j, 5), second = at(out, j, 8);
+      EXPECT_NEAR(length(normal), 1.0, 1e-5) << c << " " << j;
+      EXPECT_NEAR(dot(normal, second), 0.0f, 1e-5) << c << " " << j;
+      // The normal stays in the ring's plane (across the strand) ...
+      EXPECT_NEAR(normal[1], 0.0f, 1e-6);
+      // ... and is perpendicular to the ring where it is measured.
+      if (j > 0 && j + 1 < m) {
+        const Vec3f chord = at(out, j + 1, 0) - at(out, j - 1, 0);
+        EXPECT_NEAR(dot(normal, normalized(chord)), 0.0f, 1e-4) << c << " " << j;
+      }
+    }
+    // Every ring lies across the stroke at its own point.
+    EXPECT_NEAR(at(out, 2 * m, 0)[1], 0.02f, 1e-7);
+  }
+}
+
+TEST_F(StrokeGeometry, BraidUsesTheCircleRectangles) {
+  std::unique_ptr<Operatable> braid(stroke(1, 23, 3));
+  std::vector<float> out;
+  ASSERT_EQ(braid->buildStrandGeometry(out, 0, ~0u, kHairFlags), 3 * 25 * kHairStride);
+  // u runs U0, U1, U0, U1, U0 around the ring (t = 0, 0.25, 0.5, 0.75, 1).
+  const float expected[5] = {0.5f, 0.75f, 0.5f, 0.75f, 0.5f};
+  for (int q = 0; q < 5; ++q) EXPECT_NEAR(out[q * 6 * kHairStride + 3], expected[q], 1e-6) << q;
+  EXPECT_FLOAT_EQ(out[4], 0.0f);  // circle V0
+
+  // Curvature 22 still takes the default rectangle of its texture.
+  std::unique_ptr<Operatable> curl(stroke(1, 22, 3));
+  ASSERT_GT(curl->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
+  EXPECT_FLOAT_EQ(out[3], 0.0f);
+  EXPECT_FLOAT_EQ(out[23 * kHairStride + 3], 0.2f);
+  EXPECT_FLOAT_EQ(out[4], 0.1f);
+
+  // Lists of different lengths: the default rectangles serve the braid too.
+  g_hairTextureMaps.mutable_circle_coords()->RemoveLast();
+  ASSERT_GT(braid->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
+  EXPECT_FLOAT_EQ(out[3], 0.0f);
+  EXPECT_FLOAT_EQ(out[4], 0.1f);
+}
+
+TEST_F(StrokeGeometry, MissingInputsGiveNoGeometryRatherThanStrayReads) {
+  std::vector<float> out;
+  std::vector<uint32_t> indices;
+  // One point, or none.
+  std::unique_ptr<Operatable> single(stroke(1, 0, 1));
+  EXPECT_EQ(single->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
+  EXPECT_EQ(single->fillIndexBuffer(indices, 0, ~0u, 0, false), 0);
+  std::unique_ptr<Operatable> empty(stroke(1, 0, 0));
+  EXPECT_EQ(empty->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
+  EXPECT_EQ(empty->fillPointBuffer(0, -1, kHairFlags), 0);
+  // A range past the end, or empty.
+  std::unique_ptr<Operatable> ok(stroke(1, 0, 4));
+  EXPECT_EQ(ok->buildStrandGeometry(out, 4, 9, kHairFlags), 0);
+  EXPECT_EQ(ok->buildStrandGeometry(out, 2, 99, kHairFlags), 2 * 2 * kHairStride);
+  // A texture without an atlas rectangle takes the whole texture.
+  g_hairTextureMaps.Clear();
+  ASSERT_GT(ok->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
+  EXPECT_FLOAT_EQ(out[kHairStride + 3], 1.0f);
+  // A curvature the stroke code never makes (set behind the checks), or no profiles yet.
+  ok->m_operation->set_curvature(30);
+  EXPECT_EQ(ok->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
+  ok->m_operation->set_curvature(0);
+  g_curveProfiles.clear();
+  EXPECT_EQ(ok->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
+  // A negative texture has no vertices at all.
+  ok->m_operation->set_texture(-1);
+  EXPECT_EQ(ok->verticesPerPoint(), 0);
+  EXPECT_EQ(ok->buildStrandGeometry(out, 0, ~0u, kPenFlags), 0);
+}
+
+TEST_F(StrokeGeometry, StrokeWithoutNormalsStillGivesAFlatRibbon) {
+  std::unique_ptr<Operatable> bare(stroke(3, 0, 3));
+  bare->m_operation->clear_normals();
+  bare->m_operation->mutable_pitches()->RemoveLast();  // one pitch short
+  std::vector<float> out;
+  ASSERT_EQ(bare->buildStrandGeometry(out, 0, ~0u, kHairFlags), 3 * 2 * kHairStride);
+  for (float v : out) EXPECT_TRUE(std::isfinite(v));
+  // Without a pitch the last ring collapses onto its point.
+  EXPECT_EQ(at(out, 4, 0), at(out, 5, 0));
+}
+
+TEST_F(StrokeGeometry, PointSampleAndControlStreams) {
+  std::unique_ptr<Operatable> s(stroke(1, 0, 4));
+  const bool pointAndPitch[7] = {true, false, false, true, false, false, false};
+  EXPECT_EQ(s->fillPointBuffer(1, 3, pointAndPitch), 12);
+  EXPECT_FLOAT_EQ(g_vertexScratch[1], 0.01f);
+  EXPECT_FLOAT_EQ(g_vertexScratch[3], 1.0f);  // the pitch follows the point
+  const bool all[7] = {true, false, true, true, false, false, false};
+  EXPECT_EQ(s->fillPointBuffer(0, -1, all), 36);
+  EXPECT_FLOAT_EQ(g_vertexScratch[5], 1.0f);  // the normal before the pitch
+  EXPECT_FLOAT_EQ(g_vertexScratch[6], 1.0f);
+
+  EXPECT_EQ(s->fillSampleBuffer(), 0);
+  s->m_control = {1, 2, 3, 4, 5, 6, 7};  // a trailing partial point is not drawn
+  EXPECT_EQ(s->fillControlBuffer(), 6);
+  EXPECT_FLOAT_EQ(g_vertexScratch[5], 6.0f);
+}
