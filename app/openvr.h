@@ -1,17 +1,14 @@
 #pragma once
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "core/core_object.h"
+#include "core/matrix.h"
 #include "platform/vr_runtime.h"
 #include "render/framebuffer.h"
 
 class ModelRender;
-
-// 16 floats, column-major: element (row r, column c) at c * 4 + r.
-using VRMatrix = std::array<float, 16>;
 
 // Binds the program to the VR runtime: starts and stops it, renders both eyes into multisampled
 // targets, submits them, waits for the next poses and keeps one matrix per tracked device.
@@ -37,22 +34,29 @@ class OpenVRContext {
   virtual void renderScene(int eye);
 
   // projection(eye) x eye-to-head(eye) x head pose; the identity for any other eye value.
-  VRMatrix getCurrentViewProjectionMatrix(int eye) const;
+  Matrix4 getCurrentViewProjectionMatrix(int eye) const;
 
   bool isRunning() const { return m_system != nullptr; }
-  const VRMatrix& deviceMatrix(uint32_t device) const { return m_deviceMatrices[device]; }
+  // Where the desktop view goes: the window's framebuffer (0) unless a test redirects it.
+  void setDesktopFramebuffer(GLuint framebuffer) { m_desktopFramebuffer = framebuffer; }
+  const Matrix4& deviceMatrix(uint32_t device) const { return m_deviceMatrices[device]; }
   const vr::TrackedDevicePose& devicePose(uint32_t device) const { return m_poses[device]; }
-  const VRMatrix& headPose() const { return m_headPose; }
+  const Matrix4& headPose() const { return m_headPose; }
   const std::string& poseClasses() const { return m_poseClasses; }
   int validPoseCount() const { return m_validPoseCount; }
   uint32_t renderWidth() const { return m_renderWidth; }
   uint32_t renderHeight() const { return m_renderHeight; }
   const FramebufferMultiDesc& eyeFramebuffer(int eye) const { return eye == 0 ? m_leftEye : m_rightEye; }
+  bool hasRenderModel(uint32_t device) const { return device < vr::k_maxTrackedDeviceCount && m_hasRenderModel[device]; }
+  char deviceClassChar(uint32_t device) const { return m_deviceClassChar[device]; }
+  size_t renderModelCount() const { return m_renderModelList.size(); }
 
  protected:
   void updateHMDMatrixPose();
   void setupRenderModelForTrackedDevice(uint32_t device);
-  ModelRender* findOrLoadRenderModel(const std::string& name);
+  // Index into m_renderModelList of the model of that name (compared without case), loading it
+  // from the runtime when new; -1 with a message when the runtime cannot deliver it.
+  int findOrLoadRenderModel(const std::string& name);
   std::string getTrackedDeviceString(uint32_t device, vr::TrackedDeviceProperty property);
   // The interfaces, fetched again whenever the runtime's init token changes.
   vr::IVRCompositor* compositor();
@@ -64,7 +68,7 @@ class OpenVRContext {
   uint32_t m_interfaceToken = 0;
 
   vr::TrackedDevicePose m_poses[vr::k_maxTrackedDeviceCount];
-  VRMatrix m_deviceMatrices[vr::k_maxTrackedDeviceCount];
+  Matrix4 m_deviceMatrices[vr::k_maxTrackedDeviceCount];
   bool m_hasRenderModel[vr::k_maxTrackedDeviceCount] = {};
   char m_deviceClassChar[vr::k_maxTrackedDeviceCount] = {};
   std::string m_poseClasses;
@@ -76,19 +80,24 @@ class OpenVRContext {
   // The lens view ("Lens" with "leftLen"/"rightLen", "screen" with "leftScreen"/"rightScreen")
   // comes with the render objects; until then the desktop shows no mirror of the eyes.
 
-  VRMatrix m_headPose;
-  VRMatrix m_eyeToHead[2];
-  VRMatrix m_projection[2];
+  Matrix4 m_headPose;
+  Matrix4 m_eyeToHead[2];
+  Matrix4 m_projection[2];
   FramebufferMultiDesc m_leftEye;
   FramebufferMultiDesc m_rightEye;
   uint32_t m_renderWidth = 0;
   uint32_t m_renderHeight = 0;
 
-  // Loaded render models (owned) and each device's model; filled once render objects exist.
-  std::vector<ModelRender*> m_renderModelList;
-  ModelRender* m_deviceRenderModels[vr::k_maxTrackedDeviceCount] = {};
-  // Names the runtime has delivered, so a second device with the same model reuses it.
-  std::vector<std::string> m_loadedModelNames;
+  // The render models the runtime delivered, each with its drawable (owned; built once the
+  // controllers are drawn, null until then), and each device's entry (-1 none).
+  struct LoadedRenderModel {
+    std::string m_name;
+    ModelRender* m_render = nullptr;
+  };
+  std::vector<LoadedRenderModel> m_renderModelList;
+  int m_deviceRenderModels[vr::k_maxTrackedDeviceCount];
+  bool m_eyeTargetsReady = false;
+  GLuint m_desktopFramebuffer = 0;
 };
 
 // The application's VR object: controller roles, hand and head frames, per-eye scene, input.
@@ -110,15 +119,16 @@ class OpenVR : public OpenVRContext, public coreObject {
   int otherHand() const { return m_otherHand; }
   bool drawingHandTracked() const { return m_drawingHandTracked; }
   bool otherHandTracked() const { return m_otherHandTracked; }
-  const VRMatrix& drawingHandDeviceMatrix() const { return m_drawingHandMatrix; }
-  const VRMatrix& otherHandDeviceMatrix() const { return m_otherHandMatrix; }
+  const Matrix4& drawingHandDeviceMatrix() const { return m_drawingHandMatrix; }
+  const Matrix4& otherHandDeviceMatrix() const { return m_otherHandMatrix; }
 
   // Hand frame: position 5 cm along the device's -z, then its x, y, z axes normalised.
-  static void updateDeviceMatrix(const VRMatrix& device, float out[12]);
+  static void updateDeviceMatrix(const Matrix4& device, float out[12]);
 
  private:
   void assignRole(uint32_t device);
   bool readTouchpad(int device, float* x, float* y);
+  bool poseValid(int device) const;
   void swipeDrawingHand();
   void swipeOtherHand();
 
@@ -128,8 +138,8 @@ class OpenVR : public OpenVRContext, public coreObject {
   int m_drawingHandSwipe = -1;
   bool m_otherHandTracked = false;
   bool m_drawingHandTracked = false;
-  VRMatrix m_otherHandMatrix;
-  VRMatrix m_drawingHandMatrix;
+  Matrix4 m_otherHandMatrix;
+  Matrix4 m_drawingHandMatrix;
   float m_drawingSwipeStart[2] = {0, 0};
   float m_primaryBase = 0, m_primaryStep = 0;
   float m_secondaryBase = 0, m_secondaryStep = 0;

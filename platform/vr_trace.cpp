@@ -403,6 +403,11 @@ Matrix34 poseToMatrix(const float position[3], const float rotation[4]) {
 
 TracePlayer::TracePlayer(Trace trace) : m_trace(std::move(trace)) {
   if (m_trace.m_maxFrames > 0) m_closeFrame = m_trace.m_maxFrames - 1;
+  // Devices already on when the runtime starts, as a real runtime reports them at start-up.
+  for (const TraceDevice& device : m_trace.m_devices) {
+    m_held[device.m_index].m_connected = true;
+    m_current[device.m_index].m_connected = true;
+  }
 }
 
 int TracePlayer::advance() {
@@ -413,12 +418,8 @@ int TracePlayer::advance() {
     touchedBefore[i] = m_held[i].m_touched;
   }
   std::vector<uint32_t> activated, deactivated;
-  if (m_frame == 0) {
-    for (const TraceDevice& device : m_trace.m_devices) {
-      m_held[device.m_index].m_connected = true;
-      activated.push_back(device.m_index);
-    }
-  }
+  if (m_frame == 0)
+    for (const TraceDevice& device : m_trace.m_devices) activated.push_back(device.m_index);
   if (m_nextKeyframe < m_trace.m_keyframes.size() &&
       m_trace.m_keyframes[m_nextKeyframe].m_frame == m_frame) {
     const TraceKeyframe& keyframe = m_trace.m_keyframes[m_nextKeyframe++];

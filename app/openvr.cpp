@@ -1,0 +1,516 @@
+#include "app/openvr.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "app/application.h"
+#include "app/dispatcher.h"
+#include "core/events.h"
+#include "core/settings.h"
+#include "platform/system.h"
+#include "render/model_render.h"
+
+OpenVR* g_openVR = nullptr;
+float g_drawingHandMatrix[12] = {};
+float g_otherHandMatrix[12] = {};
+float g_headMatrix[12] = {};
+
+namespace {
+
+constexpr uint32_t k_devices = vr::k_maxTrackedDeviceCount;
+
+Matrix4 fromRowMajor44(const vr::Matrix44& p) {
+  Matrix4 m;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) m.at(r, c) = p.m[r][c];
+  return m;
+}
+
+char classChar(vr::TrackedDeviceClass deviceClass) {
+  switch (deviceClass) {
+    case vr::TrackedDeviceClass_Invalid: return 'I';
+    case vr::TrackedDeviceClass_HMD: return 'H';
+    case vr::TrackedDeviceClass_Controller: return 'C';
+    case vr::TrackedDeviceClass_TrackingReference: return 'T';
+    default: return '?';
+  }
+}
+
+bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
+OpenVRContext::OpenVRContext() {
+  std::fill(std::begin(m_deviceRenderModels), std::end(m_deviceRenderModels), -1);
+}
+
+OpenVRContext::~OpenVRContext() { std::printf("Shutdown\n"); }
+
+bool OpenVRContext::init() {
+  vr::InitError error = vr::InitError_None;
+  vr::initInternal(&error, vr::ApplicationType_Scene);
+  if (error == vr::InitError_None && !vr::isInterfaceVersionValid(vr::k_systemVersion)) {
+    vr::shutdownInternal();
+    error = vr::InitError_InterfaceNotFound;
+  }
+  if (error != vr::InitError_None) {
+    std::printf("Unable to init VR runtime: %s\n", vr::getInitErrorAsEnglishDescription(error));
+    return false;
+  }
+  m_system = static_cast<vr::IVRSystem*>(vr::getGenericInterface(vr::k_systemVersion, &error));
+  m_interfaceToken = vr::getInitToken();
+  m_renderModels = static_cast<vr::IVRRenderModels*>(vr::getGenericInterface(vr::k_renderModelsVersion, &error));
+  if (!m_system || !m_renderModels) {
+    m_system = nullptr;
+    m_renderModels = nullptr;
+    vr::shutdownInternal();
+    std::printf("Unable to get render model interface: %s\n", vr::getInitErrorAsEnglishDescription(error));
+    return false;
+  }
+
+  m_nearClip = 0.1f;
+  m_farClip = 1000.0f;
+  for (int eye = 0; eye < 2; ++eye) {
+    const auto which = static_cast<vr::Eye>(eye);
+    m_projection[eye] = fromRowMajor44(m_system->getProjectionMatrix(which, m_nearClip, m_farClip));
+    m_eyeToHead[eye] = toMatrix4(m_system->getEyeToHeadTransform(which));
+    invertAffineMatrix4(m_eyeToHead[eye]);
+  }
+
+  m_system->getRecommendedRenderTargetSize(&m_renderWidth, &m_renderHeight);
+  if (g_uiValues.size() > 5) {
+    g_uiValues[4] = static_cast<float>(m_renderWidth);
+    g_uiValues[5] = static_cast<float>(m_renderHeight);
+  }
+  const int samples = static_cast<int>(g_parameters.multisample_size());
+  m_eyeTargetsReady = m_leftEye.init(m_renderWidth, m_renderHeight, samples) &&
+                      m_rightEye.init(m_renderWidth, m_renderHeight, samples);
+  // An incomplete target cannot be drawn into: the eyes are then neither drawn nor submitted.
+  if (!m_eyeTargetsReady) std::printf("The eye render targets could not be created\n");
+
+  // Lens view: the "Lens" container ("leftLen", "rightLen", 43 x 43 vertices with the runtime's
+  // distortion, shader 9) and the "screen" container ("leftScreen", "rightScreen", shader 2)
+  // are built here once the render containers exist.
+
+  std::fill(std::begin(m_deviceRenderModels), std::end(m_deviceRenderModels), -1);
+  for (uint32_t device = vr::k_trackedDeviceIndexHmd + 1; device < k_devices; ++device)
+    if (m_system->isTrackedDeviceConnected(device)) setupRenderModelForTrackedDevice(device);
+
+  if (!compositor()) {
+    std::printf("Compositor initialization failed. See log file for details\n");
+    return false;
+  }
+  return true;
+}
+
+vr::IVRCompositor* OpenVRContext::compositor() {
+  if (!m_system) return nullptr;
+  if (m_interfaceToken != vr::getInitToken() || !m_compositor) {
+    vr::InitError error = vr::InitError_None;
+    m_interfaceToken = vr::getInitToken();
+    m_system = static_cast<vr::IVRSystem*>(vr::getGenericInterface(vr::k_systemVersion, &error));
+    m_renderModels = static_cast<vr::IVRRenderModels*>(vr::getGenericInterface(vr::k_renderModelsVersion, &error));
+    m_compositor = static_cast<vr::IVRCompositor*>(vr::getGenericInterface(vr::k_compositorVersion, &error));
+  }
+  return m_compositor;
+}
+
+vr::IVRRenderModels* OpenVRContext::renderModels() {
+  if (m_system && m_interfaceToken != vr::getInitToken()) compositor();
+  return m_renderModels;
+}
+
+void OpenVRContext::shutdown() {
+  if (m_system) {
+    vr::shutdownInternal();
+    m_system = nullptr;
+    m_compositor = nullptr;
+    m_renderModels = nullptr;
+  }
+  for (LoadedRenderModel& model : m_renderModelList) delete model.m_render;
+  m_renderModelList.clear();
+  std::fill(std::begin(m_deviceRenderModels), std::end(m_deviceRenderModels), -1);
+  // The debug output is switched off only when GL is loaded (a failed start-up may end before).
+  if (glDebugMessageControl && glDebugMessageCallback) {
+    glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_FALSE);
+    glDebugMessageCallback(nullptr, nullptr);
+  }
+  // The "Lens" and "screen" containers are deleted here once they are built.
+}
+
+void OpenVRContext::renderFrame() {
+  glBindFramebuffer(GL_FRAMEBUFFER, m_desktopFramebuffer);
+  glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (m_system && m_eyeTargetsReady) {
+    preRender();
+    for (int eye = 0; eye < 2; ++eye) {
+      FramebufferMultiDesc& target = eye == 0 ? m_leftEye : m_rightEye;
+      glClearColor(0.15f, 0.15f, 0.18f, 1.0f);
+      glEnable(GL_MULTISAMPLE);
+      glBindFramebuffer(GL_FRAMEBUFFER, target.m_framebuffer);
+      glViewport(0, 0, static_cast<GLsizei>(m_renderWidth), static_cast<GLsizei>(m_renderHeight));
+      renderScene(eye);
+      glBindFramebuffer(GL_FRAMEBUFFER, m_desktopFramebuffer);
+      glDisable(GL_MULTISAMPLE);
+      target.resolve();
+    }
+    postRender();
+    glBindFramebuffer(GL_FRAMEBUFFER, m_desktopFramebuffer);
+    glDisable(GL_DEPTH_TEST);
+    glViewport(0, 0, static_cast<GLsizei>(g_parameters.window_width()),
+               static_cast<GLsizei>(g_parameters.window_height()));
+    // The "Lens" container is drawn here with identity matrices once it exists.
+    if (vr::IVRCompositor* target = compositor()) {
+      vr::Texture right;
+      right.m_handle = m_rightEye.m_resolveColor;
+      right.m_colorSpace = vr::ColorSpace_Gamma;
+      target->submit(vr::Eye_Right, &right);
+      vr::Texture left = right;
+      left.m_handle = m_leftEye.m_resolveColor;
+      target->submit(vr::Eye_Left, &left);
+    }
+  }
+  updateHMDMatrixPose();
+}
+
+void OpenVRContext::renderScene(int) { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT); }
+
+void OpenVRContext::updateHMDMatrixPose() {
+  vr::IVRCompositor* target = compositor();
+  if (!target) return;
+  target->waitGetPoses(m_poses, k_devices, nullptr, 0);
+  m_validPoseCount = 0;
+  m_poseClasses.clear();
+  for (uint32_t device = 0; device < k_devices; ++device) {
+    if (!m_poses[device].m_poseIsValid) continue;
+    ++m_validPoseCount;
+    m_deviceMatrices[device] = toMatrix4(m_poses[device].m_deviceToAbsoluteTracking);
+    if (m_deviceClassChar[device] == 0) m_deviceClassChar[device] = classChar(m_system->getTrackedDeviceClass(device));
+    m_poseClasses += m_deviceClassChar[device];
+  }
+  if (m_poses[vr::k_trackedDeviceIndexHmd].m_poseIsValid) {
+    m_headPose = m_deviceMatrices[vr::k_trackedDeviceIndexHmd];
+    const Matrix4& m = m_headPose;
+    if (m[3] == 0 && m[7] == 0 && m[11] == 0 && m[15] == 1)
+      invertAffineMatrix4(m_headPose);
+    else
+      invertMatrix4(m_headPose);
+  }
+}
+
+Matrix4 OpenVRContext::getCurrentViewProjectionMatrix(int eye) const {
+  if (eye != 0 && eye != 1) return Matrix4();
+  Matrix4 eyeView, result;
+  multiplyMatrix4(m_eyeToHead[eye], eyeView, m_headPose);
+  multiplyMatrix4(m_projection[eye], result, eyeView);
+  return result;
+}
+
+bool OpenVRContext::processVREvent(const vr::Event& event) {
+  const uint32_t device = event.m_trackedDeviceIndex;
+  switch (event.m_eventType) {
+    case vr::Event_TrackedDeviceActivated:
+      setupRenderModelForTrackedDevice(device);
+      std::printf("Device %u attached. Setting up render model.\n", device);
+      return true;
+    case vr::Event_TrackedDeviceDeactivated:
+      std::printf("Device %u detached.\n", device);
+      return true;
+    case vr::Event_TrackedDeviceUpdated:
+      std::printf("Device %u updated.\n", device);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void OpenVRContext::setupRenderModelForTrackedDevice(uint32_t device) {
+  if (device >= k_devices || !m_system) return;
+  const std::string name = getTrackedDeviceString(device, vr::Prop_RenderModelName_String);
+  const int model = findOrLoadRenderModel(name);
+  if (model < 0) {
+    const std::string system = getTrackedDeviceString(device, vr::Prop_TrackingSystemName_String);
+    std::printf("Unable to load render model for tracked device %d (%s.%s)", static_cast<int>(device),
+                system.c_str(), name.c_str());
+    std::printf("\n");
+    return;
+  }
+  m_deviceRenderModels[device] = model;
+  m_hasRenderModel[device] = true;
+}
+
+int OpenVRContext::findOrLoadRenderModel(const std::string& name) {
+  for (size_t i = 0; i < m_renderModelList.size(); ++i)
+    if (sameNameIgnoringCase(m_renderModelList[i].m_name, name)) return static_cast<int>(i);
+  vr::IVRRenderModels* models = renderModels();
+  if (!models) return -1;
+
+  vr::RenderModel* model = nullptr;
+  vr::RenderModelError error;
+  while ((error = models->loadRenderModelAsync(name.c_str(), &model)) == vr::RenderModelError_Loading)
+    platform::sleepMilliseconds(1);
+  if (error != vr::RenderModelError_None || !model) {
+    std::printf("Unable to load render model %s - %s\n", name.c_str(), models->getRenderModelErrorNameFromEnum(error));
+    return -1;
+  }
+  vr::RenderModelTexture* texture = nullptr;
+  while ((error = models->loadTextureAsync(model->m_diffuseTextureId, &texture)) == vr::RenderModelError_Loading)
+    platform::sleepMilliseconds(1);
+  if (error != vr::RenderModelError_None || !texture) {
+    std::printf("Unable to load render texture id:%d for render model %s\n", model->m_diffuseTextureId, name.c_str());
+    models->freeRenderModel(model);
+    return -1;
+  }
+  LoadedRenderModel loaded;
+  loaded.m_name = name;
+  // The drawable ModelRender named after the model is built here from the vertices, indices and
+  // texture once controllers are drawn ("Unable to create GL model from render model %s\n" on
+  // failure, and -1).
+  m_renderModelList.push_back(loaded);
+  models->freeRenderModel(model);
+  models->freeTexture(texture);
+  return static_cast<int>(m_renderModelList.size() - 1);
+}
+
+std::string OpenVRContext::getTrackedDeviceString(uint32_t device, vr::TrackedDeviceProperty property) {
+  if (!m_system) return std::string();
+  vr::TrackedPropertyError error = vr::TrackedProp_Success;
+  const uint32_t length = m_system->getStringTrackedDeviceProperty(device, property, nullptr, 0, &error);
+  if (length == 0) return std::string();
+  std::vector<char> buffer(length + 1, '\0');
+  m_system->getStringTrackedDeviceProperty(device, property, buffer.data(), length, &error);
+  return std::string(buffer.data());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+OpenVR::OpenVR() = default;
+OpenVR::~OpenVR() = default;
+
+void OpenVR::resetControllerAssignment() {
+  m_drawingHand = -1;
+  m_otherHand = -1;
+  m_drawingHandSwipe = -1;
+  m_otherHandSwipe = -1;
+}
+
+void OpenVR::updateDeviceMatrix(const Matrix4& device, float out[12]) {
+  const Vec3f position = transformPoint(device, Vec3f(0.0f, 0.0f, -0.05f));
+  for (int k = 0; k < 3; ++k) out[k] = position[k];
+  for (int axis = 0; axis < 3; ++axis) {
+    Vec3f direction(0.0f, 0.0f, 0.0f);
+    direction[axis] = 0.05f;
+    const Vec3f d = transformDirection(device, direction);
+    const float length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    for (int k = 0; k < 3; ++k) out[3 + axis * 3 + k] = length > 0 ? d[k] / length : 0.0f;
+  }
+}
+
+void OpenVR::assignRole(uint32_t device) {
+  if (device >= k_devices || !m_system) return;
+  if (m_system->getTrackedDeviceClass(device) != vr::TrackedDeviceClass_Controller) return;
+  const int index = static_cast<int>(device);
+  if (m_drawingHand == -1) {
+    m_drawingHand = index;
+  } else if (m_otherHand == -1 && index != m_drawingHand) {
+    m_otherHand = index;
+  }
+}
+
+bool OpenVR::readTouchpad(int device, float* x, float* y) {
+  if (!m_system || device < 0 || device >= static_cast<int>(k_devices)) return false;
+  vr::ControllerState state;
+  if (!m_system->getControllerState(static_cast<uint32_t>(device), &state, sizeof state)) return false;
+  *x = state.m_axis[0].x;
+  *y = state.m_axis[0].y;
+  return true;
+}
+
+bool OpenVR::poseValid(int device) const {
+  return device >= 0 && device < static_cast<int>(k_devices) && m_poses[device].m_poseIsValid;
+}
+
+bool OpenVR::processVREvent(const vr::Event& event) {
+  const bool handled = OpenVRContext::processVREvent(event);
+  // A device index outside the slots names nothing this object tracks.
+  if (event.m_trackedDeviceIndex >= k_devices) return handled;
+  const int device = static_cast<int>(event.m_trackedDeviceIndex);
+  const bool drawing = device == m_drawingHand;
+  const bool other = device == m_otherHand;
+  float x = 0, y = 0;
+  switch (event.m_eventType) {
+    case vr::Event_TrackedDeviceActivated:
+      assignRole(event.m_trackedDeviceIndex);
+      return true;
+    case vr::Event_TrackedDeviceDeactivated:
+      if (drawing) m_drawingHand = -1;
+      if (other) m_otherHand = -1;
+      return true;
+    case vr::Event_ButtonPress:
+      if (drawing) {
+        std::printf("%u\n", event.m_button);
+        if (event.m_button == vr::Button_ApplicationMenu || event.m_button == vr::Button_Grip) {
+          postEvent(new EventRecord(4, 13));
+        } else if (event.m_button == vr::Button_Trigger) {
+          // Once the menu panel and the tool controller exist: the hovered widget becomes the
+          // pressed one (drag with hit u, v, 0), the panel's setSelected, and Operator::press
+          // when the panel is (or stays) not pressed.
+        } else if (event.m_button == vr::Button_Touchpad) {
+          m_drawingHandSwipe = -1;
+          if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f) {
+            // Once the tool controller exists: Operator::undo (x < -0.3) or Operator::redo
+            // (x > 0.3), ten times while the other hand's trigger is held, else once.
+          }
+        }
+      } else if (other) {
+        if (event.m_button == vr::Button_Trigger) {
+          if (g_flags.size() > FLAG_OTHER_TRIGGER) g_flags[FLAG_OTHER_TRIGGER] = true;
+        } else if (event.m_button == vr::Button_Touchpad) {
+          m_otherHandSwipe = -1;
+          if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f) {
+            // Once the tool controller exists: Operator::onKey("<") for x < -0.3, (">") above.
+          }
+        }
+      }
+      return true;
+    case vr::Event_ButtonUnpress:
+      if (drawing) {
+        if (event.m_button == vr::Button_Trigger) {
+          // Once the menu panel and the tool controller exist: Panel::release when pressed,
+          // then Operator::release when the tool controller is engaged.
+        } else if (event.m_button == vr::Button_Touchpad) {
+          m_drawingHandSwipe = -1;
+        }
+      } else if (other) {
+        if (event.m_button == vr::Button_Trigger) {
+          if (g_flags.size() > FLAG_OTHER_TRIGGER) g_flags[FLAG_OTHER_TRIGGER] = false;
+        } else if (event.m_button == vr::Button_Touchpad) {
+          m_otherHandSwipe = -1;
+        }
+      }
+      return true;
+    case vr::Event_ButtonTouch:
+      m_drawingHandSwipe = -1;
+      m_otherHandSwipe = -1;
+      if ((drawing || other) && readTouchpad(device, &x, &y)) (drawing ? m_drawingHandSwipe : m_otherHandSwipe) = 0;
+      return true;
+    case vr::Event_ButtonUntouch:
+      m_drawingHandSwipe = -1;
+      m_otherHandSwipe = -1;
+      return true;
+    default:
+      return handled;
+  }
+}
+
+void OpenVR::preRender() {
+  m_otherHandTracked = false;
+  m_drawingHandTracked = false;
+  for (uint32_t device = 0; device < k_devices; ++device) {
+    if (!m_hasRenderModel[device] || !m_poses[device].m_poseIsValid || !m_poses[device].m_deviceIsConnected) continue;
+    if (m_system->getTrackedDeviceClass(device) != vr::TrackedDeviceClass_Controller) continue;
+    assignRole(device);
+    const int index = static_cast<int>(device);
+    if (index == m_otherHand) {
+      m_otherHandTracked = true;
+      m_otherHandMatrix = m_deviceMatrices[device];
+      updateDeviceMatrix(m_otherHandMatrix, g_otherHandMatrix);
+    } else if (index == m_drawingHand) {
+      m_drawingHandTracked = true;
+      m_drawingHandMatrix = m_deviceMatrices[device];
+      updateDeviceMatrix(m_drawingHandMatrix, g_drawingHandMatrix);
+    }
+  }
+  updateDeviceMatrix(m_deviceMatrices[vr::k_trackedDeviceIndexHmd], g_headMatrix);
+  // Once lights and capture cameras exist: every renderable light, last to first, renders its
+  // shadow map; CameraManager::captureAll(""); with the camera tool current, its camera follows
+  // the drawing hand and renders its capture.
+}
+
+void OpenVR::renderScene(int eye) {
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  const Matrix4 viewProjection = getCurrentViewProjectionMatrix(eye);
+  (void)viewProjection;
+  // Once they exist, in this order: the render model of every connected controller with a valid
+  // pose; the menu panel (VP x other hand) and the tool geometry; with g_flags bit 6 and a head,
+  // VP x headset matrix from here on; every tool's strokes, the models, lights and capture
+  // cameras, the brush tool's suggestion and the head's mirror.
+}
+
+void OpenVR::swipeDrawingHand() {
+  float x = 0, y = 0;
+  if (m_drawingHandSwipe == -1 || !readTouchpad(m_drawingHand, &x, &y)) return;
+  if (m_drawingHandSwipe < 3) {
+    m_drawingSwipeStart[0] = x;
+    m_drawingSwipeStart[1] = y;
+    // Once the tool geometry exists: the bases and steps come from Shooter::getPrimaryValue and
+    // Shooter::getSecondaryValue, and the counter grows when either is available.
+    return;
+  }
+  const float dx = x - m_drawingSwipeStart[0], dy = y - m_drawingSwipeStart[1];
+  if (std::fabs(dx) > 2 * std::fabs(dy) && std::fabs(dx) > 0.001f) {
+    postEvent(new EventRecord(4, 2, std::string(), {m_primaryBase + dx * m_primaryStep}));
+  } else if (!(g_flags.size() > FLAG_NO_CURVATURE_SWIPE && g_flags[FLAG_NO_CURVATURE_SWIPE]) &&
+             std::fabs(dy) > 2 * std::fabs(dx) && std::fabs(dy) > 0.001f) {
+    postEvent(new EventRecord(4, 3, std::string(), {m_secondaryBase + dy * m_secondaryStep}));
+  }
+}
+
+void OpenVR::swipeOtherHand() {
+  float x = 0, y = 0;
+  if (m_otherHandSwipe == -1 || !readTouchpad(m_otherHand, &x, &y)) return;
+  if (m_otherHandSwipe < 3) {
+    m_otherSwipeStart[0] = x;
+    m_otherSwipeStart[1] = y;
+    // Once the tool geometry exists: while the spliner geometry has getFlag2, the bases are
+    // g_splinerRadius (step 0.02) and g_splinerLength (step 0.2) and the counter grows.
+    return;
+  }
+  const float dx = x - m_otherSwipeStart[0], dy = y - m_otherSwipeStart[1];
+  if (std::fabs(dx) > 2 * std::fabs(dy) && std::fabs(dx) > 0.001f) {
+    postEvent(new EventRecord(4, 6, std::string(), {m_radiusBase + dx * m_radiusStep}));
+  } else if (std::fabs(dy) > 2 * std::fabs(dx) && std::fabs(dy) > 0.001f) {
+    postEvent(new EventRecord(4, 7, std::string(), {m_lengthBase + dy * m_lengthStep}));
+  }
+}
+
+bool OpenVR::handleInput() {
+  if (m_system) {
+    vr::Event event;
+    while (m_system->pollNextEvent(&event, sizeof event)) processVREvent(event);
+  }
+  updateCurrentToolId();
+  if (m_drawingHand >= 0 && m_drawingHand < static_cast<int>(k_devices) && poseValid(m_drawingHand)) {
+    // Once the menu panel, tool geometry and tool controller exist: when the tool controller is
+    // not engaged, the panel is shown exactly while the other hand is tracked and the tool
+    // geometry while the drawing hand is, then UIVR::update with both device matrices; when it
+    // is engaged, Operator::move with g_drawingHandMatrix and g_otherHandMatrix; then a pressed
+    // widget that is still hovered gets drag(hit u, hit v, 1).
+  }
+  swipeDrawingHand();
+  swipeOtherHand();
+  if (g_modeState.size() > 1 && g_modeState[0] != g_modeState[1]) {
+    g_modeState[1] = g_modeState[0];
+    // Once the tools exist: the previous tool's deactivate, the current tool's activate.
+  }
+  // Once the model registry exists: Modeler::grabNearest.
+  dispatchEvents();
+  autosaveTick();
+  if (m_system) {
+    vr::ControllerState state;
+    for (uint32_t device = 0; device < k_devices; ++device)
+      if (m_system->getControllerState(device, &state, sizeof state)) m_hasRenderModel[device] = true;
+  }
+  return true;
+}

@@ -1,0 +1,191 @@
+#include "app/openvr.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
+
+#include "core/events.h"
+#include "core/settings.h"
+#include "support/asset_root.h"
+#include "support/gl_context.h"
+
+namespace {
+
+// A throw-away root with settings loaded, a GL context, and a trace for the simulated headset.
+class OpenVRGLTest : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    AssetRootTest::SetUp();
+    ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
+    g_parameters.Clear();
+    testing::internal::CaptureStdout();
+    loadParameters();
+    testing::internal::GetCapturedStdout();
+    g_brushShape = 0;
+    clearEvents();
+    // The shared test context's pbuffer cannot take drawing under Xvfb; the desktop view goes
+    // to a target of the test's own.
+    ASSERT_TRUE(m_desktop.init(32, 32, 1));
+    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
+  }
+  void TearDown() override {
+    testing::internal::CaptureStdout();
+    m_vr.shutdown();
+    testing::internal::GetCapturedStdout();
+    unsetenv("TRESSLET_VR_TRACE");
+    clearEvents();
+    drainGLErrors();
+    AssetRootTest::TearDown();
+  }
+
+  bool start(const std::string& trace) {
+    writeFile("run/test.trace", trace);
+    setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
+    testing::internal::CaptureStdout();
+    const bool ok = m_vr.init();
+    m_output = testing::internal::GetCapturedStdout();
+    if (ok) m_vr.resetControllerAssignment();
+    return ok;
+  }
+
+  // One pass of the frame loop: render (ending with the wait for the next poses), then input.
+  std::string frames(int count) {
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < count; ++i) {
+      m_vr.renderFrame();
+      m_vr.handleInput();
+    }
+    return testing::internal::GetCapturedStdout();
+  }
+
+  FramebufferDesc m_desktop;
+  OpenVR m_vr;
+  std::string m_output;
+};
+
+const char* k_scene =
+    "render_size 64 48\n"
+    "frame_ms 11\n"
+    "device 0 hmd\n"
+    "device 1 controller\n"
+    "device 2 controller\n"
+    "device 3 tracker\n"
+    "device 4 other model=SIM_CONTROLLER\n"
+    "@0\n"
+    "pose 0 pos 0 1 0.6 rot 0 0 0\n"
+    "pose 1 rel 0 pos 0.2 -0.3 -0.3 rot 0 0 0\n"
+    "pose 2 rel 0 pos -0.2 -0.3 -0.3 rot 0 0 0\n"
+    "pose 3 pos 2 2 2 rot 0 0 0\n"
+    "pose 4 pos -2 2 2 rot 0 0 0\n"
+    "@2\n"
+    "trigger 2 down\n"
+    "menu 1 down\n"
+    "@4\n"
+    "trigger 2 up\n"
+    "snapshot right right.png\n";
+
+}  // namespace
+
+TEST_F(OpenVRGLTest, InitFailuresPrintTheirReasonAndLeaveTheObjectUsable) {
+  unsetenv("TRESSLET_VR_TRACE");
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(m_vr.init());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Unable to init VR runtime: No headset: TRESSLET_VR_TRACE is not set (100)\n");
+  EXPECT_FALSE(m_vr.isRunning());
+  m_vr.renderFrame();  // without a runtime the frame only clears the window
+
+  EXPECT_FALSE(start("init_fail no_render_models\ndevice 0 hmd\n"));
+  EXPECT_EQ(m_output.find("Unable to get render model interface: "), 0u) << m_output;
+  EXPECT_FALSE(m_vr.isRunning());
+
+  EXPECT_FALSE(start("init_fail no_compositor\ndevice 0 hmd\n"));
+  EXPECT_NE(m_output.find("Compositor initialization failed. See log file for details\n"), std::string::npos);
+  // The runtime still runs until shutdown, as main expects.
+  EXPECT_TRUE(m_vr.isRunning());
+  testing::internal::CaptureStdout();
+  m_vr.shutdown();
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(m_vr.isRunning());
+}
+
+TEST_F(OpenVRGLTest, RunsFramesWithPosesRolesModelsAndEyeImages) {
+  ASSERT_TRUE(start(k_scene)) << m_output;
+  EXPECT_FLOAT_EQ(g_uiValues[4], 64.0f);
+  EXPECT_FLOAT_EQ(g_uiValues[5], 48.0f);
+  // Devices 1, 2 and 4 share one model (names compared without case); the headset has none.
+  EXPECT_EQ(m_vr.renderModelCount(), 2u);
+
+  std::string out = frames(1);
+  EXPECT_NE(out.find("Device 1 attached. Setting up render model.\n"), std::string::npos);
+  EXPECT_EQ(m_vr.drawingHand(), 1);
+  EXPECT_EQ(m_vr.otherHand(), 2);
+  EXPECT_EQ(m_vr.poseClasses(), "HCCT?");
+  EXPECT_EQ(m_vr.validPoseCount(), 5);
+
+  // The head at (0, 1, 0.6) looks along -z at (0, 1, 0): straight ahead, right of the left eye's
+  // centre and left of the right eye's, inside the depth range.
+  for (int eye = 0; eye < 2; ++eye) {
+    const Matrix4 vp = m_vr.getCurrentViewProjectionMatrix(eye);
+    const Vec3f clip = transformPoint(vp, Vec3f(0.0f, 1.0f, 0.0f));
+    const float w = vp.at(3, 1) * 1.0f + vp.at(3, 3) + vp.at(3, 2) * 0.0f;
+    EXPECT_NEAR(clip[1] / w, 0.0f, 1e-4);
+    EXPECT_GT(eye == 0 ? clip[0] : -clip[0], 0.0f);
+    EXPECT_GT(clip[2] / w, -1.0f);
+    EXPECT_LT(clip[2] / w, 1.0f);
+  }
+  const Matrix4 none = m_vr.getCurrentViewProjectionMatrix(2);
+  EXPECT_FLOAT_EQ(none.at(0, 0), 1.0f);
+  EXPECT_FLOAT_EQ(none.at(1, 3), 0.0f);
+
+  g_brushShape = 4;  // the menu button's hint toggle acts only with the hint shape
+  out = frames(2);   // frame 2: other-hand trigger held, drawing hand's menu button
+  EXPECT_TRUE(g_flags[FLAG_OTHER_TRIGGER]);
+  EXPECT_NE(out.find("1\n"), std::string::npos);
+  EXPECT_TRUE(g_flags[FLAG_HINT_MODE]);  // {4, 13} dispatched in the same frame
+  frames(3);
+  EXPECT_FALSE(g_flags[FLAG_OTHER_TRIGGER]);
+
+  // The right eye of frame 4 went to the compositor as the clear colour at the render size.
+  const cv::Mat image = cv::imread(rootPath("run/right.png"), cv::IMREAD_COLOR);
+  ASSERT_EQ(image.cols, 64);
+  ASSERT_EQ(image.rows, 48);
+  const cv::Vec3b pixel = image.at<cv::Vec3b>(10, 10);
+  EXPECT_NEAR(pixel[0], 46, 1);  // blue 0.18
+  EXPECT_NEAR(pixel[2], 38, 1);  // red 0.15
+}
+
+TEST_F(OpenVRGLTest, DeviceIndicesOutsideTheSlotsAreIgnored) {
+  ASSERT_TRUE(start(k_scene));
+  testing::internal::CaptureStdout();
+  for (uint32_t type : {vr::Event_TrackedDeviceActivated, vr::Event_ButtonPress, vr::Event_ButtonTouch,
+                        vr::Event_TrackedDeviceDeactivated}) {
+    vr::Event event;
+    event.m_eventType = type;
+    event.m_trackedDeviceIndex = vr::k_trackedDeviceIndexInvalid;
+    event.m_button = vr::Button_Trigger;
+    m_vr.processVREvent(event);
+  }
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(m_vr.drawingHand(), -1);
+  EXPECT_FALSE(m_vr.hasRenderModel(vr::k_trackedDeviceIndexInvalid));
+}
+
+TEST(OpenVRHandFrame, PositionAheadOfTheDeviceAndUnitAxes) {
+  Matrix4 device;
+  const float angles[3] = {0.0f, 1.5707963f, 0.0f};
+  const float scale[3] = {2.0f, 2.0f, 2.0f};  // a scaled matrix still gives unit axes
+  const float move[3] = {1.0f, 2.0f, 3.0f};
+  transformMatrix4(device, scale, move, angles);
+  float frame[12];
+  OpenVR::updateDeviceMatrix(device, frame);
+  const Vec3f ahead = transformPoint(device, Vec3f(0.0f, 0.0f, -0.05f));
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(frame[k], ahead[k], 1e-5);
+  for (int axis = 0; axis < 3; ++axis) {
+    const float* a = frame + 3 + axis * 3;
+    EXPECT_NEAR(a[0] * a[0] + a[1] * a[1] + a[2] * a[2], 1.0f, 1e-5);
+  }
+}
