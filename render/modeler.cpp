@@ -1,0 +1,119 @@
+#include "render/modeler.h"
+
+#include "core/settings.h"
+#include "quillax.pb.h"
+#include "render/grider.h"
+#include "render/head_model.h"
+
+// The VR input owns and writes the hand frame; this weak zero frame serves programs and tests
+// that link no VR input, so the render library does not depend on the application layer.
+__attribute__((weak)) float g_drawingHandMatrix[12] = {};
+
+Modeler* g_modeler = nullptr;
+
+namespace {
+
+const unsigned kHeadImportFlags = 41;  // calculate tangent space, triangulate, generate normals
+const int32_t kTransformTool = 6;
+
+}  // namespace
+
+HeadModel* findHeadModel(const Modeler* modeler) {
+  if (!modeler) return nullptr;
+  const auto it = modeler->m_models.find(0);
+  if (it == modeler->m_models.end()) return nullptr;
+  return dynamic_cast<HeadModel*>(it->second);
+}
+
+HeadModel* findHeadModel() { return findHeadModel(g_modeler); }
+
+Modeler::Modeler() = default;
+
+Modeler::~Modeler() {
+  for (auto& entry : m_models) delete entry.second;
+  m_models.clear();
+  // The light and camera managers are deleted here once the registry owns them.
+}
+
+HeadModel* Modeler::loadHead(const std::string& descriptionPath) {
+  const auto existing = m_models.find(0);
+  if (existing != m_models.end()) {
+    HeadModel* head = dynamic_cast<HeadModel*>(existing->second);
+    if (head && head->m_name == descriptionPath) {
+      head->setRenderable(true);
+      return head;
+    }
+    delete existing->second;  // a head frees its grids after telling their users
+    m_models.erase(existing);
+  }
+
+  HeadModel* head = new HeadModel(descriptionPath);
+  if (!head->load(descriptionPath, kHeadImportFlags)) {
+    delete head;
+    return nullptr;
+  }
+  head->setRenderable(true);
+  m_models[0] = head;
+
+  Matrix4 placement;
+  head->loadPlacement(placement, folderWithSlash(descriptionPath) + "headTransform.txt");
+  if (m_transformTool) m_transformTool->pushTransform(placement);
+  applyTransform(placement);
+  return head;
+}
+
+void Modeler::applyTransform(const Matrix4& transform) {
+  for (auto& entry : m_models) {
+    ModelElement* model = entry.second;
+    if (!model) continue;
+    multiplyMatrix4(transform, model->m_modelMatrix, model->m_modelMatrix);
+    model->updateTransform();
+  }
+}
+
+void Modeler::renderModels(const Matrix4& viewProjection) {
+  Matrix4 parent;
+  if (m_transformTool && m_transformTool->grabEngaged() && !m_transformTool->pickedElement())
+    parent = m_transformTool->grabMatrix();
+  for (auto& entry : m_models) {
+    ModelElement* model = entry.second;
+    if (model && model->isRenderable()) model->render(parent, viewProjection);
+  }
+}
+
+void Modeler::grabNearest() {
+  grabNearest(Vec3f(g_drawingHandMatrix[0], g_drawingHandMatrix[1], g_drawingHandMatrix[2]));
+}
+
+void Modeler::grabNearest(const Vec3f& hand) {
+  if (updateCurrentToolId() != kTransformTool) return;
+  if (m_transformTool && m_transformTool->grabEngaged()) return;
+
+  // Models in key order; the lights, then the cameras, follow once their managers exist.
+  std::vector<ModelElement*> candidates;
+  for (auto& entry : m_models)
+    if (entry.second) candidates.push_back(entry.second);
+
+  ModelElement* nearest = nullptr;
+  double best = 1e9;
+  for (ModelElement* candidate : candidates) {
+    if (!candidate->m_transformFlags) continue;
+    candidate->setSelected(false);
+    const BoundingBox* box = candidate->box();
+    if (!box || !box->contains(hand, true)) continue;
+    const double distance = length(hand - box->center(true));
+    if (distance < best) {
+      best = distance;
+      nearest = candidate;
+    }
+  }
+  if (nearest) nearest->setSelected(true);
+  if (m_transformTool) m_transformTool->setPickedElement(nearest);
+}
+
+void Modeler::toScene(quillax::Scene* scene) const {
+  for (const auto& entry : m_models) {
+    if (!entry.second) continue;
+    entry.second->toProto(scene->add_models());
+  }
+}
