@@ -238,9 +238,8 @@ void OpenVRContext::setupRenderModelForTrackedDevice(uint32_t device) {
   const int model = findOrLoadRenderModel(name);
   if (model < 0) {
     const std::string system = getTrackedDeviceString(device, vr::Prop_TrackingSystemName_String);
-    std::printf("Unable to load render model for tracked device %d (%s.%s)", static_cast<int>(device),
+    std::printf("Unable to load render model for tracked device %d (%s.%s)\n", static_cast<int>(device),
                 system.c_str(), name.c_str());
-    std::printf("\n");
     return;
   }
   m_deviceRenderModels[device] = model;
