@@ -189,3 +189,14 @@ TEST(OpenVRHandFrame, PositionAheadOfTheDeviceAndUnitAxes) {
     EXPECT_NEAR(a[0] * a[0] + a[1] * a[1] + a[2] * a[2], 1.0f, 1e-5);
   }
 }
+
+TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
+  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller loading=3\ndevice 2 controller model=bad model_fail\n"));
+  EXPECT_TRUE(m_vr.hasRenderModel(1));
+  EXPECT_FALSE(m_vr.hasRenderModel(2));
+  EXPECT_NE(m_output.find("Unable to load render model bad - RenderModelError_InvalidModel\n"), std::string::npos)
+      << m_output;
+  EXPECT_NE(m_output.find("Unable to load render model for tracked device 2 (tresslet_sim.bad)\n"),
+            std::string::npos)
+      << m_output;
+}
