@@ -133,6 +133,10 @@ GridCell coreGrider::cellOf(const Vec3f& p) const {
 CellRange coreGrider::cellRangeByRadius(const Vec3f& p, float r) const {
   CellRange range;
   for (int a = 0; a < 3; ++a) {
+    if (std::isnan(p[a]) || std::isnan(r)) {
+      range[a] = {0, -1};
+      continue;
+    }
     const int32_t low = axisIndex(static_cast<double>(p[a]) - r - m_min[a], a);
     const int32_t high = axisIndex(static_cast<double>(p[a]) + r - m_min[a], a);
     range[a][0] = clampToInt16(std::max(low, 0));
@@ -144,6 +148,10 @@ CellRange coreGrider::cellRangeByRadius(const Vec3f& p, float r) const {
 CellRange coreGrider::cellRangeByCells(const Vec3f& p, int32_t n) const {
   CellRange range;
   for (int a = 0; a < 3; ++a) {
+    if (std::isnan(p[a])) {
+      range[a] = {0, -1};
+      continue;
+    }
     const int64_t c = axisIndex(static_cast<double>(p[a]) - m_min[a], a);
     range[a][0] = clampToInt16(static_cast<int32_t>(std::clamp<int64_t>(c - n, 0, INT32_MAX)));
     range[a][1] = clampToInt16(static_cast<int32_t>(

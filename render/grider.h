@@ -57,7 +57,8 @@ class coreGrider : public BoundingBox {
   virtual GridCell cellOf(const Vec3f& p) const;
   // The cells within r of p per axis, clamped to the lattice. p may lie outside the box.
   virtual CellRange cellRangeByRadius(const Vec3f& p, float r) const;
-  // The cells within n cells of p's cell per axis, clamped to the lattice.
+  // The cells within n cells of p's cell per axis, clamped to the lattice. In both ranges a
+  // coordinate that is not a number gives an empty pair.
   virtual CellRange cellRangeByCells(const Vec3f& p, int32_t n) const;
 
   // Whether the lattice has cells: positive counts and cell sizes.
