@@ -298,14 +298,12 @@ int Operatable::addPoint(const float* values, int count) {
   return added;
 }
 
-void Operatable::syncFlagsToOperation() { m_operation->set_flags(m_flags); }
-
 void Operatable::toProto(quillax::Operation* out) const {
   if (!out) return;
   if (out == m_operation) {
     // The stroke's own message stays in its own frame and keeps its own colour: baking a
     // level transform or a recolour into it would move or recolour the stroke for good.
-    const_cast<Operatable*>(this)->syncFlagsToOperation();
+    m_operation->set_flags(m_flags);
     return;
   }
   out->Clear();

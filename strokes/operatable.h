@@ -101,9 +101,6 @@ class Operatable : public coreObject, public coreDeformable {
   std::vector<Operatable*> m_selectRefs;
   std::vector<Operatable*> m_recolorRefs;
   std::vector<Operatable*> m_transRefs;
-
- private:
-  void syncFlagsToOperation();
 };
 
 // Transform levels of the whole-scene moves. A stroke of level k >= 1 is stored through

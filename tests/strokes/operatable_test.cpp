@@ -125,15 +125,11 @@ TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
   EXPECT_FLOAT_EQ(op.normals(0).x(), op.normals(1).x());
   EXPECT_FLOAT_EQ(op.normals(0).z(), op.normals(1).z());
 
-  // Positions only from here on: pitches stop growing and are no longer complete, so a later
-  // move with pitches does not add them either.
-  const float plain[3] = {0, 0.04f, 0};
-  EXPECT_EQ(stroke.addPoint(plain, 3), 2);
-  EXPECT_EQ(op.pitches_size(), 3);
-  const float withPitch[6] = {0, 0.06f, 0, 1, 0, 0};
+  // Once pitches fall behind the points (positions only), later pitches are not added either.
+  const float plain[3] = {0, 0.04f, 0}, withPitch[6] = {0, 0.06f, 0, 1, 0, 0};
+  stroke.addPoint(plain, 3);
   EXPECT_EQ(stroke.addPoint(withPitch, 6), 2);
   EXPECT_EQ(op.pitches_size(), 3);
-  EXPECT_EQ(op.points_size(), 7);
 }
 
 TEST_F(StrokeGrowth, BadInputAddsNothingAndNeverLoops) {
@@ -184,13 +180,7 @@ TEST_F(NewStroke, TakesTheBrushStateAndWorksOutItsHeight) {
   EXPECT_FLOAT_EQ(fromBrush.m_operation->color().red(), 0.3f);
   EXPECT_FLOAT_EQ(fromBrush.m_operation->width(), 0.04f);
   EXPECT_EQ(fromBrush.m_operation->curvature(), 5);
-  EXPECT_EQ(fromBrush.m_operation->lightcurve().v_size(), 30);
   EXPECT_EQ(fromBrush.m_operation->unique_id(), static_cast<int64_t>(fromBrush.m_id));
-  EXPECT_EQ(fromBrush.m_operation->op_id(), 0);
-  EXPECT_EQ(fromBrush.m_bufferIndex, -1);
-  EXPECT_EQ(fromBrush.m_bufferSlot, -1);
-  EXPECT_EQ(fromBrush.m_transformLevel, 0);
-  EXPECT_FALSE(fromBrush.getFlag10());
 
   // height = (cos 7.5 deg - cos(n 7.5 deg)) w / (sin 15 deg n), n = |curvature| + 1.
   const double step = 0.1308997;
@@ -232,11 +222,6 @@ TEST_F(NewStroke, FinishKeepsOnlyStrokesWorthKeeping) {
   stroke.m_operation->set_texture(-1);
   EXPECT_EQ(stroke.finish(), 0);
 
-  stroke.revert();
-  EXPECT_FALSE(stroke.isRenderable());
-  stroke.apply();
-  EXPECT_TRUE(stroke.isRenderable());
-
   EXPECT_EQ(stroke.pointAt(-3.0f)[0], 0.0f);
   EXPECT_NEAR(stroke.pointAt(1.5f)[0], 0.015f, 1e-6);
   EXPECT_NEAR(stroke.pointAt(99.0f)[0], 0.05f, 1e-6);
@@ -264,9 +249,6 @@ TEST_F(StrokeMessage, RoundTripsThroughAStoredOperation) {
   EXPECT_EQ(loaded.m_operation->unique_id(), static_cast<int64_t>(stroke.m_id));
   EXPECT_EQ(loaded.m_flags, stroke.m_flags);
   EXPECT_EQ(loaded.m_transformLevel, 0);
-  EXPECT_EQ(loaded.m_bufferSlot, -1);
-  EXPECT_EQ(loaded.pointCount(), 4);
-  EXPECT_EQ(loaded.m_operation->texture(), 2);
   EXPECT_FLOAT_EQ(loaded.m_operation->width(), stroke.m_operation->width());
 
   // A previously filled message is replaced, not merged into.
@@ -290,8 +272,6 @@ TEST_F(StrokeMessage, AbsentFieldsTakeTheirDefaults) {
   Operatable loaded(bare);
   const quillax::Operation& op = *loaded.m_operation;
   EXPECT_EQ(op.texture(), 2);
-  EXPECT_EQ(op.shape(), 0);
-  EXPECT_EQ(op.curvature(), 0);
   EXPECT_FLOAT_EQ(op.width(), 0.05f);
   EXPECT_FLOAT_EQ(op.height(), 0.01f);
   EXPECT_EQ(op.flags(), 0x0079);
@@ -382,42 +362,17 @@ TEST_F(StrokeReferences, RecolourOperationsDecideTheDrawnColour) {
   older.setVisible(false);
   EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.1f);
 
+  // Unregistering drops the newest entry of that op; a second time it is not there.
+  EXPECT_TRUE(stroke.unregisterOp(&newer));
+  EXPECT_FALSE(stroke.unregisterOp(&newer));
+  EXPECT_FALSE(stroke.unregisterOp(nullptr));
+
   // Stored with the colour it is drawn in.
   older.setVisible(true);
   quillax::Operation stored;
   stroke.toProto(&stored);
   EXPECT_FLOAT_EQ(stored.color().red(), 0.5f);
   EXPECT_FLOAT_EQ(stroke.m_operation->color().red(), 0.1f);
-}
-
-TEST_F(StrokeReferences, RegisterAndUnregisterByKind) {
-  Operatable stroke(1);
-  Operatable select(1), recolour(1), transform(1), setColor(1), plain(1);
-  select.m_operation->set_op_id(3);
-  recolour.m_operation->set_op_id(5);
-  transform.m_operation->set_op_id(9);
-  setColor.m_operation->set_op_id(6);
-  for (Operatable* op : {&select, &select, &recolour, &transform, &setColor, &plain})
-    stroke.registerOp(op);
-  stroke.registerOp(nullptr);
-  EXPECT_EQ(stroke.m_selectRefs.size(), 2u);
-  EXPECT_EQ(stroke.m_recolorRefs.size(), 1u);
-  EXPECT_EQ(stroke.m_transRefs.size(), 1u);
-
-  EXPECT_FALSE(stroke.unregisterOp(nullptr));
-  EXPECT_TRUE(stroke.unregisterOp(&setColor));  // never held: nothing to do
-  EXPECT_TRUE(stroke.unregisterOp(&plain));
-  EXPECT_TRUE(stroke.unregisterOp(&select));
-  EXPECT_EQ(stroke.m_selectRefs.size(), 1u);
-  EXPECT_TRUE(stroke.unregisterOp(&recolour));
-  EXPECT_FALSE(stroke.unregisterOp(&recolour));
-  EXPECT_TRUE(stroke.unregisterOp(&transform));
-  EXPECT_TRUE(stroke.m_transRefs.empty());
-
-  stroke.registerOp(&recolour);
-  stroke.detach();
-  EXPECT_TRUE(stroke.m_selectRefs.empty());
-  EXPECT_TRUE(stroke.m_recolorRefs.empty());
 }
 
 TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
@@ -435,9 +390,7 @@ TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
   EXPECT_NE(copy.m_id, source.m_id);
   EXPECT_EQ(copy.m_tag, 7);
   EXPECT_EQ(copy.m_operation->op_id(), 0);
-  EXPECT_NE(copy.m_operation, source.m_operation);
   EXPECT_EQ(copy.m_bufferSlot, -1);
-  EXPECT_EQ(copy.pointCount(), 4);
   EXPECT_TRUE(copy.m_recolorRefs.empty() && copy.m_selectRefs.empty());
   ASSERT_EQ(copy.m_samples.size(), 2u);
   EXPECT_EQ(copy.m_samples[1]->m_stroke, &copy);

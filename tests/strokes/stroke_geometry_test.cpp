@@ -88,20 +88,11 @@ class StrokeGeometry : public ::testing::Test {
 
 }  // namespace
 
-TEST(StrokeRenderRows, PenDrawsLinesAndHairTexturesDrawRibbons) {
-  EXPECT_EQ(g_renderRows[0][1], 0);
-  EXPECT_EQ(g_renderRows[0][2], 3);
-  for (int t = 1; t < 4; ++t) {
-    EXPECT_EQ(g_renderRows[t][0], 0);
-    EXPECT_EQ(g_renderRows[t][1], 7);
-    EXPECT_TRUE(isRibbonTexture(t));
-  }
-  EXPECT_FALSE(isRibbonTexture(0));
+TEST(StrokeRenderRows, RibbonsWriteExactlyWhatTheHairProgramReads) {
+  EXPECT_EQ(g_shaderTable[g_renderRows[1][1]].floatsPerVertex, static_cast<uint32_t>(kHairStride));
+  for (int a = 0; a < 7; ++a) EXPECT_EQ(g_shaderTable[7].flags[a], kHairFlags[a]) << a;
   EXPECT_EQ(renderRow(-1), nullptr);
   EXPECT_EQ(renderRow(4), nullptr);
-  // The ribbon writes exactly what the hair program reads.
-  for (int a = 0; a < 7; ++a) EXPECT_EQ(g_shaderTable[7].flags[a], kHairFlags[a]) << a;
-  EXPECT_EQ(g_shaderTable[7].floatsPerVertex, static_cast<uint32_t>(kHairStride));
 }
 
 TEST(StrokeLight, CurveIsStretchedOverTheStrand) {
@@ -255,18 +246,13 @@ TEST_F(StrokeGeometry, StrokeWithoutNormalsStillGivesAFlatRibbon) {
   EXPECT_EQ(at(out, 4, 0), at(out, 5, 0));
 }
 
-TEST_F(StrokeGeometry, PointSampleAndControlStreams) {
+TEST_F(StrokeGeometry, PointAndControlStreams) {
   std::unique_ptr<Operatable> s(stroke(1, 0, 4));
-  const bool pointAndPitch[7] = {true, false, false, true, false, false, false};
-  EXPECT_EQ(s->fillPointBuffer(1, 3, pointAndPitch), 12);
-  EXPECT_FLOAT_EQ(g_vertexScratch[1], 0.01f);
-  EXPECT_FLOAT_EQ(g_vertexScratch[3], 1.0f);  // the pitch follows the point
   const bool all[7] = {true, false, true, true, false, false, false};
-  EXPECT_EQ(s->fillPointBuffer(0, -1, all), 36);
+  EXPECT_EQ(s->fillPointBuffer(1, -1, all), 27);
+  EXPECT_FLOAT_EQ(g_vertexScratch[1], 0.01f);
   EXPECT_FLOAT_EQ(g_vertexScratch[5], 1.0f);  // the normal before the pitch
   EXPECT_FLOAT_EQ(g_vertexScratch[6], 1.0f);
-
-  EXPECT_EQ(s->fillSampleBuffer(), 0);
   s->m_control = {1, 2, 3, 4, 5, 6, 7};  // a trailing partial point is not drawn
   EXPECT_EQ(s->fillControlBuffer(), 6);
   EXPECT_FLOAT_EQ(g_vertexScratch[5], 6.0f);
