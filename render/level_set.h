@@ -1,21 +1,80 @@
 #pragma once
 #include <Eigen/Core>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/vec.h"
 #include "render/grider.h"
 
-// The signed distance field of the head surface on a lattice. Placeholder until the level set is
-// built: it bins nothing and computes nothing, so every query finds no value.
+// The far value of the level set, and the bound above which a distance counts as "no value".
+constexpr double kLevelsetFar = 1e9;
+constexpr double kLevelsetNoValue = 5e8;
+
+// Fast marching of a signed distance over a lattice of `counts` cells of size h (distances in
+// the units of h). Both grids are flat, x outermost and z innermost (coreGrider::cellIndex).
+// Cells with a distance at most 5e8 are the known front; every cell reachable from it gets a
+// distance of the sign of the cell it was reached from, and a unit normal summed from its
+// upwind neighbours. `accepted` receives every accepted cell in order of acceptance. The march
+// is bounded per axis, so a lattice need not be a cube.
+void fastMarch(std::vector<double>& distances, std::vector<Vec3f>& normals,
+               const Vec<3, int16_t>& counts, std::vector<GridCell>& accepted, double h);
+
+// The signed distance field of the head surface on a lattice, built once from the vertices and
+// normals of the head's level-set mesh. Points are in the grid's own box coordinates (the head
+// mesh's); the model matrix is not applied to them.
 class GLGrider : public VGrider<Vec3f> {
  public:
-  explicit GLGrider(const std::string& name) : VGrider<Vec3f>(name) {}
+  explicit GLGrider(const std::string& name);
 
-  // Vertex positions and normals, one row of three coordinates each (as read from an OBJ).
-  bool pushStream(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N) {
-    (void)V;
-    (void)N;
-    return false;
-  }
-  void computeLevelset() {}
+  // Drops the vertices and all three grids; one empty vertex list per cell.
+  void reset() override;
+  // The base set-up, then reset.
+  void setGrid(const Vec3f& min, const Vec3f& max, const Vec<3, int16_t>& counts) override;
+
+  // V and N: one row of three coordinates per vertex (positions and normals as read from an
+  // OBJ). Bins every vertex whose cell lies in the lattice (up to one cell below the minimum
+  // counts as cell 0) with its normal made unit. False, nothing binned, when the row counts
+  // differ or a matrix has fewer than three columns.
+  bool pushStream(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N);
+  // Fills the distance, normal and foot grids: direct values, fast march, foot refinement.
+  void computeLevelset();
+
+  // The phases of computeLevelset, public for measuring them apart.
+  // Allocates the grids (no value everywhere) and gives every cell with a vertex in its 3x3x3
+  // block the plane distance of its nearest vertex there.
+  void computeDirectValues();
+  // Walks the foot point of each accepted cell, in order, onto the surface.
+  void refineFootPoints(const std::vector<GridCell>& accepted);
+  // The walk of one cell: from its centre along its normal, across the tangent planes of empty
+  // cells, onto the tangent plane of the nearest vertex. Stops after a few steps when the walk
+  // does not settle (a sparse or odd mesh may send it round in circles).
+  void refineFootPoint(const GridCell& cell);
+
+  // Signed distance of p off the surface: (p - foot) . normal of p's cell. 1e9 outside the grid
+  // or before the level set is computed (normal not written); the stored value (above 5e8) for a
+  // cell without one. `normal`, when given, receives the cell's normal.
+  float levelsetValue(const Vec3f& p, Vec3f* normal = nullptr) const;
+  // Moves p along its cell's normal onto the level `target`; a given direction loses its
+  // component along that normal and is made unit. False, p and direction untouched, where the
+  // level set has no value.
+  bool attachToLevelset(Vec3f& p, Vec3f* direction, float target) const;
+  // Moves p outward onto the level `level` when it lies below it (inside the head, or too close
+  // to it). True when p moved.
+  bool pushOutOfLevelset(Vec3f& p, float level) const;
+
+  // Whether computeLevelset has filled the grids for the current lattice.
+  bool hasLevelset() const { return !m_distanceGrid.empty() && m_distanceGrid.size() == cellCount(); }
+
+  // One unit normal per vertex position.
+  std::vector<Vec3f> m_vertexNormals;
+  // Per cell (coreGrider::cellIndex): signed distance of the centre (1e9 = no value), unit
+  // surface normal and surface point.
+  std::vector<double> m_distanceGrid;
+  std::vector<Vec3f> m_normalGrid;
+  std::vector<Vec3f> m_footGrid;
+
+ private:
+  // The vertex of `list` nearest to p (the first of equals), or -1.
+  int32_t nearestVertex(const std::vector<int32_t>& list, const Vec3f& p, float& best) const;
 };
