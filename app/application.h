@@ -1,9 +1,5 @@
 #pragma once
 
-namespace quillax {
-class Operation;
-}
-
 // Creates the process-wide managers, in their fixed order, once the GL context is current and
 // before the VR runtime starts. Reads "autosaves.txt" from the working directory.
 void initApplication();
@@ -15,9 +11,3 @@ bool autosaveTick();
 // After the frame loop, only when the VR start-up succeeded: a last autosave tick, then the
 // managers are deleted in their fixed order.
 void shutdownApplication();
-
-// Brush colour, texture, width, curvature and light curve from a stored operation, or the
-// defaults when there is none; an empty light curve becomes 30 values of 1.0.
-void restoreBrushState(const quillax::Operation* operation);
-// The current brush settings into `operation`.
-void saveBrushState(quillax::Operation* operation);

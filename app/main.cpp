@@ -1,1 +1,106 @@
-int main() { return 0; }
+#include <GL/glew.h>
+
+#include <cstdio>
+
+#include "app/application.h"
+#include "app/ogl_display.h"
+#include "app/openvr.h"
+#include "core/settings.h"
+#include "platform/system.h"
+#include "platform/vr_runtime.h"
+#include "platform/window.h"
+
+namespace {
+
+// One frame: the window lock keeps the window (and so the context's drawable) alive, the GL
+// lock keeps the client size still while the frame reads it.
+void runFrame(OGLDisplay& display, OpenVR& openVR) {
+  display.lockWindow();
+  display.lockGL();
+  display.makeCurrent();
+  openVR.renderFrame();
+  openVR.handleInput();
+  vr::onDesktopFrame(display.width(), display.height());
+  display.swapBuffers();
+  display.unlockGL();
+  display.unlockWindow();
+}
+
+}  // namespace
+
+int main() {
+  // Before anything else touches the window system: the window thread and the main thread
+  // each use it.
+  platform::initWindowSystem();
+  platform::openConsole();
+
+  loadParameters();
+
+  OGLDisplaySettings settings;
+  settings.x = 30;
+  settings.y = 15;
+  settings.width = g_parameters.window_width();
+  settings.height = g_parameters.window_height();
+  settings.fieldOfView = 90.0f;
+  settings.nearPlane = 1.0f;
+  settings.farPlane = 1000.0f;
+  settings.title = "tresslet";
+  settings.flag = false;
+  settings.panSpeed = 1.0f;
+  settings.zoomSpeed = 100.0f;
+  settings.rotateSpeed = 1.0f;
+  settings.rollSpeed = 1.0f;
+
+  OGLDisplay* display = new OGLDisplay();
+  display->open(settings);
+
+  // GLEW resolves the core profile's entry points only when told to try them all.
+  glewExperimental = GL_TRUE;
+  const GLenum glewError = display->hasContext() ? glewInit() : GLEW_ERROR_NO_GL_VERSION;
+  if (glewError != GLEW_OK) {
+    std::printf("%s - Error initializing GLEW! %s\n", "main",
+                reinterpret_cast<const char*>(glewGetErrorString(glewError)));
+  } else {
+    // glewInit may leave GL_INVALID_ENUM behind from its extension query.
+    glGetError();
+
+    initApplication();
+
+    OpenVR* openVR = new OpenVR();
+    // The visible flag records whether the VR start-up succeeded; a new object starts visible.
+    const bool vrStarted = openVR->init();
+    openVR->setVisible(vrStarted);
+    if (vrStarted) {
+      g_openVR = openVR;
+      openVR->resetControllerAssignment();
+    } else {
+      std::printf("openVR context initialization fail. /n");
+    }
+
+    if (openVR->isVisible()) {
+      while (display->isWindowOpen()) {
+        runFrame(*display, *openVR);
+        if (vr::closeRequested()) {
+          // A replayed session closes the window as a user would; this frame was its last.
+          display->postClose();
+          break;
+        }
+        platform::sleepMilliseconds(0);
+      }
+    }
+
+    // The context stays current through the shutdown: the managers free GL objects.
+    display->makeCurrent();
+    if (openVR->isVisible()) shutdownApplication();
+    openVR->shutdown();
+    g_openVR = nullptr;
+    delete openVR;
+  }
+
+  // Only now may the window go: the context is released before the window thread destroys it.
+  display->releaseContext();
+  display->postQuit();
+  display->waitForExit();
+  delete display;
+  return 0;
+}

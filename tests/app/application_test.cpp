@@ -9,19 +9,31 @@
 #include "core/settings.h"
 #include "platform/clock.h"
 #include "quillax.pb.h"
+#include "render/modeler.h"
+#include "render/shader.h"
+#include "render/texture.h"
 #include "support/asset_root.h"
+#include "support/gl_context.h"
 
 namespace {
 
-class Application : public AssetRootTest {
+// The start-up compiles shaders, so it needs a context.
+class ApplicationGL : public AssetRootTest {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
     AssetRootTest::SetUp();
     clearEvents();
     g_defaultLightCurve.Clear();
     g_autosaves.Clear();
   }
   void TearDown() override {
+    delete g_shaderManager;
+    g_shaderManager = nullptr;
+    delete g_modeler;
+    g_modeler = nullptr;
+    delete g_textureManager;
+    g_textureManager = nullptr;
     clearEvents();
     platform::useRealClock();
     AssetRootTest::TearDown();
@@ -42,9 +54,12 @@ void expectDefaultBrush() {
 
 }  // namespace
 
-TEST_F(Application, FirstRunTakesTheDefaultBrushAndQueuesTheHeadLoad) {
+TEST_F(ApplicationGL, FirstRunTakesTheDefaultBrushAndQueuesTheHeadLoad) {
   initApplication();
   expectDefaultBrush();
+  EXPECT_NE(g_textureManager, nullptr);
+  EXPECT_NE(g_shaderManager, nullptr);
+  EXPECT_NE(g_modeler, nullptr);
   EventRecord* record = popEvent();
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->m_type, 4);
@@ -54,7 +69,7 @@ TEST_F(Application, FirstRunTakesTheDefaultBrushAndQueuesTheHeadLoad) {
   EXPECT_EQ(popEvent(), nullptr);
 }
 
-TEST_F(Application, RestoresTheStoredBrushAndFillsAnEmptyLightCurve) {
+TEST_F(ApplicationGL, RestoresTheStoredBrushAndFillsAnEmptyLightCurve) {
   writeFile("run/autosaves.txt",
             "operation { color { red: 0.1 green: 0.2 blue: 0.3 lightness: 0.5 alpha: 0.4 }"
             " texture: 2 width: 0.05 curvature: -4 }\nlast_save_file: \"x.txt\"\n");
@@ -71,7 +86,7 @@ TEST_F(Application, RestoresTheStoredBrushAndFillsAnEmptyLightCurve) {
   EXPECT_EQ(g_autosaves.last_save_file(), "x.txt");
 }
 
-TEST_F(Application, AnAutosaveThatDoesNotParseIsDroppedWhole) {
+TEST_F(ApplicationGL, AnAutosaveThatDoesNotParseIsDroppedWhole) {
   // The operation parses before the error; restoring it would give a black, zero-width brush.
   writeFile("run/autosaves.txt", "operation { width: 0.0 color { red: 0 } }\nbroken {{{\n");
   initApplication();
@@ -79,7 +94,7 @@ TEST_F(Application, AnAutosaveThatDoesNotParseIsDroppedWhole) {
   EXPECT_FALSE(g_autosaves.has_operation());
 }
 
-TEST_F(Application, AutosaveTickWritesTheBrushStateEvery8Seconds) {
+TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateEvery8Seconds) {
   initApplication();
   platform::useVirtualClock();
   g_timers.assign(5, platform::timeGetTime());
