@@ -45,3 +45,20 @@ TEST_F(ProgramRunGL, WithoutADisplayItReportsTheGLFailureAndEndsCleanly) {
   EXPECT_NE(output.find("main - Error initializing GLEW!"), std::string::npos) << output;
   EXPECT_EQ(output.find("openVR context initialization fail"), std::string::npos) << output;
 }
+
+TEST_F(ProgramRunGL, AReplayedCloseEndsTheLoopAndRunsTheShutdown) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  // Ten frames of a virtual second each: the brush-state autosave falls due within the run.
+  writeFile("session.trace",
+            "frame_ms 1000\n"
+            "device 0 hmd\n"
+            "@0\n"
+            "pose 0 pos 0 1.6 0 rot 0 0 0\n"
+            "@10\n"
+            "close\n");
+  std::string output;
+  EXPECT_EQ(runProgram("TRESSLET_VR_TRACE=../session.trace", output), 0) << output;
+  EXPECT_EQ(output.find("initialization fail"), std::string::npos) << output;
+  EXPECT_EQ(output.find("X error"), std::string::npos) << output;
+  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos) << output;
+}
