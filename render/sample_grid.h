@@ -1,11 +1,114 @@
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "core/vec.h"
 #include "render/grider.h"
 
-// The bucket grid of stroke samples around the head. Placeholder until the sample grid is built:
-// a plain lattice with no registrations.
+// What findNearest hands to distanceTo.
+struct NeighborOptions {
+  float weight = 1.0f;
+  int32_t flags = 0;
+};
+
+// Anything the sample grid can file (stroke samples in practice): a flag word whose bit 1 is
+// the grid's collected mark, and the element's index in the grid. Not a coreObject: samples are
+// many and small. It sits here, below the strokes, because the grid must know it.
+class coreNeighborable {
+ public:
+  virtual ~coreNeighborable() = default;
+
+  // A new object with both fields copied (the collected mark and the grid index included).
+  virtual coreNeighborable* clone() const { return new coreNeighborable(*this); }
+  virtual bool isVisible() const { return (m_flags & 1u) != 0; }
+  virtual void setVisible(bool on) { setBit(0, on); }
+  // The grid's collected mark.
+  virtual bool isSelected() const { return (m_flags & 2u) != 0; }
+  virtual void setSelected(bool on) { setBit(1, on); }
+  // Appends the positions the element covers (grid box coordinates); none here.
+  virtual void getPoints(std::vector<Vec3f>& points) const { (void)points; }
+  virtual bool getOption6() const { return true; }
+  virtual bool getOption7() const { return true; }
+  virtual float distanceTo(const coreNeighborable& other, const NeighborOptions& options,
+                           int32_t mode) const {
+    (void)other, (void)options, (void)mode;
+    return 1e9f;
+  }
+  virtual float getDistance9() const { return 1e9f; }
+  virtual float getDistance10() const { return 1e9f; }
+  // Appends to `out` the elements filed in the cells around this element's points: query[0]
+  // is a cell radius (truncated), query[1] a distance radius, as in EGrider::queryNeighbors.
+  // Each element enters once; every mark in `out` is clear afterwards. A candidate set: no
+  // exact distance test. Nothing unless `grid` is an EGrider.
+  virtual void findNeighbors(coreGrider* grid, const float query[2], void* reserved,
+                             std::vector<coreNeighborable*>& out);
+  // Appends the up to trunc(query[1]) candidates nearest by distanceTo, at most query[0] away,
+  // nearest first (ties in candidate order); `distances`, when given, is replaced by theirs.
+  virtual void findNearest(const std::vector<coreNeighborable*>& candidates, const float query[2],
+                           void* reserved, std::vector<coreNeighborable*>& out,
+                           std::vector<float>* distances);
+  virtual float getValue13() const { return 0.0f; }
+  virtual void hook14() {}
+
+  uint32_t m_flags = 0;
+  int32_t m_gridIndex = -1;
+
+ private:
+  void setBit(int bit, bool on) {
+    if (on)
+      m_flags |= 1u << bit;
+    else
+      m_flags &= ~(1u << bit);
+  }
+};
+
+// A uniform bucket grid of elements over the space around the head: each element is filed in
+// every cell one of its points falls in. Points are in the grid's box coordinates.
 class EGrider : public coreGrider {
  public:
-  explicit EGrider(const std::string& name) : coreGrider(name) {}
+  explicit EGrider(const std::string& name);
+
+  // Forgets every element (they keep their stale grid index); one empty list per cell.
+  void reset() override;
+  // One point per cell centre, white, drawn as points.
+  void buildGeometry() override;
+  // The base set-up, then reset.
+  void setGrid(const Vec3f& min, const Vec3f& max, const Vec<3, int16_t>& counts) override;
+
+  // Files the element under the next index in every cell its points fall in (points outside
+  // are skipped). False for null or an element without points. An element already filed here
+  // is filed again in place rather than twice.
+  bool addElement(coreNeighborable* element);
+  // Takes the element out of its cells. Its entry becomes a hole unless it is the last, which
+  // is dropped. False, with "grider_remove_element fail!/n", when the element is not filed at
+  // its index.
+  bool removeElement(coreNeighborable* element);
+  // Files a moved element again under its index. False, with the same message as removal, when
+  // it is not filed at its index.
+  bool updateElement(coreNeighborable* element);
+  // 1 for a cell with elements, else exp(-1.2 x index distance) to the nearest filled cell of
+  // its 3x3x3 block, else 0; 0 for a cell outside the lattice.
+  float cellOccupancy(const GridCell& cell) const;
+  // Appends the unmarked elements of the cells within n cells of p (n > 0), else within r of
+  // it, and marks them; the caller clears the marks. A candidate set.
+  void queryNeighbors(const Vec3f& p, int32_t n, float r, std::vector<coreNeighborable*>& out);
+
+  // Position = grid index; null for a removed element that was not the last.
+  std::vector<coreNeighborable*> m_elements;
+  // Per element, the cells it is filed in, in order of first filing.
+  std::vector<std::vector<GridCell>> m_elementCells;
+  // Per cell (coreGrider::cellIndex), the indices of the elements filed in it.
+  std::vector<std::vector<uint32_t>> m_cellElements;
+
+ private:
+  bool isFiled(const coreNeighborable* element) const;
+  // Files the points gathered in m_points under idx; `cells` (emptied first) receives the
+  // cells, each once.
+  void fileElement(uint32_t idx, std::vector<GridCell>& cells);
+  // Takes idx out of every cell of `cells`, searching each cell's list from the back.
+  void unfileElement(uint32_t idx, const std::vector<GridCell>& cells);
+  void reportRemoveFailure() const;
+
+  std::vector<Vec3f> m_points;  // scratch for getPoints
 };
