@@ -238,7 +238,6 @@ TEST_F(ModelerGLTest, TheHeadDrawsWherePlaced) {
   view.at(1, 3) = -2.0f;
   g_modeler->renderModels(view);
   glDisable(GL_DEPTH_TEST);
-  glBindFramebuffer(GL_FRAMEBUFFER, 0);
   EXPECT_TRUE(head->getFlag2());
 
   const std::vector<uint8_t> centre = target.pixel(16, 16);
