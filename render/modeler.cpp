@@ -71,10 +71,14 @@ void Modeler::applyTransform(const Matrix4& transform) {
   }
 }
 
-void Modeler::renderModels(const Matrix4& viewProjection) {
-  Matrix4 parent;
+Matrix4 Modeler::sceneGrabMatrix() const {
   if (m_transformTool && m_transformTool->grabEngaged() && !m_transformTool->pickedElement())
-    parent = m_transformTool->grabMatrix();
+    return m_transformTool->grabMatrix();
+  return Matrix4::identity();
+}
+
+void Modeler::renderModels(const Matrix4& viewProjection) {
+  const Matrix4 parent = sceneGrabMatrix();
   for (auto& entry : m_models) {
     ModelElement* model = entry.second;
     if (model && model->isRenderable()) model->render(parent, viewProjection);

@@ -48,9 +48,11 @@ class Modeler : public coreObject {
   HeadModel* loadHead(const std::string& descriptionPath);
   // Every model's matrix becomes T x its matrix, carried to its companions.
   void applyTransform(const Matrix4& transform);
-  // Draws every renderable model; the scene follows the transform tool's grab while it moves
-  // the whole scene.
+  // Draws every renderable model under sceneGrabMatrix.
   void renderModels(const Matrix4& viewProjection);
+  // The transform tool's grab while it moves the whole scene (engaged, nothing picked), else
+  // the identity: what the scene's models (and the head's mirror) are drawn under.
+  Matrix4 sceneGrabMatrix() const;
   // While the transform tool is current and idle, selects the element whose box holds the
   // drawing hand and whose centre is nearest to it, and gives it to the tool. Elements without
   // transform flags are never picked. The first form reads the hand from g_drawingHandMatrix.

@@ -138,6 +138,18 @@ TEST_F(ModelerTest, GrabNearestPicksTheGrabbableBoxWithTheNearestCentre) {
   EXPECT_TRUE(modeler.m_models[2]->isSelected());
 }
 
+TEST_F(ModelerTest, TheSceneFollowsTheGrabOnlyForAWholeSceneMove) {
+  EXPECT_EQ(modeler.sceneGrabMatrix()[13], 0.0f);  // no tool yet
+  modeler.m_transformTool = &tool;
+  tool.grab = translation(0, 3, 0);
+  EXPECT_EQ(modeler.sceneGrabMatrix()[13], 0.0f);  // idle
+  tool.engaged = true;
+  EXPECT_EQ(modeler.sceneGrabMatrix()[13], 3.0f);
+  ModelElement light("light");
+  tool.picked = &light;  // moving one element leaves the scene where it is
+  EXPECT_EQ(modeler.sceneGrabMatrix()[13], 0.0f);
+}
+
 TEST_F(ModelerTest, AHeadThatCannotBeReadLeavesNoHead) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(modeler.loadHead("/nonexistent/head.txt"), nullptr);
