@@ -1,0 +1,100 @@
+#pragma once
+#include <vector>
+
+#include "core/matrix.h"
+#include "strokes/stroke_buffer.h"
+#include "strokes/undoer.h"
+
+class Operatable;
+class Sample;
+
+// What a history needs from the stroke sample grid: register, drop and re-bin one sample, and
+// forget everything. The grid's owner supplies it (GridSampleLink adapts a grid class).
+class SampleGridLink {
+ public:
+  virtual ~SampleGridLink() = default;
+  virtual bool addElement(Sample* sample) = 0;
+  virtual bool removeElement(Sample* sample) = 0;
+  virtual bool updateElement(Sample* sample) = 0;
+  virtual void reset() = 0;
+};
+
+// A grid class with those four operations (taking its element type, to which a Sample converts)
+// as a SampleGridLink. Does not own the grid.
+template <typename Grid>
+class GridSampleLink : public SampleGridLink {
+ public:
+  explicit GridSampleLink(Grid* grid) : m_grid(grid) {}
+  bool addElement(Sample* sample) override { return m_grid->addElement(sample); }
+  bool removeElement(Sample* sample) override { return m_grid->removeElement(sample); }
+  bool updateElement(Sample* sample) override { return m_grid->updateElement(sample); }
+  void reset() override { m_grid->reset(); }
+
+ private:
+  Grid* m_grid;
+};
+
+// What a tool tells its history about the operation it is building.
+enum NotifyKind {
+  NOTIFY_ABANDONED = -1,
+  NOTIFY_BEGUN = 0,
+  NOTIFY_STEPPED = 1,
+  NOTIFY_COMMITTED = 2,
+  NOTIFY_ADDED = 3,  // a finished operation added whole (a loaded painting)
+};
+
+// The undo history of a tool. It owns its entries (those with flag bit 4 set), draws them from a
+// chain of stroke buffers (the current one takes new strokes; full ones are kept, oldest first)
+// and keeps their samples in the sample grid when one is attached. Entries with flag bit 7 or 11
+// belong to the entry before them: undo and redo take such a group as one step.
+class BufferUndoer : public coreUndoer<Operatable*> {
+ public:
+  BufferUndoer() = default;
+  ~BufferUndoer() override;
+
+  void reset() override;
+  // A null operation is not an entry: it is ignored rather than moving the cursor past the list.
+  void push(Operatable* op, bool force) override;
+  void pushList(const std::vector<Operatable*>& ops, bool force) override;
+  bool redo() override { return redo(nullptr); }
+  bool undo() override { return undo(nullptr); }
+  // op: the entry to apply or revert, null for the one at the cursor.
+  virtual bool redo(Operatable* op);
+  virtual bool undo(Operatable* op);
+  void store(Operatable* op) override;
+  void storeList(const std::vector<Operatable*>& ops) override;
+  bool eraseRange(int first, int last) override;
+  // Replaces the current buffer by an empty one of this format and capacity (floats), and makes
+  // the history drawable.
+  virtual void createBuffer(const StrokeBufferFormat& format, uint32_t capacity);
+  // kind: a NotifyKind.
+  virtual void notify(Operatable* op, int kind);
+  // Rewrites op's buffer slot and re-bins its samples when its geometry changed (flag bit 10);
+  // true when it did.
+  virtual bool refreshOperation(Operatable* op);
+  // model and viewProjection column-major; full buffers first, then the current one.
+  virtual void draw(const Matrix4& model, const Matrix4& viewProjection);
+
+  void addSamplesToGrid(Operatable* op);
+  void removeSamplesFromGrid(Operatable* op);
+  void updateSamplesInGrid(Operatable* op);
+  // Writes the points op gained into the current buffer, moving the buffer to the full list
+  // first when op no longer fits there.
+  void writeToBuffer(Operatable* op);
+  // Draws the next undone buffer entry again (oldest buffer first); false when there is none.
+  bool advanceBuffers();
+  // Drops the undone entries of every buffer, and full buffers left empty.
+  void trimBuffers();
+  // The buffer holding op's geometry, null when op is in none.
+  StrokeBufferRender* bufferOf(const Operatable* op) const;
+
+  StrokeBufferRender* m_buffer = nullptr;         // owned
+  std::vector<StrokeBufferRender*> m_fullBuffers;  // owned, oldest first
+  SampleGridLink* m_sampleGrid = nullptr;          // not owned
+
+ private:
+  // Writes op, the newest entry of the current buffer, moving on to a fresh buffer when it does
+  // not fit; a stroke larger than an empty buffer leaves the buffers.
+  void placeNewest(Operatable* op, bool append);
+  void hideNewestDrawn();
+};
