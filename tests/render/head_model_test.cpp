@@ -80,6 +80,13 @@ TEST(HeadGridBox, ACubeOneAndAHalfTimesTheLargestExtentRaisedAFifth) {
   EXPECT_FLOAT_EQ(hi[2], 2.0f);
 }
 
+TEST(HeadFolder, BareFileNamesLiveInTheWorkingFolder) {
+  EXPECT_EQ(folderWithSlash("head.txt"), "./");
+  EXPECT_EQ(folderWithSlash("models/defaultHead/head.txt"), "models/defaultHead/");
+  EXPECT_EQ(folderOf("head.obj"), ".");
+  EXPECT_EQ(folderOf("/a/b/head.obj"), "/a/b");
+}
+
 TEST(Mirrow, ReflectMirrorsThePointAndKeepsTheFrameRightHanded) {
   Mirrow mirror("m");
   mirror.m_localPoint = Vec3f(0, 0, 0);

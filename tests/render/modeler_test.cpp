@@ -213,6 +213,10 @@ TEST_F(ModelerGLTest, TheShippedHeadLoadsWithTexturesMirrorGridsAndPlacement) {
   ASSERT_NE(head->m_hairGrider, nullptr);
   EXPECT_EQ(head->m_levelsetGrider->m_counts, GridCell(60, 60, 60));
   EXPECT_EQ(head->m_hairGrider->m_counts, GridCell(50, 50, 50));
+  Vec3f gridMin, gridMax;
+  headGridBox(head->box()->m_min, head->box()->m_max, gridMin, gridMax);
+  EXPECT_EQ(head->m_levelsetGrider->m_min, gridMin);
+  EXPECT_EQ(head->m_hairGrider->m_max, gridMax);
   EXPECT_EQ(out.find("error"), std::string::npos) << out;
 
   // The stored placement, given to the transform tool and carried to every companion.
