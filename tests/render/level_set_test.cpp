@@ -7,6 +7,11 @@
 #include <set>
 #include <string>
 
+#include "core/obj_reader.h"
+#include "render/head_model.h"
+#include "render/render_gl_fixture.h"
+#include "render/sample_grid.h"
+
 namespace {
 
 // A sphere of radius r about the origin sampled by n points of a Fibonacci spiral, with outward
@@ -271,6 +276,70 @@ TEST(LevelSet, SparseSurfacesEnd) {
   loop.refineFootPoint(c);
   const Vec3f foot = loop.m_footGrid[uc];
   EXPECT_TRUE(foot[0] == 1.5f || foot[0] == 2.5f);
+}
+
+// ---- the shipped head, loaded as the program loads it ----
+
+class ShippedHeadGLTest : public RenderGLTest {
+ protected:
+  void SetUp() override {
+    RenderGLTest::SetUp();
+    copyAsset("models/defaultHead");
+  }
+};
+
+TEST_F(ShippedHeadGLTest, LevelSetBuildsAndAttaches) {
+  const std::string path = rootPath("models/defaultHead/head.txt");
+  HeadModel head(path);
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(head.load(path, 41));
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("begin calculating levelset\nfinish levelset\n"), std::string::npos) << out;
+  ASSERT_NE(head.m_levelsetGrider, nullptr);
+  ASSERT_NE(head.m_hairGrider, nullptr);
+  const GLGrider& grid = *head.m_levelsetGrider;
+  ASSERT_TRUE(grid.hasLevelset());
+  EXPECT_GT(grid.m_vertices.size(), 10000u);
+  EXPECT_EQ(head.m_hairGrider->m_cellElements.size(), 50u * 50u * 50u);
+
+  // Points off the surface along its normals, in the head's own coordinates.
+  Eigen::MatrixXd V, N;
+  Eigen::MatrixXi F;
+  ASSERT_TRUE(igl::readOBJ(rootPath("models/defaultHead/head_levelset.obj"), V, N, F));
+  // The distance of p to the surface, from its nearest mesh vertex's tangent plane (the mesh
+  // is sampled every 3 mm, finer than the 8 mm cells).
+  auto surfaceDistance = [&](const Vec3f& p) {
+    double best = 1e9;
+    Eigen::Index nearest = 0;
+    for (Eigen::Index r = 0; r < V.rows(); ++r) {
+      const double d2 = (V.row(r) - Eigen::RowVector3d(p[0], p[1], p[2])).squaredNorm();
+      if (d2 < best) best = d2, nearest = r;
+    }
+    return (Eigen::RowVector3d(p[0], p[1], p[2]) - V.row(nearest)).dot(N.row(nearest).normalized());
+  };
+  int checked = 0;
+  double worst = 0.0, sum = 0.0;
+  for (Eigen::Index r = 0; r < V.rows(); r += 97) {
+    const Vec3f v(static_cast<float>(V(r, 0)), static_cast<float>(V(r, 1)),
+                  static_cast<float>(V(r, 2)));
+    const Vec3f n = normalized(Vec3f(static_cast<float>(N(r, 0)), static_cast<float>(N(r, 1)),
+                                     static_cast<float>(N(r, 2))));
+    // The cranium and face, where hair is drawn; the neck runs out of the grid.
+    if (v[1] < -0.1f) continue;
+    Vec3f outside = v + n * 0.015f;
+    ASSERT_TRUE(grid.attachToLevelset(outside, nullptr, 0.004f)) << r;
+    const double error = std::fabs(surfaceDistance(outside) - 0.004);
+    worst = std::max(worst, error);
+    sum += error;
+    // Just under the skin (lips are thin): out onto the level.
+    Vec3f inside = v - n * 0.003f;
+    EXPECT_TRUE(grid.pushOutOfLevelset(inside, 0.003f)) << "vertex " << r;
+    EXPECT_NEAR(surfaceDistance(inside), 0.003, 0.0025) << "vertex " << r;
+    ++checked;
+  }
+  EXPECT_GT(checked, 100);
+  EXPECT_LT(worst, 0.0025);
+  EXPECT_LT(sum / checked, 0.0005);
 }
 
 }  // namespace
