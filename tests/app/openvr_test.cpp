@@ -1,5 +1,7 @@
 #include "app/openvr.h"
 
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -199,4 +201,28 @@ TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
   EXPECT_NE(m_output.find("Unable to load render model for tracked device 2 (tresslet_sim.bad)\n"),
             std::string::npos)
       << m_output;
+}
+
+// The whole program under the simulated headset: it must render the eyes, snapshot one, and end
+// through the window's close path with exit code 0.
+using ProgramTraceRunGL = AssetRootTest;
+
+TEST_F(ProgramTraceRunGL, ATraceRunSnapshotsTheLeftEyeAndClosesCleanly) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  copyAsset("traces/tiny.trace");
+  const std::string command = "env TRESSLET_VR_TRACE='" + rootPath("traces/tiny.trace") + "' timeout 120 '" +
+                              std::string(TRESSLET_BINARY) + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status)) << output;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+  EXPECT_EQ(output.find("openVR context initialization fail"), std::string::npos) << output;
+  const cv::Mat image = cv::imread(rootPath("run/snapshot_left.png"), cv::IMREAD_COLOR);
+  EXPECT_EQ(image.cols, 64) << output;
+  EXPECT_EQ(image.rows, 48) << output;
 }
