@@ -1,7 +1,3 @@
-// Built only with TRESSLET_BRUSH_STATE_TESTS defined while app/application.cpp still carries its
-// own restoreBrushState and saveBrushState: linked together with them, the two definitions clash.
-// Drop this guard once application.cpp calls the ones declared in app/brush_state.h.
-#ifdef TRESSLET_BRUSH_STATE_TESTS
 #include "app/brush_state.h"
 
 #include <gtest/gtest.h>
@@ -155,4 +151,3 @@ TEST_F(BrushState, HairTextureMapsWithoutTheTextureManager) {
   EXPECT_TRUE(g_hairTextureSlots->names.empty());
 }
 
-#endif  // TRESSLET_BRUSH_STATE_TESTS
