@@ -7,6 +7,8 @@
 
 #include "core/events.h"
 #include "core/settings.h"
+#include "render/head_model.h"
+#include "render/modeler.h"
 
 namespace {
 
@@ -70,13 +72,23 @@ void applySetting(const EventRecord& record) {
       }
       // Once the menu panel exists: Panel::updateOperationPreview.
       return;
-    case 9:
-      // Once the model registry exists: Modeler::loadHead with m_name, or asset_path + head_model
-      // when m_name is empty and head_model is present; then, when a head exists, its
-      // setRenderable(v[0] > 0.5) and the brush tool gets the head's stroke sample grid.
+    case 9: {
+      if (!hasValues(record, 1) || !g_modeler) return;
+      std::string path = record.m_name;
+      if (path.empty() && g_parameters.has_head_model())
+        path = g_parameters.asset_path() + g_parameters.head_model();
+      g_modeler->loadHead(path);
+      if (HeadModel* head = findHeadModel()) {
+        head->setRenderable(v[0] > 0.5f);
+        // Once the brush tool exists: it gets head->m_hairGrider, its history registering stroke
+        // samples there (and letting go of it through addGridReleaseListener).
+      }
       return;
+    }
     case 10:
-      // Once the head exists: its mirror's setRenderable(v[0] > 0.5).
+      if (!hasValues(record, 1)) return;
+      if (HeadModel* head = findHeadModel())
+        if (head->m_mirror) head->m_mirror->setRenderable(v[0] > 0.5f);
       return;
     case 11:
       if (hasValues(record, 1)) setFlag(FLAG_COLLISION, v[0] > 0.5f);
