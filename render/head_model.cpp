@@ -197,14 +197,13 @@ bool HeadModel::loadTextures(const std::string& folder) {
   };
   TextureSlots slots;
   bool diffuseLoaded = false;
-  for (const Map& map : maps) {
-    if (!g_textureManager) break;
-    const Texture* texture = g_textureManager->loadTexture(folder + map.file, map.type);
+  for (size_t i = 0; i < sizeof(maps) / sizeof(maps[0]) && g_textureManager; ++i) {
+    const Texture* texture = g_textureManager->loadTexture(folder + maps[i].file, maps[i].type);
     if (!texture) continue;
     // A texture that did not read keeps its place with id 0, so later maps keep their sampler
     // numbers and the program sees that map as absent.
     slots.addTexture(texture->m_id, texture->m_typeName);
-    if (&map == &maps[0]) diffuseLoaded = texture->m_id != 0;
+    if (i == 0) diffuseLoaded = texture->m_id != 0;
   }
   m_textures = slots;
   return diffuseLoaded;
