@@ -80,6 +80,10 @@ void EGrider::reset() {
   m_elements.clear();
   m_elementCells.clear();
   m_cellElements.assign(cellCount(), std::vector<uint32_t>());
+  m_elementPoints.clear();
+  m_packed = false;
+  m_stamps.clear();
+  m_queryStamp = 0;
 }
 
 void EGrider::setGrid(const Vec3f& min, const Vec3f& max, const Vec<3, int16_t>& counts) {
@@ -117,12 +121,16 @@ void EGrider::reportRemoveFailure() const { std::cout << "grider_remove_element 
 void EGrider::fileElement(uint32_t idx, std::vector<GridCell>& cells) {
   cells.clear();
   const bool lists = m_cellElements.size() == cellCount();
+  std::vector<FiledPoint>& filed = m_elementPoints[idx];
+  filed.clear();
+  m_packed = false;
   const bool dedupe = m_points.size() >= 2;
   std::unordered_set<uint64_t> seen;
   const bool hashed = m_points.size() > kHashedPoints;
   for (const Vec3f& p : m_points) {
     const GridCell c = cellOf(p);
     if (isNoCell(c) || !lists) continue;
+    filed.push_back({p, static_cast<uint32_t>(cellIndex(c))});
     if (dedupe) {
       if (hashed) {
         if (!seen.insert(cellKey(c)).second) continue;
@@ -149,6 +157,8 @@ void EGrider::unfileElement(uint32_t idx, const std::vector<GridCell>& cells) {
         break;
       }
   }
+  if (idx < m_elementPoints.size()) m_elementPoints[idx].clear();
+  m_packed = false;
 }
 
 bool EGrider::addElement(coreNeighborable* element) {
@@ -166,6 +176,8 @@ bool EGrider::addElement(coreNeighborable* element) {
   if (m_elements.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
   const uint32_t idx = static_cast<uint32_t>(m_elements.size());
   element->m_gridIndex = static_cast<int32_t>(idx);
+  m_stamps.push_back(0);
+  m_elementPoints.emplace_back();
   std::vector<GridCell> cells;
   fileElement(idx, cells);
   m_elements.push_back(element);
@@ -187,6 +199,8 @@ bool EGrider::removeElement(coreNeighborable* element) {
   } else {
     m_elements.pop_back();
     m_elementCells.pop_back();
+    m_elementPoints.pop_back();
+    m_stamps.pop_back();
   }
   return true;
 }
@@ -242,4 +256,83 @@ void EGrider::queryNeighbors(const Vec3f& p, int32_t n, float r,
           e->setSelected(true);
         }
     }
+}
+
+void EGrider::packPoints() {
+  const size_t cells = cellCount();
+  m_packedStart.assign(cells + 1, 0);
+  size_t total = 0;
+  for (const std::vector<FiledPoint>& filed : m_elementPoints) {
+    total += filed.size();
+    for (const FiledPoint& f : filed) ++m_packedStart[f.cell + 1];
+  }
+  for (size_t u = 0; u < cells; ++u) m_packedStart[u + 1] += m_packedStart[u];
+  m_packedPoints.resize(total);
+  std::vector<uint32_t> next(m_packedStart.begin(), m_packedStart.end() - 1);
+  for (size_t e = 0; e < m_elementPoints.size(); ++e) {
+    const uint32_t index =
+        static_cast<uint32_t>(e) | (m_elementCells[e].size() > 1 ? kSpansCells : 0u);
+    for (const FiledPoint& f : m_elementPoints[e])
+      m_packedPoints[next[f.cell]++] = {f.point, index, m_elements[e]};
+  }
+  m_packed = true;
+}
+
+void EGrider::queryRadius(const Vec3f& p, float r, std::vector<coreNeighborable*>& out) {
+  if (m_cellElements.size() != cellCount() || cellCount() == 0 || !(r >= 0.0f)) return;
+  if (!m_packed) packPoints();
+  if (++m_queryStamp == 0) {  // wrapped: old numbers could match again
+    std::fill(m_stamps.begin(), m_stamps.end(), 0u);
+    m_queryStamp = 1;
+  }
+  const CellRange range = cellRangeByRadius(p, r);
+  const float r2 = r * r;
+  const size_t ny = static_cast<size_t>(m_counts[1]), nz = static_cast<size_t>(m_counts[2]);
+  // Squared distance from p to the slab of lattice index c along an axis, the slab widened a
+  // little so that a point filed there after rounding is never culled.
+  auto gap2 = [&](int a, int32_t c) {
+    const float slack = 1e-3f * m_cellSize[a];
+    const float low = m_min[a] + static_cast<float>(c) * m_cellSize[a] - slack;
+    const float high = low + m_cellSize[a] + 2.0f * slack;
+    const float d = p[a] < low ? low - p[a] : std::max(p[a] - high, 0.0f);
+    return d * d;
+  };
+  const Vec3f q = p;  // a local copy: out's writes cannot alias it
+  for (int32_t i = range[0][0]; i <= range[0][1]; ++i) {
+    const float gi = gap2(0, i);
+    if (gi > r2) continue;
+    for (int32_t j = range[1][0]; j <= range[1][1]; ++j) {
+      const float gij = gi + gap2(1, j);
+      if (gij > r2) continue;
+      // The cells of this row that the ball reaches are one run of packed points.
+      int32_t k0 = range[2][0], k1 = range[2][1];
+      while (k0 <= k1 && gij + gap2(2, k0) > r2) ++k0;
+      while (k1 >= k0 && gij + gap2(2, k1) > r2) --k1;
+      if (k0 > k1) continue;
+      const size_t row = (static_cast<size_t>(i) * ny + static_cast<size_t>(j)) * nz;
+      const PackedPoint* f = m_packedPoints.data() + m_packedStart[row + static_cast<size_t>(k0)];
+      const PackedPoint* end =
+          m_packedPoints.data() + m_packedStart[row + static_cast<size_t>(k1) + 1];
+      // Written without branches on the distance test, which goes either way at random:
+      // every element is stored and the count moves on only for a new one within r.
+      const size_t base = out.size();
+      out.resize(base + static_cast<size_t>(end - f));
+      coreNeighborable** write = out.data() + base;
+      size_t found = 0;
+      const coreNeighborable* last = nullptr;
+      for (; f != end; ++f) {
+        const float dx = f->point[0] - q[0], dy = f->point[1] - q[1], dz = f->point[2] - q[2];
+        bool take = dx * dx + dy * dy + dz * dz <= r2 && f->element != last;
+        if (take && (f->index & kSpansCells)) {
+          uint32_t& stamp = m_stamps[f->index & ~kSpansCells];
+          take = stamp != m_queryStamp;
+          stamp = m_queryStamp;
+        }
+        write[found] = f->element;
+        last = take ? f->element : last;
+        found += take ? 1 : 0;
+      }
+      out.resize(base + found);
+    }
+  }
 }

@@ -93,6 +93,10 @@ class EGrider : public coreGrider {
   // Appends the unmarked elements of the cells within n cells of p (n > 0), else within r of
   // it, and marks them; the caller clears the marks. A candidate set.
   void queryNeighbors(const Vec3f& p, int32_t n, float r, std::vector<coreNeighborable*>& out);
+  // Appends the elements with a filed point within r of p, each once, in cell order. Exact,
+  // unlike queryNeighbors, and it reads no element and leaves the marks alone. The first query
+  // after a change packs the filed points by cell (linear in their number).
+  void queryRadius(const Vec3f& p, float r, std::vector<coreNeighborable*>& out);
 
   // Position = grid index; null for a removed element that was not the last.
   std::vector<coreNeighborable*> m_elements;
@@ -100,6 +104,12 @@ class EGrider : public coreGrider {
   std::vector<std::vector<GridCell>> m_elementCells;
   // Per cell (coreGrider::cellIndex), the indices of the elements filed in it.
   std::vector<std::vector<uint32_t>> m_cellElements;
+  // Per element, every filed point with its cell (coreGrider::cellIndex).
+  struct FiledPoint {
+    Vec3f point;
+    uint32_t cell;
+  };
+  std::vector<std::vector<FiledPoint>> m_elementPoints;
 
  private:
   bool isFiled(const coreNeighborable* element) const;
@@ -110,5 +120,22 @@ class EGrider : public coreGrider {
   void unfileElement(uint32_t idx, const std::vector<GridCell>& cells);
   void reportRemoveFailure() const;
 
+  void packPoints();
+
   std::vector<Vec3f> m_points;  // scratch for getPoints
+  // The filed points ordered by cell, cell u's from m_packedStart[u] to m_packedStart[u + 1]:
+  // a query reads a row of cells as one run of memory. An element's points in one cell are
+  // adjacent; only an element filed in several cells needs its stamp to be listed once.
+  struct PackedPoint {
+    Vec3f point;
+    uint32_t index;  // the element's index; kSpansCells set when it is filed in several cells
+    coreNeighborable* element;
+  };
+  static constexpr uint32_t kSpansCells = 0x80000000u;
+  std::vector<PackedPoint> m_packedPoints;
+  std::vector<uint32_t> m_packedStart;
+  bool m_packed = false;
+  // Per element, the number of the last queryRadius that listed it.
+  std::vector<uint32_t> m_stamps;
+  uint32_t m_queryStamp = 0;
 };

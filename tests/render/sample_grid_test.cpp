@@ -167,6 +167,12 @@ TEST_F(SampleGridTest, UpdatingFollowsAMove) {
   EXPECT_EQ(grid.m_elementCells[0], (std::vector<GridCell>{GridCell(8, 8, 8), GridCell(8, 8, 9)}));
   EXPECT_EQ(query(Vec3f(1.5f, 1.5f, 1.5f), 0, 0.2f), std::vector<coreNeighborable*>{&b});
   EXPECT_EQ(query(Vec3f(8.5f, 8.5f, 8.9f), 0, 0.2f), std::vector<coreNeighborable*>{&a});
+  std::vector<coreNeighborable*> exact;
+  grid.queryRadius(Vec3f(1.6f, 1.5f, 1.5f), 0.5f, exact);
+  EXPECT_EQ(exact, std::vector<coreNeighborable*>{&b});
+  exact.clear();
+  grid.queryRadius(Vec3f(8.55f, 8.5f, 9.0f), 0.6f, exact);  // both of a's points, two cells
+  EXPECT_EQ(exact, std::vector<coreNeighborable*>{&a});
   // Moved wholly outside: still filed, in no cell.
   a.m_points = {Vec3f(20.0f, 0.0f, 0.0f)};
   ASSERT_TRUE(grid.updateElement(&a));
@@ -176,7 +182,7 @@ TEST_F(SampleGridTest, UpdatingFollowsAMove) {
 
 // Hair-like strokes of ring points, queried around random points: the grid's candidates are
 // exactly the elements filed in the cells of the range, and hold every element with a point
-// inside the grid within r.
+// inside the grid within r; the exact query gives just those.
 TEST_F(SampleGridTest, QueriesMatchBruteForceOnRandomStrokes) {
   std::mt19937 rng(2024);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -221,6 +227,11 @@ TEST_F(SampleGridTest, QueriesMatchBruteForceOnRandomStrokes) {
     if (n == 0) {
       for (coreNeighborable* e : near) EXPECT_TRUE(gotSet.count(e)) << "missed one within r";
     }
+    // The exact query: precisely the elements with a filed point within r, each once.
+    std::vector<coreNeighborable*> exact;
+    grid.queryRadius(p, r, exact);
+    EXPECT_EQ(std::set<coreNeighborable*>(exact.begin(), exact.end()).size(), exact.size());
+    EXPECT_EQ(std::set<coreNeighborable*>(exact.begin(), exact.end()), near);
   }
   for (const auto& e : elements) EXPECT_FALSE(e->isSelected());
 }
