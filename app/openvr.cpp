@@ -11,7 +11,9 @@
 #include "core/events.h"
 #include "core/settings.h"
 #include "platform/system.h"
+#include "render/head_model.h"
 #include "render/model_render.h"
+#include "render/modeler.h"
 
 OpenVR* g_openVR = nullptr;
 float g_drawingHandMatrix[12] = {};
@@ -439,12 +441,20 @@ void OpenVR::renderScene(int eye) {
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  const Matrix4 viewProjection = getCurrentViewProjectionMatrix(eye);
-  (void)viewProjection;
+  Matrix4 viewProjection = getCurrentViewProjectionMatrix(eye);
   // Once they exist, in this order: the render model of every connected controller with a valid
-  // pose; the menu panel (VP x other hand) and the tool geometry; with g_flags bit 6 and a head,
-  // VP x headset matrix from here on; every tool's strokes, the models, lights and capture
-  // cameras, the brush tool's suggestion and the head's mirror.
+  // pose; the menu panel (VP x other hand) and the tool geometry.
+  HeadModel* head = findHeadModel();
+  if (head && g_flags.size() > FLAG_VIEW_TRANSFORM && g_flags[FLAG_VIEW_TRANSFORM]) {
+    Matrix4 headLocked;
+    multiplyMatrix4(viewProjection, headLocked, m_deviceMatrices[vr::k_trackedDeviceIndexHmd]);
+    viewProjection = headLocked;
+  }
+  // Once they exist: every tool's strokes.
+  if (g_modeler) g_modeler->renderModels(viewProjection);
+  // Once they exist: the lights, the capture cameras and the brush tool's suggestion.
+  if (head && head->m_mirror && head->m_mirror->isRenderable())
+    head->m_mirror->render(g_modeler->sceneGrabMatrix(), viewProjection);
 }
 
 void OpenVR::swipeDrawingHand() {
@@ -503,7 +513,7 @@ bool OpenVR::handleInput() {
     g_modeState[1] = g_modeState[0];
     // Once the tools exist: the previous tool's deactivate, the current tool's activate.
   }
-  // Once the model registry exists: Modeler::grabNearest.
+  if (g_modeler) g_modeler->grabNearest();
   dispatchEvents();
   autosaveTick();
   if (m_system) {
