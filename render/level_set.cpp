@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -11,22 +12,68 @@ enum : uint8_t { kFar = 0, kTrial = 1, kAccepted = 2 };
 // A walk that has not reached a cell with vertices after this many planes is going round.
 constexpr int kMaxFootSteps = 16;
 
-struct HeapEntry {
-  double key;  // minus |distance|: the greatest key is the nearest cell
-  int32_t index;
-  bool operator<(const HeapEntry& o) const { return key < o.key; }
+// The trial cells, nearest first. Every key pushed during the march is at least the key last
+// taken (a cell is always farther than the cell it was reached from), so a radix heap serves:
+// pushing is constant time and an entry moves down a bucket only when the minimum passes it.
+// Keys are |distance| as float bits, whose order as unsigned integers is that of the
+// non-negative floats. Stale entries of improved cells stay and are skipped when taken.
+class RadixHeap {
+ public:
+  struct Entry {
+    uint32_t key;
+    int32_t index;
+  };
+
+  bool empty() const { return m_size == 0; }
+  void push(float distance, int32_t index) {
+    uint32_t key;
+    std::memcpy(&key, &distance, sizeof(key));
+    m_buckets[bucketOf(key)].push_back({key, index});
+    ++m_size;
+  }
+  int32_t pop() {
+    if (m_buckets[0].empty()) {
+      size_t b = 1;
+      while (m_buckets[b].empty()) ++b;
+      uint32_t least = m_buckets[b][0].key;
+      for (const Entry& e : m_buckets[b]) least = std::min(least, e.key);
+      m_last = least;
+      for (const Entry& e : m_buckets[b]) m_buckets[bucketOf(e.key)].push_back(e);
+      m_buckets[b].clear();
+    }
+    const int32_t index = m_buckets[0].back().index;
+    m_buckets[0].pop_back();
+    --m_size;
+    return index;
+  }
+
+ private:
+  // 0 for the key last taken; else one more than the highest bit in which they differ.
+  size_t bucketOf(uint32_t key) const {
+    const uint32_t diff = key ^ m_last;
+    return diff == 0 ? 0 : static_cast<size_t>(32 - __builtin_clz(diff));
+  }
+  std::vector<Entry> m_buckets[33];
+  uint32_t m_last = 0;
+  size_t m_size = 0;
 };
 
-// The march's working state over flat arrays; strides follow coreGrider::cellIndex.
+// What the march reads and writes of one cell, side by side so that a neighbour costs one
+// cache line rather than three.
+struct MarchCell {
+  double dist;
+  Vec3f normal;
+  uint8_t state;
+};
+
+// The march's working state; strides follow coreGrider::cellIndex.
 struct Marcher {
-  std::vector<double>& dist;
-  std::vector<Vec3f>& normals;
+  std::vector<MarchCell> cells;
   std::vector<GridCell>& accepted;
   int32_t n[3];
   int32_t stride[3];
   double h;
-  std::vector<uint8_t> state;
-  std::vector<HeapEntry> heap;
+  RadixHeap heap;
 
   GridCell cellAt(int32_t index) const {
     const int32_t i = index / stride[0];
@@ -35,21 +82,18 @@ struct Marcher {
     return GridCell(static_cast<int16_t>(i), static_cast<int16_t>(j), static_cast<int16_t>(k));
   }
 
-  void push(int32_t index, double t) {
-    heap.push_back({-t, index});
-    std::push_heap(heap.begin(), heap.end());
-  }
-
   void accept(int32_t index, const int32_t ijk[3]) {
-    state[static_cast<size_t>(index)] = kAccepted;
-    accepted.push_back(cellAt(index));
+    cells[static_cast<size_t>(index)].state = kAccepted;
+    accepted.push_back(
+        GridCell(static_cast<int16_t>(ijk[0]), static_cast<int16_t>(ijk[1]),
+                 static_cast<int16_t>(ijk[2])));
     // +x, +y, +z, then -x, -y, -z.
     for (int side = 0; side < 2; ++side)
       for (int axis = 0; axis < 3; ++axis) {
         const int32_t c = ijk[axis] + (side == 0 ? 1 : -1);
         if (c < 0 || c >= n[axis]) continue;
         const int32_t nb = index + (side == 0 ? stride[axis] : -stride[axis]);
-        if (state[static_cast<size_t>(nb)] == kAccepted) continue;
+        if (cells[static_cast<size_t>(nb)].state == kAccepted) continue;
         int32_t nbIjk[3] = {ijk[0], ijk[1], ijk[2]};
         nbIjk[axis] = c;
         update(nb, nbIjk, index, axis);
@@ -61,20 +105,23 @@ struct Marcher {
   double lowerNeighbour(int32_t index, const int32_t ijk[3], int axis, double s,
                         Vec3f& normal) const {
     double values[2] = {kLevelsetFar, kLevelsetFar};
-    bool inside[2] = {ijk[axis] - 1 >= 0, ijk[axis] + 1 < n[axis]};
+    const bool inside[2] = {ijk[axis] - 1 >= 0, ijk[axis] + 1 < n[axis]};
     const int32_t nbs[2] = {index - stride[axis], index + stride[axis]};
     for (int side = 0; side < 2; ++side) {
-      if (!inside[side] || state[static_cast<size_t>(nbs[side])] == kFar) continue;
-      const double v = s * dist[static_cast<size_t>(nbs[side])];
+      if (!inside[side]) continue;
+      const MarchCell& m = cells[static_cast<size_t>(nbs[side])];
+      if (m.state == kFar) continue;
+      const double v = s * m.dist;
       values[side] = v < 0.0 ? kLevelsetFar : v;
     }
     const int side = values[0] < values[1] ? 0 : 1;
-    normal = inside[side] ? normals[static_cast<size_t>(nbs[side])] : Vec3f();
+    normal = inside[side] ? cells[static_cast<size_t>(nbs[side])].normal : Vec3f();
     return values[side];
   }
 
   void update(int32_t index, const int32_t ijk[3], int32_t from, int fromAxis) {
-    const double a = dist[static_cast<size_t>(from)];
+    const MarchCell& f = cells[static_cast<size_t>(from)];
+    const double a = f.dist;
     const double s = a > 0.0 ? 1.0 : -1.0;
     const double a1 = s * a;
     Vec3f nb, nc;
@@ -89,13 +136,12 @@ struct Marcher {
       // Never negative with b and c within h above a1; kept safe from rounding.
       t = (sum + std::sqrt(std::max(disc, 0.0))) / 3.0;
     }
-    const size_t u = static_cast<size_t>(index);
-    uint8_t& st = state[u];
-    if (st == kFar || (st == kTrial && std::fabs(dist[u]) > t)) {
-      dist[u] = s * t;
-      normals[u] = normalized(normals[static_cast<size_t>(from)] + nb + nc);
-      st = kTrial;
-      push(index, t);
+    MarchCell& m = cells[static_cast<size_t>(index)];
+    if (m.state == kFar || (m.state == kTrial && std::fabs(m.dist) > t)) {
+      m.dist = s * t;
+      m.normal = normalized(f.normal + nb + nc);
+      m.state = kTrial;
+      heap.push(static_cast<float>(t), index);
     }
   }
 };
@@ -111,28 +157,31 @@ void fastMarch(std::vector<double>& distances, std::vector<Vec3f>& normals,
                        static_cast<size_t>(counts[2]);
   if (distances.size() != total || normals.size() != total) return;
 
-  Marcher m{distances, normals, accepted, {counts[0], counts[1], counts[2]},
-            {static_cast<int32_t>(counts[1]) * counts[2], counts[2], 1}, h, {}, {}};
-  m.state.assign(total, kFar);
-  accepted.reserve(total);
+  Marcher m{{}, accepted, {counts[0], counts[1], counts[2]},
+            {static_cast<int32_t>(counts[1]) * counts[2], counts[2], 1}, h, {}};
+  m.cells.resize(total);
   for (size_t u = 0; u < total; ++u)
-    if (distances[u] <= kLevelsetNoValue) m.state[u] = kAccepted;
+    m.cells[u] = {distances[u], normals[u], distances[u] <= kLevelsetNoValue ? kAccepted : kFar};
+  accepted.reserve(total);
 
   int32_t ijk[3];
   int32_t index = 0;
   for (ijk[0] = 0; ijk[0] < m.n[0]; ++ijk[0])
     for (ijk[1] = 0; ijk[1] < m.n[1]; ++ijk[1])
       for (ijk[2] = 0; ijk[2] < m.n[2]; ++ijk[2], ++index)
-        if (m.state[static_cast<size_t>(index)] == kAccepted) m.accept(index, ijk);
+        if (m.cells[static_cast<size_t>(index)].state == kAccepted) m.accept(index, ijk);
 
   while (!m.heap.empty()) {
-    std::pop_heap(m.heap.begin(), m.heap.end());
-    const int32_t top = m.heap.back().index;
-    m.heap.pop_back();
-    if (m.state[static_cast<size_t>(top)] == kAccepted) continue;  // a stale entry
+    const int32_t top = m.heap.pop();
+    if (m.cells[static_cast<size_t>(top)].state == kAccepted) continue;  // a stale entry
     const GridCell c = m.cellAt(top);
     const int32_t topIjk[3] = {c[0], c[1], c[2]};
     m.accept(top, topIjk);
+  }
+
+  for (size_t u = 0; u < total; ++u) {
+    distances[u] = m.cells[u].dist;
+    normals[u] = m.cells[u].normal;
   }
 }
 

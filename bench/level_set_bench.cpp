@@ -1,0 +1,164 @@
+// The shipped head's level set on its 60-cell grid, phase by phase: binning the level-set mesh,
+// direct values near the surface, the fast march, the foot-point walk; and all four together.
+//
+// With TRESSLET_LEVELSET_EXPORT=<file> the grid's signed values after the march (exact near the
+// surface, so the same zero crossing) are written for tools/bench_level_set_peer.sh: three int32
+// counts (x, y, z), the double cell size, then the doubles with x outermost, z innermost.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/obj_reader.h"
+#include "render/head_model.h"
+#include "render/level_set.h"
+
+namespace {
+
+const Vec<3, int16_t> kCells(60, 60, 60);
+
+std::string headFolder() {
+  std::string here = __FILE__;  // <repo>/bench/level_set_bench.cpp
+  here = here.substr(0, here.rfind('/'));
+  return here.substr(0, here.rfind('/')) + "/assets/models/defaultHead/";
+}
+
+struct HeadData {
+  Eigen::MatrixXd V, N;
+  Vec3f gridMin, gridMax;
+  bool ok = false;
+};
+
+const HeadData& head() {
+  static HeadData* data = [] {
+    HeadData* d = new HeadData;
+    Eigen::MatrixXd headV, headN;
+    Eigen::MatrixXi F;
+    if (!igl::readOBJ(headFolder() + "head.obj", headV, headN, F) ||
+        !igl::readOBJ(headFolder() + "head_levelset.obj", d->V, d->N, F) || headV.rows() == 0)
+      return d;
+    Vec3f lo(1e9f), hi(-1e9f);
+    for (Eigen::Index r = 0; r < headV.rows(); ++r)
+      for (int a = 0; a < 3; ++a) {
+        lo[a] = std::min(lo[a], static_cast<float>(headV(r, a)));
+        hi[a] = std::max(hi[a], static_cast<float>(headV(r, a)));
+      }
+    headGridBox(lo, hi, d->gridMin, d->gridMax);
+    d->ok = true;
+    return d;
+  }();
+  return *data;
+}
+
+double cellSize(const GLGrider& g) {
+  return (static_cast<double>(g.m_cellSize[0]) + g.m_cellSize[1] + g.m_cellSize[2]) / 3.0;
+}
+
+// A grid with the head's vertices binned.
+GLGrider* binnedGrid() {
+  const HeadData& h = head();
+  GLGrider* g = new GLGrider("levelsetGrider");
+  g->setGrid(h.gridMin, h.gridMax, kCells);
+  g->pushStream(h.V, h.N);
+  return g;
+}
+
+void exportValues(const GLGrider& g) {
+  const char* path = std::getenv("TRESSLET_LEVELSET_EXPORT");
+  if (!path || !*path) return;
+  FILE* f = std::fopen(path, "wb");
+  if (!f) {
+    std::printf("cannot write %s\n", path);
+    return;
+  }
+  const int32_t counts[3] = {g.m_counts[0], g.m_counts[1], g.m_counts[2]};
+  const double h = cellSize(g);
+  std::fwrite(counts, sizeof(counts), 1, f);
+  std::fwrite(&h, sizeof(h), 1, f);
+  std::fwrite(g.m_distanceGrid.data(), sizeof(double), g.m_distanceGrid.size(), f);
+  std::fclose(f);
+}
+
+bool ready(benchmark::State& state) {
+  if (head().ok) return true;
+  state.SkipWithError(("cannot read the head meshes in " + headFolder()).c_str());
+  return false;
+}
+
+void BM_LevelsetBinning(benchmark::State& state) {
+  if (!ready(state)) return;
+  for (auto _ : state) {
+    GLGrider* g = binnedGrid();
+    benchmark::DoNotOptimize(g->m_vertices.data());
+    delete g;
+  }
+  state.counters["vertices"] = static_cast<double>(head().V.rows());
+}
+BENCHMARK(BM_LevelsetBinning)->Unit(benchmark::kMillisecond);
+
+void BM_LevelsetDirectValues(benchmark::State& state) {
+  if (!ready(state)) return;
+  GLGrider* g = binnedGrid();
+  for (auto _ : state) {
+    g->computeDirectValues();
+    benchmark::DoNotOptimize(g->m_distanceGrid.data());
+  }
+  delete g;
+}
+BENCHMARK(BM_LevelsetDirectValues)->Unit(benchmark::kMillisecond);
+
+void BM_LevelsetMarch(benchmark::State& state) {
+  if (!ready(state)) return;
+  GLGrider* g = binnedGrid();
+  g->computeDirectValues();
+  const std::vector<double> direct = g->m_distanceGrid;
+  const std::vector<Vec3f> normals = g->m_normalGrid;
+  std::vector<GridCell> accepted;
+  for (auto _ : state) {
+    state.PauseTiming();
+    g->m_distanceGrid = direct;
+    g->m_normalGrid = normals;
+    state.ResumeTiming();
+    fastMarch(g->m_distanceGrid, g->m_normalGrid, g->m_counts, accepted, cellSize(*g));
+  }
+  exportValues(*g);
+  state.counters["cells"] = static_cast<double>(accepted.size());
+  delete g;
+}
+BENCHMARK(BM_LevelsetMarch)->Unit(benchmark::kMillisecond);
+
+void BM_LevelsetRefinement(benchmark::State& state) {
+  if (!ready(state)) return;
+  GLGrider* g = binnedGrid();
+  g->computeDirectValues();
+  std::vector<GridCell> accepted;
+  fastMarch(g->m_distanceGrid, g->m_normalGrid, g->m_counts, accepted, cellSize(*g));
+  const std::vector<Vec3f> feet = g->m_footGrid;
+  for (auto _ : state) {
+    state.PauseTiming();
+    g->m_footGrid = feet;
+    state.ResumeTiming();
+    g->refineFootPoints(accepted);
+  }
+  delete g;
+}
+BENCHMARK(BM_LevelsetRefinement)->Unit(benchmark::kMillisecond);
+
+// What loading the head costs: the four phases in a row (without the two messages).
+void BM_LevelsetWhole(benchmark::State& state) {
+  if (!ready(state)) return;
+  std::vector<GridCell> accepted;
+  for (auto _ : state) {
+    GLGrider* g = binnedGrid();
+    g->computeDirectValues();
+    fastMarch(g->m_distanceGrid, g->m_normalGrid, g->m_counts, accepted, cellSize(*g));
+    g->refineFootPoints(accepted);
+    benchmark::DoNotOptimize(g->m_footGrid.data());
+    delete g;
+  }
+}
+BENCHMARK(BM_LevelsetWhole)->Unit(benchmark::kMillisecond);
+
+}  // namespace
