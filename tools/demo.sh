@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs what the project needs, builds it, and runs tresslet from assets/run/.
+# Installs what the project needs, builds it, and runs tresslet from assets/run/ with the
+# simulated headset replaying assets/traces/demo.trace (or the trace given as the first argument).
 # Uses the real display when there is one, else a virtual one (Xvfb).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target tresslet
+trace=$(realpath "${1:-assets/traces/demo.trace}")
 mkdir -p assets/run
 cd assets/run
+export TRESSLET_VR_TRACE="$trace"
 if [ -n "${DISPLAY:-}" ]; then
   exec ../../build/tresslet
 else
