@@ -16,9 +16,6 @@
 #include "render/modeler.h"
 
 OpenVR* g_openVR = nullptr;
-float g_drawingHandMatrix[12] = {};
-float g_otherHandMatrix[12] = {};
-float g_headMatrix[12] = {};
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/core_object.h"
+#include "core/hand_frames.h"
 #include "core/matrix.h"
 #include "platform/vr_runtime.h"
 #include "render/framebuffer.h"
@@ -151,8 +152,3 @@ class OpenVR : public OpenVRContext, public coreObject {
 // Set by main once the VR start-up succeeded; null otherwise.
 extern OpenVR* g_openVR;
 
-// Hand and head frames, 12 floats each: the position, then the device's x, y and z axes as unit
-// vectors. Written each frame before the eyes are drawn.
-extern float g_drawingHandMatrix[12];
-extern float g_otherHandMatrix[12];
-extern float g_headMatrix[12];

@@ -8,10 +8,6 @@
 #include "core/settings.h"
 #include "platform/vr_runtime.h"
 
-// The VR input owns and writes the headset pose; this weak zero pose serves programs and tests
-// that link no VR input, so the render library does not depend on the application layer.
-__attribute__((weak)) float g_headMatrix[12] = {};
-
 uint32_t shaderRowLayout(uint32_t shaderIndex, int locations[kAttributeSlots],
                          uint32_t sizes[kAttributeSlots]) {
   if (shaderIndex >= g_shaderTable.size()) return 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/core_object.h"
+#include "core/hand_frames.h"
 #include "core/matrix.h"
 #include "core/vec.h"
 #include "render/shader.h"
@@ -16,9 +17,6 @@ struct RenderModel;
 struct RenderModelTexture;
 }  // namespace vr
 
-// The headset pose: position, then the device's x, y and z axes. Written by the VR input; objects
-// read the position as the viewer's eye for "m_viewPos".
-extern float g_headMatrix[12];
 
 // Vertex layout of a shader table row: a set flag gives location = slot and its float count, a
 // clear one location -1 and size 0. Returns the floats per vertex; 0 for an index outside the

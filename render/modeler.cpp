@@ -5,10 +5,6 @@
 #include "render/grider.h"
 #include "render/head_model.h"
 
-// The VR input owns and writes the hand frame; this weak zero frame serves programs and tests
-// that link no VR input, so the render library does not depend on the application layer.
-__attribute__((weak)) float g_drawingHandMatrix[12] = {};
-
 Modeler* g_modeler = nullptr;
 
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/core_object.h"
+#include "core/hand_frames.h"
 #include "core/matrix.h"
 #include "core/vec.h"
 #include "render/model_element.h"
@@ -77,5 +78,3 @@ HeadModel* findHeadModel(const Modeler* modeler);
 // The same through g_modeler (null without one).
 HeadModel* findHeadModel();
 
-// The drawing hand: position, then its x, y and z axes. Written by the VR input.
-extern float g_drawingHandMatrix[12];
