@@ -190,6 +190,22 @@ TEST_F(StrokeBufferGL, AppendedRewrittenAndGrownStrokesReadBack) {
   EXPECT_EQ(drainGLErrors(), static_cast<unsigned>(GL_NO_ERROR));
 }
 
+TEST_F(StrokeBufferGL, DebugSettingAddsTicksAlongThePitch) {
+  EXPECT_EQ(StrokeBufferRender(kRibbonFormat, 8000).m_flagBuffer, nullptr);
+  g_parameters.set_debug_visual(1);
+  StrokeBufferRender ribbon(kRibbonFormat, 8000);
+  EXPECT_EQ(StrokeBufferRender(kPenFormat, 8000).m_flagBuffer, nullptr);  // ribbons only
+  ASSERT_NE(ribbon.m_flagBuffer, nullptr);
+  Operatable* a = stroke(0, 3, 0.0f, 0.5f);
+  ribbon.pushOperation(a);
+  ribbon.writeOperation(a, true);
+  EXPECT_EQ(ribbon.m_flagBuffer->m_vertexCounts[0], 6u);
+  const std::vector<float> ticks = readBack<float>(ribbon.m_flagBuffer->m_vertexArrays[1], 6, 6);
+  EXPECT_EQ(ticks, (std::vector<float>{0.0f, 0.51f, 0.0f, 0.03f, 0.51f, 0.0f}));
+  ribbon.undo();
+  EXPECT_EQ(ribbon.m_flagBuffer->m_cursor, -1);
+}
+
 TEST_F(StrokeBufferGL, UndoneAndHiddenStrokesAreNotDrawn) {
   loadShaders();
   g_shaderManager->m_forced = 0;  // flat colour for every stroke
