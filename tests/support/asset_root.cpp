@@ -1,7 +1,9 @@
 #include "support/asset_root.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,4 +49,16 @@ std::string AssetRootTest::readFile(const std::string& relativeToRoot) const {
 
 std::string repoAssetPath(const std::string& relative) {
   return std::string(TRESSLET_SOURCE_DIR) + "/assets/" + relative;
+}
+
+int runTresslet(const std::string& environment, std::string& output) {
+  const std::string command =
+      "env " + environment + " timeout 120 '" + std::string(TRESSLET_BINARY) + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

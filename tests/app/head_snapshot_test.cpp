@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <cstdlib>
+#include <string>
+
+#include "support/asset_root.h"
+
+// The shipped settings, shaders, textures and head, replayed with a headset that looks at the
+// head: the first frame loads the head, and the left eye shows it in the middle of the image.
+using HeadSnapshotGL = AssetRootTest;
+
+TEST_F(HeadSnapshotGL, TheLeftEyeShowsTheShippedHead) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
+  writeFile("look.trace",
+            "render_size 96 96\n"
+            "frame_ms 11\n"
+            "device 0 hmd\n"
+            "@0\n"
+            "pose 0 pos 0 1.05 0.7 rot 0 0 0\n"
+            "@4\n"
+            "snapshot left head_left.png\n"
+            "@5\n"
+            "close\n");
+  std::string output;
+  ASSERT_EQ(runTresslet("TRESSLET_VR_TRACE=../look.trace", output), 0) << output;
+  EXPECT_NE(output.find("finish levelset"), std::string::npos) << output;
+
+  const cv::Mat image = cv::imread(rootPath("run/head_left.png"), cv::IMREAD_COLOR);
+  ASSERT_FALSE(image.empty()) << output;
+  EXPECT_EQ(image.cols, 96);
+  EXPECT_EQ(image.rows, 96);
+  // The eyes clear to (0.15, 0.15, 0.18); skin is far brighter and redder.
+  const cv::Vec3b centre = image.at<cv::Vec3b>(image.rows / 2, image.cols / 2);  // BGR
+  const cv::Vec3b corner = image.at<cv::Vec3b>(2, 2);
+  EXPECT_NEAR(corner[2], 38, 3);
+  EXPECT_NEAR(corner[0], 46, 3);
+  EXPECT_GT(centre[2], 80) << "red " << int(centre[2]);
+  EXPECT_GT(centre[2], centre[0]);
+}
