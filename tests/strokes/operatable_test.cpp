@@ -4,81 +4,40 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
-#include "core/settings.h"
-#include "quillax.pb.h"
 #include "strokes/sample.h"
+#include "strokes/stroke_test_support.h"
 
 namespace {
 
-// Saves the brush state and settings a stroke reads, and sets a known one.
-class StrokeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_parameters = g_parameters;
-    m_flags = g_flags;
-    m_color = g_currentColor;
-    m_lightCurve = g_defaultLightCurve;
-    m_texture = g_hairTexture;
-    m_shape = g_brushShape;
-    m_curvature = g_curvature;
-    m_width = g_brushWidth;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
-    g_parameters.set_sampling_distance(0.01f);
-    g_flags.assign(9, false);
-    g_flags[FLAG_COLLISION] = true;
-    g_hairTexture = 1;
-    g_brushShape = 0;
-    g_curvature = 0;
-    g_brushWidth = 0.02f;
-    g_defaultLightCurve.Clear();
-    for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
-  }
-  void TearDown() override {
-    g_parameters = m_parameters;
-    g_flags = m_flags;
-    g_currentColor = m_color;
-    g_defaultLightCurve = m_lightCurve;
-    g_hairTexture = m_texture;
-    g_brushShape = m_shape;
-    g_curvature = m_curvature;
-    g_brushWidth = m_width;
-  }
-
-  static Vec3f point(const Operatable& stroke, int i) {
-    const quillax::Operation_Point& p = stroke.m_operation->points(i);
-    return Vec3f(p.x(), p.y(), p.z());
-  }
-
- private:
-  quillax::Parameters m_parameters;
-  std::vector<bool> m_flags;
-  quillax::Color m_color;
-  quillax::FloatList m_lightCurve;
-  int32_t m_texture, m_shape, m_curvature;
-  float m_width;
-};
-
+// A stored stroke of `points` points 1 cm apart along x, pitch +z, saved as stroke 4242.
 quillax::Operation* storedStroke(int points) {
   auto* op = new quillax::Operation;
   op->set_unique_id(4242);
   for (int i = 0; i < points; ++i) {
-    quillax::Operation_Point* p = op->add_points();
-    p->set_x(0.01f * i);
-    p->set_y(0.0f);
-    p->set_z(0.0f);
-    quillax::Operation_Point* t = op->add_pitches();
-    t->set_x(0.0f);
-    t->set_y(0.0f);
-    t->set_z(1.0f);
+    op->add_points()->set_x(0.01f * i);
+    op->add_pitches()->set_z(1.0f);
   }
   return op;
 }
 
+// Loads a stored stroke; returns what the load printed.
+std::string load(quillax::Operation* op, std::unique_ptr<Operatable>& out) {
+  testing::internal::CaptureStdout();
+  out.reset(new Operatable(op));
+  return testing::internal::GetCapturedStdout();
+}
+
+Vec3f pointOf(const Operatable& stroke, int i) { return stroke.pointAt(static_cast<float>(i)); }
+
 }  // namespace
 
-using StrokeGrowth = StrokeTest;
+using StrokeGrowth = BrushStateTest;
 
 TEST_F(StrokeGrowth, PointsAreLaidAtTheSamplingDistance) {
   Operatable stroke(-1);
@@ -95,15 +54,26 @@ TEST_F(StrokeGrowth, PointsAreLaidAtTheSamplingDistance) {
   // 2.5 spacings: two points, the last one half a spacing short of the hand.
   const float far[3] = {0.0f, 0.025f, 0.0f};
   EXPECT_EQ(stroke.addPoint(far, 3), 2);
-  EXPECT_NEAR(point(stroke, 1)[1], 0.01f, 1e-6);
-  EXPECT_NEAR(point(stroke, 2)[1], 0.02f, 1e-6);
+  EXPECT_NEAR(pointOf(stroke, 1)[1], 0.01f, 1e-6);
+  EXPECT_NEAR(pointOf(stroke, 2)[1], 0.02f, 1e-6);
 
   // A long diagonal jump is filled at the spacing along the move from the last point.
   const float jump[3] = {0.3f, 0.02f + 0.4f, 0.0f};  // 0.5 away
   EXPECT_EQ(stroke.addPoint(jump, 3), 50);
   for (int i = 3; i < stroke.pointCount(); ++i)
-    EXPECT_NEAR(length(point(stroke, i) - point(stroke, i - 1)), 0.01, 1e-5) << i;
-  EXPECT_NEAR(point(stroke, 52)[0], 0.3f, 1e-5);
+    EXPECT_NEAR(length(pointOf(stroke, i) - pointOf(stroke, i - 1)), 0.01, 1e-5) << i;
+  EXPECT_NEAR(pointOf(stroke, 52)[0], 0.3f, 1e-5);
+
+  // Kept from two points on; positions between points and past the ends are clamped.
+  EXPECT_EQ(stroke.finish(), 53);
+  EXPECT_EQ(stroke.pointAt(-3.0f)[1], 0.0f);
+  EXPECT_NEAR(stroke.pointAt(1.5f)[1], 0.015f, 1e-6);
+  EXPECT_NEAR(stroke.pointAt(99.0f)[0], 0.3f, 1e-5);
+  stroke.m_operation->set_texture(-1);
+  EXPECT_EQ(stroke.finish(), 0);
+  Operatable single(1);
+  single.begin(origin, 3);
+  EXPECT_EQ(single.finish(), 0);
 }
 
 TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
@@ -112,7 +82,7 @@ TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
   EXPECT_EQ(stroke.addPoint(first, 9), 1);
   // Moving along y while the pitch turns from x to z.
   const float next[9] = {0, 0.02f, 0, 0, 0, 1, 0, 0, 1};
-  EXPECT_EQ(stroke.addPoint(next, 9), 2);
+  EXPECT_EQ(stroke.step(next, 9), 2);
   const quillax::Operation& op = *stroke.m_operation;
   ASSERT_EQ(op.pitches_size(), 3);
   ASSERT_EQ(op.normals_size(), 3);
@@ -134,23 +104,20 @@ TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
 
 TEST_F(StrokeGrowth, BadInputAddsNothingAndNeverLoops) {
   Operatable stroke(1);
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const float inf = std::numeric_limits<float>::infinity();
-  const float bad[3] = {nan, 0, 0};
+  const float bad[3] = {kNaN, 0, 0};
   EXPECT_EQ(stroke.addPoint(bad, 3), 0);
   EXPECT_EQ(stroke.pointCount(), 0);
   const float origin[3] = {0, 0, 0};
   stroke.addPoint(origin, 3);
-  const float infinite[3] = {inf, 0, 0};
+  const float infinite[3] = {kInf, 0, 0}, badPitch[6] = {0, 1, 0, kNaN, 0, 0};
   EXPECT_EQ(stroke.addPoint(infinite, 3), 0);
-  const float badPitch[6] = {0, 1, 0, nan, 0, 0};
   EXPECT_EQ(stroke.addPoint(badPitch, 6), 0);
   EXPECT_EQ(stroke.addPoint(nullptr, 3), 0);
   EXPECT_EQ(stroke.addPoint(origin, 2), 0);
   EXPECT_EQ(stroke.pointCount(), 1);
 
   // A zero or broken sampling distance steps at the smallest spacing the settings allow.
-  for (float s : {0.0f, -1.0f, nan}) {
+  for (float s : {0.0f, -1.0f, kNaN}) {
     g_parameters.set_sampling_distance(s);
     Operatable other(1);
     other.addPoint(origin, 3);
@@ -167,67 +134,39 @@ TEST_F(StrokeGrowth, BadInputAddsNothingAndNeverLoops) {
   EXPECT_EQ(longStroke.pointCount(), kMaxStrokePoints);
 }
 
-using NewStroke = StrokeTest;
+using NewStroke = BrushStateTest;
 
 TEST_F(NewStroke, TakesTheBrushStateAndWorksOutItsHeight) {
-  g_currentColor.set_red(0.3f);
   g_brushWidth = 0.04f;
   g_curvature = 5;
-  Operatable pen(0);
+  EXPECT_EQ(Operatable(0).m_operation->texture(), 0);
   Operatable fromBrush(-1);
-  EXPECT_EQ(pen.m_operation->texture(), 0);
   EXPECT_EQ(fromBrush.m_operation->texture(), 1);
-  EXPECT_FLOAT_EQ(fromBrush.m_operation->color().red(), 0.3f);
-  EXPECT_FLOAT_EQ(fromBrush.m_operation->width(), 0.04f);
-  EXPECT_EQ(fromBrush.m_operation->curvature(), 5);
-  EXPECT_EQ(fromBrush.m_operation->unique_id(), static_cast<int64_t>(fromBrush.m_id));
-
   // height = (cos 7.5 deg - cos(n 7.5 deg)) w / (sin 15 deg n), n = |curvature| + 1.
   const double step = 0.1308997;
   EXPECT_NEAR(fromBrush.m_operation->height(),
               (std::cos(step) - std::cos(6 * step)) * 0.04 / (std::sin(2 * step) * 6), 1e-7);
-  g_curvature = 0;
-  EXPECT_FLOAT_EQ(Operatable(1).m_operation->height(), 0.0f);
 
-  // Attach and braid shapes fix the curl.
-  g_brushShape = 1;
-  EXPECT_EQ(Operatable(1).m_operation->curvature(), 2);
-  g_brushShape = 3;
-  EXPECT_EQ(Operatable(1).m_operation->curvature(), 23);
-  g_brushShape = 2;
+  // Attach and braid shapes fix the curl; others take the brush's.
+  const struct { int shape, curvature; } shapes[] = {{1, 2}, {3, 23}, {2, -7}};
   g_curvature = -7;
-  EXPECT_EQ(Operatable(1).m_operation->curvature(), -7);
-}
+  for (const auto& c : shapes) {
+    g_brushShape = c.shape;
+    EXPECT_EQ(Operatable(1).m_operation->curvature(), c.curvature) << c.shape;
+  }
 
-TEST_F(NewStroke, NoCollisionMarkFollowsTheSetting) {
-  Operatable colliding(1);
-  EXPECT_EQ(colliding.m_flags & 0x2000, 0);
-  EXPECT_EQ(colliding.m_operation->flags(), 0x0079);
+  // The no-collision mark (bit 13) follows the setting; before the settings have sized the
+  // flags, collision counts as on.
+  EXPECT_EQ(Operatable(1).m_operation->flags(), 0x0079);
   g_flags[FLAG_COLLISION] = false;
   Operatable free(1);
   EXPECT_EQ(free.m_flags & 0x2000, 0x2000);
   EXPECT_EQ(free.m_operation->flags() & 0x2000, 0x2000);
-  // Before the settings have sized the flags, collision counts as on.
   g_flags.clear();
   EXPECT_EQ(Operatable(1).m_flags & 0x2000, 0);
 }
 
-TEST_F(NewStroke, FinishKeepsOnlyStrokesWorthKeeping) {
-  Operatable stroke(1);
-  const float a[3] = {0, 0, 0}, b[3] = {0.05f, 0, 0};
-  stroke.begin(a, 3);
-  EXPECT_EQ(stroke.finish(), 0);
-  EXPECT_EQ(stroke.step(b, 3), 5);
-  EXPECT_EQ(stroke.finish(), 6);
-  stroke.m_operation->set_texture(-1);
-  EXPECT_EQ(stroke.finish(), 0);
-
-  EXPECT_EQ(stroke.pointAt(-3.0f)[0], 0.0f);
-  EXPECT_NEAR(stroke.pointAt(1.5f)[0], 0.015f, 1e-6);
-  EXPECT_NEAR(stroke.pointAt(99.0f)[0], 0.05f, 1e-6);
-}
-
-using StrokeMessage = StrokeTest;
+using StrokeMessage = BrushStateTest;
 
 TEST_F(StrokeMessage, RoundTripsThroughAStoredOperation) {
   g_currentColor.set_green(0.6f);
@@ -280,29 +219,23 @@ TEST_F(StrokeMessage, AbsentFieldsTakeTheirDefaults) {
   EXPECT_FALSE(op.has_meshes());
 
   // No points at all: kept, and every lookup on it is safe.
-  EXPECT_EQ(loaded.pointCount(), 0);
   EXPECT_EQ(loaded.finish(), 0);
   EXPECT_EQ(loaded.pointAt(0.5f), Vec3f());
-
-  Operatable fromNull(nullptr);
-  EXPECT_NE(fromNull.m_operation, nullptr);
+  EXPECT_NE(Operatable(nullptr).m_operation, nullptr);
 }
 
 TEST_F(StrokeMessage, DamagedStoredStrokesAreBroughtIntoRange) {
-  const float nan = std::numeric_limits<float>::quiet_NaN();
   quillax::Operation* op = storedStroke(5);
   op->set_texture(7);
   op->set_curvature(-40);
-  op->set_width(nan);
-  op->mutable_points(2)->set_y(nan);
-  op->mutable_pitches(1)->set_z(std::numeric_limits<float>::infinity());
+  op->set_width(kNaN);
+  op->mutable_points(2)->set_y(kNaN);
+  op->mutable_pitches(1)->set_z(kInf);
   op->mutable_lightcurve();  // present but empty
-  op->mutable_color()->set_red(nan);
-
-  testing::internal::CaptureStdout();
-  Operatable loaded(op);
-  const std::string out = testing::internal::GetCapturedStdout();
-  const quillax::Operation& fixed = *loaded.m_operation;
+  op->mutable_color()->set_red(kNaN);
+  std::unique_ptr<Operatable> loaded;
+  std::string out = load(op, loaded);
+  const quillax::Operation& fixed = *loaded->m_operation;
   EXPECT_EQ(fixed.texture(), 3);
   EXPECT_EQ(fixed.curvature(), -23);
   EXPECT_FLOAT_EQ(fixed.width(), 0.02f);
@@ -311,80 +244,70 @@ TEST_F(StrokeMessage, DamagedStoredStrokesAreBroughtIntoRange) {
   EXPECT_FLOAT_EQ(fixed.pitches(1).z(), 0.0f);
   EXPECT_EQ(fixed.lightcurve().v_size(), 30);
   EXPECT_TRUE(std::isfinite(fixed.color().red()));
-  EXPECT_NE(out.find("stroke 4242: texture 7 is outside 0 to 3, set to 3"), std::string::npos) << out;
-  EXPECT_NE(out.find("stroke 4242: curvature -40 is outside -23 to 23, set to -23"),
-            std::string::npos) << out;
-  EXPECT_NE(out.find("stroke 4242: empty light curve"), std::string::npos) << out;
+  for (const char* line : {"stroke 4242: texture 7 is outside 0 to 3, set to 3",
+                           "stroke 4242: curvature -40 is outside -23 to 23, set to -23",
+                           "stroke 4242: empty light curve"})
+    EXPECT_NE(out.find(line), std::string::npos) << out;
 
   // A negative texture is raised to the pen; an empty default curve still gives a usable one.
   g_defaultLightCurve.Clear();
-  quillax::Operation* negative = storedStroke(2);
-  negative->set_texture(-2);
-  negative->mutable_lightcurve()->add_v(nan);
-  testing::internal::CaptureStdout();
-  Operatable pen(negative);
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(pen.m_operation->texture(), 0);
-  EXPECT_FLOAT_EQ(pen.m_operation->lightcurve().v(0), 1.0f);
+  op = storedStroke(2);
+  op->set_texture(-2);
+  op->mutable_lightcurve()->add_v(kNaN);
+  load(op, loaded);
+  EXPECT_EQ(loaded->m_operation->texture(), 0);
+  EXPECT_FLOAT_EQ(loaded->m_operation->lightcurve().v(0), 1.0f);
 
   // More points than the sample indices address: the tail is dropped.
-  quillax::Operation* huge = storedStroke(kMaxStrokePoints + 10);
-  testing::internal::CaptureStdout();
-  Operatable trimmed(huge);
-  const std::string hugeOut = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(trimmed.pointCount(), kMaxStrokePoints);
-  EXPECT_EQ(trimmed.m_operation->pitches_size(), kMaxStrokePoints);
-  EXPECT_NE(hugeOut.find("65545 points"), std::string::npos) << hugeOut;
+  out = load(storedStroke(kMaxStrokePoints + 10), loaded);
+  EXPECT_EQ(loaded->pointCount(), kMaxStrokePoints);
+  EXPECT_EQ(loaded->m_operation->pitches_size(), kMaxStrokePoints);
+  EXPECT_NE(out.find("65545 points"), std::string::npos) << out;
 
-  // A sound stroke loads silently.
   g_defaultLightCurve.add_v(1.0f);
-  testing::internal::CaptureStdout();
-  Operatable sound(storedStroke(3));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(load(storedStroke(3), loaded), "") << "a sound stroke loads silently";
 }
 
-using StrokeReferences = StrokeTest;
+using StrokeReferences = BrushStateTest;
 
 TEST_F(StrokeReferences, RecolourOperationsDecideTheDrawnColour) {
-  g_currentColor.set_red(0.1f);
   Operatable stroke(1);
-  g_currentColor.set_red(0.5f);
-  Operatable older(1);
-  older.m_operation->set_op_id(5);
-  g_currentColor.set_red(0.9f);
-  Operatable newer(1);
-  newer.m_operation->set_op_id(5);
-  stroke.registerOp(&older);
-  stroke.registerOp(&newer);
+  std::unique_ptr<Operatable> recolours[2];
+  for (int i = 0; i < 2; ++i) {
+    g_currentColor.set_red(0.5f + 0.4f * i);
+    recolours[i].reset(new Operatable(1));
+    recolours[i]->m_operation->set_op_id(5);
+    stroke.registerOp(recolours[i].get());
+  }
   EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.9f);
-  newer.setVisible(false);
+  recolours[1]->setVisible(false);
   EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.5f);
-  older.setVisible(false);
-  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.1f);
+  recolours[0]->setVisible(false);
+  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 1.0f);
 
   // Unregistering drops the newest entry of that op; a second time it is not there.
-  EXPECT_TRUE(stroke.unregisterOp(&newer));
-  EXPECT_FALSE(stroke.unregisterOp(&newer));
+  EXPECT_TRUE(stroke.unregisterOp(recolours[1].get()));
+  EXPECT_FALSE(stroke.unregisterOp(recolours[1].get()));
   EXPECT_FALSE(stroke.unregisterOp(nullptr));
 
-  // Stored with the colour it is drawn in.
-  older.setVisible(true);
+  // Stored with the colour it is drawn in; its own colour stays.
+  recolours[0]->setVisible(true);
   quillax::Operation stored;
   stroke.toProto(&stored);
   EXPECT_FLOAT_EQ(stored.color().red(), 0.5f);
-  EXPECT_FLOAT_EQ(stroke.m_operation->color().red(), 0.1f);
+  EXPECT_FLOAT_EQ(stroke.m_operation->color().red(), 1.0f);
 }
 
 TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
   Operatable source(storedStroke(4));
   source.m_operation->set_op_id(5);
   source.m_tag = 7;
-  source.m_transformLevel = 0;
   source.m_bufferSlot = 3;
-  source.m_sampleIndices = {0, 3};
   source.m_samples = {new Sample(&source, 0, 0), new Sample(&source, 3, 1)};
-  Operatable other(1);
-  source.registerOp(&other);
+  Operatable recolour(1);
+  recolour.m_operation->set_op_id(5);
+  source.registerOp(&recolour);
+  ASSERT_EQ(source.m_recolorRefs.size(), 1u);
 
   Operatable copy(source);
   EXPECT_NE(copy.m_id, source.m_id);
@@ -399,6 +322,5 @@ TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
   EXPECT_FLOAT_EQ(copy.m_samples[1]->m_localPitch[2], 1.0f);
 
   // A sample of a point the stroke does not have belongs to no stroke.
-  Sample outside(&source, 9, 0);
-  EXPECT_EQ(outside.m_stroke, nullptr);
+  EXPECT_EQ(Sample(&source, 9, 0).m_stroke, nullptr);
 }

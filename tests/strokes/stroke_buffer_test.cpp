@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "render/render_gl_fixture.h"
-#include "strokes/buffer_undoer_test_support.h"
+#include "strokes/stroke_test_support.h"
 #include "strokes/stroke_geometry.h"
 
 namespace {

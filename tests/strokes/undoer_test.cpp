@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "quillax.pb.h"
 #include "strokes/operatable.h"
 #include "strokes/stroke_buffer.h"
 
@@ -23,11 +25,23 @@ class RecordingUndoer : public coreUndoer<Operatable*> {
   std::vector<std::string> log;
 };
 
+// Takes the candidates within the radius along x that are not yet selected; marks by selecting.
+class NearSelection : public coreSelectable<Operatable*> {
+ public:
+  bool canSelect(Operatable* target) override { return !target->isSelected(); }
+  float score(Operatable* target, const float* point, float radius) override {
+    const float d = std::abs(target->pointAt(0.0f)[0] - point[0]);
+    return d <= radius ? d : -1.0f;
+  }
+  void mark(Operatable* target) override { target->setSelected(true); }
+};
+
 // Entries the templates only store, never dereference or delete.
 class UndoerTest : public ::testing::Test {
  protected:
-  Operatable* entry() {
+  Operatable* entry(float x = 0.0f) {
     m_entries.emplace_back(new Operatable(1));
+    m_entries.back()->m_operation->add_points()->set_x(x);
     return m_entries.back().get();
   }
   std::vector<std::unique_ptr<Operatable>> m_entries;
@@ -69,6 +83,26 @@ TEST_F(UndoerTest, PushAfterUndoCutsTheTailHighestFirst) {
   history.reset();
   EXPECT_EQ(history.m_cursor, -1);
   EXPECT_TRUE(history.m_history.empty());
+}
+
+TEST_F(UndoerTest, SelectionTakesOwnThenExternalCandidatesOnce) {
+  coreSelectable<Operatable*> defaults;
+  defaults.m_candidates = {entry(), entry()};
+  EXPECT_EQ(defaults.select(nullptr, 1.0f), 0);
+  EXPECT_TRUE(defaults.m_selected.empty());
+
+  NearSelection selection;
+  Operatable* near = entry(0.1f);
+  Operatable* far = entry(5.0f);
+  std::vector<Operatable*> others{entry(-0.2f)};
+  selection.m_candidates = {near, far};
+  selection.m_externalCandidates = &others;
+  const float point[3] = {0.0f, 0.0f, 0.0f};
+  EXPECT_EQ(selection.select(point, 0.5f), 2);
+  EXPECT_EQ(selection.m_selected, (std::vector<Operatable*>{near, others[0]}));
+  EXPECT_FALSE(far->isSelected());
+  EXPECT_EQ(selection.countCandidates(), 1);
+  EXPECT_EQ(selection.select(point, 0.5f), 0);  // already marked
 }
 
 TEST_F(UndoerTest, BufferListsPackBackToBack) {

@@ -1,20 +1,31 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
+#include "render/render_gl_fixture.h"
 #include "strokes/operatable.h"
 
-// A known brush state (hair texture 1, 1 cm sampling, red, 0.2 wide) with the cross-section profiles that
-// ribbons need; restore() puts the process-wide state back.
+// The process-wide state the stroke code reads, as one assignable tuple.
+inline auto strokeGlobals() {
+  return std::tie(g_parameters, g_flags, g_modeState, g_curveProfiles, g_curveProfileNormals,
+                  g_hairTextureMaps, g_currentColor, g_defaultLightCurve, g_hairTexture,
+                  g_brushShape, g_brushWidth, g_curvature);
+}
+template <typename... T>
+std::tuple<T...> copyOf(const std::tuple<T&...>& refs) { return refs; }
+
+// A known brush state: hair texture 1, shape 0, curvature 0, 0.2 wide, 1 cm sampling, opaque
+// red, collision on, a light curve of 30 ones and the 47 cross-section profiles ribbons need.
+// restore() puts the process-wide state back.
 class KnownBrushState {
  public:
   void set() {
-    m_saved = {g_parameters, g_flags, g_modeState, g_curveProfiles, g_curveProfileNormals,
-               g_currentColor, g_hairTexture, g_brushShape, g_brushWidth};
+    m_saved = strokeGlobals();
     g_parameters.set_sampling_distance(0.01f);
     g_parameters.set_debug_visual(0);
     g_flags.assign(9, false);
@@ -26,39 +37,38 @@ class KnownBrushState {
       buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
     g_hairTexture = 1;
     g_brushShape = 0;
+    g_curvature = 0;
     g_brushWidth = 0.2f;
+    g_currentColor.Clear();
     g_currentColor.set_red(1.0f);
     g_currentColor.set_alpha(1.0f);
     g_currentColor.set_lightness(1.0f);
+    g_defaultLightCurve.Clear();
+    for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
   }
-  void restore() {
-    g_parameters = m_saved.parameters;
-    g_flags = m_saved.flags;
-    g_modeState = m_saved.modeState;
-    g_curveProfiles = m_saved.profiles;
-    g_curveProfileNormals = m_saved.normals;
-    g_currentColor = m_saved.color;
-    g_hairTexture = m_saved.texture;
-    g_brushShape = m_saved.shape;
-    g_brushWidth = m_saved.width;
-  }
+  void restore() { strokeGlobals() = m_saved; }
 
  private:
-  struct {
-    quillax::Parameters parameters;
-    std::vector<bool> flags;
-    std::vector<int32_t> modeState;
-    std::vector<std::vector<float>> profiles, normals;
-    quillax::Color color;
-    int32_t texture, shape;
-    float width;
-  } m_saved;
+  decltype(copyOf(strokeGlobals())) m_saved;
 };
 
 class BrushStateTest : public ::testing::Test {
  protected:
   void SetUp() override { m_state.set(); }
   void TearDown() override { m_state.restore(); }
+  KnownBrushState m_state;
+};
+
+class BrushStateGLTest : public RenderGLTest {
+ protected:
+  void SetUp() override {
+    RenderGLTest::SetUp();
+    m_state.set();
+  }
+  void TearDown() override {
+    m_state.restore();
+    RenderGLTest::TearDown();
+  }
   KnownBrushState m_state;
 };
 
@@ -77,19 +87,18 @@ inline void growBy(Operatable* stroke, int points) {
   for (int i = 1; i <= points; ++i) addPoint(stroke, last[0], last[1] + 0.01f * i);
 }
 
-// A straight stroke 0.2 wide of `points` points 1 cm apart up +y from (x, y0), in the brush
-// colour.
+// A straight stroke 0.2 wide in the brush colour with the brush light curve: `points` points
+// `step` apart along y from (x, y0).
 inline Operatable* makeStroke(int texture, int curvature, int points, float x = 0.0f,
-                              float y0 = 0.0f) {
+                              float y0 = 0.0f, float step = 0.01f) {
   auto* op = new quillax::Operation;
   op->set_texture(texture);
   op->set_curvature(curvature);
   op->set_width(0.2f);
   *op->mutable_color() = g_currentColor;
-  for (int i = 0; i < 30; ++i) op->mutable_lightcurve()->add_v(1.0f);
+  *op->mutable_lightcurve() = g_defaultLightCurve;
   auto* stroke = new Operatable(op);
-  if (points > 0) addPoint(stroke, x, y0);
-  growBy(stroke, points - 1);
+  for (int i = 0; i < points; ++i) addPoint(stroke, x, y0 + step * i);
   return stroke;
 }
 
