@@ -18,9 +18,7 @@ TEST(HeadPlacement, DefaultScalesToADiagonalOf07AndCentresAtHeadHeight) {
   EXPECT_NEAR(m.at(0, 0), 0.5f, 1e-6);
   EXPECT_NEAR(m.at(2, 2), 0.5f, 1e-6);
   const Vec3f centre = transformPoint(m, Vec3f(10.6f, 20.2f, 30.3f));
-  EXPECT_NEAR(centre[0], 0.0f, 1e-4);
-  EXPECT_NEAR(centre[1], 1.0f, 1e-4);
-  EXPECT_NEAR(centre[2], 0.0f, 1e-4);
+  for (int a = 0; a < 3; ++a) EXPECT_NEAR(centre[a], a == 1 ? 1.0f : 0.0f, 1e-4) << a;
 
   // Boxes without a usable diagonal keep a scale of 1 and never give inf or NaN.
   const float inf = std::numeric_limits<float>::infinity();
@@ -51,8 +49,8 @@ TEST(Mirrow, ReflectingTwiceGivesTheFrameBack) {
   const float frame[9] = {3, 2, 1, 1, 0, 0, 0, 1, 0};
   float once[9];
   mirror.reflect(frame, once);
-  const float expected[9] = {-1, 2, 1, 1, 0, 0, 0, 1, 0};  // first axis mirrored, then reversed
-  for (int i = 0; i < 9; ++i) EXPECT_FLOAT_EQ(once[i], expected[i]) << i;
+  // The point mirrored, the first axis mirrored then reversed, the second kept.
+  EXPECT_EQ(std::vector<float>(once, once + 9), (std::vector<float>{-1, 2, 1, 1, 0, 0, 0, 1, 0}));
 
   mirror.m_localNormal = Vec3f(1, 2, -0.5f);  // a slanted plane, reflected in place
   mirror.updateTransform();
@@ -63,46 +61,37 @@ TEST(Mirrow, ReflectingTwiceGivesTheFrameBack) {
   for (int i = 0; i < 9; ++i) EXPECT_NEAR(twice[i], start[i], 1e-5) << i;
 }
 
-class HeadPlacementFileTest : public AssetRootTest {
- protected:
-  // A head with a mesh box only: enough for the placement, no GL.
-  std::unique_ptr<HeadModel> headWithBox(const Vec3f& min, const Vec3f& max) {
+using HeadPlacementFileTest = AssetRootTest;
+
+TEST_F(HeadPlacementFileTest, DefaultIsWrittenReadBackAndReplacesUnusableFiles) {
+  // Heads with a mesh box only: enough for the placement, no GL.
+  auto headWithBox = [](const Vec3f& min, const Vec3f& max) {
     std::unique_ptr<HeadModel> head(new HeadModel("head.txt"));
     BoundingBox* box = new BoundingBox("box");
     box->widen(min);
     box->widen(max);
     head->setAttached(box);
     return head;
-  }
-  std::string transformPath() const { return rootPath("headTransform.txt"); }
-};
-
-TEST_F(HeadPlacementFileTest, DefaultIsWrittenThenReadByTheNextHead) {
+  };
+  const std::string path = rootPath("headTransform.txt");
+  std::unique_ptr<HeadModel> head = headWithBox(Vec3f(-0.6f, -0.2f, -0.3f), Vec3f(0.6f, 0.2f, 0.3f));
   Matrix4 placement, again;
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(headWithBox(Vec3f(-0.6f, -0.2f, -0.3f), Vec3f(0.6f, 0.2f, 0.3f))
-                  ->loadPlacement(placement, transformPath()));
-  testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(head->loadPlacement(placement, path));
   EXPECT_NEAR(placement.at(0, 0), 0.5f, 1e-6);
   // Another head (another box) from the same folder lands where the file says.
-  EXPECT_TRUE(headWithBox(Vec3f(0, 0, 0), Vec3f(5, 5, 5))->loadPlacement(again, transformPath()));
+  EXPECT_TRUE(headWithBox(Vec3f(0, 0, 0), Vec3f(5, 5, 5))->loadPlacement(again, path));
   for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(again[i], placement[i]) << i;
-}
 
-TEST_F(HeadPlacementFileTest, UnusableStoredPlacementsAreReplacedKeepingTheRestOfTheFile) {
-  std::unique_ptr<HeadModel> head = headWithBox(Vec3f(-0.6f, -0.2f, -0.3f), Vec3f(0.6f, 0.2f, 0.3f));
-  const char* stored[] = {
-      "obj_name: \"kept\"\ntransforms { v: 1 v: 0 v: 0 }\n",
-      "obj_name: \"kept\"\ntransforms { v: 1 v: 0 v: 0 v: 0 v: 0 v: 1 v: 0 v: 0 v: 0 v: 0 v: 1"
-      " v: 0 v: nan v: 0 v: 0 v: 1 }\n",
-  };
-  for (const char* text : stored) {
+  // Too few values, or a NaN: the default again, the rest of the file kept, all finite.
+  for (const char* text :
+       {"obj_name: \"kept\"\ntransforms { v: 1 v: 0 v: 0 }\n",
+        "obj_name: \"kept\"\ntransforms { v: 1 v: 0 v: 0 v: 0 v: 0 v: 1 v: 0 v: 0 v: 0 v: 0 v: 1"
+        " v: 0 v: nan v: 0 v: 0 v: 1 }\n"}) {
     writeFile("headTransform.txt", text);
-    Matrix4 placement;
-    EXPECT_TRUE(head->loadPlacement(placement, transformPath()));
+    EXPECT_TRUE(head->loadPlacement(placement, path));
     EXPECT_NEAR(placement.at(0, 0), 0.5f, 1e-6) << text;
     quillax::Model rewritten;
-    ASSERT_TRUE(ReadProtoFromTextFile(transformPath().c_str(), &rewritten));
+    ASSERT_TRUE(ReadProtoFromTextFile(path.c_str(), &rewritten));
     EXPECT_EQ(rewritten.obj_name(), "kept");
     ASSERT_EQ(rewritten.transforms().v_size(), 16);
     for (float v : rewritten.transforms().v()) EXPECT_TRUE(std::isfinite(v));
