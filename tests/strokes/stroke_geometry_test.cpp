@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
-#include "core/geometry.h"
-#include "core/settings.h"
-#include "quillax.pb.h"
 #include "render/shader.h"
-#include "strokes/operatable.h"
+#include "strokes/stroke_test_support.h"
 
 namespace {
 
@@ -16,74 +14,32 @@ constexpr bool kPenFlags[7] = {true, false, false, false, false, true, true};   
 constexpr bool kHairFlags[7] = {true, true, true, true, false, false, true};    // row 7
 constexpr int kHairStride = 12;
 
-// Profiles for every curvature, atlas rectangles (circle ones distinct), a known brush colour.
-class StrokeGeometry : public ::testing::Test {
+// Atlas rectangles (circle ones distinct) and a half-transparent brush colour.
+class StrokeGeometry : public BrushStateTest {
  protected:
   void SetUp() override {
-    m_profiles = g_curveProfiles;
-    m_normals = g_curveProfileNormals;
-    m_maps = g_hairTextureMaps;
-    m_color = g_currentColor;
-    g_curveProfiles.assign(47, {});
-    g_curveProfileNormals.assign(47, {});
-    for (int c = -23; c <= 23; ++c)
-      buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
+    BrushStateTest::SetUp();
     g_hairTextureMaps.Clear();
     for (int t = 0; t < 4; ++t) {
-      quillax::HairTextureMaps_Coords* d = g_hairTextureMaps.add_default_coords();
-      d->set_u0(0.25f * t);
-      d->set_u1(0.25f * t + 0.2f);
-      d->set_v0(0.1f);
-      d->set_v1(0.9f);
-      quillax::HairTextureMaps_Coords* c = g_hairTextureMaps.add_circle_coords();
-      c->set_u0(0.5f);
-      c->set_u1(0.75f);
-      c->set_v0(0.0f);
-      c->set_v1(1.0f);
+      setRect(g_hairTextureMaps.add_default_coords(), 0.25f * t, 0.25f * t + 0.2f, 0.1f, 0.9f);
+      setRect(g_hairTextureMaps.add_circle_coords(), 0.5f, 0.75f, 0.0f, 1.0f);
     }
     g_currentColor.set_alpha(0.5f);
   }
-  void TearDown() override {
-    g_curveProfiles = m_profiles;
-    g_curveProfileNormals = m_normals;
-    g_hairTextureMaps = m_maps;
-    g_currentColor = m_color;
+  static void setRect(quillax::HairTextureMaps_Coords* c, float u0, float u1, float v0, float v1) {
+    c->set_u0(u0);
+    c->set_u1(u1);
+    c->set_v0(v0);
+    c->set_v1(v1);
   }
-
-  // A straight stroke along +y with pitch +x and normal +z, spaced 1 cm.
-  static Operatable* stroke(int texture, int curvature, int points, int lightValues = 30) {
-    auto* op = new quillax::Operation;
-    op->set_texture(texture);
-    op->set_curvature(curvature);
-    op->set_width(0.02f);
-    *op->mutable_color() = g_currentColor;
-    for (int i = 0; i < lightValues; ++i) op->mutable_lightcurve()->add_v(1.0f);
-    for (int i = 0; i < points; ++i) {
-      auto* p = op->add_points();
-      p->set_x(0);
-      p->set_y(0.01f * i);
-      p->set_z(0);
-      auto* t = op->add_pitches();
-      t->set_x(1);
-      t->set_y(0);
-      t->set_z(0);
-      auto* n = op->add_normals();
-      n->set_x(0);
-      n->set_y(0);
-      n->set_z(1);
-    }
-    return new Operatable(op);
+  // A straight stroke along +y with pitch +x and normal +z, spaced 1 cm, 0.2 wide.
+  static std::unique_ptr<Operatable> stroke(int texture, int curvature, int points) {
+    return std::unique_ptr<Operatable>(makeStroke(texture, curvature, points));
   }
-
   static Vec3f at(const std::vector<float>& v, size_t vertex, int offset) {
     const size_t k = vertex * kHairStride + offset;
     return Vec3f(v[k], v[k + 1], v[k + 2]);
   }
-
- private:
-  std::vector<std::vector<float>> m_profiles, m_normals;
-  quillax::HairTextureMaps m_maps;
-  quillax::Color m_color;
 };
 
 }  // namespace
@@ -96,17 +52,14 @@ TEST(StrokeRenderRows, RibbonsWriteExactlyWhatTheHairProgramReads) {
 }
 
 TEST(StrokeLight, CurveIsStretchedOverTheStrand) {
-  const float two[2] = {0.2f, 0.6f};
-  EXPECT_FLOAT_EQ(lightValueAt(two, 2, 0, 3), 0.2f);
-  EXPECT_FLOAT_EQ(lightValueAt(two, 2, 1, 3), 0.4f);
-  EXPECT_FLOAT_EQ(lightValueAt(two, 2, 2, 3), 0.6f);
-  EXPECT_FLOAT_EQ(lightValueAt(two, 0, 1, 3), 1.0f);  // an empty curve lights fully
-  const float one[1] = {0.3f};
-  EXPECT_FLOAT_EQ(lightValueAt(one, 1, 5, 9), 0.3f);
+  const float curve[2] = {0.2f, 0.6f};
+  for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(lightValueAt(curve, 2, i, 3), 0.2f + 0.2f * i);
+  EXPECT_FLOAT_EQ(lightValueAt(curve, 0, 1, 3), 1.0f);  // an empty curve lights fully
+  EXPECT_FLOAT_EQ(lightValueAt(curve, 1, 5, 9), 0.2f);
 }
 
 TEST_F(StrokeGeometry, PenStrokeIsALineStripWithoutIndices) {
-  std::unique_ptr<Operatable> pen(stroke(0, 0, 10, 2));
+  auto pen = stroke(0, 0, 10);
   pen->m_operation->mutable_lightcurve()->set_v(0, 0.0f);
   std::vector<float> out;
   EXPECT_EQ(pen->buildStrandGeometry(out, 0, ~0u, kPenFlags), 70);
@@ -125,23 +78,21 @@ TEST_F(StrokeGeometry, PenStrokeIsALineStripWithoutIndices) {
 }
 
 TEST_F(StrokeGeometry, FlatRibbonSpansTheWidthAndTheTextureRectangle) {
-  std::unique_ptr<Operatable> flat(stroke(1, 0, 5));
+  auto flat = stroke(1, 0, 5);
   std::vector<float> out;
   ASSERT_EQ(flat->buildStrandGeometry(out, 0, ~0u, kHairFlags), 5 * 2 * kHairStride);
 
   // The root ring: the profile of curvature 0 lies on y = 0 at +-sin 7.5 deg / sin 15 deg,
   // so the ribbon spans about one width across the pitch, in the stroke's plane.
   const Vec3f left = at(out, 0, 0), right = at(out, 1, 0);
-  EXPECT_NEAR(right[0] - left[0], 0.02f * 2 * std::sin(0.1309) / std::sin(0.2618), 1e-6);
+  EXPECT_NEAR(right[0] - left[0], 0.2f * 2 * std::sin(0.1309) / std::sin(0.2618), 1e-6);
   EXPECT_NEAR(left[2], 0.0f, 1e-7);
   EXPECT_NEAR(right[2], 0.0f, 1e-7);
   // Texture coordinates: u across (U0, U1 of entry 0), v from V0 at the root through the
   // middle to V1 at the tip.
-  EXPECT_FLOAT_EQ(out[3], 0.0f);
-  EXPECT_FLOAT_EQ(out[kHairStride + 3], 0.2f);
-  EXPECT_FLOAT_EQ(out[4], 0.1f);
-  EXPECT_NEAR(out[2 * 2 * kHairStride + 4], 0.5f, 1e-6);
-  EXPECT_FLOAT_EQ(out[4 * 2 * kHairStride + 4], 0.9f);
+  const struct { int vertex, slot; float value; } uvs[] = {
+      {0, 3, 0.0f}, {1, 3, 0.2f}, {0, 4, 0.1f}, {4, 4, 0.5f}, {8, 4, 0.9f}};
+  for (const auto& c : uvs) EXPECT_NEAR(out[c.vertex * kHairStride + c.slot], c.value, 1e-6);
   // The tip is narrower: it keeps e^(-0.01 n) of the width.
   const float tipWidth = at(out, 9, 0)[0] - at(out, 8, 0)[0];
   EXPECT_NEAR(tipWidth / (right[0] - left[0]), std::exp(-0.05f), 1e-5);
@@ -160,7 +111,7 @@ TEST_F(StrokeGeometry, FlatRibbonSpansTheWidthAndTheTextureRectangle) {
 
 TEST_F(StrokeGeometry, RibbonNormalsFitEveryCurvatureProfile) {
   for (int c = -23; c <= 23; ++c) {
-    std::unique_ptr<Operatable> curl(stroke(2, c, 3));
+    auto curl = stroke(2, c, 3);
     const int m = curl->verticesPerPoint();
     ASSERT_EQ(m, std::abs(c) + 2);
     std::vector<float> out;
@@ -183,7 +134,7 @@ TEST_F(StrokeGeometry, RibbonNormalsFitEveryCurvatureProfile) {
 }
 
 TEST_F(StrokeGeometry, BraidUsesTheCircleRectangles) {
-  std::unique_ptr<Operatable> braid(stroke(1, 23, 3));
+  auto braid = stroke(1, 23, 3);
   std::vector<float> out;
   ASSERT_EQ(braid->buildStrandGeometry(out, 0, ~0u, kHairFlags), 3 * 25 * kHairStride);
   // u runs U0, U1, U0, U1, U0 around the ring (t = 0, 0.25, 0.5, 0.75, 1).
@@ -192,7 +143,7 @@ TEST_F(StrokeGeometry, BraidUsesTheCircleRectangles) {
   EXPECT_FLOAT_EQ(out[4], 0.0f);  // circle V0
 
   // Curvature 22 still takes the default rectangle of its texture.
-  std::unique_ptr<Operatable> curl(stroke(1, 22, 3));
+  auto curl = stroke(1, 22, 3);
   ASSERT_GT(curl->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
   EXPECT_FLOAT_EQ(out[3], 0.0f);
   EXPECT_FLOAT_EQ(out[23 * kHairStride + 3], 0.2f);
@@ -209,14 +160,14 @@ TEST_F(StrokeGeometry, MissingInputsGiveNoGeometryRatherThanStrayReads) {
   std::vector<float> out;
   std::vector<uint32_t> indices;
   // One point, or none.
-  std::unique_ptr<Operatable> single(stroke(1, 0, 1));
+  auto single = stroke(1, 0, 1);
   EXPECT_EQ(single->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
   EXPECT_EQ(single->fillIndexBuffer(indices, 0, ~0u, 0, false), 0);
-  std::unique_ptr<Operatable> empty(stroke(1, 0, 0));
+  auto empty = stroke(1, 0, 0);
   EXPECT_EQ(empty->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
   EXPECT_EQ(empty->fillPointBuffer(0, -1, kHairFlags), 0);
   // A range past the end, or empty.
-  std::unique_ptr<Operatable> ok(stroke(1, 0, 4));
+  auto ok = stroke(1, 0, 4);
   EXPECT_EQ(ok->buildStrandGeometry(out, 4, 9, kHairFlags), 0);
   EXPECT_EQ(ok->buildStrandGeometry(out, 2, 99, kHairFlags), 2 * 2 * kHairStride);
   // A texture without an atlas rectangle takes the whole texture.
@@ -236,7 +187,7 @@ TEST_F(StrokeGeometry, MissingInputsGiveNoGeometryRatherThanStrayReads) {
 }
 
 TEST_F(StrokeGeometry, StrokeWithoutNormalsStillGivesAFlatRibbon) {
-  std::unique_ptr<Operatable> bare(stroke(3, 0, 3));
+  auto bare = stroke(3, 0, 3);
   bare->m_operation->clear_normals();
   bare->m_operation->mutable_pitches()->RemoveLast();  // one pitch short
   std::vector<float> out;
@@ -247,7 +198,7 @@ TEST_F(StrokeGeometry, StrokeWithoutNormalsStillGivesAFlatRibbon) {
 }
 
 TEST_F(StrokeGeometry, PointAndControlStreams) {
-  std::unique_ptr<Operatable> s(stroke(1, 0, 4));
+  auto s = stroke(1, 0, 4);
   const bool all[7] = {true, false, true, true, false, false, false};
   EXPECT_EQ(s->fillPointBuffer(1, -1, all), 27);
   EXPECT_FLOAT_EQ(g_vertexScratch[1], 0.01f);
