@@ -4,61 +4,67 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
+#include <vector>
 
 #include "support/asset_root.h"
 
 namespace {
 
-// Runs the program from the test's run/ folder and returns everything it printed.
-int runProgram(const std::string& environment, std::string& output) {
-  const std::string command =
-      "env " + environment + " timeout 120 '" + std::string(TRESSLET_BINARY) + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  char buffer[4096];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// Runs the whole program from the test's run/ folder: it must end with exit code 0, print each
+// of the texts in `printed` and none of those in `absent`.
+class ProgramRunGL : public AssetRootTest {
+ protected:
+  void expectCleanRun(const std::string& environment, const std::vector<std::string>& printed,
+                      const std::vector<std::string>& absent) {
+    const std::string command =
+        "env " + environment + " timeout 120 '" + std::string(TRESSLET_BINARY) + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
+    const int status = pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    for (const std::string& text : printed) EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
+    for (const std::string& text : absent) EXPECT_EQ(output.find(text), std::string::npos) << text << "\n" << output;
+  }
+};
 
 }  // namespace
 
-using ProgramRunGL = AssetRootTest;
-
-TEST_F(ProgramRunGL, WithoutAHeadsetItStartsReportsTheVRFailureAndEndsCleanly) {
+TEST_F(ProgramRunGL, WithoutAHeadsetItReportsTheVRFailureAndRunsNoFrame) {
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
-  std::string output;
-  EXPECT_EQ(runProgram("-u TRESSLET_VR_TRACE", output), 0) << output;
-  EXPECT_NE(output.find("GL_VERSION=4.5"), std::string::npos) << output;
-  EXPECT_EQ(output.find("Error initializing GLEW"), std::string::npos) << output;
-  EXPECT_NE(output.find("openVR context initialization fail. /n"), std::string::npos) << output;
-  // No frame ran and the shutdown that saves was skipped.
+  expectCleanRun("-u TRESSLET_VR_TRACE", {"GL_VERSION=4.5", "openVR context initialization fail. /n"},
+                 {"Error initializing GLEW"});
+  // No frame ran and the shutdown that saves was skipped; the settings file was written.
   EXPECT_EQ(readFile("run/autosaves.txt"), "");
   EXPECT_NE(readFile("parameters.txt").find("window_width: 1920"), std::string::npos);
 }
 
-TEST_F(ProgramRunGL, WithoutADisplayItReportsTheGLFailureAndEndsCleanly) {
-  std::string output;
-  EXPECT_EQ(runProgram("-u TRESSLET_VR_TRACE -u DISPLAY", output), 0) << output;
-  EXPECT_NE(output.find("main - Error initializing GLEW!"), std::string::npos) << output;
-  EXPECT_EQ(output.find("openVR context initialization fail"), std::string::npos) << output;
+TEST_F(ProgramRunGL, WithoutADisplayItReportsTheGLFailure) {
+  expectCleanRun("-u TRESSLET_VR_TRACE -u DISPLAY", {"main - Error initializing GLEW!"},
+                 {"openVR context initialization fail"});
 }
 
-TEST_F(ProgramRunGL, AReplayedCloseEndsTheLoopAndRunsTheShutdown) {
+TEST_F(ProgramRunGL, TheShippedTraceSnapshotsTheLeftEyeAndClosesThroughTheShutdown) {
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
-  // Ten frames of a virtual second each: the brush-state autosave falls due within the run.
-  writeFile("session.trace",
-            "frame_ms 1000\n"
-            "device 0 hmd\n"
-            "@0\n"
-            "pose 0 pos 0 1.6 0 rot 0 0 0\n"
-            "@10\n"
-            "close\n");
-  std::string output;
-  EXPECT_EQ(runProgram("TRESSLET_VR_TRACE=../session.trace", output), 0) << output;
-  EXPECT_EQ(output.find("initialization fail"), std::string::npos) << output;
-  EXPECT_EQ(output.find("X error"), std::string::npos) << output;
-  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos) << output;
+  copyAsset("traces/tiny.trace");  // snapshots at frame 29, closes at 30
+  expectCleanRun("TRESSLET_VR_TRACE='" + rootPath("traces/tiny.trace") + "'", {"Shutdown\n"},
+                 {"initialization fail", "X error"});
+  const cv::Mat image = cv::imread(rootPath("run/snapshot_left.png"), cv::IMREAD_COLOR);
+  EXPECT_EQ(image.cols, 64);
+  EXPECT_EQ(image.rows, 48);
+}
+
+TEST_F(ProgramRunGL, TheBrushStateAutosaveFallsDueWithinAReplayedSession) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  // Ten frames of a virtual second each.
+  writeFile("session.trace", "frame_ms 1000\ndevice 0 hmd\n@0\npose 0 pos 0 1.6 0 rot 0 0 0\n@10\nclose\n");
+  expectCleanRun("TRESSLET_VR_TRACE=../session.trace", {}, {"initialization fail", "X error"});
+  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos);
 }

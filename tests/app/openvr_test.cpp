@@ -1,7 +1,5 @@
 #include "app/openvr.h"
 
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -34,15 +32,14 @@ class OpenVRGLTest : public AssetRootTest {
     m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
   }
   void TearDown() override {
-    testing::internal::CaptureStdout();
-    m_vr.shutdown();
-    testing::internal::GetCapturedStdout();
+    shutdown();
     unsetenv("TRESSLET_VR_TRACE");
     clearEvents();
     drainGLErrors();
     AssetRootTest::TearDown();
   }
 
+  // Starts the binding on the trace and returns what it printed.
   bool start(const std::string& trace) {
     writeFile("run/test.trace", trace);
     setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
@@ -52,8 +49,13 @@ class OpenVRGLTest : public AssetRootTest {
     if (ok) m_vr.resetControllerAssignment();
     return ok;
   }
+  void shutdown() {
+    testing::internal::CaptureStdout();
+    m_vr.shutdown();
+    testing::internal::GetCapturedStdout();
+  }
 
-  // One pass of the frame loop: render (ending with the wait for the next poses), then input.
+  // Passes of the frame loop: render (ending with the wait for the next poses), then input.
   std::string frames(int count) {
     testing::internal::CaptureStdout();
     for (int i = 0; i < count; ++i) {
@@ -69,25 +71,16 @@ class OpenVRGLTest : public AssetRootTest {
 };
 
 const char* k_scene =
-    "render_size 64 48\n"
-    "frame_ms 11\n"
-    "device 0 hmd\n"
-    "device 1 controller\n"
-    "device 2 controller\n"
-    "device 3 tracker\n"
+    "render_size 64 48\nframe_ms 11\n"
+    "device 0 hmd\ndevice 1 controller\ndevice 2 controller\ndevice 3 tracker\n"
     "device 4 other model=SIM_CONTROLLER\n"
     "@0\n"
     "pose 0 pos 0 1 0.6 rot 0 0 0\n"
     "pose 1 rel 0 pos 0.2 -0.3 -0.3 rot 0 0 0\n"
     "pose 2 rel 0 pos -0.2 -0.3 -0.3 rot 0 0 0\n"
-    "pose 3 pos 2 2 2 rot 0 0 0\n"
-    "pose 4 pos -2 2 2 rot 0 0 0\n"
-    "@2\n"
-    "trigger 2 down\n"
-    "menu 1 down\n"
-    "@4\n"
-    "trigger 2 up\n"
-    "snapshot right right.png\n";
+    "pose 3 pos 2 2 2 rot 0 0 0\npose 4 pos -2 2 2 rot 0 0 0\n"
+    "@2\ntrigger 2 down\nmenu 1 down\n"
+    "@4\ntrigger 2 up\nsnapshot right right.png\n";
 
 }  // namespace
 
@@ -108,9 +101,7 @@ TEST_F(OpenVRGLTest, InitFailuresPrintTheirReasonAndLeaveTheObjectUsable) {
   EXPECT_NE(m_output.find("Compositor initialization failed. See log file for details\n"), std::string::npos);
   // The runtime still runs until shutdown, as main expects.
   EXPECT_TRUE(m_vr.isRunning());
-  testing::internal::CaptureStdout();
-  m_vr.shutdown();
-  testing::internal::GetCapturedStdout();
+  shutdown();
   EXPECT_FALSE(m_vr.isRunning());
 }
 
@@ -121,8 +112,7 @@ TEST_F(OpenVRGLTest, RunsFramesWithPosesRolesModelsAndEyeImages) {
   // Devices 1, 2 and 4 share one model (names compared without case); the headset has none.
   EXPECT_EQ(m_vr.renderModelCount(), 2u);
 
-  std::string out = frames(1);
-  EXPECT_NE(out.find("Device 1 attached. Setting up render model.\n"), std::string::npos);
+  EXPECT_NE(frames(1).find("Device 1 attached. Setting up render model.\n"), std::string::npos);
   EXPECT_EQ(m_vr.drawingHand(), 1);
   EXPECT_EQ(m_vr.otherHand(), 2);
   EXPECT_EQ(m_vr.poseClasses(), "HCCT?");
@@ -133,18 +123,15 @@ TEST_F(OpenVRGLTest, RunsFramesWithPosesRolesModelsAndEyeImages) {
   for (int eye = 0; eye < 2; ++eye) {
     const Matrix4 vp = m_vr.getCurrentViewProjectionMatrix(eye);
     const Vec3f clip = transformPoint(vp, Vec3f(0.0f, 1.0f, 0.0f));
-    const float w = vp.at(3, 1) * 1.0f + vp.at(3, 3) + vp.at(3, 2) * 0.0f;
+    const float w = vp.at(3, 1) + vp.at(3, 3);
     EXPECT_NEAR(clip[1] / w, 0.0f, 1e-4);
     EXPECT_GT(eye == 0 ? clip[0] : -clip[0], 0.0f);
-    EXPECT_GT(clip[2] / w, -1.0f);
-    EXPECT_LT(clip[2] / w, 1.0f);
+    EXPECT_LT(std::abs(clip[2] / w), 1.0f);
   }
-  const Matrix4 none = m_vr.getCurrentViewProjectionMatrix(2);
-  EXPECT_FLOAT_EQ(none.at(0, 0), 1.0f);
-  EXPECT_FLOAT_EQ(none.at(1, 3), 0.0f);
+  EXPECT_FLOAT_EQ(m_vr.getCurrentViewProjectionMatrix(2).at(0, 0), 1.0f);  // no such eye: identity
 
   g_brushShape = 4;  // the menu button's hint toggle acts only with the hint shape
-  out = frames(2);   // frame 2: other-hand trigger held, drawing hand's menu button
+  const std::string out = frames(2);  // frame 2: other-hand trigger held, drawing hand's menu button
   EXPECT_TRUE(g_flags[FLAG_OTHER_TRIGGER]);
   EXPECT_NE(out.find("1\n"), std::string::npos);
   EXPECT_TRUE(g_flags[FLAG_HINT_MODE]);  // {4, 13} dispatched in the same frame
@@ -164,16 +151,21 @@ TEST_F(OpenVRGLTest, DeviceIndicesOutsideTheSlotsAreIgnored) {
   ASSERT_TRUE(start(k_scene));
   testing::internal::CaptureStdout();
   for (uint32_t type : {vr::Event_TrackedDeviceActivated, vr::Event_ButtonPress, vr::Event_ButtonTouch,
-                        vr::Event_TrackedDeviceDeactivated}) {
-    vr::Event event;
-    event.m_eventType = type;
-    event.m_trackedDeviceIndex = vr::k_trackedDeviceIndexInvalid;
-    event.m_button = vr::Button_Trigger;
-    m_vr.processVREvent(event);
-  }
+                        vr::Event_TrackedDeviceDeactivated})
+    m_vr.processVREvent(vr::Event{type, vr::k_trackedDeviceIndexInvalid, vr::Button_Trigger});
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(m_vr.drawingHand(), -1);
   EXPECT_FALSE(m_vr.hasRenderModel(vr::k_trackedDeviceIndexInvalid));
+}
+
+TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
+  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller loading=3\ndevice 2 controller model=bad model_fail\n"));
+  EXPECT_TRUE(m_vr.hasRenderModel(1));
+  EXPECT_FALSE(m_vr.hasRenderModel(2));
+  EXPECT_NE(m_output.find("Unable to load render model bad - RenderModelError_InvalidModel\n"), std::string::npos)
+      << m_output;
+  EXPECT_NE(m_output.find("Unable to load render model for tracked device 2 (tresslet_sim.bad)\n"), std::string::npos)
+      << m_output;
 }
 
 TEST(OpenVRHandFrame, PositionAheadOfTheDeviceAndUnitAxes) {
@@ -186,43 +178,5 @@ TEST(OpenVRHandFrame, PositionAheadOfTheDeviceAndUnitAxes) {
   OpenVR::updateDeviceMatrix(device, frame);
   const Vec3f ahead = transformPoint(device, Vec3f(0.0f, 0.0f, -0.05f));
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(frame[k], ahead[k], 1e-5);
-  for (int axis = 0; axis < 3; ++axis) {
-    const float* a = frame + 3 + axis * 3;
-    EXPECT_NEAR(a[0] * a[0] + a[1] * a[1] + a[2] * a[2], 1.0f, 1e-5);
-  }
-}
-
-TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
-  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller loading=3\ndevice 2 controller model=bad model_fail\n"));
-  EXPECT_TRUE(m_vr.hasRenderModel(1));
-  EXPECT_FALSE(m_vr.hasRenderModel(2));
-  EXPECT_NE(m_output.find("Unable to load render model bad - RenderModelError_InvalidModel\n"), std::string::npos)
-      << m_output;
-  EXPECT_NE(m_output.find("Unable to load render model for tracked device 2 (tresslet_sim.bad)\n"),
-            std::string::npos)
-      << m_output;
-}
-
-// The whole program under the simulated headset: it must render the eyes, snapshot one, and end
-// through the window's close path with exit code 0.
-using ProgramTraceRunGL = AssetRootTest;
-
-TEST_F(ProgramTraceRunGL, ATraceRunSnapshotsTheLeftEyeAndClosesCleanly) {
-  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
-  copyAsset("traces/tiny.trace");
-  const std::string command = "env TRESSLET_VR_TRACE='" + rootPath("traces/tiny.trace") + "' timeout 120 '" +
-                              std::string(TRESSLET_BINARY) + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[4096];
-  size_t count;
-  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
-  const int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status)) << output;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output;
-  EXPECT_EQ(output.find("openVR context initialization fail"), std::string::npos) << output;
-  const cv::Mat image = cv::imread(rootPath("run/snapshot_left.png"), cv::IMREAD_COLOR);
-  EXPECT_EQ(image.cols, 64) << output;
-  EXPECT_EQ(image.rows, 48) << output;
+  for (const float* a = frame + 3; a < frame + 12; a += 3) EXPECT_NEAR(a[0] * a[0] + a[1] * a[1] + a[2] * a[2], 1.0f, 1e-5);
 }
