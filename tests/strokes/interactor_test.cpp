@@ -5,10 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "render/render_gl_fixture.h"
-#include "strokes/stroke_test_support.h"
 #include "strokes/operation_factory.h"
 #include "strokes/stroke_geometry.h"
+#include "strokes/stroke_test_support.h"
 
 namespace {
 
@@ -34,7 +33,9 @@ class HidingOp : public Operatable {
 // A tool that hands out the operations queued in `next` before asking the factory.
 class ScriptedTool : public Interactor {
  public:
-  using Interactor::Interactor;
+  explicit ScriptedTool(int32_t opType) : Interactor(opType) {
+    createBuffer(kRibbonFormat, 800000);
+  }
   Operatable* newOperation() override {
     if (next.empty()) return Interactor::newOperation();
     Operatable* op = next.back();
@@ -44,23 +45,25 @@ class ScriptedTool : public Interactor {
   std::vector<Operatable*> next;
 };
 
+// A press at (x, y0), a move every 1.3 cm up +y, a release; whether a stroke was kept.
+bool drag(Interactor& tool, float x, float y0, int frames) {
+  const std::vector<float> other = handFrame(0.0f, 0.0f);
+  if (!tool.press(handFrame(x, y0).data(), 12, other.data(), 12)) return false;
+  for (int i = 1; i <= frames; ++i)
+    tool.move(handFrame(x, y0 + 0.013f * i).data(), 12, other.data(), 12);
+  return tool.release(other.data(), 12, other.data(), 12);
+}
+
 class InteractorTest : public BrushStateTest {
  protected:
-  // A drag up +y from (x, y0), one frame every 1.3 cm.
-  static bool drag(Interactor& tool, float x, float y0, int frames) {
-    const std::vector<float> other = handFrame(0.0f, 0.0f);
-    if (!tool.press(handFrame(x, y0).data(), 12, other.data(), 12)) return false;
-    for (int i = 1; i <= frames; ++i)
-      tool.move(handFrame(x, y0 + 0.013f * i).data(), 12, other.data(), 12);
-    return tool.release(other.data(), 12, other.data(), 12);
-  }
   const std::vector<float> m_pose = handFrame(0.0f, 0.0f);
+  const float* pose = m_pose.data();
 };
 
+}  // namespace
+
 TEST_F(InteractorTest, PressDragReleaseCommitsOneStroke) {
-  Interactor tool(1);
-  tool.createBuffer(kRibbonFormat, 800000);
-  const float* pose = m_pose.data();
+  ScriptedTool tool(1);
   EXPECT_FALSE(tool.release(pose, 12, pose, 12));  // no press before it
   ASSERT_TRUE(tool.press(pose, 12, pose, 12));
   Operatable* op = tool.m_currentOp;
@@ -83,7 +86,6 @@ TEST_F(InteractorTest, PressDragReleaseCommitsOneStroke) {
 
 TEST_F(InteractorTest, EveryPressWithAnOperationCutsTheRedoTail) {
   ScriptedTool tool(1);
-  tool.createBuffer(kRibbonFormat, 800000);
   ASSERT_TRUE(drag(tool, 0.0f, 0.0f, 5));
   ASSERT_TRUE(drag(tool, 0.2f, 0.0f, 5));
   Operatable* first = tool.m_history[0];
@@ -92,7 +94,7 @@ TEST_F(InteractorTest, EveryPressWithAnOperationCutsTheRedoTail) {
   // An operation that takes a stroke and then does not begin gives it back before it goes.
   int deleted = 0;
   tool.next.push_back(new HidingOp(first, 0, &deleted));
-  EXPECT_FALSE(tool.press(m_pose.data(), 12, m_pose.data(), 12));
+  EXPECT_FALSE(tool.press(pose, 12, pose, 12));
   EXPECT_EQ(deleted, 1);
   EXPECT_FALSE(first->isRemoved());
   EXPECT_FALSE(tool.engaged());
@@ -104,7 +106,7 @@ TEST_F(InteractorTest, EveryPressWithAnOperationCutsTheRedoTail) {
   Interactor select(2);
   select.push(makeStroke(1, 0, 3), false);
   select.undo();
-  EXPECT_FALSE(select.press(m_pose.data(), 12, m_pose.data(), 12));
+  EXPECT_FALSE(select.press(pose, 12, pose, 12));
   EXPECT_EQ(select.size(), 1);
 }
 
@@ -113,9 +115,8 @@ TEST_F(InteractorTest, ResetAndDestructionDropTheOperationBeingBuilt) {
   std::unique_ptr<Operatable> target(makeStroke(1, 0, 3));
   {
     ScriptedTool tool(1);
-    tool.createBuffer(kRibbonFormat, 800000);
     tool.next = {new HidingOp(target.get(), 1, &deleted), new HidingOp(target.get(), 1, &deleted)};
-    ASSERT_TRUE(tool.press(m_pose.data(), 12, m_pose.data(), 12));
+    ASSERT_TRUE(tool.press(pose, 12, pose, 12));
     EXPECT_TRUE(target->isRemoved());
     tool.reset();
     EXPECT_FALSE(target->isRemoved());
@@ -123,7 +124,7 @@ TEST_F(InteractorTest, ResetAndDestructionDropTheOperationBeingBuilt) {
     EXPECT_EQ(tool.m_currentOp, nullptr);
     EXPECT_FALSE(tool.engaged());
     EXPECT_EQ(tool.m_buffer->size(), 0);
-    ASSERT_TRUE(tool.press(m_pose.data(), 12, m_pose.data(), 12));
+    ASSERT_TRUE(tool.press(pose, 12, pose, 12));
   }
   EXPECT_EQ(deleted, 2);
 }
@@ -132,68 +133,33 @@ TEST_F(InteractorTest, FactoryMakesStrokesForThePenBrushAndDeformTools) {
   g_hairTexture = 2;
   g_brushShape = 2;
   g_flags[FLAG_OTHER_TRIGGER] = true;  // with the spin shape: still a plain stroke
-  for (int tool : {0, 1}) {
+  for (int tool : {0, 1, 7}) {
     std::unique_ptr<Operatable> op(createOperation(tool));
-    ASSERT_NE(op, nullptr);
-    EXPECT_EQ(op->m_operation->texture(), 2);
+    ASSERT_NE(op, nullptr) << tool;
+    EXPECT_EQ(op->m_operation->texture(), tool == 7 ? 0 : 2) << "the deform guide is a pen line";
     EXPECT_EQ(op->m_operation->shape(), 2);
   }
-  std::unique_ptr<Operatable> guide(createOperation(7));
-  ASSERT_NE(guide, nullptr);
-  EXPECT_EQ(guide->m_operation->texture(), 0);
   for (int tool : {-1, 6, 9, 10}) EXPECT_EQ(createOperation(tool), nullptr);
 }
 
 // ---- with a GL context ----
 
-class InteractorGL : public RenderGLTest {
- protected:
-  void SetUp() override {
-    RenderGLTest::SetUp();
-    m_state.set();
-  }
-  void TearDown() override {
-    m_state.restore();
-    RenderGLTest::TearDown();
-  }
-  KnownBrushState m_state;
-};
+using InteractorGL = BrushStateGLTest;
 
 TEST_F(InteractorGL, BrushToolDrawsAStrokeFromHandFrames) {
-  loadShaders();
-  g_shaderManager->m_forced = 0;
-  TestRenderTarget target(64, 64);
-  ASSERT_TRUE(target.complete());
   Interactor tool(1);
   tool.createBuffer(kRibbonFormat, 80000000);
-  const std::vector<float> other = handFrame(0.0f, 0.0f);
-  ASSERT_TRUE(tool.press(handFrame(-0.5f, -0.6f).data(), 12, other.data(), 12));
-  for (int i = 1; i <= 90; ++i)
-    tool.move(handFrame(-0.5f, -0.6f + 0.013f * i).data(), 12, other.data(), 12);
-  ASSERT_TRUE(tool.release(other.data(), 12, other.data(), 12));
-
+  ASSERT_TRUE(drag(tool, -0.5f, -0.6f, 90));
   ASSERT_EQ(tool.size(), 1);
   const Operatable* op = tool.m_history[0];
   EXPECT_NEAR(op->pointCount(), 118, 1);  // 1.17 m at 1 cm
   std::vector<float> expected;
   expected.resize(static_cast<size_t>(op->buildStrandGeometry(expected, 0, ~0u, g_shaderTable[7].flags)));
-  std::vector<float> stored(expected.size());
-  glBindBuffer(GL_ARRAY_BUFFER, tool.m_buffer->m_vertexArrays[1]);
-  glGetBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(stored.size() * 4), stored.data());
-  glBindBuffer(GL_ARRAY_BUFFER, 0);
-  EXPECT_EQ(stored, expected);
+  EXPECT_EQ(readBack<float>(tool.m_buffer->m_vertexArrays[1], 0, expected.size()), expected);
 
-  auto drawn = [&](int x) {
-    target.bindAndClear(0, 0, 0, 1);
-    tool.draw(Matrix4(), Matrix4());
-    return target.pixel(x, 32)[0] > 200;
-  };
-  EXPECT_TRUE(drawn(16));
-  EXPECT_FALSE(drawn(48));
+  EXPECT_TRUE(redAt(tool, 16));
+  EXPECT_FALSE(redAt(tool, 48));
   EXPECT_TRUE(tool.undo());
-  EXPECT_FALSE(drawn(16));
-  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  EXPECT_FALSE(redAt(tool, 16));
   EXPECT_EQ(drainGLErrors(), static_cast<unsigned>(GL_NO_ERROR));
 }
-
-}  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <tuple>
 #include <vector>
 
@@ -66,10 +67,28 @@ class BrushStateGLTest : public RenderGLTest {
     m_state.set();
   }
   void TearDown() override {
+    m_target.reset();
     m_state.restore();
     RenderGLTest::TearDown();
   }
+  // Draws `what` in flat colour with identity matrices into a 64 x 64 target; whether column x
+  // of the middle row came out red.
+  template <typename Drawable>
+  bool redAt(Drawable& what, int x) {
+    if (!m_target) {
+      loadShaders();
+      g_shaderManager->m_forced = 0;
+      m_target.reset(new TestRenderTarget(64, 64));
+      EXPECT_TRUE(m_target->complete());
+    }
+    m_target->bindAndClear(0, 0, 0, 1);
+    what.draw(Matrix4(), Matrix4());
+    const bool red = m_target->pixel(x, 32)[0] > 200;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return red;
+  }
   KnownBrushState m_state;
+  std::unique_ptr<TestRenderTarget> m_target;
 };
 
 // Appends a point at (x, y, 0) with pitch +x and normal +z, whatever the sampling distance.
@@ -100,6 +119,28 @@ inline Operatable* makeStroke(int texture, int curvature, int points, float x = 
   auto* stroke = new Operatable(op);
   for (int i = 0; i < points; ++i) addPoint(stroke, x, y0 + step * i);
   return stroke;
+}
+
+// Strokes a test owns, deleted with it: own(makeStroke(...)).
+class StrokeStore {
+ public:
+  Operatable* operator()(Operatable* op) {
+    m_strokes.emplace_back(op);
+    return op;
+  }
+
+ private:
+  std::vector<std::unique_ptr<Operatable>> m_strokes;
+};
+
+// `count` values from `first` on of a GL buffer.
+template <typename T>
+std::vector<T> readBack(GLuint buffer, uint32_t first, size_t count) {
+  std::vector<T> out(count);
+  glBindBuffer(GL_ARRAY_BUFFER, buffer);
+  glGetBufferSubData(GL_ARRAY_BUFFER, first * sizeof(T), count * sizeof(T), out.data());
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  return out;
 }
 
 // A hand frame at (x, y, 0): position, then the x axis (+x, the pitch), the y axis (+z, the
