@@ -82,10 +82,12 @@ TEST_F(FramebufferGLTest, ResolveCopiesColourAndDepth) {
   glBindFramebuffer(GL_FRAMEBUFFER, eye.m_resolveFramebuffer);
   glReadPixels(0, 0, 8, 8, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  EXPECT_EQ(std::vector<uint8_t>(rgba.begin() + (1 * 8 + 1) * 4, rgba.begin() + (1 * 8 + 2) * 4),
-            (std::vector<uint8_t>{0, 255, 0, 255}));
-  EXPECT_EQ(std::vector<uint8_t>(rgba.end() - 4, rgba.end()),
-            (std::vector<uint8_t>{255, 0, 0, 255}));
+  auto at = [&](int x, int y) {
+    const auto first = rgba.begin() + (y * 8 + x) * 4;
+    return std::vector<uint8_t>(first, first + 4);
+  };
+  EXPECT_EQ(at(1, 1), (std::vector<uint8_t>{0, 255, 0, 255}));
+  EXPECT_EQ(at(6, 6), (std::vector<uint8_t>{255, 0, 0, 255}));
   std::vector<float> depth(64, -1.0f);
   glBindTexture(GL_TEXTURE_2D, eye.m_resolveDepth);
   glGetTexImage(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());

@@ -175,20 +175,17 @@ TEST_F(ModelRenderGL, CallerLayoutAndForcedPasses) {
 
   // A pass forcing program 0 skips objects without the pass flag and draws the others with it
   // (flat white); a pass of -1 keeps each object's own program.
-  const struct {
-    int forced;
-    bool flag;
-    Pixel pixel;
-    uint32_t current;
-  } passes[] = {{0, false, kBlack, 0}, {0, true, {255, 255, 255, 255}, 0}, {-1, true, own, 1}};
-  for (const auto& pass : passes) {
-    SCOPED_TRACE(testing::Message() << pass.forced << " " << pass.flag);
-    g_shaderManager->m_forced = pass.forced;
-    model.m_forcedPass = pass.flag;
+  auto pass = [&](int forced, bool flag) {
+    g_shaderManager->m_forced = forced;
+    model.m_forcedPass = flag;
     draw(model);
-    EXPECT_EQ(px(4, 4), pass.pixel);
-    EXPECT_EQ(g_shaderManager->m_current, pass.current);
-  }
+    return px(4, 4);
+  };
+  EXPECT_EQ(pass(0, false), kBlack);
+  EXPECT_EQ(pass(0, true), (Pixel{255, 255, 255, 255}));
+  EXPECT_EQ(g_shaderManager->m_current, 0u);
+  EXPECT_EQ(pass(-1, true), own);
+  EXPECT_EQ(g_shaderManager->m_current, 1u);
 }
 
 TEST_F(ModelRenderGL, RuntimeRenderModelIsDrawnWithItsTexture) {

@@ -15,21 +15,11 @@ TEST(TextureSlots, NamesCountPerBaseNameUntilCleared) {
   slots.clear();
   slots.addTexture(8, "_Diffuse_Map");
   EXPECT_EQ(slots.names, (std::vector<std::string>{"_Diffuse_Map0"}));
-  EXPECT_EQ(slots.ids, (std::vector<GLuint>{8}));
   // Without a hair material the hair slots are an empty set, not a null dereference.
   TextureSlots* saved = g_hairTextureSlots;
   g_hairTextureSlots = nullptr;
   EXPECT_TRUE(hairTextureSlots().names.empty());
   g_hairTextureSlots = saved;
-}
-
-TEST(ImageUploadFormat, DoublesBecomeFloatsAndOtherLayoutsAreRefused) {
-  ImageUploadFormat f{};
-  // Doubles are converted before upload: GL never sees GL_DOUBLE pixels.
-  ASSERT_TRUE(imageUploadFormat(CV_64FC3, f));
-  EXPECT_EQ(f.internalFormat, GL_RGB32F);
-  EXPECT_EQ(f.type, static_cast<GLenum>(GL_FLOAT));
-  for (int refused : {CV_8UC1, CV_8UC2, CV_16SC3}) EXPECT_FALSE(imageUploadFormat(refused, f));
 }
 
 class TextureManagerGL : public RenderGLTest {
