@@ -14,18 +14,15 @@ Eigen::Matrix4d toEigen(const Matrix4& m) { return Eigen::Map<const Eigen::Matri
 void expectNear(const Matrix4& m, const Eigen::Matrix4d& e, double tolerance) {
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], e.data()[i], tolerance) << "index " << i;
 }
-const Eigen::Matrix4d kIdentity = Eigen::Matrix4d::Identity();
 
-// Well conditioned: a rotation times scales in [0.5, 2], plus a translation.
-Matrix4 randomAffine(std::mt19937& rng) {
-  std::uniform_real_distribution<float> unit(-1.0f, 1.0f), scale(0.5f, 2.0f);
-  const float s[3] = {scale(rng), scale(rng), scale(rng)}, t[3] = {unit(rng), unit(rng), unit(rng)};
-  const float angles[3] = {unit(rng) * 3, unit(rng) * 3, unit(rng) * 3};
-  Matrix4 m;
-  transformMatrix4(m, s, t, angles);
-  return m;
+// Uniform scale s, then translation t.
+Eigen::Matrix4d scaleAndShift(double s, double tx, double ty, double tz) {
+  Eigen::Matrix4d e = Eigen::Vector4d(s, s, s, 1).asDiagonal();
+  e.col(3).head<3>() << tx, ty, tz;
+  return e;
 }
 
+// m with element 0 set to a and translation (t, 2 t, 3 t).
 Matrix4 diagonal(float a, float t = 0) {
   Matrix4 m;
   m[0] = a;
@@ -33,43 +30,51 @@ Matrix4 diagonal(float a, float t = 0) {
   return m;
 }
 
-}  // namespace
-
-TEST(Matrix4Product, ComposesLikeEigenAndToleratesAliasing) {
-  std::mt19937 rng(7);
-  const Matrix4 a = randomAffine(rng), b = randomAffine(rng);
-  Matrix4 out;
-  multiplyMatrix4(a, out, b);
-  expectNear(out, toEigen(a) * toEigen(b), 1e-5);
-  Matrix4 alias = a;
-  multiplyMatrix4(alias, alias, b);
-  expectNear(alias, toEigen(out), 0.0);
+Matrix4 transformed(Vec3f scale, Vec3f translation, Vec3f angles, Matrix4 m = Matrix4()) {
+  transformMatrix4(m, scale.data(), translation.data(), angles.data());
+  return m;
 }
 
-TEST(Matrix4Inverse, AllInversesMatchEigenOnWellConditionedMatrices) {
+Matrix4 aligned(Vec3f p0, Vec3f q0, Vec3f p1, Vec3f q1, bool rigid = false) {
+  Matrix4 out;
+  alignSegmentTransform(out, p0.data(), q0.data(), p1.data(), q1.data(), rigid);
+  return out;
+}
+
+}  // namespace
+
+TEST(Matrix4Inverse, ProductAndAllInversesMatchEigenOnWellConditionedMatrices) {
+  // Well conditioned: a rotation times scales in [0.5, 2], plus a translation.
   std::mt19937 rng(12345);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f), scale(0.5f, 2.0f);
+  auto randomAffine = [&] {
+    const Vec3f s{scale(rng), scale(rng), scale(rng)}, t{unit(rng), unit(rng), unit(rng)};
+    return transformed(s, t, Vec3f{unit(rng) * 3, unit(rng) * 3, unit(rng) * 3});
+  };
+  const Matrix4 a = randomAffine(), b = randomAffine();
+  Matrix4 product = a;
+  multiplyMatrix4(product, product, b);  // out may be an operand
+  expectNear(product, toEigen(a) * toEigen(b), 1e-5);
   for (int trial = 0; trial < 50; ++trial) {
     SCOPED_TRACE(trial);
-    const Matrix4 affine = randomAffine(rng);
-    const Eigen::Matrix4d expected = toEigen(affine).inverse();
-    Matrix4 general = affine;
+    const Matrix4 affine = randomAffine();
+    Matrix4 general = affine, inPlace = affine, byLU;
     general[3] = 0.1f, general[7] = -0.2f;  // a projective row for the general inverse
     const Eigen::Matrix4d expectedGeneral = toEigen(general).inverse();
     invertMatrix4(general);
     expectNear(general, expectedGeneral, 1e-3);
-    Matrix4 inPlace = affine, byLU;
     invertAffineMatrix4(inPlace);
-    expectNear(inPlace, expected, 1e-4);
+    expectNear(inPlace, toEigen(affine).inverse(), 1e-4);
     invertAffineMatrix4ByLU(affine, byLU);
-    expectNear(byLU, expected, 1e-5);
+    expectNear(byLU, toEigen(affine).inverse(), 1e-5);
   }
 }
 
 TEST(Matrix4Inverse, DeterminantAtMostOneHundredThousandthIsSingular) {
   Matrix4 edge = diagonal(1e-5f, 1), above = diagonal(2e-5f);
   invertMatrix4(edge);
-  expectNear(edge, kIdentity, 0.0);
   invertMatrix4(above);
+  expectNear(edge, Eigen::Matrix4d::Identity(), 0.0);
   EXPECT_FLOAT_EQ(above[0], 50000.0f);
   float m3[9] = {-1e-5f, 0, 0, 0, 1, 0, 0, 0, 1}, n3[9] = {-2e-5f, 0, 0, 0, 1, 0, 0, 0, 1};
   invertMatrix3(m3);
@@ -81,117 +86,76 @@ TEST(Matrix4Inverse, DeterminantAtMostOneHundredThousandthIsSingular) {
   Matrix4 flat = diagonal(1e-5f, 1);
   flat[3] = 0.5f, flat[15] = 2;
   invertAffineMatrix4(flat);
-  Eigen::Matrix4d expected = kIdentity;
-  expected.col(3) << -1, -2, -3, 2;
-  expected(3, 0) = 0.5;
+  Eigen::Matrix4d expected = scaleAndShift(1, -1, -2, -3);
+  expected.row(3) << 0.5, 0, 0, 2;
   expectNear(flat, expected, 0.0);
 }
 
 TEST(Matrix4Inverse, LUInvertsTinyScalesAndFallsBackOnlyWhenSingular) {
-  // A head authored in millimetres, placed at k = 0.002 with a turn and an offset (det 8e-9).
-  const float k[3] = {0.002f, 0.002f, 0.002f}, offset[3] = {0.1f, 1.6f, -0.3f}, turn[3] = {0, 0.7f, 0};
-  Matrix4 placement, inverse, product;
-  transformMatrix4(placement, k, offset, turn);
+  // A head authored in millimetres, placed at 0.002 with a turn and an offset (det 8e-9).
+  const Matrix4 placement = transformed(Vec3f(0.002f), Vec3f(0.1f, 1.6f, -0.3f), Vec3f(0, 0.7f, 0));
+  Matrix4 inverse, product;
   invertAffineMatrix4ByLU(placement, inverse);
-  multiplyMatrix4(placement, product, inverse);
-  expectNear(product, kIdentity, 1e-5);
-
+  expectNear(multiplyMatrix4(placement, product, inverse), Eigen::Matrix4d::Identity(), 1e-5);
   // In place, and row 3 of out is not written.
   Matrix4 self = placement;
   self[15] = 7;
   invertAffineMatrix4ByLU(self, self);
   EXPECT_FLOAT_EQ(self[0], inverse[0]);
   EXPECT_EQ(self[15], 7);
-
-  Matrix4 out;
-  invertAffineMatrix4ByLU(diagonal(0.0f, 4), out);
-  Eigen::Matrix4d expected = kIdentity;
-  expected.col(3) << -4, -8, -12, 1;
-  expectNear(out, expected, 0.0);
+  // Singular: the identity linear part, the translation negated.
+  invertAffineMatrix4ByLU(diagonal(0.0f, 4), inverse);
+  expectNear(inverse, scaleAndShift(1, -4, -8, -12), 0.0);
 }
 
 TEST(TransformMatrix4, RotationLayoutsThresholdsAndScale) {
-  const float one[3] = {1, 1, 1}, none[3] = {0, 0, 0}, c = std::cos(0.5f), s = std::sin(0.5f);
-  Matrix4 x, z;
-  const float aroundX[3] = {0.5f, 0, 0}, aroundZ[3] = {0, 0, 0.5f};
-  transformMatrix4(x, one, none, aroundX);
-  transformMatrix4(z, one, none, aroundZ);
-  EXPECT_FLOAT_EQ(x[5], c); EXPECT_FLOAT_EQ(x[6], -s);
-  EXPECT_FLOAT_EQ(x[9], s); EXPECT_FLOAT_EQ(x[10], c);
-  EXPECT_FLOAT_EQ(z[0], c); EXPECT_FLOAT_EQ(z[1], -s);
-  EXPECT_FLOAT_EQ(z[4], s); EXPECT_FLOAT_EQ(z[5], c);
+  const float c = std::cos(0.5f), s = std::sin(0.5f);
+  const Vec3f one(1.0f), none(0.0f);
+  const Matrix4 x = transformed(one, none, Vec3f(0.5f, 0, 0)), z = transformed(one, none, Vec3f(0, 0, 0.5f));
+  EXPECT_EQ(std::vector<float>({x[5], x[6], x[9], x[10]}), std::vector<float>({c, -s, s, c}));
+  EXPECT_EQ(std::vector<float>({z[0], z[1], z[4], z[5]}), std::vector<float>({c, -s, s, c}));
 
   // Angles below the thresholds are skipped; the translation adds to the old one.
-  Matrix4 tiny = diagonal(1, 1), onlyX;
-  const float small[3] = {0.0005f, 0, 0}, mixed[3] = {0.01f, 0, 0.0005f};
-  transformMatrix4(tiny, one, one, small);
+  const Matrix4 tiny = transformed(one, one, Vec3f(0.0005f, 0, 0), diagonal(1, 1));
   EXPECT_EQ(tiny[6], 0.0f);
   EXPECT_EQ(tiny[13], 3.0f);
-  transformMatrix4(onlyX, one, none, mixed);
+  const Matrix4 onlyX = transformed(one, none, Vec3f(0.01f, 0, 0.0005f));
   EXPECT_EQ(onlyX[1], 0.0f);
   EXPECT_FLOAT_EQ(onlyX[6], -std::sin(0.01f));
 
   // Scale within 1e-5 of 1 is skipped; row 3 is never scaled.
-  Matrix4 nearOne, scaled;
-  const float almost[3] = {1.000005f, 1, 1}, factors[3] = {2, 3, 4};
-  transformMatrix4(nearOne, almost, none, none);
-  EXPECT_EQ(nearOne[0], 1.0f);
-  scaled[3] = 1;
-  transformMatrix4(scaled, factors, none, none);
-  EXPECT_EQ(scaled[0], 2); EXPECT_EQ(scaled[5], 3); EXPECT_EQ(scaled[10], 4); EXPECT_EQ(scaled[3], 1);
+  EXPECT_EQ(transformed(Vec3f(1.000005f, 1, 1), none, none)[0], 1.0f);
+  Matrix4 row3;
+  row3[3] = 1;
+  const Matrix4 scaled = transformed(Vec3f(2, 3, 4), none, none, row3);
+  EXPECT_EQ(std::vector<float>({scaled[0], scaled[5], scaled[10], scaled[3]}), std::vector<float>({2, 3, 4, 1}));
 }
 
-TEST(AlignSegmentTransform, CarriesSegmentOntoSegment) {
-  const float p0[3] = {0, 0, 0}, p1[3] = {1, 0, 0}, q0[3] = {-0.5f, 0, 0}, q1[3] = {1.5f, 0, 0};
+TEST(AlignSegmentTransform, CarriesSegmentOntoSegmentReversedAndZeroLengthUnturned) {
+  const Vec3f o(0, 0, 0), x1(1, 0, 0), left(-0.5f, 0, 0), right(1.5f, 0, 0);
   // Double length: scaled by 2 about the midpoint (0.5 stays put), or rigid: unchanged.
-  Matrix4 doubled, rigid;
-  alignSegmentTransform(doubled, p0, q0, p1, q1, false);
-  Eigen::Matrix4d expected = Eigen::Vector4d(2, 2, 2, 1).asDiagonal();
-  expected(0, 3) = -0.5;
-  expectNear(doubled, expected, 1e-6);
-  alignSegmentTransform(rigid, p0, q0, p1, q1, true);
-  expectNear(rigid, kIdentity, 1e-6);
+  expectNear(aligned(o, left, x1, right, true), Eigen::Matrix4d::Identity(), 1e-6);
+  expectNear(aligned(o, left, x1, right), scaleAndShift(2, -0.5, 0, 0), 1e-6);
+  // Reversed (c = -1): no rotation, only the length ratio 2 and the midpoint shift remain.
+  expectNear(aligned(o, Vec3f(3, 0, 0), x1, x1), scaleAndShift(2, 1, 0, 0), 1e-6);
+  // From zero length: scale l1 / 0.01, no rotation, midpoint onto midpoint.
+  expectNear(aligned(o, o, o, Vec3f(0, 0.5f, 0)), scaleAndShift(50, 0, 0.25, 0), 1e-5);
 
   // Turned, moved and stretched: both ends land.
-  const float r0[3] = {1, 1, 1}, r1[3] = {1, 3, 1};
-  Matrix4 turned;
-  alignSegmentTransform(turned, p0, r0, p1, r1, false);
-  const Vec3f a = transformPoint(turned, Vec3f(0, 0, 0)), b = transformPoint(turned, Vec3f(1, 0, 0));
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_NEAR(a[i], r0[i], 1e-5f);
-    EXPECT_NEAR(b[i], r1[i], 1e-5f);
-  }
-}
-
-TEST(AlignSegmentTransform, ReversedAndZeroLengthSegmentsGetNoRotation) {
-  // Reversed (c = -1): K is zero, so only the length ratio 2 and the midpoint shift remain.
-  const float p0[3] = {0, 0, 0}, p1[3] = {1, 0, 0}, q0[3] = {3, 0, 0}, q1[3] = {1, 0, 0};
-  Matrix4 reversed;
-  alignSegmentTransform(reversed, p0, q0, p1, q1, false);
-  Eigen::Matrix4d expected = Eigen::Vector4d(2, 2, 2, 1).asDiagonal();
-  expected(0, 3) = 1;
-  expectNear(reversed, expected, 1e-6);
-
-  // From zero length: scale l1 / 0.01, no rotation, midpoint onto midpoint.
-  const float r1[3] = {0, 0.5f, 0};
-  Matrix4 zero;
-  alignSegmentTransform(zero, p0, p0, p0, r1, false);
-  expected = Eigen::Vector4d(50, 50, 50, 1).asDiagonal();
-  expected(1, 3) = 0.25;
-  expectNear(zero, expected, 1e-5);
+  const Vec3f q0(1, 1, 1), q1(1, 3, 1);
+  const Matrix4 turned = aligned(o, q0, x1, q1);
+  EXPECT_NEAR(length(transformPoint(turned, o) - q0), 0.0, 1e-5);
+  EXPECT_NEAR(length(transformPoint(turned, x1) - q1), 0.0, 1e-5);
 }
 
 TEST(PoseTransforms, RelativePoseAndRuntimeMatrix) {
   // a: turned 90 degrees about z (x axis along +y), at (1, 2, 3); b: unturned at (0, 0, 1).
   const RigidPose a = {{1, 2, 3}, {0, 1, 0, -1, 0, 0, 0, 0, 1}};
   const RigidPose b = {{0, 0, 1}, {1, 0, 0, 0, 1, 0, 0, 0, 1}};
-  Matrix4 self, carry;
-  multiplyTransform3x4(self, a, a);
-  expectNear(self, kIdentity, 1e-6);
+  Matrix4 carry;
   multiplyTransform3x4(carry, a, b);
-  Eigen::Matrix4d expected = kIdentity;
+  Eigen::Matrix4d expected = scaleAndShift(1, -2, 1, -2);  // tb - C ta
   expected.topLeftCorner<2, 2>() << 0, 1, -1, 0;
-  expected.col(3) << -2, 1, -2, 1;  // tb - C ta
   expectNear(carry, expected, 1e-6);
 
   // Row-major 3x4 to column-major 4x4, from our struct or the runtime's.
