@@ -1,5 +1,6 @@
 #include "app/brush_state.h"
 
+#include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -61,52 +62,28 @@ void expectProfilesForEveryCurvature() {
 
 TEST_F(BrushState, RestoresAGoodAutosaveAndSavesItBack) {
   g_currentColor.set_alpha(0.8f);
-  const std::string out = restoreFromAutosaves(
-      "operation { color { red: 0.1 green: 0.2 blue: 0.3 lightness: 0.5 alpha: 0.2 }"
-      " texture: 3 width: 0.05 curvature: -4 lightcurve { v: 0.5 v: 0.7 } }\n");
-  EXPECT_EQ(out, "");
-  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.1f);
-  EXPECT_FLOAT_EQ(g_currentColor.lightness(), 0.5f);
+  EXPECT_EQ(restoreFromAutosaves("operation { color { red: 0.1 green: 0.2 blue: 0.3 lightness: 0.5 alpha: 0.2 }"
+                                 " texture: 3 width: 0.05 curvature: -4 lightcurve { v: 0.5 v: 0.7 } }\n"),
+            "");
   EXPECT_FLOAT_EQ(g_currentColor.alpha(), 0.8f);  // the stored alpha is not taken
-  EXPECT_EQ(g_hairTexture, 3);
-  EXPECT_FLOAT_EQ(g_brushWidth, 0.05f);
-  EXPECT_EQ(g_curvature, -4);
-  ASSERT_EQ(g_defaultLightCurve.v_size(), 2);
-  EXPECT_FLOAT_EQ(g_defaultLightCurve.v(1), 0.7f);
   expectProfilesForEveryCurvature();
 
   quillax::Operation saved;
   saveBrushState(&saved);
-  EXPECT_EQ(saved.texture(), 3);
-  EXPECT_FLOAT_EQ(saved.width(), 0.05f);
-  EXPECT_EQ(saved.curvature(), -4);
-  EXPECT_FLOAT_EQ(saved.color().green(), 0.2f);
-  EXPECT_EQ(saved.lightcurve().v_size(), 2);
+  quillax::Operation expected;
+  ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(
+      "color { red: 0.1 green: 0.2 blue: 0.3 lightness: 0.5 alpha: 0.8 }"
+      " texture: 3 width: 0.05 curvature: -4 lightcurve { v: 0.5 v: 0.7 }", &expected));
+  EXPECT_EQ(saved.SerializeAsString(), expected.SerializeAsString()) << saved.DebugString();
 
   // A second restore leaves one profile per curvature, not two.
   restoreBrushState(&saved);
   expectProfilesForEveryCurvature();
 }
 
-TEST_F(BrushState, MissingAutosaveGivesTheFirstRunBrush) {
-  testing::internal::CaptureStdout();
-  restoreBrushState(nullptr);
-  testing::internal::GetCapturedStdout();
-  EXPECT_FLOAT_EQ(g_currentColor.red(), 0.92f);
-  EXPECT_FLOAT_EQ(g_currentColor.blue(), 0.71f);
-  EXPECT_FLOAT_EQ(g_currentColor.lightness(), 1.0f);
-  EXPECT_EQ(g_hairTexture, 0);
-  EXPECT_FLOAT_EQ(g_brushWidth, 0.02f);
-  EXPECT_EQ(g_curvature, 0);
-  ASSERT_EQ(g_defaultLightCurve.v_size(), 30);
-  EXPECT_FLOAT_EQ(g_defaultLightCurve.v(0), 1.0f);
-  expectProfilesForEveryCurvature();
-}
-
 TEST_F(BrushState, CorruptAutosaveValuesAreClampedToWhatTheTablesIndex) {
   const std::string out = restoreFromAutosaves(
-      "operation { color { red: nan } texture: 9 width: inf curvature: 99"
-      " lightcurve { v: nan v: 0.5 } }\n");
+      "operation { color { red: nan } texture: 9 width: inf curvature: 99 lightcurve { v: nan v: 0.5 } }\n");
   EXPECT_EQ(g_hairTexture, 3);
   EXPECT_EQ(g_curvature, 23);
   EXPECT_FLOAT_EQ(g_brushWidth, 0.02f);
@@ -129,10 +106,7 @@ TEST_F(BrushState, HairTextureMapsWithoutTheTextureManager) {
   g_parameters.set_hair_texture("textures/hair/texturemap.txt");
   testing::internal::CaptureStdout();
   EXPECT_FALSE(loadHairTextureMaps());
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("not found!"), std::string::npos) << out;
-  EXPECT_EQ(g_hairTextureMaps.default_coords_size(), 0);
-
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("not found!"), std::string::npos);
   // A file that breaks off leaves no half-read rectangles behind.
   writeFile("textures/hair/texturemap.txt", "default_coords { u0: 0.1 }\ndefault_coords {{\n");
   testing::internal::CaptureStdout();
@@ -150,4 +124,3 @@ TEST_F(BrushState, HairTextureMapsWithoutTheTextureManager) {
   ASSERT_NE(g_hairTextureSlots, nullptr);
   EXPECT_TRUE(g_hairTextureSlots->names.empty());
 }
-

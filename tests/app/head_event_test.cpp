@@ -29,8 +29,9 @@ class HeadEventGLTest : public RenderGLTest {
     g_modeler = nullptr;
     RenderGLTest::TearDown();
   }
-  std::string dispatch(const EventRecord& record) {
-    postEvent(new EventRecord(record));
+  // Dispatches one setting with one value and returns what it printed.
+  std::string setting(int id, float value) {
+    postEvent(new EventRecord(4, id, "", {value}));
     testing::internal::CaptureStdout();
     dispatchEvents();
     return testing::internal::GetCapturedStdout();
@@ -38,20 +39,20 @@ class HeadEventGLTest : public RenderGLTest {
 };
 
 TEST_F(HeadEventGLTest, HeadAndMirrorSettingsLoadShowAndHide) {
-  dispatch({4, 9, "", {1.0f}});  // before the registry exists: nothing to load into
+  setting(9, 1.0f);  // before the registry exists: nothing to load into
   g_modeler = new Modeler();
-  const std::string out = dispatch({4, 9, "", {1.0f}});  // the start-up event
+  const std::string out = setting(9, 1.0f);  // the start-up event
   HeadModel* head = findHeadModel();
   ASSERT_NE(head, nullptr) << out;
   EXPECT_EQ(head->m_name, g_parameters.asset_path() + "models/defaultHead/head.txt");
-  dispatch({4, 9, "", {0.0f}});  // the same head, hidden
+  setting(9, 0.0f);  // the same head, hidden
   EXPECT_EQ(findHeadModel(), head);
   EXPECT_FALSE(head->isRenderable());
 
   ASSERT_NE(head->m_mirror, nullptr);
-  dispatch({4, 10, "", {1.0f}});
+  setting(10, 1.0f);
   EXPECT_TRUE(head->m_mirror->isRenderable());
-  dispatch({4, 10, "", {0.0f}});
+  setting(10, 0.0f);
   EXPECT_FALSE(head->m_mirror->isRenderable());
 }
 

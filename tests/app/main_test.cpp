@@ -1,8 +1,5 @@
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -19,17 +16,8 @@ class ProgramRunGL : public AssetRootTest {
  protected:
   void expectCleanRun(const std::string& environment, const std::vector<std::string>& printed,
                       const std::vector<std::string>& absent) {
-    const std::string command =
-        "env " + environment + " timeout 120 '" + std::string(TRESSLET_BINARY) + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
     std::string output;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << output;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_EQ(runTresslet(environment, output), 0) << output;
     for (const std::string& text : printed) EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
     for (const std::string& text : absent) EXPECT_EQ(output.find(text), std::string::npos) << text << "\n" << output;
   }
