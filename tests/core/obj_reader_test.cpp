@@ -26,10 +26,9 @@ TEST_F(ObjReaderTest, NormalsInFileOrderAndPolygonsFanTriangulated) {
   EXPECT_DOUBLE_EQ(V(1, 0), 1.0);
   ASSERT_EQ(N.rows(), 2);  // the vn lines as written, not matched to vertices
   EXPECT_DOUBLE_EQ(N(1, 1), 1.0);
-  ASSERT_EQ(F.rows(), 4);
-  const int expected[4][3] = {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {4, 3, 2}};
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(F(r, c), expected[r][c]) << r << "," << c;
+  Eigen::MatrixXi expected(4, 3);
+  expected << 0, 1, 2, 0, 2, 3, 0, 3, 4, 4, 3, 2;
+  EXPECT_EQ(F, expected);
 
   ASSERT_TRUE(read("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n"));
   EXPECT_EQ(N.rows(), 0);
@@ -44,24 +43,16 @@ TEST_F(ObjReaderTest, BadFilesFailWithAMessageAndEmptyOutputs) {
       "v 0 nan 0\n",                           // not finite
   };
   for (const char* text : malformed) {
+    SCOPED_TRACE(text);
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(read(text)) << text;
+    EXPECT_FALSE(read(text));
     EXPECT_NE(testing::internal::GetCapturedStdout().find("readOBJ"), std::string::npos);
-    EXPECT_EQ(V.rows() + N.rows() + F.rows(), 0) << text;
+    EXPECT_EQ(V.rows() + N.rows() + F.rows(), 0);
   }
   testing::internal::CaptureStdout();
   EXPECT_FALSE(igl::readOBJ(rootPath("missing.obj"), V, N, F));
   EXPECT_FALSE(igl::readOBJ(root(), V, N, F));  // a folder is not an empty mesh
   EXPECT_NE(testing::internal::GetCapturedStdout().find("missing.obj"), std::string::npos);
-}
-
-TEST(ListToMatrix, EqualRowsOnly) {
-  Eigen::MatrixXd M;
-  ASSERT_TRUE(igl::list_to_matrix(std::vector<std::vector<double>>{{1, 2}, {3, 4}, {5, 6}}, M));
-  EXPECT_EQ(M.rows(), 3);
-  EXPECT_DOUBLE_EQ(M(2, 1), 6.0);
-  EXPECT_FALSE(igl::list_to_matrix(std::vector<std::vector<double>>{{1, 2}, {3}}, M));
-  EXPECT_EQ(M.rows(), 3);  // left alone
 }
 
 }  // namespace
