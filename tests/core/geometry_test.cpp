@@ -1,10 +1,14 @@
 #include "core/geometry.h"
 
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "quillax.pb.h"
+
+using google::protobuf::TextFormat;
 
 namespace {
 
@@ -95,31 +99,23 @@ TEST(IntersectRayTriangle, HitsTheWholeParallelogram) {
 }
 
 TEST(TransformOperationPoints, MovesPointsTurnsDirections) {
-  quillax::Operation op;
-  auto set = [](quillax::Operation::Point* p, float x, float y, float z) {
-    p->set_x(x), p->set_y(y), p->set_z(z);
-  };
-  set(op.add_points(), 1, 2, 3);
-  op.add_points()->set_x(1);  // y and z absent
-  set(op.add_pitches(), 0, 0, 2);
-  set(op.add_normals(), 0, 0, 0);
-  set(op.mutable_meshes()->add_vpoints(), 0, 0, 0);
-  set(op.mutable_meshes()->add_vnormals(), 3, 0, 0);
-
-  // A quarter turn about z with a scale of 2, moved by (10, 20, 30).
+  // y and z of the second point are absent; the zero normal must not become NaN.
+  const char* stroke =
+      "points { x: 1 y: 2 z: 3 } points { x: 1 } pitches { z: 2 } normals { x: 0 y: 0 z: 0 } "
+      "textures { u: 0.5 } meshes { vpoints { x: 0 y: 0 z: 0 } vnormals { x: 3 y: 0 z: 0 } }";
+  quillax::Operation op, expected;
+  ASSERT_TRUE(TextFormat::ParseFromString(stroke, &op));
+  // A quarter turn about z with a scale of 2, moved by (10, 20, 30); directions ignore the
+  // translation and are renormalised.
   Matrix4 m;
   m[0] = 0, m[1] = 2, m[4] = -2, m[5] = 0, m[10] = 2;
   m[12] = 10, m[13] = 20, m[14] = 30;
   transformOperationPoints(op, m);
-  EXPECT_EQ(op.points(0).x(), 6);
-  EXPECT_EQ(op.points(0).z(), 36);
-  EXPECT_TRUE(op.points(1).has_z());
-  EXPECT_EQ(op.points(1).y(), 22);
-  EXPECT_EQ(op.meshes().vpoints(0).y(), 20);
-  // Directions ignore the translation and are renormalised; a zero one stays zero.
-  EXPECT_NEAR(op.pitches(0).z(), 1.0f, 1e-6f);
-  EXPECT_NEAR(op.meshes().vnormals(0).y(), 1.0f, 1e-6f);
-  EXPECT_EQ(op.normals(0).x() + op.normals(0).y() + op.normals(0).z(), 0);
+  ASSERT_TRUE(TextFormat::ParseFromString(
+      "points { x: 6 y: 22 z: 36 } points { x: 10 y: 22 z: 30 } pitches { x: 0 y: 0 z: 1 } "
+      "normals { x: 0 y: 0 z: 0 } textures { u: 0.5 } "
+      "meshes { vpoints { x: 10 y: 20 z: 30 } vnormals { x: 0 y: 1 z: 0 } }", &expected));
+  EXPECT_TRUE(google::protobuf::util::MessageDifferencer::Equals(op, expected)) << op.DebugString();
 }
 
 TEST(NumericFunctions, WeightsDistancesAndSmallestIndices) {
