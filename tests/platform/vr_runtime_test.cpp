@@ -81,14 +81,6 @@ TEST_F(VrRuntimeTest, PlaysPosesStatesAndTheVirtualClock) {
   IVRCompositor* compositor = get<IVRCompositor>(k_compositorVersion);
   ASSERT_TRUE(system && compositor);
 
-  // The property text: length first (with its terminator), then the text.
-  TrackedPropertyError propError = TrackedProp_Success;
-  EXPECT_EQ(system->getStringTrackedDeviceProperty(1, Prop_RenderModelName_String, nullptr, 0, &propError), 5u);
-  EXPECT_EQ(propError, TrackedProp_BufferTooSmall);
-  char name[16];
-  system->getStringTrackedDeviceProperty(1, Prop_RenderModelName_String, name, sizeof name, &propError);
-  EXPECT_STREQ(name, "wand");
-
   const uint32_t clockStart = platform::timeGetTime();
   EXPECT_TRUE(platform::isVirtualClock());
   TrackedDevicePose poses[k_maxTrackedDeviceCount];
