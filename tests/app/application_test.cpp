@@ -3,12 +3,15 @@
 #include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
+#include "app/dispatcher.h"
 #include "core/events.h"
 #include "core/settings.h"
 #include "platform/clock.h"
 #include "quillax.pb.h"
+#include "render/head_model.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
@@ -23,6 +26,10 @@ class ApplicationGL : public AssetRootTest {
   void SetUp() override {
     ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
     AssetRootTest::SetUp();
+    g_parameters.Clear();
+    testing::internal::CaptureStdout();
+    loadParameters();
+    testing::internal::GetCapturedStdout();
     clearEvents();
     g_defaultLightCurve.Clear();
     g_autosaves.Clear();
@@ -37,6 +44,14 @@ class ApplicationGL : public AssetRootTest {
     clearEvents();
     platform::useRealClock();
     AssetRootTest::TearDown();
+  }
+
+  // Posts the records and drains the queue (with what start-up queued); returns what it printed.
+  std::string drain(std::initializer_list<EventRecord> records) {
+    for (const EventRecord& record : records) postEvent(new EventRecord(record));
+    testing::internal::CaptureStdout();
+    dispatchEvents();
+    return testing::internal::GetCapturedStdout();
   }
 };
 
@@ -55,13 +70,26 @@ TEST_F(ApplicationGL, AnAutosaveThatDoesNotParseIsDroppedWholeForTheFirstRunBrus
   EXPECT_EQ(brush(), (std::vector<float>{0.92f, 0.92f, 0.71f, 1.0f, 0, 0.02f, 0, 30}));
   EXPECT_FALSE(g_autosaves.has_operation());
   EXPECT_TRUE(g_textureManager && g_shaderManager && g_modeler);
-  // The head is loaded and shown by the first frame's drain.
-  EventRecord* record = popEvent();
-  ASSERT_NE(record, nullptr);
-  EXPECT_EQ((std::vector<int>{record->m_type, record->m_id}), (std::vector<int>{4, 9}));
-  EXPECT_EQ(record->m_values, std::vector<float>{1.0f});
-  delete record;
-  EXPECT_EQ(popEvent(), nullptr);
+}
+
+TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHideIt) {
+  copyAsset("models/defaultHead");
+  g_parameters.set_head_model("models/defaultHead/head.txt");
+  initApplication();
+  const std::string out = drain({});
+  HeadModel* head = findHeadModel();
+  ASSERT_NE(head, nullptr) << out;
+  EXPECT_EQ(head->m_name, g_parameters.asset_path() + "models/defaultHead/head.txt");
+  EXPECT_TRUE(head->isRenderable());
+  drain({{4, 9, "", {0.0f}}});  // the same head, hidden
+  EXPECT_EQ(findHeadModel(), head);
+  EXPECT_FALSE(head->isRenderable());
+
+  ASSERT_NE(head->m_mirror, nullptr);
+  drain({{4, 10, "", {1.0f}}});
+  EXPECT_TRUE(head->m_mirror->isRenderable());
+  drain({{4, 10, "", {0.0f}}});
+  EXPECT_FALSE(head->m_mirror->isRenderable());
 }
 
 TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {

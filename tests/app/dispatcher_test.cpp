@@ -94,14 +94,16 @@ TEST_F(DispatcherTest, ColourLightnessSwitchesAndLightCurve) {
   EXPECT_FALSE(g_flags[FLAG_HINT_MODE]);
 }
 
-TEST_F(DispatcherTest, TooFewValuesKeysAndUnknownRecordsChangeNothing) {
+TEST_F(DispatcherTest, RecordsWithTooFewValuesOrNoTargetChangeNothing) {
   g_currentColor.set_red(0.8f);
   g_defaultLightCurve.add_v(1.0f);
   const std::string colour = g_currentColor.SerializeAsString();
   const std::vector<bool> flags = g_flags;
+  // Too few values, no head or model registry to act on, keys, and types with no target.
   const std::string out = dispatch({{4, 0, "", {0.1f, 0.2f, 0.3f}}, {4, 1, "", {0.1f, 0.2f}}, {4, 4}, {4, 11},
-                                    {4, 12}, {4, 8}, {4, 2}, {4, 9}, {4, 10}, {4, 99}, {3, 0}, {8, 1, "x.obj"},
-                                    {12, 'a'}, {13, 'a'}, {42, 0}});
+                                    {4, 12}, {4, 8}, {4, 2}, {4, 9}, {4, 10}, {4, 9, "", {1.0f}},
+                                    {4, 10, "", {1.0f}}, {4, 99}, {3, 0}, {8, 1, "x.obj"}, {12, 'a'}, {13, 'a'},
+                                    {42, 0}});
   EXPECT_EQ(out, "");
   EXPECT_EQ(g_currentColor.SerializeAsString(), colour);
   EXPECT_EQ(g_flags, flags);
