@@ -15,24 +15,15 @@
 
 namespace {
 
+// The app tests that read the brush or the settings set them up themselves, so nothing is restored.
 class BrushState : public AssetRootTest {
  protected:
   void SetUp() override {
     AssetRootTest::SetUp();
-    m_parameters = g_parameters;
-    m_color = g_currentColor;
     g_defaultLightCurve.Clear();
     g_curveProfiles.clear();
     g_curveProfileNormals.clear();
     g_hairTextureMaps.Clear();
-  }
-  void TearDown() override {
-    g_parameters = m_parameters;
-    g_currentColor = m_color;
-    g_hairTexture = 0;
-    g_brushWidth = 0.02f;
-    g_curvature = 0;
-    AssetRootTest::TearDown();
   }
 
   // Reads "autosaves.txt" of the working directory the way start-up does, then restores from it.
@@ -44,10 +35,6 @@ class BrushState : public AssetRootTest {
     restoreBrushState(read && autosaves.has_operation() ? &autosaves.operation() : nullptr);
     return testing::internal::GetCapturedStdout();
   }
-
- private:
-  quillax::Parameters m_parameters;
-  quillax::Color m_color;
 };
 
 void expectProfilesForEveryCurvature() {
