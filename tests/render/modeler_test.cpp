@@ -252,8 +252,9 @@ TEST_F(ModelerGLTest, AReplacedHeadReleasesItsGridsFirstAndMissingPartsKeepTheHe
 
 TEST_F(ModelerGLTest, MeshLayoutsAndContainers) {
   writeFile("m/plain.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
-  writeFile("m/full.obj",
-            "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nvn 0 0 1\nf 1/1/1 2/2/1 3/3/1\n");
+  writeFile("m/full.obj", "mtllib full.mtl\nusemtl m\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"
+                          "vt 0 1\nvn 0 0 1\nf 1/1/1 2/2/1 3/3/1\n");
+  writeFile("m/full.mtl", "newmtl m\nmap_Ks gone.png\nmap_Kd missing.png\n");
   writeFile("m/three.obj",
             "v 0 0 0\nv 1 0 0\nv 0 1 0\no a\nf 1 2 3\no b\nf 1 3 2\no c\nf 2 3 1\n");
   testing::internal::CaptureStdout();
@@ -264,6 +265,9 @@ TEST_F(ModelerGLTest, MeshLayoutsAndContainers) {
   ASSERT_TRUE(full.load(rootPath("m/full.obj"), 8));  // position, coordinates, normal
   EXPECT_EQ(full.m_shaderIndex, 5u);
   EXPECT_EQ(full.m_floatsPerVertex, 8u);
+  // Material maps in ascending type id; those that did not read keep their slot with id 0.
+  EXPECT_EQ(full.m_textures.names, (std::vector<std::string>{"_Diffuse_Map0", "_Specular_Map0"}));
+  EXPECT_EQ(full.m_textures.ids, (std::vector<GLuint>{0, 0}));
 
   ModelContainer container("box");
   ASSERT_TRUE(container.load(rootPath("m/three.obj"), 8));
