@@ -138,18 +138,13 @@ TEST(KeyNames, WindowKeySymbolsMapToCodesAndNames) {
   const std::vector<std::pair<unsigned long, std::string>> cases = {
       {0x061 /* a */, "A"}, {0x07a /* z */, "Z"}, {0x041 /* A */, "A"}, {0x037 /* 7 */, "7"},
       {0xffb1 /* KP_1 */, "a"}, {0xffaf /* KP_Divide */, "o"}, {0xffb0 /* KP_0 */, ""},
-      {0xffbe /* F1 */, "F1"}, {0xffd5 /* F24 */, "F24"}, {0xff1b /* Escape */, "ESC"},
-      {0xff0d /* Return */, "RET"}, {0xffe1 /* Shift_L */, "SFT"}, {0xffe4 /* Control_R */, "CTR"},
-      {0xff51 /* Left */, "LEF"}, {0xff55 /* Prior */, "PGU"}, {0xffff /* Delete */, "DEL"},
-      {0x03d /* equal */, "+"}, {0x02d /* minus */, "-"}, {0x05d /* bracketright */, "]}"},
-      {0x03b /* semicolon */, ""}, {0xff61 /* Print */, ""}};
+      {0xffbe /* F1 */, "F1"}, {0xffd5 /* F24 */, "F24"}, {0xffe4 /* Control_R */, "CTR"},
+      {0x03d /* equal */, "+"}, {0x05d /* bracketright */, "]}"}, {0x03b /* semicolon */, ""}};
   for (const auto& c : cases) {
     std::string name;
     EXPECT_EQ(virtualKeyName(platform::keyCodeFromKeySym(c.first), name), !c.second.empty()) << c.second;
     EXPECT_EQ(name, c.second) << std::hex << c.first;
   }
   std::string name;
-  EXPECT_FALSE(virtualKeyName(136, name));
-  EXPECT_TRUE(virtualKeyName(38, name));
-  EXPECT_EQ(name, "UP");
+  EXPECT_FALSE(virtualKeyName(136, name));  // one past F24
 }
