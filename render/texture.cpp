@@ -73,8 +73,10 @@ void TextureManager::store(const std::string& key, Texture* texture) {
 
 Texture* TextureManager::loadTexture(const std::string& path, int type) {
   const std::string name = typeName(type);
+  // A file that failed to load is tried again, so an image the user adds later is picked up.
   const auto cached = m_cache.find(path);
-  if (cached != m_cache.end() && !name.empty() && cached->second->m_typeName == name)
+  if (cached != m_cache.end() && !name.empty() && cached->second->m_typeName == name &&
+      cached->second->m_id != 0)
     return cached->second;
   if (name.empty()) {
     std::cout << "unknown texture type " << type << " filename: " << path << std::endl;

@@ -74,6 +74,11 @@ TEST_F(TextureManagerGL, ImagesThatCannotBeUsedKeepTheirSlotWithIdZero) {
   EXPECT_EQ(load(missing, rootPath("textures/none.png"), 1), "");  // silent: callers report it
   ASSERT_NE(missing, nullptr);
   EXPECT_EQ(missing->m_id, 0u);
+  // Once the image is there, the next load reads it instead of the cached failure.
+  writeImage("none.png", cv::Mat(4, 4, CV_8UC3, cv::Scalar(0, 255, 0)));
+  Texture* added = g_textureManager->loadTexture(rootPath("textures/none.png"), 1);
+  ASSERT_NE(added, nullptr);
+  EXPECT_NE(added->m_id, 0u);
 
   const std::string grey = writeImage("grey.png", cv::Mat(4, 4, CV_8UC1, cv::Scalar(128)));
   Texture* greyTexture = nullptr;
