@@ -65,21 +65,23 @@ class InteractorTest : public BrushStateTest {
 TEST_F(InteractorTest, PressDragReleaseCommitsOneStroke) {
   ScriptedTool tool(1);
   EXPECT_FALSE(tool.release(pose, 12, pose, 12));  // no press before it
+  ASSERT_TRUE(drag(tool, 0.5f, 0.0f, 3));
   ASSERT_TRUE(tool.press(pose, 12, pose, 12));
   Operatable* op = tool.m_currentOp;
   EXPECT_FALSE(tool.press(pose, 12, pose, 12));  // already engaged
   EXPECT_FALSE(tool.move(pose, 12, pose, 12));   // not a spacing away yet
   EXPECT_TRUE(tool.move(handFrame(0.0f, 0.025f).data(), 12, pose, 12));
-  EXPECT_EQ(tool.m_buffer->m_vertexCounts[0], 6u);
-  EXPECT_FALSE(tool.undo());  // refused during the drag
+  EXPECT_EQ(tool.m_buffer->m_vertexCounts[1], 6u);
+  EXPECT_FALSE(tool.undo());  // refused during the drag, with a stroke to undo
   EXPECT_TRUE(tool.release(pose, 12, pose, 12));
-  EXPECT_EQ(tool.m_history, (std::vector<Operatable*>{op}));
+  EXPECT_EQ(tool.size(), 2);
+  EXPECT_EQ(tool.m_history[1], op);
   EXPECT_EQ(tool.m_currentOp, op);
 
   // A single point is not a stroke: nothing of it stays.
   EXPECT_FALSE(drag(tool, 0.5f, 0.0f, 0));
-  EXPECT_EQ(tool.size(), 1);
-  EXPECT_EQ(tool.m_buffer->size(), 1);
+  EXPECT_EQ(tool.size(), 2);
+  EXPECT_EQ(tool.m_buffer->size(), 2);
   EXPECT_EQ(tool.m_currentOp, nullptr);
   EXPECT_FALSE(tool.engaged());
 }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "strokes/sample.h"
 #include "strokes/stroke_test_support.h"
@@ -35,31 +36,27 @@ std::string load(quillax::Operation* op, std::unique_ptr<Operatable>& out) {
 
 Vec3f pointOf(const Operatable& stroke, int i) { return stroke.pointAt(static_cast<float>(i)); }
 
+// Offers the stroke one hand sample (position, then pitch, then normal); returns points added.
+int add(Operatable& stroke, std::vector<float> values) {
+  return stroke.addPoint(values.data(), static_cast<int>(values.size()));
+}
+
 }  // namespace
 
 using StrokeGrowth = BrushStateTest;
 
 TEST_F(StrokeGrowth, PointsAreLaidAtTheSamplingDistance) {
   Operatable stroke(-1);
-  const float origin[3] = {0.0f, 0.0f, 0.0f};
-  EXPECT_EQ(stroke.addPoint(origin, 3), 1);
-
+  EXPECT_EQ(add(stroke, {0, 0, 0}), 1);
   // Shorter than 1.0001 spacings, or exactly one spacing: nothing.
-  const float short1[3] = {0.0f, 0.0099f, 0.0f};
-  EXPECT_EQ(stroke.addPoint(short1, 3), 0);
-  const float one[3] = {0.0f, 0.01f, 0.0f};
-  EXPECT_EQ(stroke.addPoint(one, 3), 0);
-  EXPECT_EQ(stroke.pointCount(), 1);
-
+  EXPECT_EQ(add(stroke, {0, 0.0099f, 0}), 0);
+  EXPECT_EQ(add(stroke, {0, 0.01f, 0}), 0);
   // 2.5 spacings: two points, the last one half a spacing short of the hand.
-  const float far[3] = {0.0f, 0.025f, 0.0f};
-  EXPECT_EQ(stroke.addPoint(far, 3), 2);
+  EXPECT_EQ(add(stroke, {0, 0.025f, 0}), 2);
   EXPECT_NEAR(pointOf(stroke, 1)[1], 0.01f, 1e-6);
   EXPECT_NEAR(pointOf(stroke, 2)[1], 0.02f, 1e-6);
-
-  // A long diagonal jump is filled at the spacing along the move from the last point.
-  const float jump[3] = {0.3f, 0.02f + 0.4f, 0.0f};  // 0.5 away
-  EXPECT_EQ(stroke.addPoint(jump, 3), 50);
+  // A long diagonal jump (0.5 away) is filled at the spacing along the move from the last point.
+  EXPECT_EQ(add(stroke, {0.3f, 0.02f + 0.4f, 0}), 50);
   for (int i = 3; i < stroke.pointCount(); ++i)
     EXPECT_NEAR(length(pointOf(stroke, i) - pointOf(stroke, i - 1)), 0.01, 1e-5) << i;
   EXPECT_NEAR(pointOf(stroke, 52)[0], 0.3f, 1e-5);
@@ -72,14 +69,13 @@ TEST_F(StrokeGrowth, PointsAreLaidAtTheSamplingDistance) {
   stroke.m_operation->set_texture(-1);
   EXPECT_EQ(stroke.finish(), 0);
   Operatable single(1);
-  single.begin(origin, 3);
+  add(single, {0, 0, 0});
   EXPECT_EQ(single.finish(), 0);
 }
 
 TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
   Operatable stroke(1);
-  const float first[9] = {0, 0, 0, 1, 0, 0, 0, 0, 1};
-  EXPECT_EQ(stroke.addPoint(first, 9), 1);
+  EXPECT_EQ(add(stroke, {0, 0, 0, 1, 0, 0, 0, 0, 1}), 1);
   // Moving along y while the pitch turns from x to z.
   const float next[9] = {0, 0.02f, 0, 0, 0, 1, 0, 0, 1};
   EXPECT_EQ(stroke.step(next, 9), 2);
@@ -89,48 +85,42 @@ TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
   EXPECT_NEAR(op.pitches(1).x(), 0.5f, 1e-5);
   EXPECT_NEAR(op.pitches(1).z(), 0.5f, 1e-5);
   EXPECT_NEAR(op.pitches(2).z(), 1.0f, 1e-5);
-  // normal = normalise(move x pitch): y x z = x at the second added point.
+  // normal = normalise(move x pitch): y x z = x at the second added point; the first normal
+  // was replaced by the second one when the second arrived.
   EXPECT_NEAR(op.normals(2).x(), 1.0f, 1e-5);
-  // The first normal was replaced by the second one when the second arrived.
   EXPECT_FLOAT_EQ(op.normals(0).x(), op.normals(1).x());
   EXPECT_FLOAT_EQ(op.normals(0).z(), op.normals(1).z());
 
   // Once pitches fall behind the points (positions only), later pitches are not added either.
-  const float plain[3] = {0, 0.04f, 0}, withPitch[6] = {0, 0.06f, 0, 1, 0, 0};
-  stroke.addPoint(plain, 3);
-  EXPECT_EQ(stroke.addPoint(withPitch, 6), 2);
+  add(stroke, {0, 0.04f, 0});
+  EXPECT_EQ(add(stroke, {0, 0.06f, 0, 1, 0, 0}), 2);
   EXPECT_EQ(op.pitches_size(), 3);
 }
 
 TEST_F(StrokeGrowth, BadInputAddsNothingAndNeverLoops) {
   Operatable stroke(1);
-  const float bad[3] = {kNaN, 0, 0};
-  EXPECT_EQ(stroke.addPoint(bad, 3), 0);
+  EXPECT_EQ(add(stroke, {kNaN, 0, 0}), 0);
   EXPECT_EQ(stroke.pointCount(), 0);
-  const float origin[3] = {0, 0, 0};
-  stroke.addPoint(origin, 3);
-  const float infinite[3] = {kInf, 0, 0}, badPitch[6] = {0, 1, 0, kNaN, 0, 0};
-  EXPECT_EQ(stroke.addPoint(infinite, 3), 0);
-  EXPECT_EQ(stroke.addPoint(badPitch, 6), 0);
+  add(stroke, {0, 0, 0});
+  EXPECT_EQ(add(stroke, {kInf, 0, 0}), 0);
+  EXPECT_EQ(add(stroke, {0, 1, 0, kNaN, 0, 0}), 0);
+  EXPECT_EQ(add(stroke, {0, 1}), 0);
   EXPECT_EQ(stroke.addPoint(nullptr, 3), 0);
-  EXPECT_EQ(stroke.addPoint(origin, 2), 0);
   EXPECT_EQ(stroke.pointCount(), 1);
 
   // A zero or broken sampling distance steps at the smallest spacing the settings allow.
   for (float s : {0.0f, -1.0f, kNaN}) {
     g_parameters.set_sampling_distance(s);
     Operatable other(1);
-    other.addPoint(origin, 3);
-    const float tenCm[3] = {0.1005f, 0, 0};
-    EXPECT_EQ(other.addPoint(tenCm, 3), 100) << s;
+    add(other, {0, 0, 0});
+    EXPECT_EQ(add(other, {0.1005f, 0, 0}), 100) << s;
   }
 
   // A stroke never grows past what its 16-bit sample indices can address.
   g_parameters.set_sampling_distance(0.001f);
   Operatable longStroke(1);
-  longStroke.addPoint(origin, 3);
-  const float hundredMetres[3] = {100.0f, 0, 0};
-  longStroke.addPoint(hundredMetres, 3);
+  add(longStroke, {0, 0, 0});
+  add(longStroke, {100.0f, 0, 0});
   EXPECT_EQ(longStroke.pointCount(), kMaxStrokePoints);
 }
 
@@ -160,8 +150,7 @@ TEST_F(NewStroke, TakesTheBrushStateAndWorksOutItsHeight) {
   EXPECT_EQ(Operatable(1).m_operation->flags(), 0x0079);
   g_flags[FLAG_COLLISION] = false;
   Operatable free(1);
-  EXPECT_EQ(free.m_flags & 0x2000, 0x2000);
-  EXPECT_EQ(free.m_operation->flags() & 0x2000, 0x2000);
+  EXPECT_EQ(free.m_flags & free.m_operation->flags() & 0x2000, 0x2000);
   g_flags.clear();
   EXPECT_EQ(Operatable(1).m_flags & 0x2000, 0);
 }
@@ -171,9 +160,8 @@ using StrokeMessage = BrushStateTest;
 TEST_F(StrokeMessage, RoundTripsThroughAStoredOperation) {
   g_currentColor.set_green(0.6f);
   Operatable stroke(2);
-  const float a[6] = {0, 0, 0, 0, 0, 1}, b[6] = {0, 0.03f, 0, 0, 0, 1};
-  stroke.addPoint(a, 6);
-  stroke.addPoint(b, 6);
+  add(stroke, {0, 0, 0, 0, 0, 1});
+  add(stroke, {0, 0.03f, 0, 0, 0, 1});
   stroke.setSelected(true);
 
   quillax::Operation stored;
@@ -211,10 +199,8 @@ TEST_F(StrokeMessage, AbsentFieldsTakeTheirDefaults) {
   Operatable loaded(bare);
   const quillax::Operation& op = *loaded.m_operation;
   EXPECT_EQ(op.texture(), 2);
-  EXPECT_FLOAT_EQ(op.width(), 0.05f);
-  EXPECT_FLOAT_EQ(op.height(), 0.01f);
-  EXPECT_EQ(op.flags(), 0x0079);
-  EXPECT_EQ(loaded.m_flags, 0x0079);
+  EXPECT_EQ((std::vector<float>{op.width(), op.height()}), (std::vector<float>{0.05f, 0.01f}));
+  EXPECT_EQ((std::vector<int>{op.flags(), loaded.m_flags}), (std::vector<int>{0x0079, 0x0079}));
   EXPECT_EQ(op.lightcurve().v_size(), 30);
   EXPECT_FALSE(op.has_meshes());
 
@@ -229,19 +215,19 @@ TEST_F(StrokeMessage, DamagedStoredStrokesAreBroughtIntoRange) {
   op->set_texture(7);
   op->set_curvature(-40);
   op->set_width(kNaN);
-  op->mutable_points(2)->set_y(kNaN);
+  op->mutable_points(2)->set_x(kNaN);
   op->mutable_pitches(1)->set_z(kInf);
   op->mutable_lightcurve();  // present but empty
   op->mutable_color()->set_red(kNaN);
   std::unique_ptr<Operatable> loaded;
   std::string out = load(op, loaded);
   const quillax::Operation& fixed = *loaded->m_operation;
-  EXPECT_EQ(fixed.texture(), 3);
-  EXPECT_EQ(fixed.curvature(), -23);
-  EXPECT_FLOAT_EQ(fixed.width(), 0.02f);
-  EXPECT_FLOAT_EQ(fixed.points(2).y(), 0.0f);  // the previous point's value
-  EXPECT_FLOAT_EQ(fixed.points(2).x(), 0.02f);
-  EXPECT_FLOAT_EQ(fixed.pitches(1).z(), 0.0f);
+  // Clamped into range; a non-number width takes 0.02, a coordinate the previous point's, a
+  // direction 0.
+  EXPECT_EQ((std::vector<float>{static_cast<float>(fixed.texture()),
+                                static_cast<float>(fixed.curvature()), fixed.width(),
+                                fixed.points(2).x(), fixed.pitches(1).z()}),
+            (std::vector<float>{3, -23, 0.02f, 0.01f, 0}));
   EXPECT_EQ(fixed.lightcurve().v_size(), 30);
   EXPECT_TRUE(std::isfinite(fixed.color().red()));
   for (const char* line : {"stroke 4242: texture 7 is outside 0 to 3, set to 3",
@@ -253,13 +239,17 @@ TEST_F(StrokeMessage, DamagedStoredStrokesAreBroughtIntoRange) {
   g_defaultLightCurve.Clear();
   op = storedStroke(2);
   op->set_texture(-2);
-  op->mutable_lightcurve()->add_v(kNaN);
+  op->mutable_lightcurve();
   load(op, loaded);
   EXPECT_EQ(loaded->m_operation->texture(), 0);
-  EXPECT_FLOAT_EQ(loaded->m_operation->lightcurve().v(0), 1.0f);
+  EXPECT_EQ(loaded->m_operation->lightcurve().v_size(), 30);
 
-  // More points than the sample indices address: the tail is dropped.
-  out = load(storedStroke(kMaxStrokePoints + 10), loaded);
+  // More points than the sample indices address: the tail is dropped. A light value that is
+  // not a number lights fully.
+  op = storedStroke(kMaxStrokePoints + 10);
+  op->mutable_lightcurve()->add_v(kNaN);
+  out = load(op, loaded);
+  EXPECT_EQ(loaded->m_operation->lightcurve().v(0), 1.0f);
   EXPECT_EQ(loaded->pointCount(), kMaxStrokePoints);
   EXPECT_EQ(loaded->m_operation->pitches_size(), kMaxStrokePoints);
   EXPECT_NE(out.find("65545 points"), std::string::npos) << out;
@@ -311,9 +301,8 @@ TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
 
   Operatable copy(source);
   EXPECT_NE(copy.m_id, source.m_id);
-  EXPECT_EQ(copy.m_tag, 7);
-  EXPECT_EQ(copy.m_operation->op_id(), 0);
-  EXPECT_EQ(copy.m_bufferSlot, -1);
+  EXPECT_EQ((std::vector<int>{copy.m_tag, copy.m_operation->op_id(), copy.m_bufferSlot}),
+            (std::vector<int>{7, 0, -1}));
   EXPECT_TRUE(copy.m_recolorRefs.empty() && copy.m_selectRefs.empty());
   ASSERT_EQ(copy.m_samples.size(), 2u);
   EXPECT_EQ(copy.m_samples[1]->m_stroke, &copy);

@@ -90,15 +90,14 @@ TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
   g_shaderManager->setLight(0, light, Matrix4().data());
   ribbons.draw(Matrix4(), viewProjection);
   ASSERT_EQ(drainGLErrors(), 0u);
-  const std::vector<uint8_t> pixels = target.readPixels();
+  std::vector<uint8_t> pixels = target.readPixels();
 
-  // The picture, top row first, for the eye.
-  cv::Mat image(kSize, kSize, CV_8UC4);
-  for (int y = 0; y < kSize; ++y)
-    for (int x = 0; x < kSize; ++x) {
-      const uint8_t* p = &pixels[4 * ((kSize - 1 - y) * kSize + x)];
-      image.at<cv::Vec4b>(y, x) = cv::Vec4b(p[2], p[1], p[0], 255);
-    }
+  // The picture as BGR, top row first, for the eye.
+  const cv::Mat rgba(kSize, kSize, CV_8UC4, pixels.data());
+  cv::Mat image(kSize, kSize, CV_8UC3);
+  const int channels[] = {0, 2, 1, 1, 2, 0};
+  cv::mixChannels(&rgba, 1, &image, 1, channels, 3);
+  cv::flip(image, image, 0);
   const std::string png = besideTestProgram("stroke_render_gl.png");
   ASSERT_TRUE(cv::imwrite(png, image));
   std::printf("stroke picture: %s\n", png.c_str());
