@@ -20,6 +20,13 @@ constexpr double kLevelsetNoValue = 5e8;
 void fastMarch(std::vector<double>& distances, std::vector<Vec3f>& normals,
                const Vec<3, int16_t>& counts, std::vector<GridCell>& accepted, double h);
 
+struct MarchProgress;
+// fastMarch reporting each accepted cell to `progress` (when not null) as it goes. `accepted`
+// must have room for every cell beforehand when another thread reads it along.
+void fastMarchReporting(std::vector<double>& distances, std::vector<Vec3f>& normals,
+                        const Vec<3, int16_t>& counts, std::vector<GridCell>& accepted,
+                        double h, MarchProgress* progress);
+
 // The signed distance field of the head surface on a lattice, built once from the vertices and
 // normals of the head's level-set mesh. Points are in the grid's own box coordinates (the head
 // mesh's); the model matrix is not applied to them.
@@ -75,6 +82,15 @@ class GLGrider : public VGrider<Vec3f> {
   std::vector<Vec3f> m_footGrid;
 
  private:
-  // The vertex of `list` nearest to p (the first of equals), or -1.
-  int32_t nearestVertex(const std::vector<int32_t>& list, const Vec3f& p, float& best) const;
+  struct PackedVertices;
+  struct Lattice;
+  // False when the lists do not fit the lattice or the vertices.
+  bool packVertices(PackedVertices& packed) const;
+  void computeDirectValues(const PackedVertices* packed);
+  void refineFootPoints(const std::vector<GridCell>& accepted, const PackedVertices& packed);
+  void walkWhileMarching(const GridCell* accepted, MarchProgress& progress,
+                         const PackedVertices& packed);
+  template <typename FootOf>
+  bool walkFoot(const Lattice& lattice, const PackedVertices& packed, size_t u,
+                const FootOf& footOf, Vec3f& foot) const;
 };
