@@ -74,7 +74,6 @@ TEST_F(StrokeGeometry, PenStrokeIsALineStripWithoutIndices) {
   // With the pen program's own layout (position only), 3 floats per point.
   EXPECT_EQ(pen->buildStrandGeometry(out, 4, ~0u, g_shaderTable[0].flags), 18);
   EXPECT_FLOAT_EQ(out[1], 0.04f);
-  EXPECT_EQ(out.size(), 70u) << "the output is grown, never shrunk";
 }
 
 TEST_F(StrokeGeometry, FlatRibbonSpansTheWidthAndTheTextureRectangle) {

@@ -17,6 +17,7 @@ inline auto strokeGlobals() {
                   g_hairTextureMaps, g_currentColor, g_defaultLightCurve, g_hairTexture,
                   g_brushShape, g_brushWidth, g_curvature);
 }
+// The values behind a tuple of references; declares the saved copy.
 template <typename... T>
 std::tuple<T...> copyOf(const std::tuple<T&...>& refs) { return refs; }
 

@@ -118,9 +118,10 @@ TEST_F(UndoerTest, BufferListsPackBackToBack) {
   buffer.undo();
   buffer.undo();
   EXPECT_EQ(buffer.truncateRedo(), 2);
-  EXPECT_EQ(buffer.m_indexOffsets.size(), 1u);
-  buffer.popOperation();
-  buffer.popOperation();  // nothing left: no effect
+  buffer.pushOperation(entry());  // packs behind the one kept
+  EXPECT_EQ(buffer.m_vertexOffsets, (std::vector<uint32_t>{100, 140}));
+  EXPECT_EQ(buffer.m_indexOffsets, (std::vector<uint32_t>{0, 60}));
+  for (int i = 0; i < 3; ++i) buffer.popOperation();  // the last: nothing left, no effect
   EXPECT_EQ(buffer.m_cursor, -1);
   EXPECT_TRUE(buffer.m_vertexCounts.empty());
 }
