@@ -44,14 +44,16 @@ class GLGrider : public VGrider<Vec3f> {
   // counts as cell 0) with its normal made unit. False, nothing binned, when the row counts
   // differ or a matrix has fewer than three columns.
   bool pushStream(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N);
-  // Fills the distance, normal and foot grids: direct values, fast march, foot refinement.
+  // Fills the distance, normal and foot grids: direct values, fast march, foot refinement. With
+  // a second core the foot-point walks run beside the march, to the same result.
   void computeLevelset();
 
   // The phases of computeLevelset, public for measuring them apart.
   // Allocates the grids (no value everywhere) and gives every cell with a vertex in its 3x3x3
   // block the plane distance of its nearest vertex there.
   void computeDirectValues();
-  // Walks the foot point of each accepted cell, in order, onto the surface.
+  // Walks the foot point of each accepted cell, in order, onto the surface; each walk sees the
+  // foot points of the cells before it as walked. Cells outside the lattice are skipped.
   void refineFootPoints(const std::vector<GridCell>& accepted);
   // The walk of one cell: from its centre along its normal, across the tangent planes of empty
   // cells, onto the tangent plane of the nearest vertex. Stops after a few steps when the walk
