@@ -13,6 +13,7 @@
 
 using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
+using FD = FieldDescriptor;
 using google::protobuf::Message;
 
 namespace {
@@ -33,26 +34,18 @@ void fill(Message* m, bool defaults, int depth, int* seed) {
   const google::protobuf::Reflection* r = m->GetReflection();
   for (int i = 0; i < m->GetDescriptor()->field_count(); ++i) {
     const FieldDescriptor* f = m->GetDescriptor()->field(i);
-    if (f->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE && depth == 0) continue;
+    if (f->cpp_type() == FD::CPPTYPE_MESSAGE && depth == 0) continue;
     for (int k = 0; k < (f->is_repeated() ? 2 : 1); ++k) {
       const int s = ++*seed;
       switch (f->cpp_type()) {
-        case FieldDescriptor::CPPTYPE_INT32:
-          SET_OR_ADD(Int32, defaults ? f->default_value_int32() : (s % 2 ? -s : s * 1000));
+        case FD::CPPTYPE_INT32: SET_OR_ADD(Int32, defaults ? f->default_value_int32() : (s % 2 ? -s : s * 1000)); break;
+        case FD::CPPTYPE_INT64: SET_OR_ADD(Int64, defaults ? f->default_value_int64() : 2107131200000000LL + s); break;
+        case FD::CPPTYPE_FLOAT: SET_OR_ADD(Float, defaults ? f->default_value_float() : s * 0.1f - 7.0f); break;
+        case FD::CPPTYPE_STRING:
+          SET_OR_ADD(String, defaults ? f->default_value_string() : "dir/f " + std::to_string(s) + " \"q\"\n\xc3\xa9");
           break;
-        case FieldDescriptor::CPPTYPE_INT64:
-          SET_OR_ADD(Int64, defaults ? f->default_value_int64() : 2107131200000000LL + s);
-          break;
-        case FieldDescriptor::CPPTYPE_FLOAT:
-          SET_OR_ADD(Float, defaults ? f->default_value_float() : s * 0.1f - 7.0f);
-          break;
-        case FieldDescriptor::CPPTYPE_STRING:
-          SET_OR_ADD(String, defaults ? f->default_value_string()
-                                      : "dir/file " + std::to_string(s) + " \"q\"\n\xc3\xa9");
-          break;
-        case FieldDescriptor::CPPTYPE_MESSAGE:
-          fill(f->is_repeated() ? r->AddMessage(m, f) : r->MutableMessage(m, f), defaults,
-               depth - 1, seed);
+        case FD::CPPTYPE_MESSAGE:
+          fill(f->is_repeated() ? r->AddMessage(m, f) : r->MutableMessage(m, f), defaults, depth - 1, seed);
           break;
         default:  // a type this filler leaves unset would escape the round trip below
           ADD_FAILURE() << f->full_name() << " has a type the filler does not set";
@@ -75,14 +68,12 @@ class SchemaFileTest : public AssetRootTest {
 TEST(Schema, DefaultsOfUnsetFields) {
   const quillax::Parameters p;
   const quillax::WidgetParam w;
-  EXPECT_EQ(std::make_tuple(p.window_width(), p.window_height(), p.multisample_size(),
-                            p.project_autosave_period(), p.capture_image_width(),
-                            p.capture_image_height(), p.sampling_space(), p.max_curvature(),
-                            p.debug_visual(), p.control_sample_size(), p.asset_path(),
-                            p.blend_test_model(), p.sampling_distance(), p.deform_strength(),
-                            quillax::Color().alpha(), w.spacing(), w.active()),
-            std::make_tuple(2560, 1440, 12, 180, 1000, 800, 3, 23, 0, 15, "../", "n", 0.012f,
-                            0.08f, 1.0f, 0.003f, -1));
+  EXPECT_EQ(std::make_tuple(p.window_width(), p.window_height(), p.multisample_size(), p.project_autosave_period(),
+                            p.capture_image_width(), p.capture_image_height(), p.sampling_space(), p.max_curvature(),
+                            p.debug_visual(), p.control_sample_size(), p.asset_path(), p.blend_test_model(),
+                            p.sampling_distance(), p.deform_strength(), quillax::Color().alpha(), w.spacing(),
+                            w.active()),
+            std::make_tuple(2560, 1440, 12, 180, 1000, 800, 3, 23, 0, 15, "../", "n", 0.012f, 0.08f, 1.0f, 0.003f, -1));
 }
 
 TEST_F(SchemaFileTest, EveryMessageSurvivesATextFileWithPresenceKept) {
@@ -111,8 +102,7 @@ TEST_F(SchemaFileTest, EveryMessageSurvivesATextFileWithPresenceKept) {
 TEST_F(SchemaFileTest, MixedCaseNamesAreTheSchemasOwn) {
   quillax::HairShaderParam shader;
   ASSERT_TRUE(read("R_width: 0.5\nTRT_cone_angle: -3\n", &shader));
-  EXPECT_FLOAT_EQ(shader.r_width(), 0.5f);
-  EXPECT_FLOAT_EQ(shader.trt_cone_angle(), -3.0f);
+  EXPECT_EQ(std::make_pair(shader.r_width(), shader.trt_cone_angle()), std::make_pair(0.5f, -3.0f));
   // The lower-cased accessor name is not a field name in the file.
   EXPECT_FALSE(read("r_width: 0.5\n", &shader));
 
