@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -608,7 +609,8 @@ void GLGrider::walkWhileMarching(const GridCell* accepted, MarchProgress& progre
         over = true;
         return published != before;
       }
-      std::this_thread::yield();
+      // Asleep rather than spinning: a busy machine would give the spin the march's core.
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     return true;
   };
