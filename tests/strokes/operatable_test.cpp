@@ -1,5 +1,6 @@
 #include "strokes/operatable.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +14,12 @@
 
 namespace {
 
+using testing::ElementsAre;
+using testing::FloatNear;
+using testing::HasSubstr;
+using testing::Pointwise;
+using Ints = std::vector<int>;
+using Floats = std::vector<float>;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
@@ -34,10 +41,8 @@ std::string load(quillax::Operation* op, std::unique_ptr<Operatable>& out) {
   return testing::internal::GetCapturedStdout();
 }
 
-Vec3f pointOf(const Operatable& stroke, int i) { return stroke.pointAt(static_cast<float>(i)); }
-
 // Offers the stroke one hand sample (position, then pitch, then normal); returns points added.
-int add(Operatable& stroke, std::vector<float> values) {
+int add(Operatable& stroke, Floats values) {
   return stroke.addPoint(values.data(), static_cast<int>(values.size()));
 }
 
@@ -47,25 +52,19 @@ using StrokeGrowth = BrushStateTest;
 
 TEST_F(StrokeGrowth, PointsAreLaidAtTheSamplingDistance) {
   Operatable stroke(-1);
-  EXPECT_EQ(add(stroke, {0, 0, 0}), 1);
-  // Shorter than 1.0001 spacings, or exactly one spacing: nothing.
-  EXPECT_EQ(add(stroke, {0, 0.0099f, 0}), 0);
-  EXPECT_EQ(add(stroke, {0, 0.01f, 0}), 0);
-  // 2.5 spacings: two points, the last one half a spacing short of the hand.
-  EXPECT_EQ(add(stroke, {0, 0.025f, 0}), 2);
-  EXPECT_NEAR(pointOf(stroke, 1)[1], 0.01f, 1e-6);
-  EXPECT_NEAR(pointOf(stroke, 2)[1], 0.02f, 1e-6);
-  // A long diagonal jump (0.5 away) is filled at the spacing along the move from the last point.
-  EXPECT_EQ(add(stroke, {0.3f, 0.02f + 0.4f, 0}), 50);
+  // Shorter than 1.0001 spacings, or exactly one spacing: nothing. 2.5 spacings: two points, the
+  // last half a spacing short of the hand. A long diagonal jump (0.5 away) is filled at the
+  // spacing along the move from the last point.
+  EXPECT_EQ((Ints{add(stroke, {0, 0, 0}), add(stroke, {0, 0.0099f, 0}), add(stroke, {0, 0.01f, 0}),
+                  add(stroke, {0, 0.025f, 0}), add(stroke, {0.3f, 0.02f + 0.4f, 0})}),
+            (Ints{1, 0, 0, 2, 50}));
   for (int i = 3; i < stroke.pointCount(); ++i)
-    EXPECT_NEAR(length(pointOf(stroke, i) - pointOf(stroke, i - 1)), 0.01, 1e-5) << i;
-  EXPECT_NEAR(pointOf(stroke, 52)[0], 0.3f, 1e-5);
-
+    EXPECT_NEAR(length(stroke.pointAt(i) - stroke.pointAt(i - 1)), 0.01, 1e-5) << i;
   // Kept from two points on; positions between points and past the ends are clamped.
   EXPECT_EQ(stroke.finish(), 53);
-  EXPECT_EQ(stroke.pointAt(-3.0f)[1], 0.0f);
-  EXPECT_NEAR(stroke.pointAt(1.5f)[1], 0.015f, 1e-6);
-  EXPECT_NEAR(stroke.pointAt(99.0f)[0], 0.3f, 1e-5);
+  EXPECT_THAT((Floats{stroke.pointAt(1)[1], stroke.pointAt(2)[1], stroke.pointAt(-3)[1],
+                      stroke.pointAt(1.5f)[1], stroke.pointAt(99)[0]}),
+              Pointwise(FloatNear(1e-5), Floats{0.01f, 0.02f, 0, 0.015f, 0.3f}));
   stroke.m_operation->set_texture(-1);
   EXPECT_EQ(stroke.finish(), 0);
   Operatable single(1);
@@ -75,21 +74,18 @@ TEST_F(StrokeGrowth, PointsAreLaidAtTheSamplingDistance) {
 
 TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
   Operatable stroke(1);
-  EXPECT_EQ(add(stroke, {0, 0, 0, 1, 0, 0, 0, 0, 1}), 1);
   // Moving along y while the pitch turns from x to z.
-  const float next[9] = {0, 0.02f, 0, 0, 0, 1, 0, 0, 1};
-  EXPECT_EQ(stroke.step(next, 9), 2);
+  EXPECT_EQ((Ints{add(stroke, {0, 0, 0, 1, 0, 0, 0, 0, 1}),
+                  add(stroke, {0, 0.02f, 0, 0, 0, 1, 0, 0, 1})}),
+            (Ints{1, 2}));
   const quillax::Operation& op = *stroke.m_operation;
-  ASSERT_EQ(op.pitches_size(), 3);
-  ASSERT_EQ(op.normals_size(), 3);
-  EXPECT_NEAR(op.pitches(1).x(), 0.5f, 1e-5);
-  EXPECT_NEAR(op.pitches(1).z(), 0.5f, 1e-5);
-  EXPECT_NEAR(op.pitches(2).z(), 1.0f, 1e-5);
+  ASSERT_EQ((Ints{op.pitches_size(), op.normals_size()}), (Ints{3, 3}));
   // normal = normalise(move x pitch): y x z = x at the second added point; the first normal
   // was replaced by the second one when the second arrived.
-  EXPECT_NEAR(op.normals(2).x(), 1.0f, 1e-5);
-  EXPECT_FLOAT_EQ(op.normals(0).x(), op.normals(1).x());
-  EXPECT_FLOAT_EQ(op.normals(0).z(), op.normals(1).z());
+  EXPECT_THAT((Floats{op.pitches(1).x(), op.pitches(1).z(), op.pitches(2).z(),
+                                  op.normals(2).x(), op.normals(0).x() - op.normals(1).x(),
+                                  op.normals(0).z() - op.normals(1).z()}),
+              Pointwise(FloatNear(1e-5), Floats{0.5f, 0.5f, 1, 1, 0, 0}));
 
   // Once pitches fall behind the points (positions only), later pitches are not added either.
   add(stroke, {0, 0.04f, 0});
@@ -99,14 +95,10 @@ TEST_F(StrokeGrowth, PitchesInterpolateAndNormalsFollowTheMove) {
 
 TEST_F(StrokeGrowth, BadInputAddsNothingAndNeverLoops) {
   Operatable stroke(1);
-  EXPECT_EQ(add(stroke, {kNaN, 0, 0}), 0);
-  EXPECT_EQ(stroke.pointCount(), 0);
-  add(stroke, {0, 0, 0});
-  EXPECT_EQ(add(stroke, {kInf, 0, 0}), 0);
-  EXPECT_EQ(add(stroke, {0, 1, 0, kNaN, 0, 0}), 0);
-  EXPECT_EQ(add(stroke, {0, 1}), 0);
-  EXPECT_EQ(stroke.addPoint(nullptr, 3), 0);
-  EXPECT_EQ(stroke.pointCount(), 1);
+  EXPECT_EQ((Ints{add(stroke, {kNaN, 0, 0}), add(stroke, {0, 0, 0}), add(stroke, {kInf, 0, 0}),
+                  add(stroke, {0, 1, 0, kNaN, 0, 0}), add(stroke, {0, 1}),
+                  stroke.addPoint(nullptr, 3), stroke.pointCount()}),
+            (Ints{0, 1, 0, 0, 0, 0, 1}));
 
   // A zero or broken sampling distance steps at the smallest spacing the settings allow.
   for (float s : {0.0f, -1.0f, kNaN}) {
@@ -137,12 +129,11 @@ TEST_F(NewStroke, TakesTheBrushStateAndWorksOutItsHeight) {
               (std::cos(step) - std::cos(6 * step)) * 0.04 / (std::sin(2 * step) * 6), 1e-7);
 
   // Attach and braid shapes fix the curl; others take the brush's.
-  const struct { int shape, curvature; } shapes[] = {{1, 2}, {3, 23}, {2, -7}};
   g_curvature = -7;
-  for (const auto& c : shapes) {
-    g_brushShape = c.shape;
-    EXPECT_EQ(Operatable(1).m_operation->curvature(), c.curvature) << c.shape;
-  }
+  Ints curls;
+  for (int shape : {1, 3, 2})
+    curls.push_back((g_brushShape = shape, Operatable(1)).m_operation->curvature());
+  EXPECT_EQ(curls, (Ints{2, 23, -7}));
 
   // The no-collision mark (bit 13) follows the setting; before the settings have sized the
   // flags, collision counts as on.
@@ -165,15 +156,13 @@ TEST_F(StrokeMessage, RoundTripsThroughAStoredOperation) {
 
   quillax::Operation stored;
   stroke.toProto(&stored);
-  EXPECT_EQ(stored.flags(), stroke.m_flags);
-  EXPECT_EQ(stored.points_size(), 4);
+  EXPECT_EQ((Ints{stored.flags(), stored.points_size()}), (Ints{stroke.m_flags, 4}));
   EXPECT_FLOAT_EQ(stored.points(3).y(), stroke.m_operation->points(3).y());  // level 0: as is
   EXPECT_FLOAT_EQ(stored.color().green(), 0.6f);
 
   Operatable loaded(new quillax::Operation(stored));
   EXPECT_EQ(loaded.m_operation->unique_id(), static_cast<int64_t>(stroke.m_id));
-  EXPECT_EQ(loaded.m_flags, stroke.m_flags);
-  EXPECT_EQ(loaded.m_transformLevel, 0);
+  EXPECT_EQ((Ints{loaded.m_flags, loaded.m_transformLevel}), (Ints{stroke.m_flags, 0}));
 
   // A previously filled message is replaced, not merged into.
   quillax::Operation again;
@@ -184,8 +173,7 @@ TEST_F(StrokeMessage, RoundTripsThroughAStoredOperation) {
   // Into its own message only the flags go: the points stay in the stroke's frame.
   loaded.setVisible(false);
   loaded.toProto(loaded.m_operation);
-  EXPECT_EQ(loaded.m_operation->flags() & 1, 0);
-  EXPECT_EQ(loaded.pointCount(), 4);
+  EXPECT_EQ((Ints{loaded.m_operation->flags() & 1, loaded.pointCount()}), (Ints{0, 4}));
 }
 
 TEST_F(StrokeMessage, AbsentFieldsTakeTheirDefaults) {
@@ -195,11 +183,10 @@ TEST_F(StrokeMessage, AbsentFieldsTakeTheirDefaults) {
   bare->mutable_meshes()->add_vpoints()->set_x(1.0f);
   Operatable loaded(bare);
   const quillax::Operation& op = *loaded.m_operation;
-  EXPECT_EQ(op.texture(), 2);
-  EXPECT_EQ((std::vector<float>{op.width(), op.height()}), (std::vector<float>{0.05f, 0.01f}));
-  EXPECT_EQ((std::vector<int>{op.flags(), loaded.m_flags}), (std::vector<int>{0x0079, 0x0079}));
-  EXPECT_EQ(op.lightcurve().v_size(), 30);
-  EXPECT_FALSE(op.has_meshes());
+  EXPECT_EQ((Ints{op.texture(), op.flags(), loaded.m_flags, op.lightcurve().v_size(),
+                  op.has_meshes()}),
+            (Ints{2, 0x0079, 0x0079, 30, false}));
+  EXPECT_EQ((Floats{op.width(), op.height()}), (Floats{0.05f, 0.01f}));
 
   // No points at all: kept, and every lookup on it is safe.
   EXPECT_EQ(loaded.finish(), 0);
@@ -221,16 +208,16 @@ TEST_F(StrokeMessage, DamagedStoredStrokesAreBroughtIntoRange) {
   const quillax::Operation& fixed = *loaded->m_operation;
   // Clamped into range; a non-number width takes 0.02, a coordinate the previous point's, a
   // direction 0.
-  EXPECT_EQ((std::vector<float>{static_cast<float>(fixed.texture()),
+  EXPECT_EQ((Floats{static_cast<float>(fixed.texture()),
                                 static_cast<float>(fixed.curvature()), fixed.width(),
                                 fixed.points(2).x(), fixed.pitches(1).z()}),
-            (std::vector<float>{3, -23, 0.02f, 0.01f, 0}));
+            (Floats{3, -23, 0.02f, 0.01f, 0}));
   EXPECT_EQ(fixed.lightcurve().v_size(), 30);
   EXPECT_TRUE(std::isfinite(fixed.color().red()));
   for (const char* line : {"stroke 4242: texture 7 is outside 0 to 3, set to 3",
                            "stroke 4242: curvature -40 is outside -23 to 23, set to -23",
                            "stroke 4242: empty light curve"})
-    EXPECT_NE(out.find(line), std::string::npos) << out;
+    EXPECT_THAT(out, HasSubstr(line));
 
   // A negative texture is raised to the pen; an empty default curve still gives a usable one.
   g_defaultLightCurve.Clear();
@@ -238,18 +225,17 @@ TEST_F(StrokeMessage, DamagedStoredStrokesAreBroughtIntoRange) {
   op->set_texture(-2);
   op->mutable_lightcurve();
   load(op, loaded);
-  EXPECT_EQ(loaded->m_operation->texture(), 0);
-  EXPECT_EQ(loaded->m_operation->lightcurve().v_size(), 30);
+  EXPECT_EQ((Ints{loaded->m_operation->texture(), loaded->m_operation->lightcurve().v_size()}),
+            (Ints{0, 30}));
 
   // More points than the sample indices address: the tail is dropped. A light value that is
   // not a number lights fully.
   op = storedStroke(kMaxStrokePoints + 10);
   op->mutable_lightcurve()->add_v(kNaN);
-  out = load(op, loaded);
+  EXPECT_THAT(load(op, loaded), HasSubstr("65545 points"));
   EXPECT_EQ(loaded->m_operation->lightcurve().v(0), 1.0f);
-  EXPECT_EQ(loaded->pointCount(), kMaxStrokePoints);
-  EXPECT_EQ(loaded->m_operation->pitches_size(), kMaxStrokePoints);
-  EXPECT_NE(out.find("65545 points"), std::string::npos) << out;
+  EXPECT_EQ((Ints{loaded->pointCount(), loaded->m_operation->pitches_size()}),
+            (Ints{kMaxStrokePoints, kMaxStrokePoints}));
 
   g_defaultLightCurve.add_v(1.0f);
   EXPECT_EQ(load(storedStroke(3), loaded), "") << "a sound stroke loads silently";
@@ -266,23 +252,24 @@ TEST_F(StrokeReferences, RecolourOperationsDecideTheDrawnColour) {
     recolours[i]->m_operation->set_op_id(5);
     stroke.registerOp(recolours[i].get());
   }
-  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.9f);
-  recolours[1]->setVisible(false);
-  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 0.5f);
-  recolours[0]->setVisible(false);
-  EXPECT_FLOAT_EQ(stroke.currentColor().red(), 1.0f);
+  Floats reds{stroke.currentColor().red()};
+  for (int i : {1, 0}) {
+    recolours[i]->setVisible(false);
+    reds.push_back(stroke.currentColor().red());
+  }
+  EXPECT_EQ(reds, (Floats{0.9f, 0.5f, 1.0f}));
 
   // Unregistering drops the newest entry of that op; a second time it is not there.
-  EXPECT_TRUE(stroke.unregisterOp(recolours[1].get()));
-  EXPECT_FALSE(stroke.unregisterOp(recolours[1].get()));
-  EXPECT_FALSE(stroke.unregisterOp(nullptr));
+  EXPECT_EQ((Ints{stroke.unregisterOp(recolours[1].get()), stroke.unregisterOp(recolours[1].get()),
+                  stroke.unregisterOp(nullptr)}),
+            (Ints{true, false, false}));
 
   // Stored with the colour it is drawn in; its own colour stays.
   recolours[0]->setVisible(true);
   quillax::Operation stored;
   stroke.toProto(&stored);
-  EXPECT_FLOAT_EQ(stored.color().red(), 0.5f);
-  EXPECT_FLOAT_EQ(stroke.m_operation->color().red(), 1.0f);
+  EXPECT_EQ((Floats{stored.color().red(), stroke.m_operation->color().red()}),
+            (Floats{0.5f, 1.0f}));
 }
 
 TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
@@ -298,13 +285,12 @@ TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
 
   Operatable copy(source);
   EXPECT_NE(copy.m_id, source.m_id);
-  EXPECT_EQ((std::vector<int>{copy.m_tag, copy.m_operation->op_id(), copy.m_bufferSlot}),
-            (std::vector<int>{7, 0, -1}));
+  EXPECT_EQ((Ints{copy.m_tag, copy.m_operation->op_id(), copy.m_bufferSlot}), (Ints{7, 0, -1}));
   EXPECT_TRUE(copy.m_recolorRefs.empty() && copy.m_selectRefs.empty());
   ASSERT_EQ(copy.m_samples.size(), 2u);
   EXPECT_EQ(copy.m_samples[1]->m_stroke, &copy);
-  EXPECT_FLOAT_EQ(copy.m_samples[1]->m_localPosition[0], 0.03f);
-  EXPECT_FLOAT_EQ(copy.m_samples[1]->m_localPitch[2], 1.0f);
+  EXPECT_THAT((Floats{copy.m_samples[1]->m_localPosition[0], copy.m_samples[1]->m_localPitch[2]}),
+              Pointwise(testing::FloatEq(), Floats{0.03f, 1.0f}));
 
   // A sample of a point the stroke does not have belongs to no stroke.
   EXPECT_EQ(Sample(&source, 9, 0).m_stroke, nullptr);
