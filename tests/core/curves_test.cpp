@@ -4,15 +4,24 @@
 
 namespace {
 
-void expectNear(const Vec3f& a, const Vec3f& b) {
-  for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[i], b[i], 1e-6f) << "component " << i;
+void expectNear(const std::vector<Vec3f>& a, const std::vector<Vec3f>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[i][k], b[i][k], 1e-6f) << "point " << i << " component " << k;
+  }
 }
 
-// Straight along x, ten float pieces of 0.1: their lengths do not add up to exactly 1.
-std::vector<Vec3f> straightTenth() {
+// count points along x, step apart: 11 at 0.1 make ten float pieces that do not add up to exactly 1.
+std::vector<Vec3f> along(int count, float step) {
   std::vector<Vec3f> line;
-  for (int i = 0; i <= 10; ++i) line.emplace_back(0.1f * i, 0.0f, 0.0f);
+  for (int i = 0; i < count; ++i) line.emplace_back(step * i, 0.0f, 0.0f);
   return line;
+}
+
+std::vector<Vec3f> resampled(const std::vector<Vec3f>& in, int count, float spacing = -1.0f) {
+  std::vector<Vec3f> out = {Vec3f(9, 9, 9)};
+  resampleByArcLength(in, out, count, spacing);
+  return out;
 }
 
 }  // namespace
@@ -20,14 +29,12 @@ std::vector<Vec3f> straightTenth() {
 TEST(CatmullRom, PassesThroughItsControlPointsAndSamplesTheNewestSegment) {
   CatmullRom<Vec3f> curve;
   const Vec3f p0(0, 0, 0), p1(1, 2, 0), p2(3, 1, 1), p3(4, 4, 2);
-  expectNear(curve.interpolate(0.0, p0, p1, p2, p3), p1);
-  expectNear(curve.interpolate(1.0, p0, p1, p2, p3), p2);
+  expectNear({curve.interpolate(0.0, p0, p1, p2, p3), curve.interpolate(1.0, p0, p1, p2, p3)}, {p1, p2});
 
   CatmullRom<float> scalar;
   EXPECT_FLOAT_EQ(scalar.interpolate(0.5, 0, 1, 1, 0), 1.125f);
   scalar.m_controlPoints = {0, 1, 3};
-  scalar.sample();
-  EXPECT_TRUE(scalar.m_samples.empty());
+  scalar.sample();  // too few points: nothing
   scalar.m_controlPoints.push_back(4);
   scalar.sample();
   scalar.m_controlPoints.push_back(4);
@@ -40,10 +47,9 @@ TEST(CatmullRom, PassesThroughItsControlPointsAndSamplesTheNewestSegment) {
   curve.resample(wiggle, 7);
   EXPECT_TRUE(curve.m_controlPoints.empty());
   ASSERT_EQ(curve.m_samples.size(), 7u);
-  for (int i = 0; i < 4; ++i) expectNear(curve.m_samples[2 * i], wiggle[i]);
+  expectNear({curve.m_samples[0], curve.m_samples[2], curve.m_samples[4], curve.m_samples[6]}, wiggle);
   curve.resample(wiggle, 1);
-  ASSERT_EQ(curve.m_samples.size(), 1u);
-  expectNear(curve.m_samples[0], wiggle[0]);
+  expectNear(curve.m_samples, {wiggle[0]});
   curve.resample(wiggle, 0);
   EXPECT_TRUE(curve.m_samples.empty());
   curve.resample({}, 5);
@@ -51,46 +57,31 @@ TEST(CatmullRom, PassesThroughItsControlPointsAndSamplesTheNewestSegment) {
 }
 
 TEST(ResampleByArcLength, CountSpacingAndTheFivePercentRule) {
-  std::vector<Vec3f> out;
-  resampleByArcLength(straightTenth(), out, 5, -1.0f);
-  ASSERT_EQ(out.size(), 5u);
-  for (int i = 0; i < 5; ++i) expectNear(out[i], Vec3f(0.25f * i, 0, 0));
-  resampleByArcLength(straightTenth(), out, 0, 0.3f);  // trunc(1 / 0.3) = 3 pieces
-  ASSERT_EQ(out.size(), 4u);
-  for (int i = 0; i < 4; ++i) expectNear(out[i], Vec3f(i / 3.0f, 0, 0));
+  expectNear(resampled(along(11, 0.1f), 5), along(5, 0.25f));
+  expectNear(resampled(along(11, 0.1f), 0, 0.3f), along(4, 1 / 3.0f));  // trunc(1 / 0.3) = 3 pieces
 
   // Step 0.5, corner 2 % short of it: the point stays on the first segment, extrapolated;
   // 6 % short: it goes round the corner.
-  resampleByArcLength({Vec3f(0, 0, 0), Vec3f(0.49f, 0, 0), Vec3f(0.49f, 0.51f, 0)}, out, 3, -1.0f);
-  ASSERT_EQ(out.size(), 3u);
-  expectNear(out[1], Vec3f(0.5f, 0, 0));
-  resampleByArcLength({Vec3f(0, 0, 0), Vec3f(0.47f, 0, 0), Vec3f(0.47f, 0.53f, 0)}, out, 3, -1.0f);
-  ASSERT_EQ(out.size(), 3u);
-  expectNear(out[1], Vec3f(0.47f, 0.03f, 0));
+  const Vec3f o(0, 0, 0), end2(0.49f, 0.51f, 0), end6(0.47f, 0.53f, 0);
+  expectNear(resampled({o, Vec3f(0.49f, 0, 0), end2}, 3), {o, Vec3f(0.5f, 0, 0), end2});
+  expectNear(resampled({o, Vec3f(0.47f, 0, 0), end6}, 3), {o, Vec3f(0.47f, 0.03f, 0), end6});
+  // Repeated points inside a stroke are stepped over.
+  expectNear(resampled({o, Vec3f(0.5f, 0, 0), Vec3f(0.5f, 0, 0), Vec3f(1, 0, 0)}, 3), along(3, 0.5f));
 
   std::vector<Vec2f> flat = {Vec2f(0, 0), Vec2f(0, 2)};
   resampleByArcLength(flat, flat, 3, -1.0f);  // in place
   EXPECT_EQ(flat, (std::vector<Vec2f>{Vec2f(0, 0), Vec2f(0, 1), Vec2f(0, 2)}));
-
-  // Repeated points inside a stroke are stepped over.
-  resampleByArcLength({Vec3f(0, 0, 0), Vec3f(0.5f, 0, 0), Vec3f(0.5f, 0, 0), Vec3f(1, 0, 0)}, out, 3, -1.0f);
-  ASSERT_EQ(out.size(), 3u);
-  expectNear(out[1], Vec3f(0.5f, 0, 0));
 }
 
 TEST(ResampleByArcLength, DegenerateInputIsWellDefined) {
-  auto sizeOf = [](const std::vector<Vec3f>& in, int count, float spacing) {
-    std::vector<Vec3f> out = {Vec3f(9, 9, 9)};
-    resampleByArcLength(in, out, count, spacing);
-    return out.size();
-  };
   // Fewer than two points are copied; else count <= 1, a length shorter than one spacing, or no
   // length at all keep the first point alone.
-  const std::vector<Vec3f> two = {Vec3f(0, 0, 0), Vec3f(1, 0, 0)};
-  EXPECT_EQ(sizeOf({}, 5, -1.0f), 0u);
-  EXPECT_EQ(sizeOf({Vec3f(1, 2, 3)}, 5, -1.0f), 1u);
-  EXPECT_EQ(sizeOf(two, 0, -1.0f), 1u);
-  EXPECT_EQ(sizeOf(two, 1, -1.0f), 1u);
-  EXPECT_EQ(sizeOf(two, 0, 2.0f), 1u);
-  EXPECT_EQ(sizeOf({Vec3f(1, 1, 1), Vec3f(1, 1, 1)}, 4, -1.0f), 1u);
+  const std::vector<Vec3f> two = {Vec3f(0, 0, 0), Vec3f(1, 0, 0)}, one = {Vec3f(1, 2, 3)};
+  EXPECT_TRUE(resampled({}, 5).empty());
+  expectNear(resampled(one, 5), one);
+  for (const auto& [count, spacing] : {std::pair{0, -1.0f}, {1, -1.0f}, {0, 2.0f}}) {
+    SCOPED_TRACE(testing::Message() << count << " " << spacing);
+    expectNear(resampled(two, count, spacing), {two[0]});
+  }
+  expectNear(resampled({Vec3f(1, 1, 1), Vec3f(1, 1, 1)}, 4), {Vec3f(1, 1, 1)});
 }
