@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <utility>
 #include <vector>
 
 #include "support/asset_root.h"
@@ -19,32 +20,37 @@ class FramebufferGLTest : public AssetRootTest {
     drainGLErrors();
   }
   void TearDown() override {
-    EXPECT_EQ(drainGLErrors(), static_cast<unsigned>(GL_NO_ERROR));
+    EXPECT_EQ(drainGLErrors(), 0u);
     AssetRootTest::TearDown();
   }
-  // Clears a w x h rectangle at (x, y) of a framebuffer to an opaque colour.
-  static void fill(GLuint framebuffer, int x, int y, int w, int h, float r, float g, float b) {
+  // Clears the lower-left w x h rectangle of a framebuffer to an opaque colour.
+  static void fill(GLuint framebuffer, int w, int h, float r, float g, float b) {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glEnable(GL_SCISSOR_TEST);
-    glScissor(x, y, w, h);
+    glScissor(0, 0, w, h);
     glClearColor(r, g, b, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     glDisable(GL_SCISSOR_TEST);
+  }
+  // The RGBA of one pixel of a framebuffer, y from the bottom.
+  static std::vector<uint8_t> pixel(GLuint framebuffer, int x, int y) {
+    std::vector<uint8_t> rgba(4);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return rgba;
   }
 };
 
 }  // namespace
 
 TEST_F(FramebufferGLTest, PlainAndDepthOnlyTargetsAreComplete) {
-  FramebufferDesc colour;
+  FramebufferDesc colour, shadow;
   ASSERT_TRUE(colour.init(32, 16, 1));
   EXPECT_NE(colour.m_color, 0u);
-  FramebufferDesc shadow;
   shadow.m_depthAsRenderbuffer = false;
   ASSERT_TRUE(shadow.init(64, 64, 0));
-  EXPECT_EQ(shadow.m_color, 0u);
-  EXPECT_TRUE(glIsTexture(shadow.m_depth));
+  EXPECT_TRUE(shadow.m_color == 0u && glIsTexture(shadow.m_depth));
 }
 
 TEST_F(FramebufferGLTest, SampleCountsAreRaisedToFourAndClampedToTheDriver) {
@@ -74,20 +80,11 @@ TEST_F(FramebufferGLTest, ResolveCopiesColourAndDepth) {
   glClear(GL_DEPTH_BUFFER_BIT);
   glClearDepth(1.0);
   // Red with the lower-left quarter green, so the resolve must keep positions.
-  fill(eye.m_framebuffer, 0, 0, 8, 8, 1, 0, 0);
-  fill(eye.m_framebuffer, 0, 0, 4, 4, 0, 1, 0);
+  fill(eye.m_framebuffer, 8, 8, 1, 0, 0);
+  fill(eye.m_framebuffer, 4, 4, 0, 1, 0);
   eye.resolve();
-
-  std::vector<uint8_t> rgba(8 * 8 * 4);
-  glBindFramebuffer(GL_FRAMEBUFFER, eye.m_resolveFramebuffer);
-  glReadPixels(0, 0, 8, 8, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-  glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  auto at = [&](int x, int y) {
-    const auto first = rgba.begin() + (y * 8 + x) * 4;
-    return std::vector<uint8_t>(first, first + 4);
-  };
-  EXPECT_EQ(at(1, 1), (std::vector<uint8_t>{0, 255, 0, 255}));
-  EXPECT_EQ(at(6, 6), (std::vector<uint8_t>{255, 0, 0, 255}));
+  EXPECT_EQ(pixel(eye.m_resolveFramebuffer, 1, 1), (std::vector<uint8_t>{0, 255, 0, 255}));
+  EXPECT_EQ(pixel(eye.m_resolveFramebuffer, 6, 6), (std::vector<uint8_t>{255, 0, 0, 255}));
   std::vector<float> depth(64, -1.0f);
   glBindTexture(GL_TEXTURE_2D, eye.m_resolveDepth);
   glGetTexImage(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
@@ -101,8 +98,8 @@ TEST_F(FramebufferGLTest, ResolveCopiesColourAndDepth) {
 TEST_F(FramebufferGLTest, SavedImageHasTheTopRowFirst) {
   FramebufferDesc capture;
   ASSERT_TRUE(capture.init(4, 2, 1));
-  fill(capture.m_framebuffer, 0, 0, 4, 2, 0, 0, 1);  // blue top row
-  fill(capture.m_framebuffer, 0, 0, 4, 1, 1, 0, 0);  // red bottom row
+  fill(capture.m_framebuffer, 4, 2, 0, 0, 1);  // blue top row
+  fill(capture.m_framebuffer, 4, 1, 1, 0, 0);  // red bottom row
   const std::string path = rootPath("capture.png");
   ASSERT_TRUE(saveFramebufferImage(path, 4, 2, capture.m_framebuffer));
   const cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
@@ -124,8 +121,7 @@ TEST(Projection, PerspectiveAndOrthographicMapNearAndFar) {
   for (const auto& c : cases) {
     float p[16];
     computeProjectionMatrix(c[0] != 0, c[1], c[2], c[3], c[4], p);
-    EXPECT_FLOAT_EQ(p[0], c[5]);
-    EXPECT_FLOAT_EQ(p[5], c[6]);
+    EXPECT_EQ(std::make_pair(p[0], p[5]), std::make_pair(c[5], c[6])) << c[0];
     // Depth in clip space: z = -near maps to -1, z = -far to +1.
     auto ndcZ = [&](float z) { return (p[10] * z + p[14]) / (p[11] * z + p[15]); };
     EXPECT_NEAR(ndcZ(-c[3]), -1.0f, 1e-4) << c[0];

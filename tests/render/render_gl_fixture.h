@@ -2,6 +2,7 @@
 #include <GL/glew.h>
 
 #include <string>
+#include <vector>
 
 #include "render/shader.h"
 #include "render/texture.h"
@@ -45,10 +46,14 @@ class RenderGLTest : public AssetRootTest {
     return new Shader(rootPath("test/" + name + ".vs"), rootPath("test/" + name + ".fs"));
   }
 
+  // The first `count` floats of a uniform (its size, or more, never less).
+  static std::vector<float> uniformFloats(GLuint program, const char* name, size_t count) {
+    std::vector<float> values(count, -999.0f);
+    glGetUniformfv(program, glGetUniformLocation(program, name), values.data());
+    return values;
+  }
   static float uniformFloat(GLuint program, const char* name) {
-    float value = -999.0f;
-    glGetUniformfv(program, glGetUniformLocation(program, name), &value);
-    return value;
+    return uniformFloats(program, name, 1)[0];
   }
   static int uniformInt(GLuint program, const char* name) {
     int value = -999;

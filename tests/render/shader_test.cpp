@@ -90,9 +90,7 @@ TEST_F(ShaderManagerGL, OpacityAndColourAreSentOnlyPastTheirThresholds) {
   for (const auto& step : reds) {
     const float rgba[4] = {step[0], 0.5f, 0.5f, 1.0f};
     sm.setUniformColor(rgba);
-    float held[4];
-    glGetUniformfv(id, glGetUniformLocation(id, "m_color"), held);
-    EXPECT_EQ(std::vector<float>(held, held + 4), (std::vector<float>{step[1], 0.5f, 0.5f, 1.0f}));
+    EXPECT_EQ(uniformFloats(id, "m_color", 4), (std::vector<float>{step[1], 0.5f, 0.5f, 1.0f}));
   }
   // The caches are per program: program 3 still takes its first opacity.
   ASSERT_TRUE(sm.useProgram(3));
@@ -111,12 +109,9 @@ TEST_F(ShaderManagerGL, SettersForAllProgramsKeepTheCurrentProgramBound) {
   GLint bound = 0;
   glGetIntegerv(GL_CURRENT_PROGRAM, &bound);
   EXPECT_EQ(static_cast<GLuint>(bound), sm.programId(2));
-
-  for (uint32_t i : {4u, 8u}) {  // two of the programs that declare the light
-    float value[3];
-    glGetUniformfv(sm.programId(i), glGetUniformLocation(sm.programId(i), "m_lightPos0"), value);
-    EXPECT_FLOAT_EQ(value[1], 2.0f) << g_shaderTable[i].path;
-  }
+  // Two of the programs that declare the light.
+  for (uint32_t i : {4u, 8u})
+    EXPECT_FLOAT_EQ(uniformFloats(sm.programId(i), "m_lightPos0", 3)[1], 2.0f) << i;
 }
 
 TEST_F(ShaderManagerGL, HairParametersAreReadOrWrittenBackWithDefaults) {
@@ -162,10 +157,8 @@ TEST_F(ShaderManagerGL, BindTexturesGivesUnitsOnlyToDeclaredSamplers) {
   EXPECT_EQ(sm.bindTextures(own), 3);
   expectInts({{"_Diffuse_Map0", 0}, {"is_Diffuse_Map0", 1}, {"is_Diffuse_Map1", 0},
               {"is_Shadow_Map0", 0}});
-  const int unit1 = uniformInt(id, "_Diffuse_Map1");
-  const int unitShadow = uniformInt(id, "_Shadow_Map0");
-  EXPECT_NE(unit1, unitShadow);
-  EXPECT_GE(std::min(unit1, unitShadow), 1);
+  const int unit1 = uniformInt(id, "_Diffuse_Map1"), unitShadow = uniformInt(id, "_Shadow_Map0");
+  EXPECT_TRUE(unit1 != unitShadow && std::min(unit1, unitShadow) >= 1) << unit1 << unitShadow;
 
   // A light manager's set follows the object's own; the shadow map takes the next unit.
   TextureSlots lights;

@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -15,8 +16,6 @@ struct TestContext {
   Display* display = nullptr;
   GLXContext context = nullptr;
   GLXPbuffer pbuffer = 0;
-  bool tried = false;
-  bool ready = false;
 
   ~TestContext() {
     if (!display) return;
@@ -32,58 +31,47 @@ TestContext g_testContext;
 // Mesa reports a failed context request through the X error handler; keep the test alive.
 int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
+bool fail(const std::string& why) {
+  std::printf("test GL context: %s\n", why.c_str());
+  return false;
+}
+
 bool createContext(TestContext& tc) {
   tc.display = XOpenDisplay(nullptr);
-  if (!tc.display) {
-    std::printf("test GL context: no X display (DISPLAY unset?)\n");
-    return false;
-  }
+  if (!tc.display) return fail("no X display (DISPLAY unset?)");
   const int fbAttributes[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
-                              GLX_RED_SIZE,      8,               GLX_GREEN_SIZE,  8,
-                              GLX_BLUE_SIZE,     8,               GLX_ALPHA_SIZE,  8,
-                              GLX_DEPTH_SIZE,    24,              None};
+                              GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
+                              GLX_ALPHA_SIZE, 8, GLX_DEPTH_SIZE, 24, None};
   int count = 0;
   GLXFBConfig* configs =
       glXChooseFBConfig(tc.display, DefaultScreen(tc.display), fbAttributes, &count);
   if (!configs || count == 0) {
-    std::printf("test GL context: no pbuffer frame-buffer configuration\n");
     if (configs) XFree(configs);
-    return false;
+    return fail("no pbuffer frame-buffer configuration");
   }
   GLXFBConfig config = configs[0];
   XFree(configs);
 
   auto create = reinterpret_cast<CreateContextAttribs>(
       glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXCreateContextAttribsARB")));
-  if (!create) {
-    std::printf("test GL context: glXCreateContextAttribsARB missing\n");
-    return false;
-  }
-  const int contextAttributes[] = {GLX_CONTEXT_MAJOR_VERSION_ARB, 4,
-                                   GLX_CONTEXT_MINOR_VERSION_ARB, 5,
-                                   GLX_CONTEXT_PROFILE_MASK_ARB,  GLX_CONTEXT_CORE_PROFILE_BIT_ARB,
-                                   None};
+  if (!create) return fail("glXCreateContextAttribsARB missing");
+  const int contextAttributes[] = {GLX_CONTEXT_MAJOR_VERSION_ARB, 4, GLX_CONTEXT_MINOR_VERSION_ARB,
+                                   5, GLX_CONTEXT_PROFILE_MASK_ARB,
+                                   GLX_CONTEXT_CORE_PROFILE_BIT_ARB, None};
   int (*previous)(Display*, XErrorEvent*) = XSetErrorHandler(ignoreXError);
   tc.context = create(tc.display, config, nullptr, True, contextAttributes);
   XSync(tc.display, False);
   XSetErrorHandler(previous);
-  if (!tc.context) {
-    std::printf("test GL context: no OpenGL 4.5 core context\n");
-    return false;
-  }
+  if (!tc.context) return fail("no OpenGL 4.5 core context");
   const int pbufferAttributes[] = {GLX_PBUFFER_WIDTH, 16, GLX_PBUFFER_HEIGHT, 16, None};
   tc.pbuffer = glXCreatePbuffer(tc.display, config, pbufferAttributes);
-  if (!tc.pbuffer || !glXMakeContextCurrent(tc.display, tc.pbuffer, tc.pbuffer, tc.context)) {
-    std::printf("test GL context: cannot make the context current\n");
-    return false;
-  }
+  if (!tc.pbuffer || !glXMakeContextCurrent(tc.display, tc.pbuffer, tc.pbuffer, tc.context))
+    return fail("cannot make the context current");
   glewExperimental = GL_TRUE;
   const GLenum glewResult = glewInit();
-  if (glewResult != GLEW_OK) {
-    std::printf("test GL context: glewInit failed: %s\n",
+  if (glewResult != GLEW_OK)
+    return fail(std::string("glewInit failed: ") +
                 reinterpret_cast<const char*>(glewGetErrorString(glewResult)));
-    return false;
-  }
   // glewInit in a core profile leaves GL_INVALID_ENUM behind from its extension string query.
   drainGLErrors();
   return true;
@@ -92,34 +80,27 @@ bool createContext(TestContext& tc) {
 }  // namespace
 
 bool ensureTestGLContext() {
-  if (!g_testContext.tried) {
-    g_testContext.tried = true;
-    g_testContext.ready = createContext(g_testContext);
-  }
-  return g_testContext.ready;
+  static const bool ready = createContext(g_testContext);  // tried once per program
+  return ready;
 }
 
 unsigned drainGLErrors() {
-  GLenum first = GL_NO_ERROR;
-  for (int i = 0; i < 64; ++i) {
-    const GLenum error = glGetError();
-    if (error == GL_NO_ERROR) break;
-    if (first == GL_NO_ERROR) first = error;
-  }
+  GLenum first = glGetError(), error = first;
+  for (int i = 0; i < 64 && error != GL_NO_ERROR; ++i) error = glGetError();
   return first;
 }
 
 TestRenderTarget::TestRenderTarget(int width, int height) : m_width(width), m_height(height) {
   glGenFramebuffers(1, &m_fbo);
   glBindFramebuffer(GL_FRAMEBUFFER, m_fbo);
-  glGenRenderbuffers(1, &m_color);
-  glBindRenderbuffer(GL_RENDERBUFFER, m_color);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_color);
-  glGenRenderbuffers(1, &m_depth);
-  glBindRenderbuffer(GL_RENDERBUFFER, m_depth);
-  glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, m_depth);
+  for (unsigned* buffer : {&m_color, &m_depth}) {
+    const bool colour = buffer == &m_color;
+    glGenRenderbuffers(1, buffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, *buffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, colour ? GL_RGBA8 : GL_DEPTH_COMPONENT24, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, colour ? GL_COLOR_ATTACHMENT0 : GL_DEPTH_ATTACHMENT,
+                              GL_RENDERBUFFER, *buffer);
+  }
   m_complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
   glBindRenderbuffer(GL_RENDERBUFFER, 0);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -127,9 +108,9 @@ TestRenderTarget::TestRenderTarget(int width, int height) : m_width(width), m_he
 
 TestRenderTarget::~TestRenderTarget() {
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  if (m_fbo) glDeleteFramebuffers(1, &m_fbo);
-  if (m_color) glDeleteRenderbuffers(1, &m_color);
-  if (m_depth) glDeleteRenderbuffers(1, &m_depth);
+  glDeleteFramebuffers(1, &m_fbo);  // zero names are ignored
+  glDeleteRenderbuffers(1, &m_color);
+  glDeleteRenderbuffers(1, &m_depth);
 }
 
 void TestRenderTarget::bindAndClear(float r, float g, float b, float a) {
@@ -150,6 +131,6 @@ std::vector<uint8_t> TestRenderTarget::readPixels() const {
 
 std::vector<uint8_t> TestRenderTarget::pixel(int x, int y) const {
   const std::vector<uint8_t> all = readPixels();
-  const size_t at = (static_cast<size_t>(y) * m_width + x) * 4;
-  return {all[at], all[at + 1], all[at + 2], all[at + 3]};
+  const auto at = all.begin() + (static_cast<size_t>(y) * m_width + x) * 4;
+  return {at, at + 4};
 }
