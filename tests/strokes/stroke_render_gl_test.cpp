@@ -1,10 +1,9 @@
 // Strokes drawn by a ribbon buffer with the hair program into a small offscreen target and read
 // back. The picture is also written as a PNG beside the test program, for a look by eye.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <memory>
+#include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -24,14 +23,6 @@ constexpr float kWidth = 0.05f;
 
 // Pixel column of a world x, and pixel row (from the bottom) of a world y.
 int pixelOf(float v) { return static_cast<int>((v / kHalfView + 1.0f) * 0.5f * kSize); }
-
-std::string besideTestProgram(const std::string& name) {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-  if (n <= 0) return name;
-  const std::string path(exe, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + name;
-}
 
 // The shipped hair maps and rectangles, loaded as start-up loads them.
 class StrokeRenderGL : public BrushStateGLTest {
@@ -66,17 +57,16 @@ TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
   g_currentColor.set_blue(0.3f);
   g_currentColor.set_red(0.75f);
   g_defaultLightCurve.Clear();
-  g_defaultLightCurve.add_v(0.25f);
-  g_defaultLightCurve.add_v(1.0f);
+  for (float v : {0.25f, 1.0f}) g_defaultLightCurve.add_v(v);
   const float xs[4] = {-0.09f, -0.03f, 0.03f, 0.09f};
   const int textures[4] = {1, 2, 3, 2}, curvatures[4] = {0, 0, 0, 8};
   StrokeBufferRender ribbons(StrokeBufferFormat(g_renderRows[1]), 8000000);
-  std::unique_ptr<Operatable> strands[4];
+  StrokeStore own;
   for (int s = 0; s < 4; ++s) {
-    strands[s].reset(makeStroke(textures[s], curvatures[s], 17, xs[s], kTop, -0.01f));
-    strands[s]->m_operation->set_width(kWidth);
-    ribbons.pushOperation(strands[s].get());
-    ribbons.writeOperation(strands[s].get(), true);
+    Operatable* strand = own(makeStroke(textures[s], curvatures[s], 17, xs[s], kTop, -0.01f));
+    strand->m_operation->set_width(kWidth);
+    ribbons.pushOperation(strand);
+    ribbons.writeOperation(strand, true);
   }
 
   TestRenderTarget target(kSize, kSize);
@@ -93,12 +83,12 @@ TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
   std::vector<uint8_t> pixels = target.readPixels();
 
   // The picture as BGR, top row first, for the eye.
-  const cv::Mat rgba(kSize, kSize, CV_8UC4, pixels.data());
   cv::Mat image(kSize, kSize, CV_8UC3);
   const int channels[] = {0, 2, 1, 1, 2, 0};
-  cv::mixChannels(&rgba, 1, &image, 1, channels, 3);
+  cv::mixChannels(cv::Mat(kSize, kSize, CV_8UC4, pixels.data()), image, channels, 3);
   cv::flip(image, image, 0);
-  const std::string png = besideTestProgram("stroke_render_gl.png");
+  const std::string png =
+      std::filesystem::read_symlink("/proc/self/exe").parent_path() / "stroke_render_gl.png";
   ASSERT_TRUE(cv::imwrite(png, image));
   std::printf("stroke picture: %s\n", png.c_str());
 
@@ -118,30 +108,25 @@ TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
     SCOPED_TRACE("texture " + std::to_string(textures[s]));
     // Inside the flat ribbon, clear of its edges: the alpha cut leaves part of it empty.
     const int left = pixelOf(xs[s] - 0.4f * kWidth), right = pixelOf(xs[s] + 0.4f * kWidth);
-    int covered = 0, total = 0, runs = 0;
-    double upper = 0, lower = 0;
-    int nUpper = 0, nLower = 0;
-    bool previous = false;
+    int covered = 0, total = 0, runs = 0, n[2] = {0, 0};
+    double sum[2] = {0, 0};  // brightness of the root and the tip thirds
     for (int x = left; x <= right; ++x) {
       for (int y = bottom; y <= top; ++y, ++total) {
-        const int b = brightness(x, y);
+        const int b = brightness(x, y), part = y >= top - third ? 0 : y <= bottom + third ? 1 : 2;
         covered += b > 0;
-        if (b > 0 && y >= top - third) upper += b, ++nUpper;
-        if (b > 0 && y <= bottom + third) lower += b, ++nLower;
+        if (b > 0 && part < 2) sum[part] += b, ++n[part];
       }
       // Across the ribbon, half-way down, strands alternate with gaps.
-      const bool now = brightness(x, pixelOf(kTop - 0.08f)) > 0;
-      runs += now && !previous;
-      previous = now;
+      const int y = pixelOf(kTop - 0.08f);
+      runs += brightness(x, y) > 0 && (x == left || brightness(x - 1, y) == 0);
     }
     coverage[s] = static_cast<double>(covered) / total;
     EXPECT_GT(coverage[s], 0.05);
     EXPECT_LT(coverage[s], 0.95);
     EXPECT_GE(runs, 2);
     // The light curve brightens the strand from root to tip.
-    ASSERT_GT(nUpper, 0);
-    ASSERT_GT(nLower, 0);
-    EXPECT_GT(lower / nLower, 1.8 * (upper / nUpper));
+    ASSERT_TRUE(n[0] > 0 && n[1] > 0);
+    EXPECT_GT(sum[1] / n[1], 1.8 * (sum[0] / n[0]));
   }
   EXPECT_GT(coverage[0], coverage[2]) << "dense hair covers more than sparse hair";
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
