@@ -97,10 +97,8 @@ TEST(TransformOperationPoints, MovesPointsTurnsDirections) {
   ASSERT_TRUE(TextFormat::ParseFromString(stroke, &op));
   // A quarter turn about z with a scale of 2, moved by (10, 20, 30); directions ignore the
   // translation and are renormalised.
-  Matrix4 m;
-  m[0] = 0, m[1] = 2, m[4] = -2, m[5] = 0, m[10] = 2;
-  m[12] = 10, m[13] = 20, m[14] = 30;
-  transformOperationPoints(op, m);
+  const float columns[16] = {0, 2, 0, 0, -2, 0, 0, 0, 0, 0, 2, 0, 10, 20, 30, 1};
+  transformOperationPoints(op, Matrix4(columns));
   ASSERT_TRUE(TextFormat::ParseFromString(
       "points { x: 6 y: 22 z: 36 } points { x: 10 y: 22 z: 30 } pitches { x: 0 y: 0 z: 1 } "
       "normals { x: 0 y: 0 z: 0 } textures { u: 0.5 } "

@@ -147,11 +147,8 @@ TEST(PoseTransforms, RelativePoseAndRuntimeMatrix) {
   expected.topLeftCorner<2, 2>() << 0, 1, -1, 0;
   expectNear(carry, expected, 1e-6);
 
-  // Row-major 3x4 to column-major 4x4, from our struct or the runtime's.
-  const TrackingPose34 pose = {{{1, 2, 3, 10}, {4, 5, 6, 11}, {7, 8, 9, 12}}};
-  vr::Matrix34 runtime;
-  std::copy(&pose.m[0][0], &pose.m[0][0] + 12, &runtime.m[0][0]);
+  // The runtime's row-major 3x4 to column-major 4x4.
+  const vr::Matrix34 runtime = {{{1, 2, 3, 10}, {4, 5, 6, 11}, {7, 8, 9, 12}}};
   const float columnMajor[16] = {1, 4, 7, 0, 2, 5, 8, 0, 3, 6, 9, 0, 10, 11, 12, 1};
-  expectNear(toMatrix4(pose), toEigen(Matrix4(columnMajor)), 0.0);
   expectNear(toMatrix4(runtime), toEigen(Matrix4(columnMajor)), 0.0);
 }
