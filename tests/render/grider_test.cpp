@@ -7,12 +7,6 @@
 
 namespace {
 
-void expectVec(const Vec3f& v, float x, float y, float z) {
-  EXPECT_FLOAT_EQ(v[0], x);
-  EXPECT_FLOAT_EQ(v[1], y);
-  EXPECT_FLOAT_EQ(v[2], z);
-}
-
 using Pair = std::array<int16_t, 2>;
 
 TEST(BoundingBox, HalfOpenInLocalAndWorldCoordinates) {
@@ -30,7 +24,7 @@ TEST(BoundingBox, HalfOpenInLocalAndWorldCoordinates) {
   m.at(0, 0) = m.at(1, 1) = m.at(2, 2) = 2.0f;
   m.at(0, 3) = 10.0f;
   box.setTransform(m);
-  expectVec(box.center(true), 12, 4, 6);
+  EXPECT_EQ(box.center(true), Vec3f(12, 4, 6));
   EXPECT_TRUE(box.contains(Vec3f(13, 7, 11), true));
   EXPECT_FALSE(box.contains(Vec3f(1, 1, 1), true));
 
@@ -48,8 +42,9 @@ class GriderTest : public ::testing::Test {
 };
 
 TEST_F(GriderTest, CellSizesOnlyFromAValidLatticeAndCellsOnlyInsideIt) {
-  expectVec(grid.m_cellSize, 0.1f, 0.2f, 0.4f);
-  expectVec(grid.cellCenter(GridCell(0, 0, 0)), 0.05f, 0.1f, 0.2f);
+  const Vec3f cellSize(0.1f, 0.2f, 0.4f);
+  EXPECT_EQ(grid.m_cellSize, cellSize);
+  EXPECT_EQ(grid.cellCenter(GridCell(0, 0, 0)), Vec3f(0.05f, 0.1f, 0.2f));
   const float nan = std::numeric_limits<float>::quiet_NaN();
   // {point, cell}: the maximum face is outside; the largest float below it stays in the last
   // cell whatever the rounding.
@@ -61,10 +56,10 @@ TEST_F(GriderTest, CellSizesOnlyFromAValidLatticeAndCellsOnlyInsideIt) {
       {Vec3f(nan, 0, 0), GridCell(-1, -1, -1)}};
   for (const auto& c : cells) EXPECT_EQ(grid.cellOf(c.first), c.second) << c.first[0];
 
-  grid.setGrid(Vec3f(0, 0, 0), Vec3f(1, 0, 1), Vec<3, int16_t>(5, 5, 5));  // flat
-  expectVec(grid.m_cellSize, 0.1f, 0.2f, 0.4f);
-  grid.setGrid(Vec3f(0, 0, 0), Vec3f(1, 1, 1), Vec<3, int16_t>(5, 0, 5));  // no cells
-  expectVec(grid.m_cellSize, 0.1f, 0.2f, 0.4f);
+  // A flat box or no cells: the lattice is refused and the old cell size kept.
+  grid.setGrid(Vec3f(0, 0, 0), Vec3f(1, 0, 1), Vec<3, int16_t>(5, 5, 5));
+  grid.setGrid(Vec3f(0, 0, 0), Vec3f(1, 1, 1), Vec<3, int16_t>(5, 0, 5));
+  EXPECT_EQ(grid.m_cellSize, cellSize);
   EXPECT_TRUE(isNoCell(grid.cellOf(Vec3f(0.5f, 0.5f, 0.5f))));
   EXPECT_TRUE(isNoCell(coreGrider("fresh").cellOf(Vec3f(0, 0, 0))));
 }

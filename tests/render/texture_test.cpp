@@ -55,8 +55,7 @@ class TextureManagerGL : public RenderGLTest {
 TEST_F(TextureManagerGL, CachesByFileNameAndType) {
   const std::string path = writeImage("red.png", cv::Mat(4, 4, CV_8UC3, cv::Scalar(0, 0, 255)));
   Texture* first = g_textureManager->loadTexture(path, 1);
-  ASSERT_NE(first, nullptr);
-  EXPECT_NE(first->m_id, 0u);
+  ASSERT_TRUE(first && first->m_id != 0u);
   EXPECT_EQ(g_textureManager->loadTexture(path, 1), first);
   // The same file as another type is a new texture; the first stays alive for slots holding it.
   Texture* asNormal = g_textureManager->loadTexture(path, 6);
@@ -72,19 +71,16 @@ TEST_F(TextureManagerGL, CachesByFileNameAndType) {
 TEST_F(TextureManagerGL, ImagesThatCannotBeUsedKeepTheirSlotWithIdZero) {
   Texture* missing = nullptr;
   EXPECT_EQ(load(missing, rootPath("textures/none.png"), 1), "");  // silent: callers report it
-  ASSERT_NE(missing, nullptr);
-  EXPECT_EQ(missing->m_id, 0u);
+  ASSERT_TRUE(missing && missing->m_id == 0u);
   // Once the image is there, the next load reads it instead of the cached failure.
   writeImage("none.png", cv::Mat(4, 4, CV_8UC3, cv::Scalar(0, 255, 0)));
   Texture* added = g_textureManager->loadTexture(rootPath("textures/none.png"), 1);
-  ASSERT_NE(added, nullptr);
-  EXPECT_NE(added->m_id, 0u);
+  ASSERT_TRUE(added && added->m_id != 0u);
 
   const std::string grey = writeImage("grey.png", cv::Mat(4, 4, CV_8UC1, cv::Scalar(128)));
   Texture* greyTexture = nullptr;
   EXPECT_EQ(load(greyTexture, grey, 1), "unknow image data format: 0 of image " + grey + "\n");
-  ASSERT_NE(greyTexture, nullptr);
-  EXPECT_EQ(greyTexture->m_id, 0u);
+  ASSERT_TRUE(greyTexture && greyTexture->m_id == 0u);
 }
 
 TEST_F(TextureManagerGL, UploadsFlippedImagesOfEachDepth) {
@@ -102,10 +98,8 @@ TEST_F(TextureManagerGL, UploadsFlippedImagesOfEachDepth) {
   ASSERT_TRUE(loadImageTexture(id, writeImage("deep.png", cv::Mat(3, 3, CV_16UC3,
                                                                   cv::Scalar(0, 32768, 65535)))));
   EXPECT_EQ(internalFormat(id), GL_RGB16);
-  const std::vector<float> t16 = texel(id, 3, 3, 1, 1, 3);
-  EXPECT_NEAR(t16[0], 1.0f, 1e-4);
-  EXPECT_NEAR(t16[1], 0.5f, 1e-3);
-  EXPECT_NEAR(t16[2], 0.0f, 1e-4);
+  const std::vector<float> t16 = texel(id, 3, 3, 1, 1, 3), bgr = {1.0f, 0.5f, 0.0f};
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(t16[c], bgr[c], 1e-4) << c;
   glDeleteTextures(1, &id);
 
   // 64-bit: the codecs at hand write no such files, so the decoded image goes in directly.
