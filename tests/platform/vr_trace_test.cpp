@@ -1,5 +1,6 @@
 #include "platform/vr_trace.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +8,8 @@
 #include <vector>
 
 using namespace vr;
+using testing::FloatNear;
+using testing::Pointwise;
 
 namespace {
 
@@ -24,15 +27,14 @@ void advanceTo(TracePlayer& player, int frame) {
 std::vector<std::vector<uint32_t>> drain(TracePlayer& player) {
   std::vector<std::vector<uint32_t>> events;
   Event event;
-  while (player.pollEvent(&event))
-    events.push_back({event.m_eventType, event.m_trackedDeviceIndex, event.m_button});
+  while (player.pollEvent(&event)) events.push_back({event.m_eventType, event.m_trackedDeviceIndex, event.m_button});
   return events;
 }
 
-// Where the device's -z axis points in the room.
-void forward(const DeviceState& state, float out[3]) {
+// The device's position, then where its -z axis points in the room.
+std::vector<float> placement(const DeviceState& state) {
   const Matrix34 m = poseToMatrix(state.m_position, state.m_rotation);
-  for (int r = 0; r < 3; ++r) out[r] = -m.m[r][2];
+  return {state.m_position[0], state.m_position[1], state.m_position[2], -m.m[0][2], -m.m[1][2], -m.m[2][2]};
 }
 
 const char* k_header = "render_size 320 200\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n";
@@ -41,37 +43,27 @@ const char* k_header = "render_size 320 200\ndevice 0 hmd\ndevice 1 controller\n
 
 // The header lines that take effect elsewhere are checked by the runtime and binding tests.
 TEST(VrTraceParse, GoodLinesAndBadLinesReportedWithTheirLineNumber) {
-  const Trace good = parseOk("# a comment line\nrender_size 320 200   # trailing comment\n\n"
-                             "fov 90\nipd 0.06\ndevice 0 hmd\n");
-  EXPECT_EQ(good.m_renderWidth, 320u);
-  EXPECT_EQ(good.m_renderHeight, 200u);
-  EXPECT_FLOAT_EQ(good.m_fovDegrees, 90);
-  EXPECT_FLOAT_EQ(good.m_ipd, 0.06f);
+  const Trace good = parseOk("# a comment line\nrender_size 320 200   # trailing comment\n\nfov 90\nipd 0.06\ndevice 0 hmd\n");
+  EXPECT_EQ((std::vector<float>{float(good.m_renderWidth), float(good.m_renderHeight), good.m_fovDegrees, good.m_ipd}),
+            (std::vector<float>{320, 200, 90, 0.06f}));
 
-  const std::string hmd = "device 0 hmd\n";
-  const struct {
-    std::string text;
-    int line;
-  } cases[] = {
+  // The headset is device 0, there are only 64 slots, poses belong in keyframes whose frames
+  // increase, and a relative pose needs the other device posed first.
+  const std::string hmd = "device 0 hmd\n", key = hmd + "@0\n";
+  const std::vector<std::pair<std::string, int>> cases = {
       {"render_size 0 10\n", 1}, {"frame_ms -3\n", 1}, {"fov 90\nfov wide\n", 2}, {hmd + hmd, 2},
-      {"device 1 hmd\n", 1},               // the headset is device 0
-      {hmd + "device 64 controller\n", 2},  // only 64 slots
-      {hmd + "device 1 controller colour=red\n", 2},
-      {hmd + "pose 0 pos 0 0 0 rot 0 0 0\n", 2},  // outside a keyframe
-      {hmd + "@5\n@5\n", 3},                      // frames must increase
-      {hmd + "@0\npose 3 pos 0 0 0 rot 0 0 0\n", 3}, {hmd + "@0\npose 0 pos 0 0 rot 0 0 0\n", 3},
-      {hmd + "@0\npose 0 pos 0 0 0 quat 0 0 0 0\n", 3}, {hmd + "@0\n\n# gap\naxis 0 1.5 0\n", 5},
-      {hmd + "@0\ntrigger 0 sideways\n", 3}, {hmd + "@0\nsnapshot top a.png\n", 3}, {hmd + "@0\njump 0\n", 3},
-      {hmd + "@0\nclose\nframe_ms 10\n", 4},
-      {hmd + "device 1 controller\n@0\npose 1 rel 0 pos 0 0 0 rot 0 0 0\n", 4},  // 0 has no pose yet
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+      {"device 1 hmd\n", 1}, {hmd + "device 64 controller\n", 2}, {hmd + "device 1 controller colour=red\n", 2},
+      {hmd + "pose 0 pos 0 0 0 rot 0 0 0\n", 2}, {hmd + "@5\n@5\n", 3}, {key + "pose 3 pos 0 0 0 rot 0 0 0\n", 3},
+      {key + "pose 0 pos 0 0 rot 0 0 0\n", 3}, {key + "pose 0 pos 0 0 0 quat 0 0 0 0\n", 3},
+      {key + "\n# gap\naxis 0 1.5 0\n", 5}, {key + "trigger 0 sideways\n", 3}, {key + "snapshot top a.png\n", 3},
+      {key + "jump 0\n", 3}, {key + "close\nframe_ms 10\n", 4},
+      {hmd + "device 1 controller\n@0\npose 1 rel 0 pos 0 0 0 rot 0 0 0\n", 4}};
+  for (const auto& [text, line] : cases) {
     Trace trace;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(parseTrace(c.text, "t.trace", &trace));
+    EXPECT_FALSE(parseTrace(text, "t.trace", &trace)) << text;
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.rfind("VR trace t.trace:" + std::to_string(c.line) + ": ", 0), 0u) << out;
+    EXPECT_EQ(out.rfind("VR trace t.trace:" + std::to_string(line) + ": ", 0), 0u) << text << out;
   }
 }
 
@@ -81,45 +73,35 @@ TEST(VrTracePlayer, KeyframesHoldAndLerpMovesLinearly) {
                              "@4 lerp\npose 1 pos 0.4 0 0 rot 90 0 0\naxis 1 1 -1\n"
                              "@6\ntrigger 1 down\n"
                              "@10 lerp\npose 1 pos 0.4 0 -1 rot 90 0 0\n"));
-  const DeviceState& hand = player.device(1);
-  float f[3];
   advanceTo(player, 0);
-  EXPECT_TRUE(hand.m_valid);
+  EXPECT_TRUE(player.device(1).m_valid);
   EXPECT_FALSE(player.device(0).m_valid);  // no pose given yet
-  advanceTo(player, 1);  // a quarter of the way
-  EXPECT_NEAR(hand.m_position[0], 0.1f, 1e-5);
-  EXPECT_NEAR(hand.m_axis[1], -0.25f, 1e-5);
-  advanceTo(player, 2);  // half way, and half the 90 degree yaw
-  forward(hand, f);
-  EXPECT_NEAR(f[0], -std::sin(0.785398f), 1e-4);
-  EXPECT_NEAR(f[2], -std::cos(0.785398f), 1e-4);
-  advanceTo(player, 4);  // the keyframe itself: yaw +90 turns -z towards -x
-  forward(hand, f);
-  EXPECT_NEAR(f[0], -1.0f, 1e-5);
-  advanceTo(player, 5);  // held, since @6 does not lerp
-  EXPECT_NEAR(hand.m_position[0], 0.4f, 1e-6);
-  EXPECT_EQ(hand.m_pressed, 0u);
-  advanceTo(player, 6);
-  EXPECT_EQ(hand.m_pressed, buttonMaskFromId(Button_Trigger));
-  advanceTo(player, 8);  // lerp from the previous keyframe (6), half way to 10
-  EXPECT_NEAR(hand.m_position[2], -0.5f, 1e-5);
-  advanceTo(player, 13);  // past the last keyframe: everything holds
-  EXPECT_NEAR(hand.m_position[2], -1.0f, 1e-6);
-  EXPECT_EQ(hand.m_pressed, buttonMaskFromId(Button_Trigger));
+  // Frames 1 and 2 are a quarter and half of the way to @4 (yaw +90 turns -z towards -x); @6
+  // does not lerp, so 5 holds @4; 8 lerps from @6 half way to @10; past the last keyframe all holds.
+  std::vector<float> seen;
+  for (int frame : {1, 2, 4, 5, 6, 8, 13}) {
+    advanceTo(player, frame);
+    const DeviceState& hand = player.device(1);
+    const std::vector<float> p = placement(hand);
+    seen.insert(seen.end(), {p[0], p[2], p[3], p[5], hand.m_axis[1], float(hand.m_pressed)});
+  }
+  const float t = float(buttonMaskFromId(Button_Trigger)), s = std::sin(0.3926991f), c = std::cos(0.3926991f);
+  const float h = std::sqrt(0.5f);
+  EXPECT_THAT(seen, Pointwise(FloatNear(1e-4f), std::vector<float>{0.1f, 0, -s, -c, -0.25f, 0,  //
+                                                                   0.2f, 0, -h, -h, -0.5f, 0,   //
+                                                                   0.4f, 0, -1, 0, -1, 0,       //
+                                                                   0.4f, 0, -1, 0, -1, 0,       //
+                                                                   0.4f, 0, -1, 0, -1, t,       //
+                                                                   0.4f, -0.5f, -1, 0, -1, t,   //
+                                                                   0.4f, -1, -1, 0, -1, t}));
 }
 
 TEST(VrTracePlayer, RelativePosesUseTheOtherDevicesFrame) {
   TracePlayer player(parseOk(std::string(k_header) +
                              "@0\npose 0 pos 0 1 0.6 rot 90 0 0\npose 2 rel 0 pos 0 0 -0.5 rot 0 0 0\n"));
   player.advance();
-  // Half a metre in front of a headset that looks along -x.
-  const float* p = player.device(2).m_position;
-  EXPECT_NEAR(p[0], -0.5f, 1e-5);
-  EXPECT_NEAR(p[1], 1.0f, 1e-5);
-  EXPECT_NEAR(p[2], 0.6f, 1e-5);
-  float f[3];
-  forward(player.device(2), f);
-  EXPECT_NEAR(f[0], -1.0f, 1e-5);
+  // Half a metre in front of a headset that looks along -x, looking the same way.
+  EXPECT_THAT(placement(player.device(2)), Pointwise(FloatNear(1e-5f), std::vector<float>{-0.5f, 1, 0.6f, -1, 0, 0}));
 }
 
 TEST(VrTracePlayer, EventsComeInAFixedOrderWithinAFrame) {
@@ -147,12 +129,10 @@ TEST(VrTracePlayer, EventsComeInAFixedOrderWithinAFrame) {
 }
 
 TEST(VrTracePlayer, CloseAndFrameLimitSetTheCloseFrame) {
-  TracePlayer closing(parseOk("device 0 hmd\n@7\nclose\n@9\nclose\n"));
+  TracePlayer closing(parseOk("device 0 hmd\n@7\nclose\n@9\nclose\n")), open(parseOk("device 0 hmd\n@1\n"));
   EXPECT_EQ(closing.closeFrame(), -1);
   advanceTo(closing, 7);
-  EXPECT_EQ(closing.closeFrame(), 7);
-  EXPECT_EQ(TracePlayer(parseOk("max_frames 5\ndevice 0 hmd\n@9\nclose\n")).closeFrame(), 4);
-  TracePlayer open(parseOk("device 0 hmd\n@1\n"));
   advanceTo(open, 3);
-  EXPECT_EQ(open.closeFrame(), -1);
+  EXPECT_EQ((std::vector<int>{closing.closeFrame(), open.closeFrame()}), (std::vector<int>{7, -1}));
+  EXPECT_EQ(TracePlayer(parseOk("max_frames 5\ndevice 0 hmd\n@9\nclose\n")).closeFrame(), 4);
 }
