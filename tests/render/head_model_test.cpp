@@ -15,8 +15,7 @@ namespace {
 TEST(HeadPlacement, DefaultScalesToADiagonalOf07AndCentresAtHeadHeight) {
   // Extents (1.2, 0.4, 0.6): a diagonal of 1.4, centred at (10.6, 20.2, 30.3).
   const Matrix4 m = defaultHeadPlacement(Vec3f(10, 20, 30), Vec3f(11.2f, 20.4f, 30.6f));
-  EXPECT_NEAR(m.at(0, 0), 0.5f, 1e-6);
-  EXPECT_NEAR(m.at(2, 2), 0.5f, 1e-6);
+  for (int a = 0; a < 3; ++a) EXPECT_NEAR(m.at(a, a), 0.5f, 1e-6) << a;
   const Vec3f centre = transformPoint(m, Vec3f(10.6f, 20.2f, 30.3f));
   for (int a = 0; a < 3; ++a) EXPECT_NEAR(centre[a], a == 1 ? 1.0f : 0.0f, 1e-4) << a;
 

