@@ -1,7 +1,9 @@
 #include "strokes/stroke_geometry.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -13,6 +15,9 @@ namespace {
 constexpr bool kPenFlags[7] = {true, false, false, false, false, true, true};   // a0 a5 a6
 constexpr bool kHairFlags[7] = {true, true, true, true, false, false, true};    // row 7
 constexpr int kHairStride = 12;
+using testing::Pointwise;
+using Ints = std::vector<int>;
+using Floats = std::vector<float>;
 
 // Atlas rectangles (circle ones distinct) and a half-transparent brush colour.
 class StrokeGeometry : public BrushStateTest {
@@ -46,9 +51,8 @@ class StrokeGeometry : public BrushStateTest {
 
 TEST(StrokeRenderRows, RibbonsWriteExactlyWhatTheHairProgramReads) {
   EXPECT_EQ(g_shaderTable[g_renderRows[1][1]].floatsPerVertex, static_cast<uint32_t>(kHairStride));
-  for (int a = 0; a < 7; ++a) EXPECT_EQ(g_shaderTable[7].flags[a], kHairFlags[a]) << a;
-  EXPECT_EQ(renderRow(-1), nullptr);
-  EXPECT_EQ(renderRow(4), nullptr);
+  EXPECT_TRUE(std::equal(kHairFlags, kHairFlags + 7, g_shaderTable[7].flags));
+  EXPECT_TRUE(renderRow(-1) == nullptr && renderRow(4) == nullptr);
 }
 
 TEST(StrokeLight, CurveIsStretchedOverTheStrand) {
@@ -63,16 +67,14 @@ TEST_F(StrokeGeometry, PenStrokeIsALineStripWithoutIndices) {
   pen->m_operation->mutable_lightcurve()->set_v(0, 0.0f);
   std::vector<float> out;
   EXPECT_EQ(pen->buildStrandGeometry(out, 0, ~0u, kPenFlags), 70);
-  // Vertex 9: the point, light x alpha three times, light.
-  EXPECT_FLOAT_EQ(out[63 + 1], 0.09f);
-  EXPECT_FLOAT_EQ(out[63 + 3], 0.5f);
-  EXPECT_FLOAT_EQ(out[63 + 6], 1.0f);
-  EXPECT_FLOAT_EQ(out[6], 0.0f);  // light at the root
-
+  // Vertex 9: the point, light x alpha three times, light; then the light at the root.
+  EXPECT_THAT((Floats{out[63 + 1], out[63 + 3], out[63 + 6], out[6]}),
+              floatsAre({0.09f, 0.5f, 1, 0}));
   std::vector<uint32_t> indices;
-  EXPECT_EQ(pen->fillIndexBuffer(indices, 0, ~0u, 0, false), 0);
-  // With the pen program's own layout (position only), 3 floats per point.
-  EXPECT_EQ(pen->buildStrandGeometry(out, 4, ~0u, g_shaderTable[0].flags), 18);
+  // No indices. With the pen program's own layout (position only), 3 floats per point.
+  EXPECT_EQ((Ints{pen->fillIndexBuffer(indices, 0, ~0u, 0, false),
+                  pen->buildStrandGeometry(out, 4, ~0u, g_shaderTable[0].flags)}),
+            (Ints{0, 18}));
   EXPECT_FLOAT_EQ(out[1], 0.04f);
 }
 
@@ -85,8 +87,7 @@ TEST_F(StrokeGeometry, FlatRibbonSpansTheWidthAndTheTextureRectangle) {
   // so the ribbon spans about one width across the pitch, in the stroke's plane.
   const Vec3f left = at(out, 0, 0), right = at(out, 1, 0);
   EXPECT_NEAR(right[0] - left[0], 0.2f * 2 * std::sin(0.1309) / std::sin(0.2618), 1e-6);
-  EXPECT_NEAR(left[2], 0.0f, 1e-7);
-  EXPECT_NEAR(right[2], 0.0f, 1e-7);
+  EXPECT_TRUE(std::abs(left[2]) < 1e-7 && std::abs(right[2]) < 1e-7);
   // Texture coordinates: u across (U0, U1 of entry 0), v from V0 at the root through the
   // middle to V1 at the tip.
   const struct { int vertex, slot; float value; } uvs[] = {
@@ -137,52 +138,47 @@ TEST_F(StrokeGeometry, BraidUsesTheCircleRectangles) {
   std::vector<float> out;
   ASSERT_EQ(braid->buildStrandGeometry(out, 0, ~0u, kHairFlags), 3 * 25 * kHairStride);
   // u runs U0, U1, U0, U1, U0 around the ring (t = 0, 0.25, 0.5, 0.75, 1).
-  const float expected[5] = {0.5f, 0.75f, 0.5f, 0.75f, 0.5f};
-  for (int q = 0; q < 5; ++q) EXPECT_NEAR(out[q * 6 * kHairStride + 3], expected[q], 1e-6) << q;
+  Floats u;
+  for (int q = 0; q < 5; ++q) u.push_back(out[q * 6 * kHairStride + 3]);
+  EXPECT_THAT(u, Pointwise(testing::FloatNear(1e-6), Floats{0.5f, 0.75f, 0.5f, 0.75f, 0.5f}));
   EXPECT_FLOAT_EQ(out[4], 0.0f);  // circle V0
 
   // Curvature 22 still takes the default rectangle of its texture.
   auto curl = stroke(1, 22, 3);
   ASSERT_GT(curl->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
-  EXPECT_FLOAT_EQ(out[3], 0.0f);
-  EXPECT_FLOAT_EQ(out[23 * kHairStride + 3], 0.2f);
-  EXPECT_FLOAT_EQ(out[4], 0.1f);
+  EXPECT_THAT((Floats{out[3], out[23 * kHairStride + 3], out[4]}), floatsAre({0, 0.2f, 0.1f}));
 
   // Lists of different lengths: the default rectangles serve the braid too.
   g_hairTextureMaps.mutable_circle_coords()->RemoveLast();
   ASSERT_GT(braid->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
-  EXPECT_FLOAT_EQ(out[3], 0.0f);
-  EXPECT_FLOAT_EQ(out[4], 0.1f);
+  EXPECT_THAT((Floats{out[3], out[4]}), floatsAre({0, 0.1f}));
 }
 
 TEST_F(StrokeGeometry, MissingInputsGiveNoGeometryRatherThanStrayReads) {
   std::vector<float> out;
   std::vector<uint32_t> indices;
-  // One point, or none.
-  auto single = stroke(1, 0, 1);
-  EXPECT_EQ(single->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
-  EXPECT_EQ(single->fillIndexBuffer(indices, 0, ~0u, 0, false), 0);
-  auto empty = stroke(1, 0, 0);
-  EXPECT_EQ(empty->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
-  EXPECT_EQ(empty->fillPointBuffer(0, -1, kHairFlags), 0);
-  // A range past the end, or empty.
-  auto ok = stroke(1, 0, 4);
-  EXPECT_EQ(ok->buildStrandGeometry(out, 4, 9, kHairFlags), 0);
-  EXPECT_EQ(ok->buildStrandGeometry(out, 2, 99, kHairFlags), 2 * 2 * kHairStride);
+  // One point, or none; a range past the end, or empty.
+  auto single = stroke(1, 0, 1), empty = stroke(1, 0, 0), ok = stroke(1, 0, 4);
+  EXPECT_EQ((Ints{single->buildStrandGeometry(out, 0, ~0u, kHairFlags),
+                  single->fillIndexBuffer(indices, 0, ~0u, 0, false),
+                  empty->buildStrandGeometry(out, 0, ~0u, kHairFlags),
+                  empty->fillPointBuffer(0, -1, kHairFlags),
+                  ok->buildStrandGeometry(out, 4, 9, kHairFlags),
+                  ok->buildStrandGeometry(out, 2, 99, kHairFlags)}),
+            (Ints{0, 0, 0, 0, 0, 2 * 2 * kHairStride}));
   // A texture without an atlas rectangle takes the whole texture.
   g_hairTextureMaps.Clear();
   ASSERT_GT(ok->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
   EXPECT_FLOAT_EQ(out[kHairStride + 3], 1.0f);
-  // A curvature the stroke code never makes (set behind the checks), or no profiles yet.
+  // A curvature the stroke code never makes (set behind the checks), or no profiles yet; a
+  // negative texture has no vertices at all.
   ok->m_operation->set_curvature(30);
   EXPECT_EQ(ok->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
   ok->m_operation->set_curvature(0);
   g_curveProfiles.clear();
   EXPECT_EQ(ok->buildStrandGeometry(out, 0, ~0u, kHairFlags), 0);
-  // A negative texture has no vertices at all.
   ok->m_operation->set_texture(-1);
-  EXPECT_EQ(ok->verticesPerPoint(), 0);
-  EXPECT_EQ(ok->buildStrandGeometry(out, 0, ~0u, kPenFlags), 0);
+  EXPECT_EQ(ok->verticesPerPoint() + ok->buildStrandGeometry(out, 0, ~0u, kPenFlags), 0);
 }
 
 TEST_F(StrokeGeometry, StrokeWithoutNormalsStillGivesAFlatRibbon) {
@@ -200,9 +196,9 @@ TEST_F(StrokeGeometry, PointAndControlStreams) {
   auto s = stroke(1, 0, 4);
   const bool all[7] = {true, false, true, true, false, false, false};
   EXPECT_EQ(s->fillPointBuffer(1, -1, all), 27);
-  EXPECT_FLOAT_EQ(g_vertexScratch[1], 0.01f);
-  EXPECT_FLOAT_EQ(g_vertexScratch[5], 1.0f);  // the normal before the pitch
-  EXPECT_FLOAT_EQ(g_vertexScratch[6], 1.0f);
+  // The normal before the pitch.
+  EXPECT_THAT((Floats{g_vertexScratch[1], g_vertexScratch[5], g_vertexScratch[6]}),
+              floatsAre({0.01f, 1, 1}));
   s->m_control = {1, 2, 3, 4, 5, 6, 7};  // a trailing partial point is not drawn
   EXPECT_EQ(s->fillControlBuffer(), 6);
   EXPECT_FLOAT_EQ(g_vertexScratch[5], 6.0f);

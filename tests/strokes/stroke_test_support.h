@@ -1,8 +1,10 @@
 #pragma once
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/geometry.h"
@@ -148,4 +150,9 @@ std::vector<T> readBack(GLuint buffer, uint32_t first, size_t count) {
 // normal) and the z axis.
 inline std::vector<float> handFrame(float x, float y) {
   return {x, y, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, -1.0f, 0.0f};
+}
+
+// Matches a list of floats each within 4 ulps of `expected`.
+inline auto floatsAre(std::vector<float> expected) {
+  return testing::Pointwise(testing::FloatEq(), std::move(expected));
 }
