@@ -69,16 +69,11 @@ class OpenVRGLTest : public AssetRootTest {
 };
 
 const char* k_scene =
-    "render_size 64 48\nframe_ms 11\n"
-    "device 0 hmd\ndevice 1 controller\ndevice 2 controller\ndevice 3 tracker\n"
-    "device 4 other model=SIM_CONTROLLER\n"
-    "@0\n"
-    "pose 0 pos 0 1 0.6 rot 0 0 0\n"
-    "pose 1 rel 0 pos 0.2 -0.3 -0.3 rot 0 0 0\n"
-    "pose 2 rel 0 pos -0.2 -0.3 -0.3 rot 0 0 0\n"
+    "render_size 64 48\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\ndevice 3 tracker\n"
+    "device 4 other model=SIM_CONTROLLER\n@0\npose 0 pos 0 1 0.6 rot 0 0 0\n"
+    "pose 1 rel 0 pos 0.2 -0.3 -0.3 rot 0 0 0\npose 2 rel 0 pos -0.2 -0.3 -0.3 rot 0 0 0\n"
     "pose 3 pos 2 2 2 rot 0 0 0\npose 4 pos -2 2 2 rot 0 0 0\n"
-    "@2\ntrigger 2 down\nmenu 1 down\n"
-    "@4\ntrigger 2 up\nsnapshot right right.png\n";
+    "@2\ntrigger 2 down\nmenu 1 down\n@4\ntrigger 2 up\nsnapshot right right.png\n";
 
 }  // namespace
 
