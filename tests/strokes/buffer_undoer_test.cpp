@@ -11,6 +11,8 @@
 
 namespace {
 
+using Ints = std::vector<int>;
+
 // Records what reaches the grid, in order.
 class RecordingGrid : public SampleGridLink {
  public:
@@ -67,50 +69,47 @@ TEST_F(BufferUndoerTest, NotifyKindsFollowTheStrokeBeingBuilt) {
   m_history.notify(dropped, NOTIFY_ABANDONED);  // twice must not take the kept stroke's slot
   EXPECT_EQ(dropped->m_bufferIndex, -1);
   EXPECT_EQ(m_history.m_buffer->m_history, (std::vector<Operatable*>{kept}));
-  EXPECT_EQ(m_history.m_buffer->m_vertexCounts[0], 4u);
   delete dropped;
 
   // Added whole (a loaded painting); null entries are not entries.
   Operatable* loaded = makeStroke(0, 0, 6);
   m_history.pushList({loaded, nullptr}, false);
   m_history.push(nullptr, false);
-  EXPECT_EQ(m_history.m_cursor, 1);
-  EXPECT_EQ(loaded->m_tag, 1);
-  EXPECT_EQ(m_history.m_buffer->m_vertexOffsets[1], 4u);
-  EXPECT_EQ(m_history.m_buffer->m_vertexCounts[1], 6u);
+  EXPECT_EQ((Ints{m_history.m_cursor, loaded->m_tag}), (Ints{1, 1}));
+  EXPECT_EQ(m_history.m_buffer->m_vertexOffsets, (std::vector<uint32_t>{0, 4}));
+  EXPECT_EQ(m_history.m_buffer->m_vertexCounts, (std::vector<uint32_t>{4, 6}));
 }
 
 TEST_F(BufferUndoerTest, FullBuffersChainAndRenumberTheirStrokes) {
   Operatable* a = draw(10);
   draw(10);
   Operatable* c = draw(10);  // does not fit behind two strokes of 10
-  EXPECT_EQ(a->m_bufferIndex, 1);
-  EXPECT_EQ(c->m_bufferIndex, 0);
+  EXPECT_EQ((Ints{a->m_bufferIndex, c->m_bufferIndex}), (Ints{1, 0}));
   EXPECT_EQ(m_history.m_buffer->m_vertexOffsets[0], 0u);
   Operatable* d = draw(10);
   Operatable* e = draw(10);
-  EXPECT_EQ(m_history.m_fullBuffers.size(), 2u);
-  EXPECT_EQ((std::vector<int>{a->m_bufferIndex, c->m_bufferIndex, e->m_bufferIndex}),
-            (std::vector<int>{1, 2, 0}));
+  EXPECT_EQ((Ints{a->m_bufferIndex, c->m_bufferIndex, e->m_bufferIndex,
+                  static_cast<int>(m_history.m_fullBuffers.size())}),
+            (Ints{1, 2, 0, 2}));
   EXPECT_EQ(m_history.bufferOf(d), m_history.m_fullBuffers[1]);
   EXPECT_EQ(m_history.m_buffer->m_capacity, 75u);
 
   // Undo reaches into the full buffers once the current one draws nothing; redo fills the
   // oldest first.
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(m_history.undo());
-  EXPECT_EQ(drawn(), (std::vector<int>{2, 0, 0}));
+  EXPECT_EQ(drawn(), (Ints{2, 0, 0}));
   EXPECT_TRUE(m_history.redo());
-  EXPECT_EQ(drawn(), (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(drawn(), (Ints{2, 1, 0}));
 
   // Cutting the tail erases d and e; a full buffer is dropped once it draws nothing.
   m_history.truncateRedo();
-  EXPECT_EQ(m_history.size(), 3);
-  EXPECT_EQ(m_history.m_fullBuffers.size(), 2u);
+  EXPECT_EQ((Ints{m_history.size(), static_cast<int>(m_history.m_fullBuffers.size())}),
+            (Ints{3, 2}));
   m_history.undo();
   m_history.truncateRedo();
   EXPECT_EQ(m_history.m_fullBuffers.size(), 1u);
   EXPECT_EQ(draw(5)->m_bufferIndex, 0);
-  EXPECT_EQ(drawn(), (std::vector<int>{2, 1}));
+  EXPECT_EQ(drawn(), (Ints{2, 1}));
 }
 
 TEST_F(BufferUndoerTest, StrokeLargerThanAnyBufferStaysUnbuffered) {
@@ -128,16 +127,16 @@ TEST_F(BufferUndoerTest, StrokeLargerThanAnyBufferStaysUnbuffered) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "this stroke (size = 30.000000) is too long! no buffer (maxsize = 25.000000) could "
             "save it.\n");
-  EXPECT_EQ(op->m_bufferIndex, -1);
-  EXPECT_EQ(m_history.m_fullBuffers.size(), 1u);
-  EXPECT_EQ(m_history.m_buffer->size(), 0);
+  EXPECT_EQ((Ints{op->m_bufferIndex, static_cast<int>(m_history.m_fullBuffers.size()),
+                  m_history.m_buffer->size()}),
+            (Ints{-1, 1, 0}));
 
   // It undoes alone, without hiding the stroke before it.
   m_history.push(op, false);
   EXPECT_TRUE(m_history.undo());
-  EXPECT_EQ(drawn(), (std::vector<int>{1, 0}));
+  EXPECT_EQ(drawn(), (Ints{1, 0}));
   EXPECT_TRUE(m_history.redo());
-  EXPECT_EQ(drawn(), (std::vector<int>{1, 0}));
+  EXPECT_EQ(drawn(), (Ints{1, 0}));
 }
 
 TEST_F(BufferUndoerTest, ChainedEntriesUndoAndRedoAsOneGroup) {
@@ -146,16 +145,16 @@ TEST_F(BufferUndoerTest, ChainedEntriesUndoAndRedoAsOneGroup) {
   Operatable* c = draw(3, true);
   Operatable* d = draw(3, true);
   Operatable* e = draw(3);
+  // Cursors and what is drawn of a, b, c and d.
+  auto state = [&] {
+    return Ints{m_history.m_cursor, m_history.m_buffer->m_cursor, a->isRenderable(),
+                b->isRenderable(), c->isRenderable(), d->isRenderable()};
+  };
   EXPECT_TRUE(m_history.undo());  // e alone
   EXPECT_TRUE(m_history.undo());  // d, c and b together
-  EXPECT_EQ(m_history.m_cursor, 0);
-  for (Operatable* op : {b, c, d}) EXPECT_FALSE(op->isRenderable());
-  EXPECT_TRUE(a->isRenderable());
-  EXPECT_EQ(m_history.m_buffer->m_cursor, 0);
+  EXPECT_EQ(state(), (Ints{0, 0, 1, 0, 0, 0}));
   EXPECT_TRUE(m_history.redo());
-  EXPECT_EQ(m_history.m_cursor, 3);
-  for (Operatable* op : {b, c, d}) EXPECT_TRUE(op->isRenderable());
-  EXPECT_EQ(m_history.m_buffer->m_cursor, 3);
+  EXPECT_EQ(state(), (Ints{3, 3, 1, 1, 1, 1}));
 
   e->setRemoved(true);  // a removed entry is chained the same way
   m_history.redo();
@@ -192,10 +191,8 @@ TEST_F(BufferUndoerTest, GridFollowsTheStoredStrokes) {
   EXPECT_EQ(m_history.m_fullBuffers.size(), 3u);
   StrokeBufferRender* current = m_history.m_buffer;
   m_history.reset();
-  EXPECT_TRUE(m_history.m_fullBuffers.empty());
-  EXPECT_EQ(m_history.m_buffer, current);
-  EXPECT_EQ(current->size(), 0);
-  EXPECT_EQ(m_history.m_cursor, -1);
+  EXPECT_TRUE(m_history.m_fullBuffers.empty() && m_history.m_buffer == current);
+  EXPECT_EQ((Ints{current->size(), m_history.m_cursor}), (Ints{0, -1}));
   EXPECT_EQ(m_grid.calls.back(), "reset");
 }
 
@@ -205,11 +202,11 @@ TEST_F(BufferUndoerTest, GrownNewestStrokeMovesOnWhenRewritten) {
   growBy(b, 10);  // resampled to 20 points: no longer fits behind the first
   b->setFlag10(true);
   EXPECT_TRUE(m_history.refreshOperation(b));
-  EXPECT_EQ(m_history.m_fullBuffers.size(), 1u);
-  EXPECT_EQ(b->m_bufferIndex, 0);
+  EXPECT_EQ((Ints{static_cast<int>(m_history.m_fullBuffers.size()), b->m_bufferIndex}),
+            (Ints{1, 0}));
   EXPECT_EQ(m_history.m_buffer->m_vertexCounts[0], 20u);
   EXPECT_TRUE(m_history.undo());
-  EXPECT_EQ(drawn(), (std::vector<int>{1, 0}));
+  EXPECT_EQ(drawn(), (Ints{1, 0}));
 }
 
 }  // namespace
