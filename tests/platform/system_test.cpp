@@ -2,30 +2,31 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <thread>
 
-TEST(AutoResetEvent, OneSetReleasesOneWaitAlsoOnAnotherThread) {
+TEST(ThreadSignals, OneSetReleasesOneWaitAlsoOnAThreadThatStartsOnlyOnce) {
   platform::AutoResetEvent event;
   EXPECT_FALSE(event.waitFor(0));
-  // Sets do not count up: two sets before a wait release a single wait.
   event.set();
-  event.set();
+  event.set();  // sets do not count up: two release a single wait
   EXPECT_TRUE(event.waitFor(0));
   EXPECT_FALSE(event.waitFor(0));
 
-  // The waiter wakes and sees what was written before the set.
-  platform::AutoResetEvent answer;
+  // The waiter wakes and sees what was written before the set; the thread reports its end.
+  platform::Thread thread;
   int shared = 0;
-  std::thread other([&] {
+  ASSERT_TRUE(thread.start([&] {
     event.wait();
     shared += 1;
-    answer.set();
-  });
+  }));
+  EXPECT_TRUE(thread.isRunning());
+  EXPECT_FALSE(thread.start([&] { shared += 100; }));
   shared = 41;
   event.set();
-  answer.wait();
+  thread.join();
   EXPECT_EQ(shared, 42);
-  other.join();
+  EXPECT_TRUE(thread.hasFinished());
+  EXPECT_FALSE(thread.isRunning());
 }
 
 TEST(Mutex, TryLockOnAnotherThreadFailsOnlyWhileHeld) {
@@ -33,8 +34,7 @@ TEST(Mutex, TryLockOnAnotherThreadFailsOnlyWhileHeld) {
   const auto tryElsewhere = [&mutex] {
     bool gotIt = false;
     std::thread([&] {
-      gotIt = mutex.tryLock();
-      if (gotIt) mutex.unlock();
+      if ((gotIt = mutex.tryLock())) mutex.unlock();
     }).join();
     return gotIt;
   };
@@ -42,22 +42,4 @@ TEST(Mutex, TryLockOnAnotherThreadFailsOnlyWhileHeld) {
   EXPECT_FALSE(tryElsewhere());
   mutex.unlock();
   EXPECT_TRUE(tryElsewhere());
-}
-
-TEST(Thread, ReportsItsEndAndStartsOnlyOnce) {
-  platform::AutoResetEvent release;
-  platform::Thread thread;
-  std::atomic<int> runs{0};
-  ASSERT_TRUE(thread.start([&] {
-    release.wait();
-    ++runs;
-  }));
-  EXPECT_TRUE(thread.isRunning());
-  EXPECT_FALSE(thread.hasFinished());
-  EXPECT_FALSE(thread.start([&] { ++runs; }));
-  release.set();
-  thread.join();
-  EXPECT_TRUE(thread.hasFinished());
-  EXPECT_FALSE(thread.isRunning());
-  EXPECT_EQ(runs.load(), 1);
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/system.h"
 
@@ -16,11 +17,7 @@ TEST(DesktopWindowGL, OpensWithA45CoreContextAndClosesThroughItsCloseMessage) {
   platform::AutoResetEvent painted, closed;
   bool opened = false;
   std::thread windowThread([&] {
-    opened = window.open(10, 20, 320, 240, "tresslet");
-    if (!opened) {
-      painted.set();
-      return;
-    }
+    if (!(opened = window.open(10, 20, 320, 240, "tresslet"))) return painted.set();
     window.runMessageLoop([&](const platform::WindowMessage& message) {
       if (message.kind == platform::WindowMessage::Paint) painted.set();
       if (message.kind == platform::WindowMessage::Close) closed.set();
@@ -31,8 +28,7 @@ TEST(DesktopWindowGL, OpensWithA45CoreContextAndClosesThroughItsCloseMessage) {
   ASSERT_TRUE(opened);
   int width = 0, height = 0;
   window.clientSize(width, height);
-  EXPECT_EQ(width, 320);
-  EXPECT_EQ(height, 240);
+  EXPECT_EQ((std::vector<int>{width, height}), (std::vector<int>{320, 240}));
 
   // The context lives on a thread of its own so the calling thread's context (other GL tests)
   // is left alone.
@@ -44,8 +40,7 @@ TEST(DesktopWindowGL, OpensWithA45CoreContextAndClosesThroughItsCloseMessage) {
     created = context.create(window);
     printed = testing::internal::GetCapturedStdout();
     if (!created) return;
-    const GLubyte* text = glGetString(GL_VERSION);
-    version = text ? reinterpret_cast<const char*>(text) : "";
+    if (const GLubyte* text = glGetString(GL_VERSION)) version = reinterpret_cast<const char*>(text);
     glClear(GL_COLOR_BUFFER_BIT);
     context.swapBuffers();
     swapped = glGetError() == GL_NO_ERROR;
