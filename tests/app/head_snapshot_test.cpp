@@ -9,33 +9,24 @@
 #include "support/asset_root.h"
 
 // The shipped settings, shaders, textures and head, replayed with a headset that looks at the
-// head: the first frame loads the head, and the left eye shows it in the middle of the image.
+// head for six frames of two virtual seconds: the first frame loads the head, the left eye
+// shows it in the middle of the image, and the brush state's 8-second autosave falls due.
 using HeadSnapshotGL = AssetRootTest;
 
 TEST_F(HeadSnapshotGL, TheLeftEyeShowsTheShippedHead) {
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
   for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
-  writeFile("look.trace",
-            "render_size 96 96\n"
-            "frame_ms 11\n"
-            "device 0 hmd\n"
-            "@0\n"
-            "pose 0 pos 0 1.05 0.7 rot 0 0 0\n"
-            "@4\n"
-            "snapshot left head_left.png\n"
-            "@5\n"
-            "close\n");
+  writeFile("look.trace", "render_size 96 96\nframe_ms 2000\ndevice 0 hmd\n@0\npose 0 pos 0 1.05 0.7 rot 0 0 0\n"
+                          "@4\nsnapshot left head_left.png\n@5\nclose\n");
   std::string output;
   ASSERT_EQ(runTresslet("TRESSLET_VR_TRACE=../look.trace", output), 0) << output;
   EXPECT_NE(output.find("finish levelset"), std::string::npos) << output;
+  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos);
 
   const cv::Mat image = cv::imread(rootPath("run/head_left.png"), cv::IMREAD_COLOR);
-  ASSERT_FALSE(image.empty()) << output;
-  EXPECT_EQ(image.cols, 96);
-  EXPECT_EQ(image.rows, 96);
+  ASSERT_EQ(image.size(), cv::Size(96, 96)) << output;
   // The eyes clear to (0.15, 0.15, 0.18); skin is far brighter and redder.
-  const cv::Vec3b centre = image.at<cv::Vec3b>(image.rows / 2, image.cols / 2);  // BGR
-  const cv::Vec3b corner = image.at<cv::Vec3b>(2, 2);
+  const cv::Vec3b centre = image.at<cv::Vec3b>(48, 48), corner = image.at<cv::Vec3b>(2, 2);  // BGR
   EXPECT_NEAR(corner[2], 38, 3);
   EXPECT_NEAR(corner[0], 46, 3);
   EXPECT_GT(centre[2], 80) << "red " << int(centre[2]);

@@ -44,15 +44,5 @@ TEST_F(ProgramRunGL, TheShippedTraceSnapshotsTheLeftEyeAndClosesThroughTheShutdo
   copyAsset("traces/tiny.trace");  // snapshots at frame 29, closes at 30
   expectCleanRun("TRESSLET_VR_TRACE='" + rootPath("traces/tiny.trace") + "'", {"Shutdown\n"},
                  {"initialization fail", "X error"});
-  const cv::Mat image = cv::imread(rootPath("run/snapshot_left.png"), cv::IMREAD_COLOR);
-  EXPECT_EQ(image.cols, 64);
-  EXPECT_EQ(image.rows, 48);
-}
-
-TEST_F(ProgramRunGL, TheBrushStateAutosaveFallsDueWithinAReplayedSession) {
-  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
-  // Ten frames of a virtual second each.
-  writeFile("session.trace", "frame_ms 1000\ndevice 0 hmd\n@0\npose 0 pos 0 1.6 0 rot 0 0 0\n@10\nclose\n");
-  expectCleanRun("TRESSLET_VR_TRACE=../session.trace", {}, {"initialization fail", "X error"});
-  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos);
+  EXPECT_EQ(cv::imread(rootPath("run/snapshot_left.png"), cv::IMREAD_COLOR).size(), cv::Size(64, 48));
 }
