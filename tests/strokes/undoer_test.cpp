@@ -56,12 +56,11 @@ TEST_F(UndoerTest, CheckpointsFallEveryThirtyEntriesAndWhenForced) {
   // A list is one step for the checkpoint test; an empty one changes nothing at all.
   RecordingUndoer bulk;
   bulk.pushList(std::vector<Operatable*>(40, entry()), false);
-  EXPECT_EQ(bulk.m_cursor, 39);
-  EXPECT_EQ(bulk.m_checkpoints, (std::vector<int32_t>{39}));
   bulk.log.clear();
   bulk.pushList({}, true);
   EXPECT_TRUE(bulk.log.empty());
-  EXPECT_EQ(bulk.m_checkpoints.size(), 1u);
+  EXPECT_EQ(bulk.m_cursor, 39);
+  EXPECT_EQ(bulk.m_checkpoints, (std::vector<int32_t>{39}));
 }
 
 TEST_F(UndoerTest, PushAfterUndoCutsTheTailHighestFirst) {
@@ -73,13 +72,11 @@ TEST_F(UndoerTest, PushAfterUndoCutsTheTailHighestFirst) {
   history.push(newest, false);
   EXPECT_EQ(history.log,
             (std::vector<std::string>{"dropped", "erase 30", "erase 29", "erase 28", "changed"}));
-  EXPECT_EQ(history.m_cursor, 28);
-  EXPECT_EQ(history.m_history.back(), newest);
-  EXPECT_EQ(history.m_savedCursor, 27);
-  EXPECT_TRUE(history.m_checkpoints.empty());
+  EXPECT_EQ((std::vector<int>{history.m_cursor, history.m_savedCursor}),
+            (std::vector<int>{28, 27}));
+  EXPECT_TRUE(history.m_history.back() == newest && history.m_checkpoints.empty());
   history.reset();
-  EXPECT_EQ(history.m_cursor, -1);
-  EXPECT_TRUE(history.m_history.empty());
+  EXPECT_TRUE(history.m_cursor == -1 && history.m_history.empty());
 }
 
 TEST_F(UndoerTest, SelectionTakesOwnThenExternalCandidatesOnce) {
@@ -111,12 +108,12 @@ TEST_F(UndoerTest, BufferListsPackBackToBack) {
   buffer.m_indexCounts[0] = 60;
   buffer.pushOperation(entry());
   buffer.pushOperation(entry());
-  EXPECT_EQ(buffer.m_vertexOffsets[1], 140u);
-  EXPECT_EQ(buffer.m_indexOffsets[1], 60u);
-  EXPECT_EQ(buffer.m_cursor, 2);
+  EXPECT_EQ((std::vector<uint32_t>{buffer.m_vertexOffsets[1], buffer.m_indexOffsets[1]}),
+            (std::vector<uint32_t>{140, 60}));
 
   buffer.undo();
   buffer.undo();
+  EXPECT_EQ(buffer.m_cursor, 0);
   EXPECT_EQ(buffer.truncateRedo(), 2);
   buffer.pushOperation(entry());  // packs behind the one kept
   EXPECT_EQ(buffer.m_vertexOffsets, (std::vector<uint32_t>{100, 140}));
