@@ -53,9 +53,9 @@ class StrokeRenderGL : public BrushStateGLTest {
 TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
   // Strands hanging from kTop, pitch +x, normal towards the viewer, lit 0.25 at the root
   // rising to 1 at the tip: dense, middle, sparse, and middle curled.
-  g_currentColor.set_green(0.55f);
-  g_currentColor.set_blue(0.3f);
-  g_currentColor.set_red(0.75f);
+  g_currentColor.set_green(0.68f);
+  g_currentColor.set_blue(0.42f);
+  g_currentColor.set_red(0.9f);
   g_defaultLightCurve.Clear();
   for (float v : {0.25f, 1.0f}) g_defaultLightCurve.add_v(v);
   const float xs[4] = {-0.09f, -0.03f, 0.03f, 0.09f};
@@ -76,7 +76,7 @@ TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
   viewProjection.at(0, 0) = viewProjection.at(1, 1) = 1.0f / kHalfView;
   viewProjection.at(2, 2) = -1.0f;
   g_headMatrix[2] = 1.0f;  // the viewer, 1 m in front
-  const float light[3] = {0.4f, 0.6f, 1.0f};
+  const float light[3] = {0.3f, 0.05f, 1.0f};
   g_shaderManager->setLight(0, light, Matrix4().data());
   ribbons.draw(Matrix4(), viewProjection);
   ASSERT_EQ(drainGLErrors(), 0u);
