@@ -231,13 +231,6 @@ void multiplyTransform3x4(Matrix4& out, const RigidPose& a, const RigidPose& b) 
                   (cm[r] * a.translation[0] + cm[3 + r] * a.translation[1] + cm[6 + r] * a.translation[2]);
 }
 
-Matrix4 toMatrix4(const TrackingPose34& pose) {
-  Matrix4 out;
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 4; ++c) out.at(r, c) = pose.m[r][c];
-  return out;
-}
-
 Matrix4 toMatrix4(const vr::Matrix34& pose) {
   Matrix4 out;
   for (int r = 0; r < 3; ++r)

@@ -32,11 +32,6 @@ struct RigidPose {
   float rotation[9];
 };
 
-// The VR runtime's tracking matrix: 3 rows of 4, row-major, translation in column 3.
-struct TrackingPose34 {
-  float m[3][4];
-};
-
 // out = a b, returned. Computed through a local so out may also be a or b.
 Matrix4& multiplyMatrix4(const Matrix4& a, Matrix4& out, const Matrix4& b);
 // 3x3 column-major (element (r, c) at c * 3 + r): out = a b, returned; out may alias a or b.
@@ -70,7 +65,6 @@ void alignSegmentTransform(Matrix4& out, const float* p0, const float* q0, const
 void multiplyTransform3x4(Matrix4& out, const RigidPose& a, const RigidPose& b);
 
 // The runtime's 3x4 tracking matrix as a column-major 4x4 with row 3 (0, 0, 0, 1).
-Matrix4 toMatrix4(const TrackingPose34& pose);
 Matrix4 toMatrix4(const vr::Matrix34& pose);
 
 // p' = M (p, 1) and the linear part applied to a direction (translation ignored).
