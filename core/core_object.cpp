@@ -8,7 +8,6 @@ namespace {
 // The generator's process-wide state.
 int64_t g_lastTime = 0;
 int32_t g_counter = 0;
-int64_t g_lastStamp = 0;
 int64_t g_lastId = 0;
 int64_t (*g_stampSource)() = nullptr;
 
@@ -48,9 +47,9 @@ int64_t readSystemTimeStamp() {
 }
 
 int64_t generateUniqueId() {
-  g_lastStamp = g_stampSource ? g_stampSource() : readSystemTimeStamp();
+  const int64_t stamp = g_stampSource ? g_stampSource() : readSystemTimeStamp();
   // Exact in double: the product is a multiple of 32 well inside the 2^55 range.
-  const int64_t t = static_cast<int64_t>(static_cast<double>(g_lastStamp) * 100000.0);
+  const int64_t t = static_cast<int64_t>(static_cast<double>(stamp) * 100000.0);
   if (t != g_lastTime) {
     g_lastTime = t;
     g_counter = 0;
@@ -67,6 +66,5 @@ void setUniqueIdClock(int64_t (*stamp)()) {
   g_stampSource = stamp;
   g_lastTime = 0;
   g_counter = 0;
-  g_lastStamp = 0;
   g_lastId = 0;
 }
