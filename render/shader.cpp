@@ -100,6 +100,11 @@ Shader::Shader(const std::string& vertexPath, const std::string& fragmentPath) {
   }
   m_id = program;
   m_built = true;
+  m_matrixLocation = glGetUniformLocation(program, "m_matrix");
+  m_modelLocation = glGetUniformLocation(program, "m_model");
+  m_viewPosLocation = glGetUniformLocation(program, "m_viewPos");
+  m_opacityLocation = glGetUniformLocation(program, "m_opacity");
+  m_colorLocation = glGetUniformLocation(program, "m_color");
 }
 
 bool Shader::checkCompileErrors(GLuint object, const std::string& type) {
@@ -252,21 +257,22 @@ void ShaderManager::setUniformFloat(uint32_t shader, const char* name, float val
   glUniform1f(uniformLocation(shader, name), value);
 }
 
-bool ShaderManager::hasUniform(const char* name) const {
-  const GLuint id = currentId();
-  return id != 0 && glGetUniformLocation(id, name) >= 0;
+GLint ShaderManager::currentLocation(GLint Shader::*location) const {
+  if (m_current >= m_programs.size() || !m_programs[m_current]) return -1;
+  const Shader& shader = *m_programs[m_current];
+  return shader.m_id == 0 ? -1 : shader.*location;
 }
 
 void ShaderManager::setUniformMatrix(const float* matrix16) {
-  glUniformMatrix4fv(uniformLocation(m_current, "m_matrix"), 1, GL_FALSE, matrix16);
+  glUniformMatrix4fv(currentLocation(&Shader::m_matrixLocation), 1, GL_FALSE, matrix16);
 }
 
 void ShaderManager::setUniformModel(const float* matrix16) {
-  glUniformMatrix4fv(uniformLocation(m_current, "m_model"), 1, GL_FALSE, matrix16);
+  glUniformMatrix4fv(currentLocation(&Shader::m_modelLocation), 1, GL_FALSE, matrix16);
 }
 
 void ShaderManager::setUniformViewPos(const float* position3) {
-  glUniform3fv(uniformLocation(m_current, "m_viewPos"), 1, position3);
+  glUniform3fv(currentLocation(&Shader::m_viewPosLocation), 1, position3);
 }
 
 void ShaderManager::setUniformOpacity(float opacity) {
@@ -274,7 +280,7 @@ void ShaderManager::setUniformOpacity(float opacity) {
   float& cached = m_opacityCache[m_current];
   // The slack keeps decimal steps such as 1.0 to 0.99 (0.0099999 in binary) counted as 0.01.
   if (std::abs(opacity - cached) + 1e-6f < 0.01f) return;
-  glUniform1f(uniformLocation(m_current, "m_opacity"), opacity);
+  glUniform1f(currentLocation(&Shader::m_opacityLocation), opacity);
   cached = opacity;
 }
 
@@ -284,7 +290,7 @@ void ShaderManager::setUniformColor(const float* rgba) {
   float distance = 0.0f;
   for (int i = 0; i < 4; ++i) distance += (rgba[i] - cached[i]) * (rgba[i] - cached[i]);
   if (distance + 1e-9f < 0.0001f) return;
-  glUniform4fv(uniformLocation(m_current, "m_color"), 1, rgba);
+  glUniform4fv(currentLocation(&Shader::m_colorLocation), 1, rgba);
   for (int i = 0; i < 4; ++i) cached[i] = rgba[i];
 }
 

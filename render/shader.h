@@ -51,6 +51,12 @@ class Shader {
   static bool checkCompileErrors(GLuint object, const std::string& type);
 
   GLuint m_id = 0;
+  // Locations of the uniforms every draw sets, looked up once at link (-1 when absent).
+  GLint m_matrixLocation = -1;
+  GLint m_modelLocation = -1;
+  GLint m_viewPosLocation = -1;
+  GLint m_opacityLocation = -1;
+  GLint m_colorLocation = -1;
 
  protected:
   bool m_built = false;
@@ -94,17 +100,16 @@ class ShaderManager : public coreObject {
 
   // Presence tests and setters on the current program. Opacity is sent only when it moved by at
   // least 0.01 from the program's last value, colour when the squared distance is at least 1e-4.
-  bool hasUniformMatrix() const { return hasUniform("m_matrix"); }
+  bool hasUniformMatrix() const { return currentLocation(&Shader::m_matrixLocation) >= 0; }
   void setUniformMatrix(const float* matrix16);
-  bool hasUniformModel() const { return hasUniform("m_model"); }
+  bool hasUniformModel() const { return currentLocation(&Shader::m_modelLocation) >= 0; }
   void setUniformModel(const float* matrix16);
-  bool hasUniformViewPos() const { return hasUniform("m_viewPos"); }
+  bool hasUniformViewPos() const { return currentLocation(&Shader::m_viewPosLocation) >= 0; }
   void setUniformViewPos(const float* position3);
-  bool hasUniformOpacity() const { return hasUniform("m_opacity"); }
+  bool hasUniformOpacity() const { return currentLocation(&Shader::m_opacityLocation) >= 0; }
   void setUniformOpacity(float opacity);
-  bool hasUniformColor() const { return hasUniform("m_color"); }
+  bool hasUniformColor() const { return currentLocation(&Shader::m_colorLocation) >= 0; }
   void setUniformColor(const float* rgba);
-  bool hasUniform(const char* name) const;
 
   // Sent to every program that declares the uniform; the current program stays current.
   // "m_lightPos<index>" and "m_lightSpaceMatrix<index>".
@@ -132,6 +137,8 @@ class ShaderManager : public coreObject {
 
  private:
   GLuint currentId() const { return programId(m_current); }
+  // One of the current program's cached draw-uniform locations; -1 without a program.
+  GLint currentLocation(GLint Shader::*location) const;
   // Sets `name` on every program that declares it through `set`, then rebinds the current one.
   template <typename Setter>
   void setOnAllPrograms(const std::string& name, Setter set);
