@@ -7,25 +7,20 @@
 #include <cstdlib>
 
 #include "core/events.h"
+#include "core/vec.h"
 
 namespace {
 
 // How long create and waitForExit sleep between checks that the window thread still runs.
 const uint32_t kThreadCheckMs = 20;
 
-void cross(const float a[3], const float b[3], float out[3]) {
-  out[0] = a[1] * b[2] - a[2] * b[1];
-  out[1] = a[2] * b[0] - a[0] * b[2];
-  out[2] = a[0] * b[1] - a[1] * b[0];
-}
+Vec3f toVec3(const float* p) { return Vec3f(p[0], p[1], p[2]); }
 
-float dot(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-// Rodrigues' formula: v rotated by angle about the unit axis k.
-void rotateVector(const float k[3], float cosA, float sinA, float v[3]) {
-  float kxv[3];
-  cross(k, v, kxv);
-  const float kv = dot(k, v) * (1.0f - cosA);
+// Rodrigues' formula: v (3 floats, in place) rotated by angle about the unit axis k.
+void rotateVector(const Vec3f& k, float cosA, float sinA, float* v) {
+  const Vec3f r = toVec3(v);
+  const Vec3f kxv = cross(k, r);
+  const float kv = dot(k, r) * (1.0f - cosA);
   for (int i = 0; i < 3; ++i) v[i] = v[i] * cosA + kxv[i] * sinA + k[i] * kv;
 }
 
@@ -103,8 +98,7 @@ void OGLDisplayBase::mouseDown(int button) {
   m_middleDown = true;
   static const int kNext[5] = {ROTATE_Z, ROTATE_CAMERA, ZOOM, ROTATE, PAN};
   m_orbitMode = (m_orbitMode >= 0 && m_orbitMode < 5) ? kNext[m_orbitMode] : ROTATE;
-  m_title2 = orbitModeName(m_orbitMode);
-  setTitle(m_title2);
+  setTitle(orbitModeName(m_orbitMode));
 }
 
 void OGLDisplayBase::mouseUp(int button) {
@@ -184,9 +178,10 @@ void OGLDisplayBase::resize(int width, int height) {
 }
 
 void OGLDisplayBase::rotateFrame(const float axis[3], float angle, const float centre[3]) {
-  const float length = std::sqrt(dot(axis, axis));
+  const Vec3f a = toVec3(axis);
+  const float length = std::sqrt(dot(a, a));
   if (length < 1e-5f) return;
-  const float k[3] = {axis[0] / length, axis[1] / length, axis[2] / length};
+  const Vec3f k = a / length;
   const float c = std::cos(angle);
   const float s = std::sin(angle);
   for (int column = 0; column < 3; ++column) rotateVector(k, c, s, m_cameraFrame + 4 * column);
@@ -201,7 +196,7 @@ void OGLDisplayBase::updateViewMatrix() {
   for (int row = 0; row < 3; ++row) {
     const float* axis = m_cameraFrame + 4 * row;  // right, up, forward
     for (int column = 0; column < 3; ++column) m_viewMatrix[4 * column + row] = axis[column];
-    m_viewMatrix[12 + row] = -dot(axis, eye);
+    m_viewMatrix[12 + row] = -dot(toVec3(axis), toVec3(eye));
   }
   m_viewMatrix[3] = m_viewMatrix[7] = m_viewMatrix[11] = 0.0f;
   m_viewMatrix[15] = 1.0f;

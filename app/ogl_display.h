@@ -88,7 +88,6 @@ class OGLDisplayBase {
   bool m_middleDown = false;
   int m_lastX = INT_MAX;
   int m_lastY = INT_MAX;
-  std::string m_title2;
 };
 
 // The display's window on its own thread, with the GL context on the main thread and the two
