@@ -1,6 +1,7 @@
 #pragma once
-#include <cmath>
 #include <vector>
+
+#include "core/geometry.h"
 
 // Control points along a stroke's middle axis, compared and moved by the deform tool. Three
 // floats per control point. The stroke fills and uses them through the overrides.
@@ -17,10 +18,7 @@ class coreDeformable {
   // mismatched pair is never the nearest.
   virtual float distanceTo(const coreDeformable* other) const {
     if (!other || other->m_control.size() != m_control.size()) return 1e9f;
-    if (m_control.empty()) return 0.0f;
-    double sum = 0.0;
-    for (size_t i = 0; i < m_control.size(); ++i) sum += std::fabs(m_control[i] - other->m_control[i]);
-    return static_cast<float>(sum / m_control.size());
+    return m_control.empty() ? 0.0f : distanceL1(m_control, other->m_control);
   }
 
   std::vector<float> m_control;
