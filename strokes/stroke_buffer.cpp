@@ -137,10 +137,7 @@ void StrokeBufferRender::createBuffers() {
   GLuint& ebo = m_vertexArrays[2];
   if (!createVertexArray(vao, vbo, m_indexed ? &ebo : nullptr, kAttributeSlots, locations, sizes)) {
     std::printf("stroke buffer: no vertex array could be made; its strokes are not drawn\n");
-    if (vao) glDeleteVertexArrays(1, &vao);
-    if (vbo) glDeleteBuffers(1, &vbo);
-    if (ebo) glDeleteBuffers(1, &ebo);
-    vao = vbo = ebo = 0;
+    releaseGLObjects();
     return;
   }
   m_reservedFloats = 0;
@@ -172,11 +169,6 @@ bool StrokeBufferRender::redo() {
 bool StrokeBufferRender::undo() {
   if (m_flagBuffer) m_flagBuffer->undo();
   return coreBufferRender::undo();
-}
-
-void StrokeBufferRender::rebuildBuffers(const std::vector<Operatable*>& ops) {
-  // The clear, push and write it is made of reach the debug buffer themselves.
-  coreBufferRender::rebuildBuffers(ops);
 }
 
 void StrokeBufferRender::clearBuffers() {
@@ -243,8 +235,7 @@ StrokeWritePlan StrokeBufferRender::planWrite(const Operatable* op, int slot, bo
 
 void StrokeBufferRender::writeOperation(Operatable* op, bool append) {
   if (!op || m_history.empty()) return;
-  int s = append && m_history.back() == op ? static_cast<int>(m_history.size()) - 1
-                                           : slotOf(m_history, op);
+  const int s = slotOf(m_history, op);
   if (s < 0) return;
   if (s != static_cast<int>(m_history.size()) - 1) append = false;
   const StrokeWritePlan plan = planWrite(op, s, append);
@@ -392,9 +383,7 @@ void FlagBufferRender::createBuffers() {
   const int locations[1] = {0};
   const uint32_t sizes[1] = {3};
   if (!createVertexArray(m_vertexArrays[0], m_vertexArrays[1], nullptr, 1, locations, sizes)) {
-    if (m_vertexArrays[0]) glDeleteVertexArrays(1, &m_vertexArrays[0]);
-    if (m_vertexArrays[1]) glDeleteBuffers(1, &m_vertexArrays[1]);
-    m_vertexArrays[0] = m_vertexArrays[1] = 0;
+    releaseGLObjects();
     return;
   }
   m_reservedFloats = 0;

@@ -21,12 +21,7 @@ class coreBufferRender : public coreUndoer<T> {
   using coreUndoer<T>::m_cursor;
 
   explicit coreBufferRender(uint32_t capacity) : m_capacity(capacity) {}
-  ~coreBufferRender() override {
-    // The vertex array and the two buffers are different kinds of GL object.
-    if (m_vertexArrays[0]) glDeleteVertexArrays(1, &m_vertexArrays[0]);
-    if (m_vertexArrays[1]) glDeleteBuffers(1, &m_vertexArrays[1]);
-    if (m_vertexArrays[2]) glDeleteBuffers(1, &m_vertexArrays[2]);
-  }
+  ~coreBufferRender() override { releaseGLObjects(); }
 
   int truncateRedo() override {
     const int keep = m_cursor + 1;
@@ -90,6 +85,15 @@ class coreBufferRender : public coreUndoer<T> {
   virtual bool checkCapacity(T /*op*/) { return false; }
   virtual void drawBuffers() {}
 
+  // Deletes whichever GL objects exist and zeroes their names.
+  void releaseGLObjects() {
+    // The vertex array and the two buffers are different kinds of GL object.
+    if (m_vertexArrays[0]) glDeleteVertexArrays(1, &m_vertexArrays[0]);
+    if (m_vertexArrays[1]) glDeleteBuffers(1, &m_vertexArrays[1]);
+    if (m_vertexArrays[2]) glDeleteBuffers(1, &m_vertexArrays[2]);
+    m_vertexArrays[0] = m_vertexArrays[1] = m_vertexArrays[2] = 0;
+  }
+
   uint32_t m_capacity;                  // vertex buffer size, floats
   GLuint m_vertexArrays[3] = {0, 0, 0};  // vertex array, vertex buffer, index buffer
   std::vector<uint32_t> m_vertexOffsets;
@@ -152,7 +156,6 @@ class StrokeBufferRender : public coreBufferRender<Operatable*> {
   bool redo() override;
   bool undo() override;
   void createBuffers() override;
-  void rebuildBuffers(const std::vector<Operatable*>& ops) override;
   void clearBuffers() override;
   void popOperation() override;
   void pushOperation(Operatable* op) override;
