@@ -43,32 +43,25 @@ void buildRingMesh(std::vector<float>& points, int32_t n, std::vector<float>* no
 
 int intersectRayTriangle(const float* origin, const float* direction, const float* p0, const float* p1,
                          const float* p2, float& distance, float& u, float& v) {
-  double e1[3], e2[3], d[3], t[3];
-  for (int i = 0; i < 3; ++i) {
-    e1[i] = static_cast<double>(p1[i] - p0[i]);
-    e2[i] = static_cast<double>(p2[i] - p0[i]);
-    d[i] = direction[i];
-    t[i] = static_cast<double>(origin[i] - p0[i]);
-  }
-  auto crossD = [](const double* a, const double* b, double* o) {
-    o[0] = a[1] * b[2] - a[2] * b[1];
-    o[1] = a[2] * b[0] - a[0] * b[2];
-    o[2] = a[0] * b[1] - a[1] * b[0];
+  using Vec3d = Vec<3, double>;
+  // Differences taken in float, as the points come, then carried on in double.
+  auto from = [](const float* a, const float* b) {
+    return Vec3d(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
   };
-  auto dotD = [](const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+  const Vec3d e1 = from(p1, p0), e2 = from(p2, p0), t = from(origin, p0);
+  const Vec3d d(direction[0], direction[1], direction[2]);
 
-  double p[3], q[3];
-  crossD(d, e2, p);
-  const double det = dotD(e1, p);
+  const Vec3d p = cross(d, e2);
+  const double det = dot(e1, p);
   if (det > -1e-6 && det < 1e-6) return 0;
-  const double du = dotD(t, p) / det;
+  const double du = dot(t, p) / det;
   u = static_cast<float>(du);
   if (du < 0.0 || du > 1.0) return 0;
-  crossD(t, e1, q);
-  const double dv = dotD(d, q) / det;
+  const Vec3d q = cross(t, e1);
+  const double dv = dot(d, q) / det;
   v = static_cast<float>(dv);
   if (dv < 0.0 || dv > 1.0) return 0;
-  distance = static_cast<float>(dotD(e2, q) / det);
+  distance = static_cast<float>(dot(e2, q) / det);
   return 1;
 }
 
