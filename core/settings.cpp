@@ -74,38 +74,42 @@ void reportCorrected(const char* field, T was, T now) {
 
 // A size, count or sample spacing of zero or less breaks the windows, framebuffers and
 // stroke sampling that divide by or allocate with it.
-void requirePositive(const char* field, int32_t value, int32_t fallback,
-                     void (quillax::Parameters::*set)(int32_t), quillax::Parameters* p) {
+void requirePositive(const char* field, int32_t (quillax::Parameters::*get)() const,
+                     void (quillax::Parameters::*set)(int32_t), const quillax::Parameters& defaults,
+                     quillax::Parameters* p) {
+  const int32_t value = (p->*get)();
   if (value > 0) return;
+  const int32_t fallback = (defaults.*get)();
   reportCorrected(field, value, fallback);
   (p->*set)(fallback);
 }
 
 void correctUnusableValues(quillax::Parameters* p) {
   using P = quillax::Parameters;
-  requirePositive("window_width", p->window_width(), 1920, &P::set_window_width, p);
-  requirePositive("window_height", p->window_height(), 1080, &P::set_window_height, p);
-  requirePositive("multisample_size", p->multisample_size(), 12, &P::set_multisample_size, p);
-  requirePositive("capture_image_width", p->capture_image_width(), 1000,
-                  &P::set_capture_image_width, p);
-  requirePositive("capture_image_height", p->capture_image_height(), 800,
-                  &P::set_capture_image_height, p);
-  requirePositive("sampling_space", p->sampling_space(), 3, &P::set_sampling_space, p);
-  requirePositive("control_sample_size", p->control_sample_size(), 20,
-                  &P::set_control_sample_size, p);
+  P defaults;
+  fillCodeDefaults(&defaults);
+  requirePositive("window_width", &P::window_width, &P::set_window_width, defaults, p);
+  requirePositive("window_height", &P::window_height, &P::set_window_height, defaults, p);
+  requirePositive("multisample_size", &P::multisample_size, &P::set_multisample_size, defaults, p);
+  requirePositive("capture_image_width", &P::capture_image_width, &P::set_capture_image_width,
+                  defaults, p);
+  requirePositive("capture_image_height", &P::capture_image_height, &P::set_capture_image_height,
+                  defaults, p);
+  requirePositive("sampling_space", &P::sampling_space, &P::set_sampling_space, defaults, p);
+  requirePositive("control_sample_size", &P::control_sample_size, &P::set_control_sample_size,
+                  defaults, p);
 
   const float distance = p->sampling_distance();
   if (!std::isfinite(distance)) {
-    reportCorrected("sampling_distance", distance, 0.012f);
-    p->set_sampling_distance(0.012f);
+    reportCorrected("sampling_distance", distance, defaults.sampling_distance());
+    p->set_sampling_distance(defaults.sampling_distance());
   } else if (distance < kMinSamplingDistance) {
     reportCorrected("sampling_distance", distance, kMinSamplingDistance);
     p->set_sampling_distance(kMinSamplingDistance);
   }
   // No code default of its own: back to the schema's.
   if (!std::isfinite(p->deform_strength())) {
-    reportCorrected("deform_strength", p->deform_strength(),
-                    quillax::Parameters().deform_strength());
+    reportCorrected("deform_strength", p->deform_strength(), defaults.deform_strength());
     p->clear_deform_strength();
   }
 }
