@@ -25,7 +25,6 @@ int readNumbers(const char* s, double* out, int wanted) {
     s = skipSpaces(s);
     if (!*s) break;
     char* end = nullptr;
-    errno = 0;
     const double value = std::strtod(s, &end);
     if (end == s || !std::isfinite(value)) return -1;
     out[count++] = value;
