@@ -2,10 +2,11 @@
 
 #include <assimp/material.h>
 
-#include <cstdio>
 #include <iostream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include "platform/files.h"
 
 TextureManager* g_textureManager = nullptr;
 TextureSlots* g_hairTextureSlots = nullptr;
@@ -196,11 +197,7 @@ bool loadImageTexture(GLuint& id, const std::string& path) {
   id = 0;
   if (path.empty()) return false;
   // A missing image is the callers' to report; keep the decoder from warning about it too.
-  if (FILE* probe = std::fopen(path.c_str(), "rb")) {
-    std::fclose(probe);
-  } else {
-    return false;
-  }
+  if (!platform::isReadableFile(path)) return false;
   cv::Mat image;
   try {
     image = cv::imread(path, cv::IMREAD_UNCHANGED);
