@@ -197,11 +197,8 @@ void OpenVRContext::updateHMDMatrixPose() {
   }
   if (m_poses[vr::k_trackedDeviceIndexHmd].m_poseIsValid) {
     m_headPose = m_deviceMatrices[vr::k_trackedDeviceIndexHmd];
-    const Matrix4& m = m_headPose;
-    if (m[3] == 0 && m[7] == 0 && m[11] == 0 && m[15] == 1)
-      invertAffineMatrix4(m_headPose);
-    else
-      invertMatrix4(m_headPose);
+    // toMatrix4 gives every device matrix the last row (0, 0, 0, 1), so the fast inverse holds.
+    invertAffineMatrix4(m_headPose);
   }
 }
 
@@ -306,9 +303,8 @@ void OpenVR::updateDeviceMatrix(const Matrix4& device, float out[12]) {
   for (int axis = 0; axis < 3; ++axis) {
     Vec3f direction(0.0f, 0.0f, 0.0f);
     direction[axis] = 0.05f;
-    const Vec3f d = transformDirection(device, direction);
-    const float length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    for (int k = 0; k < 3; ++k) out[3 + axis * 3 + k] = length > 0 ? d[k] / length : 0.0f;
+    const Vec3f d = normalized(transformDirection(device, direction));
+    for (int k = 0; k < 3; ++k) out[3 + axis * 3 + k] = d[k];
   }
 }
 
