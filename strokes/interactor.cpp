@@ -5,13 +5,7 @@
 
 Interactor::Interactor(int32_t opType) : m_opType(opType) { setRenderable(false); }
 
-Interactor::~Interactor() {
-  if (engaged() && m_currentOp) {
-    notify(m_currentOp, NOTIFY_ABANDONED);
-    discard(m_currentOp);
-  }
-  m_currentOp = nullptr;
-}
+Interactor::~Interactor() { dropCurrent(); }
 
 Operatable* Interactor::newOperation() { return createOperation(m_opType); }
 
@@ -22,13 +16,17 @@ void Interactor::discard(Operatable* op) {
   delete op;
 }
 
-void Interactor::reset() {
+void Interactor::dropCurrent() {
   if (engaged() && m_currentOp) {
     notify(m_currentOp, NOTIFY_ABANDONED);
     discard(m_currentOp);
   }
-  // After the reset the last committed operation is deleted with the history.
+  // Otherwise it is the last committed operation, which the history deletes.
   m_currentOp = nullptr;
+}
+
+void Interactor::reset() {
+  dropCurrent();
   BufferUndoer::reset();
 }
 

@@ -39,4 +39,8 @@ class Interactor : public BufferUndoer {
   virtual Operatable* newOperation();
   // Takes back everything an operation that will not be kept holds, then deletes it.
   void discard(Operatable* op);
+
+ private:
+  // Abandons and deletes an operation still being built, and forgets the current one.
+  void dropCurrent();
 };
