@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "quillax.pb.h"
+#include "render/model_element.h"
 #include "render/texture.h"
 
 namespace {
@@ -102,8 +103,7 @@ bool loadHairTextureMaps() {
     g_hairTextureMaps.Clear();  // a half-parsed file gives no rectangles at all
     return false;
   }
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string folder = folderWithSlash(path);
 
   delete g_hairTextureSlots;  // buffers copy the slots, so the old set has no other user
   g_hairTextureSlots = new TextureSlots;
