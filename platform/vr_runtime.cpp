@@ -235,29 +235,16 @@ class SimulatedHeadset final : public IVRSystem, public IVRCompositor, public IV
     if (!texture || texture->m_handle == 0 || texture->m_type != TextureType_OpenGL)
       return CompositorError_InvalidTexture;
     const SnapshotTarget target = eye == Eye_Left ? SnapshotTarget::Left : SnapshotTarget::Right;
-    std::vector<PendingSnapshot>& pending = m_player.snapshots();
-    for (auto it = pending.begin(); it != pending.end();) {
-      if (it->m_target == target && it->m_frame <= m_player.frame()) {
-        snapshotTexture(static_cast<GLuint>(texture->m_handle), it->m_path);
-        it = pending.erase(it);
-      } else {
-        ++it;
-      }
-    }
+    takeSnapshots(target, m_player.frame(), [&](const std::string& path) {
+      snapshotTexture(static_cast<GLuint>(texture->m_handle), path);
+    });
     return CompositorError_None;
   }
 
   void desktopFrame(int width, int height) {
-    std::vector<PendingSnapshot>& pending = m_player.snapshots();
-    for (auto it = pending.begin(); it != pending.end();) {
-      // The window shows the frame rendered before the last wait for poses.
-      if (it->m_target == SnapshotTarget::Desktop && it->m_frame < m_player.frame()) {
-        snapshotWindow(width, height, it->m_path);
-        it = pending.erase(it);
-      } else {
-        ++it;
-      }
-    }
+    // The window shows the frame rendered before the last wait for poses.
+    takeSnapshots(SnapshotTarget::Desktop, m_player.frame() - 1,
+                  [&](const std::string& path) { snapshotWindow(width, height, path); });
   }
 
   RenderModelError loadRenderModelAsync(const char* name, RenderModel** model) override {
@@ -315,6 +302,20 @@ class SimulatedHeadset final : public IVRSystem, public IVRCompositor, public IV
     TextureId m_textureId = 0;
     TrackedDeviceClass m_class = TrackedDeviceClass_Invalid;
   };
+
+  // Writes, oldest first, and drops every pending snapshot of target due by lastFrame.
+  template <typename Write>
+  void takeSnapshots(SnapshotTarget target, int lastFrame, Write write) {
+    std::vector<PendingSnapshot>& pending = m_player.snapshots();
+    for (auto it = pending.begin(); it != pending.end();) {
+      if (it->m_target == target && it->m_frame <= lastFrame) {
+        write(it->m_path);
+        it = pending.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
 
   TracePlayer m_player;
   std::map<std::string, ModelInfo> m_models;
