@@ -65,22 +65,22 @@ int intersectRayTriangle(const float* origin, const float* direction, const floa
   return 1;
 }
 
+Vec3f toVec3(const quillax::Operation_Point& p) { return Vec3f(p.x(), p.y(), p.z()); }
+
+void setPoint(quillax::Operation_Point* p, const Vec3f& v) {
+  p->set_x(v[0]);
+  p->set_y(v[1]);
+  p->set_z(v[2]);
+}
+
 namespace {
 
 using Point = quillax::Operation::Point;
 
-void movePoint(Point& p, const Matrix4& m) {
-  const Vec3f out = transformPoint(m, Vec3f(p.x(), p.y(), p.z()));
-  p.set_x(out[0]);
-  p.set_y(out[1]);
-  p.set_z(out[2]);
-}
+void movePoint(Point& p, const Matrix4& m) { setPoint(&p, transformPoint(m, toVec3(p))); }
 
 void turnDirection(Point& p, const Matrix4& m) {
-  const Vec3f out = normalized(transformDirection(m, Vec3f(p.x(), p.y(), p.z())));
-  p.set_x(out[0]);
-  p.set_y(out[1]);
-  p.set_z(out[2]);
+  setPoint(&p, normalized(transformDirection(m, toVec3(p))));
 }
 
 }  // namespace

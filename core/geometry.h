@@ -7,7 +7,12 @@
 
 namespace quillax {
 class Operation;
+class Operation_Point;
 }
+
+// A stored point as a vector, and back.
+Vec3f toVec3(const quillax::Operation_Point& p);
+void setPoint(quillax::Operation_Point* p, const Vec3f& v);
 
 // Appends a quad of two triangles (six vertices, corners in the plane z = 0) to out: five floats
 // each (x, y, 0, u, v) when the texture rect (u, v, width, height) has positive width and height,

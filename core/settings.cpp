@@ -44,7 +44,6 @@ int32_t g_curvature = 0;
 
 namespace {
 
-constexpr float kMinSamplingDistance = 0.001f;
 
 void fillCodeDefaults(quillax::Parameters* p) {
   if (!p->has_window_width()) p->set_window_width(1920);

@@ -45,6 +45,9 @@ extern int32_t g_hairTexture;  // 0 pen, 1 dense, 2 middle, 3 sparse
 extern int32_t g_brushShape;   // 0 default, 1 attach, 2 spin, 3 braid, 4 hint
 extern int32_t g_curvature;    // curvature of new strokes of the default shape
 
+// The closest spacing strokes are sampled at, metres; smaller settings are raised to it.
+constexpr float kMinSamplingDistance = 0.001f;
+
 // Starts the timers, sizes and resets the flag, mode, value and timer vectors, reads
 // g_parameters.asset_path() + "parameters.txt", fills absent settings with the code defaults,
 // writes the file back and installs the result in g_parameters. A file that exists but cannot

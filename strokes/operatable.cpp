@@ -17,7 +17,6 @@ constexpr int kMaxTexture = 3;
 constexpr int kDefaultLightCurveSize = 30;
 // loadParameters raises a smaller sampling distance to this; a stroke never steps by less, so a
 // long move cannot turn into an endless fill.
-constexpr float kMinSamplingDistance = 0.001f;
 
 // Curl angles of the height formula, radians.
 constexpr double kHalfStep = 0.1308997;  // 7.5 degrees
@@ -27,14 +26,6 @@ constexpr double kStep = 0.2617994;      // 15 degrees
 uint16_t defaultFlagWord() {
   static const uint16_t word = coreObject().m_flags;
   return word;
-}
-
-Vec3f toVec(const quillax::Operation_Point& p) { return Vec3f(p.x(), p.y(), p.z()); }
-
-void setPoint(quillax::Operation_Point* p, const Vec3f& v) {
-  p->set_x(v[0]);
-  p->set_y(v[1]);
-  p->set_z(v[2]);
 }
 
 float columnLength(const Matrix4& m, int column) {
@@ -54,7 +45,7 @@ int repairPoints(google::protobuf::RepeatedPtrField<quillax::Operation_Point>* p
   Vec3f previous;
   for (int i = 0; i < points->size(); ++i) {
     quillax::Operation_Point* p = points->Mutable(i);
-    Vec3f v = toVec(*p);
+    Vec3f v = toVec3(*p);
     bool changed = false;
     for (int c = 0; c < 3; ++c) {
       if (!std::isfinite(v[c])) {
@@ -268,14 +259,14 @@ int Operatable::addPoint(const float* values, int count) {
   float s = g_parameters.sampling_distance();
   if (!(s >= kMinSamplingDistance)) s = kMinSamplingDistance;  // also catches NaN
   const int last = op.points_size() - 1;
-  const Vec3f from = toVec(op.points(last));
+  const Vec3f from = toVec3(op.points(last));
   const Vec3f move = position - from;
   const double d = length(move);
   if (s * 1.0001 > d) return 0;
 
   const bool withPitch = count >= 6 && op.pitches_size() == op.points_size();
   const bool withNormal = count >= 9 && op.normals_size() == op.points_size();
-  const Vec3f lastPitch = withPitch ? toVec(op.pitches(last)) : Vec3f();
+  const Vec3f lastPitch = withPitch ? toVec3(op.pitches(last)) : Vec3f();
   const Vec3f handPitch = count >= 6 ? Vec3f(values[3], values[4], values[5]) : Vec3f();
 
   int added = 0;
@@ -354,13 +345,13 @@ const quillax::Color& Operatable::currentColor() const {
 Vec3f Operatable::pointAt(float t) const {
   const int n = pointCount();
   if (n == 0) return Vec3f();
-  if (t < 0.0f) return toVec(m_operation->points(0));
+  if (t < 0.0f) return toVec3(m_operation->points(0));
   if (t < static_cast<float>(n - 1)) {
     const int k = static_cast<int>(std::floor(t));
     const float f = t - static_cast<float>(k);
-    const Vec3f a = toVec(m_operation->points(k));
-    const Vec3f b = toVec(m_operation->points(k + 1));
+    const Vec3f a = toVec3(m_operation->points(k));
+    const Vec3f b = toVec3(m_operation->points(k + 1));
     return a + f * (b - a);
   }
-  return toVec(m_operation->points(n - 1));
+  return toVec3(m_operation->points(n - 1));
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "strokes/operatable.h"
@@ -48,8 +49,7 @@ uint32_t floatsPerVertex(const bool* flags) {
 
 Vec3f pointOf(const google::protobuf::RepeatedPtrField<quillax::Operation_Point>& list, int i) {
   if (i < 0 || i >= list.size()) return Vec3f();
-  const quillax::Operation_Point& p = list.Get(i);
-  return Vec3f(p.x(), p.y(), p.z());
+  return toVec3(list.Get(i));
 }
 
 // Writes one vertex at out[at] in slot order; attributes the stroke does not supply are zero so
