@@ -49,15 +49,6 @@ class ScriptedTool : public Interactor {
   std::vector<Operatable*> next;
 };
 
-// A press at (x, y0), a move every 1.3 cm up +y, a release; whether a stroke was kept.
-bool drag(Interactor& tool, float x, float y0, int frames) {
-  const std::vector<float> other = handFrame(0.0f, 0.0f);
-  if (!tool.press(handFrame(x, y0).data(), 12, other.data(), 12)) return false;
-  for (int i = 1; i <= frames; ++i)
-    tool.move(handFrame(x, y0 + 0.013f * i).data(), 12, other.data(), 12);
-  return tool.release(other.data(), 12, other.data(), 12);
-}
-
 class InteractorTest : public BrushStateTest {
  protected:
   const std::vector<float> m_pose = handFrame(0.0f, 0.0f);
