@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/brush_state.h"
 #include "bench/shipped_head.h"
 #include "core/geometry.h"
 #include "core/settings.h"
@@ -42,7 +43,6 @@ using KdTree =
 struct Scene {
   EGrider grid{"hairGrider"};
   std::vector<std::unique_ptr<Operatable>> strokes;
-  std::vector<Sample*> samples;  // all, in filing order
   Cloud cloud;
   std::unique_ptr<KdTree> tree;
   bool ok = false;
@@ -55,10 +55,7 @@ Scene& scene() {
     Scene* sc = new Scene;
     const ShippedHead& h = shippedHead();
     if (!h.ok) return sc;
-    g_curveProfiles.assign(47, {});
-    g_curveProfileNormals.assign(47, {});
-    for (int c = -23; c <= 23; ++c)
-      buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
+    restoreBrushState(nullptr);  // the first-run brush and the cross-section profiles
     sc->grid.setGrid(h.gridMin, h.gridMax, Vec<3, int16_t>(50, 50, 50));
     const float spacing = 0.012f / h.placement[0];
     const Vec3f centre(0.0f, 0.01f, 0.0f);
@@ -96,7 +93,6 @@ Scene& scene() {
           sc->cloud.pts.push_back(q);
           sc->cloud.owner.push_back(static_cast<uint32_t>(sample->m_gridIndex));
         }
-        sc->samples.push_back(sample);
       }
     sc->tree.reset(new KdTree(3, sc->cloud, nanoflann::KDTreeSingleIndexAdaptorParams(10)));
     sc->tree->buildIndex();

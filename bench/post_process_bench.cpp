@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/brush_state.h"
 #include "bench/shipped_head.h"
 #include "core/curves.h"
 #include "core/geometry.h"
@@ -36,10 +37,7 @@ Scene& scene() {
     g_flags.assign(9, false);
     g_flags[FLAG_SMOOTHING] = true;
     g_flags[FLAG_COLLISION] = true;
-    g_curveProfiles.assign(47, {});
-    g_curveProfileNormals.assign(47, {});
-    for (int c = -23; c <= 23; ++c)
-      buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
+    restoreBrushState(nullptr);  // the first-run brush and the cross-section profiles
     g_brushWidth = 0.02f;
     g_curvature = 3;
     g_hairTexture = 1;
