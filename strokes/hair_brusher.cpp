@@ -27,9 +27,10 @@ hairBrusher::~hairBrusher() {
 }
 
 void hairBrusher::reset() {
+  // The preview first: clearing it touches the twin it holds.
+  if (m_previewBuffer) m_previewBuffer->clearBuffers();
   if (engaged() && m_mirrorOp) discard(m_mirrorOp);
   m_mirrorOp = nullptr;  // otherwise a committed twin, which the history reset deletes
-  if (m_previewBuffer) m_previewBuffer->clearBuffers();
   Interactor::reset();
   // Once the suggestion component exists, it is reset here.
 }
