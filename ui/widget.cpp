@@ -161,8 +161,7 @@ void UIWidget::render(const Matrix4& parent, const Matrix4& viewProjection) {
     const uint32_t program =
         shaders.m_forced >= 0 ? static_cast<uint32_t>(shaders.m_forced) : m_shaderIndex;
     if (shaders.useProgram(program)) {
-      if (shaders.hasUniformMatrix())
-        {
+      if (shaders.hasUniformMatrix()) {
         Matrix4 mvp;
         shaders.setUniformMatrix(multiplyMatrix4(viewProjection, mvp, model).data());
       }
@@ -174,12 +173,7 @@ void UIWidget::render(const Matrix4& parent, const Matrix4& viewProjection) {
             m_textures.ids.size() == 1 || isVisible() ? m_textures.ids[0] : m_textures.ids[1];
         shaders.bindTexture(m_textures.names[0], 0, texture);
       }
-      glBindVertexArray(m_vao);
-      if (m_ebo != 0)
-        glDrawElements(m_primitive, m_count, m_indexType, nullptr);
-      else
-        glDrawArrays(m_primitive, 0, m_count);
-      glBindVertexArray(0);
+      drawMesh();
     }
   }
   for (auto& marker : m_markers) marker->render(model, viewProjection);
