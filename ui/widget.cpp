@@ -46,8 +46,13 @@ UIWidget::UIWidget(UIWidget* owner, const quillax::WidgetParam& param)
     : ModelRender(param.name()), m_owner(owner) {
   m_depthFixed = param.has_depthfixed();
   m_dripable = param.has_dripable();
-  if (param.has_transform() && param.transform().v_size() >= 16)
-    m_transform = Matrix4(param.transform().v().data());
+  if (param.has_transform()) {
+    if (param.transform().v_size() == 16)
+      m_transform = Matrix4(param.transform().v().data());
+    else
+      std::cout << "UIWidget: the transform of \"" << m_name << "\" has "
+                << param.transform().v_size() << " values, not 16; placed at the origin" << std::endl;
+  }
   if (param.has_texture() && param.texture().v_size() == 4)
     m_iconRect = Vec4f(param.texture().v(0), param.texture().v(1), param.texture().v(2),
                        param.texture().v(3));

@@ -89,7 +89,7 @@ TEST(UIWidgetMessages, PresenceFlagsActiveIconAndColour) {
               Pointwise(FloatNear(0.0f), std::vector<float>{0.0f, 0.0f, 0.0f, 1.0f}));
 }
 
-TEST(UIWidgetMessages, TypesOutsideTheFactoryBuildNothingAndAreLeftOut) {
+TEST(UIWidgetMessages, UnusableEntriesAreLeftOutWithALine) {
   quillax::WidgetParam button = widgetParam(WIDGET_CLICK_BUTTON, "button");
   *button.add_triggers() = widgetParam(WIDGET_CONTAINER, "sub");
   *button.add_triggers() = widgetParam(WIDGET_PLAIN, "stray");
@@ -98,6 +98,7 @@ TEST(UIWidgetMessages, TypesOutsideTheFactoryBuildNothingAndAreLeftOut) {
   quillax::WidgetParam box = widgetParam(WIDGET_CONTAINER, "box");
   *box.add_children() = widgetParam(9, "odd");
   *box.add_children() = widgetParam(WIDGET_COLOR_WHEEL, "wheel");
+  box.mutable_children(1)->mutable_transform()->add_v(2.0f);  // one value of sixteen
 
   testing::internal::CaptureStdout();
   BuiltWidget a(button), b(box);
@@ -111,7 +112,8 @@ TEST(UIWidgetMessages, TypesOutsideTheFactoryBuildNothingAndAreLeftOut) {
   ASSERT_EQ(container->m_children.size(), 1u);
   EXPECT_EQ(container->m_children[0]->m_type, WIDGET_COLOR_WHEEL);
   EXPECT_EQ(container->m_children[0]->m_owner, container);
-  for (const char* name : {"\"stray\"", "\"odd\"", "\"seven\""})
+  EXPECT_EQ(container->m_children[0]->m_transform[0], 1.0f);
+  for (const char* name : {"\"stray\"", "\"odd\"", "\"seven\"", "\"wheel\" has 1 values"})
     EXPECT_NE(printed.find(name), std::string::npos) << printed;
 }
 
