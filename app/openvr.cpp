@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "platform/system.h"
 #include "render/head_model.h"
+#include "render/light.h"
 #include "render/model_render.h"
 #include "render/modeler.h"
 #include "strokes/hair_brusher.h"
@@ -434,9 +435,13 @@ void OpenVR::preRender() {
     }
   }
   updateDeviceMatrix(m_deviceMatrices[vr::k_trackedDeviceIndexHmd], g_headMatrix);
-  // Once lights and capture cameras exist: every renderable light, last to first, renders its
-  // shadow map; CameraManager::captureAll(""); with the camera tool current, its camera follows
-  // the drawing hand and renders its capture.
+  if (g_lightManager) {
+    const std::vector<LightModel*>& lights = g_lightManager->m_lights;
+    for (auto light = lights.rbegin(); light != lights.rend(); ++light)
+      if (*light && (*light)->isRenderable()) (*light)->renderShadowMap();
+  }
+  // Once capture cameras exist: CameraManager::captureAll(""); with the camera tool current,
+  // its camera follows the drawing hand and renders its capture.
 }
 
 void OpenVR::renderScene(int eye) {
@@ -455,7 +460,10 @@ void OpenVR::renderScene(int eye) {
   }
   if (g_operator) g_operator->drawTools(viewProjection);
   if (g_modeler) g_modeler->renderModels(viewProjection);
-  // Once they exist: the lights and the capture cameras.
+  if (g_lightManager)
+    for (LightModel* light : g_lightManager->m_lights)
+      if (light && light->isRenderable()) light->render(Matrix4(), viewProjection);
+  // Once they exist: the capture cameras.
   if (g_hairBrusher) g_hairBrusher->drawSuggestion(viewProjection);
   if (head && head->m_mirror && head->m_mirror->isRenderable())
     head->m_mirror->render(g_modeler->sceneGrabMatrix(), viewProjection);
