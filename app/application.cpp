@@ -14,6 +14,7 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
 #include "strokes/transformer.h"
+#include "ui/uivr.h"
 
 namespace {
 
@@ -61,7 +62,10 @@ void initApplication() {
   g_operator->createTools();
   setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
   g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
-  // 9. UIVR: create g_uivr and run its init (menu panel and tool geometry).
+  // 9. The VR interface: the menu panel and the tool geometry. Its first states post the
+  //    starting texture, shape, edit mode, light curve and mode 0 for the first frame's drain.
+  g_uivr = new UIVR();
+  g_uivr->init();
 
   // 10. Load and show the head model during the first frame.
   postEvent(new EventRecord(4, 9, std::string(), {1.0f}));
@@ -96,9 +100,10 @@ void shutdownApplication() {
   // 2. g_operator->savePainting("") into the run's saving folder, with the tool controller.
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
-  //    Between the shader manager and the tool controller: delete g_uivr, once it exists.
   delete g_shaderManager;
   g_shaderManager = nullptr;
+  delete g_uivr;
+  g_uivr = nullptr;
   // The tools go with it, letting go of g_transformer and g_hairBrusher.
   delete g_operator;
   g_operator = nullptr;
