@@ -7,9 +7,14 @@
 #include "core/text_file.h"
 #include "platform/clock.h"
 #include "quillax.pb.h"
+#include "render/light.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/operator.h"
+#include "strokes/transformer.h"
+#include "ui/uivr.h"
 
 namespace {
 
@@ -17,6 +22,10 @@ const char* const kAutosavesFile = "autosaves.txt";
 const uint32_t kBrushStatePeriodMs = 8000;
 
 }  // namespace
+
+bool periodPassed(uint32_t now, uint32_t since, uint64_t periodMs) {
+  return static_cast<uint32_t>(now - since) > periodMs;
+}
 
 void initApplication() {
   // 1. The previous run's brush state and scene. A file that does not parse is dropped whole,
@@ -37,16 +46,26 @@ void initApplication() {
 
   // 5. Hair material, then the hair set.
   loadHairTextureMaps();
-  // loadHairSet() goes here.
+  loadHairSet();
 
-  // 6. The model registry. Still to come: its LightManager and CameraManager (which set
-  //    g_lightManager and g_cameraManager) and the default light "dirLight".
+  // 6. The model registry with its light manager, and the default light. The eye render size
+  //    is still the initial 1000 x 1000 here (the VR runtime starts later): a 5000 x 5000 map.
+  //    The registry's camera manager (g_cameraManager) comes with the cameras.
   g_modeler = new Modeler();
+  g_lightManager = g_modeler->m_lightManager;
+  createDefaultLight();
 
   // 7. Capture cameras from asset_path + "cameras.txt", then select camera 0.
-  // 8. Operator: create g_operator and its ten tools; g_transformer, g_deformer and
-  //    g_hairBrusher from tools 6, 7 and 1 when they are of that class.
-  // 9. UIVR: create g_uivr and run its init (menu panel and tool geometry).
+  // 8. The tool controller and its ten tools. Tool 7 is not a deform tool yet, so there is no
+  //    g_deformer to set.
+  g_operator = new Operator();
+  g_operator->createTools();
+  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
+  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
+  // 9. The VR interface: the menu panel and the tool geometry. Its first states post the
+  //    starting texture, shape, edit mode, light curve and mode 0 for the first frame's drain.
+  g_uivr = new UIVR();
+  g_uivr->init();
 
   // 10. Load and show the head model during the first frame.
   postEvent(new EventRecord(4, 9, std::string(), {1.0f}));
@@ -55,7 +74,7 @@ void initApplication() {
 bool autosaveTick() {
   if (g_timers.size() < 2) return true;  // before loadParameters there is nothing to time
   const uint32_t now = platform::timeGetTime();
-  if (now - g_timers[0] > kBrushStatePeriodMs) {
+  if (periodPassed(now, g_timers[0], kBrushStatePeriodMs)) {
     g_timers[0] = now;
     quillax::Operation brush;
     saveBrushState(&brush);
@@ -64,23 +83,32 @@ bool autosaveTick() {
     scene->Clear();
     if (g_modeler) g_modeler->toScene(scene);
     WriteProtoToTextFile(g_autosaves, kAutosavesFile);
-    // Then g_cameraManager->saveCameras().
+    // The cameras are saved here (CameraManager::saveCameras) once they are loaded at start-up;
+    // until then "cameras.txt" is left alone, so an empty list never replaces the user's.
   }
-  // Project autosave: when project_autosave_period >= 1 and now - g_timers[1] exceeds it in
-  // milliseconds, g_timers[1] := now and Operator::autosave(), once the Operator exists.
+  const int64_t period = g_parameters.project_autosave_period();
+  if (period >= 1 && periodPassed(now, g_timers[1], static_cast<uint64_t>(period) * 1000u)) {
+    g_timers[1] = now;
+    // Operator::autosave() goes here with the tool controller.
+  }
   return true;
 }
 
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. g_operator->savePainting("") into the run's saving folder.
-  // 3. The managers, in this order; the TextureManager and the hair texture slots end with the
-  //    process. Between the shader manager and the modeler: delete g_uivr, then g_operator (its
-  //    destructor saves once more and deletes the tools), once they exist.
+  // 2. g_operator->savePainting("") into the run's saving folder, with the tool controller.
+  // 3. The managers, in this order, each pointer cleared with its object so that what runs
+  //    later sees it gone. The TextureManager and the hair texture slots end with the process.
   delete g_shaderManager;
   g_shaderManager = nullptr;
+  delete g_uivr;
+  g_uivr = nullptr;
+  // The tools go with it, letting go of g_transformer and g_hairBrusher.
+  delete g_operator;
+  g_operator = nullptr;
   delete g_modeler;
   g_modeler = nullptr;
+  g_lightManager = nullptr;
   // 4. g_requestClient is never created, so there is nothing to stop.
 }

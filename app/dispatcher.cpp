@@ -9,7 +9,12 @@
 #include "core/settings.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/interactor.h"
+#include "strokes/operator.h"
+#include "render/model_element.h"
 #include "ui/panel.h"
+#include "ui/shooter.h"
 #include "ui/uivr.h"
 
 namespace {
@@ -37,6 +42,9 @@ void colourPreview(float alpha) {
                                         g_currentColor.blue() * l, alpha));
 }
 
+// The tool geometry, null until the UI root has made it.
+Shooter* toolGeometry() { return g_uivr ? g_uivr->m_shooter : nullptr; }
+
 // Settings that read their first values: a record with fewer is ignored.
 bool hasValues(const EventRecord& record, size_t count) { return record.m_values.size() >= count; }
 
@@ -57,22 +65,32 @@ void applySetting(const EventRecord& record) {
       colourPreview(g_currentColor.alpha());
       return;
     case 2:
-      // Once the tool geometry exists: Shooter::setPrimaryValue(v[0]) with a value, else
-      // Shooter::buildBrusherGeometry.
-      return;
     case 3:
-      // Once the tool geometry exists: Shooter::setSecondaryValue(v[0]) with a value, else
-      // Shooter::buildBrusherGeometry.
+      if (Shooter* shooter = toolGeometry()) {
+        if (v.empty())
+          shooter->buildBrusherGeometry();
+        else if (record.m_id == 2)
+          shooter->setPrimaryValue(v[0]);
+        else
+          shooter->setSecondaryValue(v[0]);
+      }
       return;
     case 4:
       if (hasValues(record, 1)) setFlag(FLAG_SMOOTHING, v[0] > 0.5f);
       return;
     case 6:
-    case 7:
-      // Once the tool geometry exists: without a value Shooter::buildSplinerGeometry; with one,
-      // while the spliner geometry has getFlag2, updateSplinerValue with [0.01, 0.1] on
-      // g_splinerRadius (6) or [0.05, 3.0] on g_splinerLength (7), rebuilding when it changed.
+    case 7: {
+      Shooter* shooter = toolGeometry();
+      if (!shooter) return;
+      // A swipe edits the helix only while it is drawn (the spin and braid shapes).
+      const ModelElement* spliner = shooter->getGeometry(GEOMETRY_UI_SPLINER);
+      const bool changed =
+          !v.empty() && spliner && spliner->getFlag2() &&
+          (record.m_id == 6 ? updateSwipeValue(v[0], 0.01f, 0.1f, &g_splinerRadius)
+                            : updateSwipeValue(v[0], 0.05f, 3.0f, &g_splinerLength));
+      if (v.empty() || changed) shooter->buildSplinerGeometry();
       return;
+    }
     case 8:
       // An empty curve would leave new strokes without lighting; restoreBrushState never
       // allows one either.
@@ -112,8 +130,7 @@ void applySetting(const EventRecord& record) {
     case 13:
       if (g_modeState.size() > 2 && g_modeState[2] == 0 && g_brushShape == 4) {
         toggleFlag(FLAG_HINT_MODE);
-        // Once the brush tool exists: when the hint mode is now off,
-        // hairBrusher::acceptSuggestion(flag(FLAG_OTHER_TRIGGER)).
+        if (!flag(FLAG_HINT_MODE) && g_hairBrusher) g_hairBrusher->acceptSuggestion(flag(FLAG_OTHER_TRIGGER));
       }
       return;
     default:
@@ -128,10 +145,10 @@ void load(const EventRecord& record) {
   }
   const std::string path = resolveLoadPath(record);
   if (isPaintingFilePath(path)) {
-    // Once the tool controller exists: Operator::savePainting(""), Operator::reset, then
-    // Operator::loadPainting(path, false).
+    // Once the painting files exist: Operator::savePainting(""), Operator::reset, then
+    // Operator::loadPainting(path, false). The reset never runs without the save before it.
   } else {
-    // Once the tool controller exists: Operator::listFiles(path, ".txt"), then
+    // Once the painting files exist: Operator::listFiles(path, ".txt"), then
     // Operator::loadFileByIndex(0), which saves the current work first.
   }
 }
@@ -159,24 +176,26 @@ void dispatch(const EventRecord& record) {
       load(record);
       return;
     case 6:
-      // Once the tool controller exists: Operator::savePainting(m_name).
+      // Once the painting files exist: Operator::savePainting(m_name).
       return;
     case 7:
       if (!flag(FLAG_OTHER_TRIGGER)) {
         std::printf("\n please press and hold the non-drawing hand trigger to clear all. \n");
         return;
       }
-      // Once the tool controller exists: Operator::reset.
+      if (g_operator) g_operator->reset();
       return;
     case 9:
       if (hairSetEntryPath(record.m_id).empty()) return;
-      // Once the tool controller exists: Operator::loadPainting(hairSetEntryPath(m_id), true).
+      // Once the painting files exist: Operator::loadPainting(hairSetEntryPath(m_id), true).
       return;
     case 10:
-      // Once the tools exist: a SelectOp over tool 1, selectAll, pushed into tool 2's history.
+      // Once selection operations exist: a SelectOp over tool 1, selectAll, pushed into tool
+      // 2's history.
       return;
     case 11:
-      // Once the tools exist: the select tool's reset.
+      if (g_operator)
+        if (Interactor* select = g_operator->getTool(2)) select->reset();
       return;
     default:
       // 3, 8 (the request target is never created), 12 and 13 (keys) and unknown types.
@@ -210,11 +229,4 @@ bool isPaintingFilePath(const std::string& path) {
 std::string hairSetEntryPath(int index) {
   if (index < 0 || index >= g_hairs.hairs_size()) return std::string();
   return g_parameters.asset_path() + g_hairs.hairs(index).file_path();
-}
-
-bool updateSplinerValue(float value, float low, float high, float* current) {
-  value = std::clamp(value, low, high);
-  if (std::fabs(value - *current) < 0.001f) return false;
-  *current = value;
-  return true;
 }
