@@ -16,6 +16,7 @@
 #include "ui/panel.h"
 #include "ui/shooter.h"
 #include "ui/uivr.h"
+#include "strokes/select_ops.h"
 
 namespace {
 
@@ -111,8 +112,8 @@ void applySetting(const EventRecord& record) {
       g_modeler->loadHead(path);
       if (HeadModel* head = findHeadModel()) {
         head->setRenderable(v[0] > 0.5f);
-        // Once the brush tool exists: it gets head->m_hairGrider, its history registering stroke
-        // samples there (and letting go of it through addGridReleaseListener).
+        // A replaced head's grid was taken from the brush as it was freed; this is the new one.
+        if (g_hairBrusher) g_hairBrusher->attachSampleGrid(head->m_hairGrider);
       }
       return;
     }
@@ -136,6 +137,16 @@ void applySetting(const EventRecord& record) {
     default:
       return;
   }
+}
+
+// Every stroke the selection can take, as one selection in the select tool's history.
+void selectAll() {
+  if (!g_operator) return;
+  Interactor* select = g_operator->getTool(2);
+  if (!select) return;
+  auto* op = new SelectOp(g_operator->getTool(1));
+  op->selectAll();
+  select->push(op, false);
 }
 
 void load(const EventRecord& record) {
@@ -190,8 +201,7 @@ void dispatch(const EventRecord& record) {
       // Once the painting files exist: Operator::loadPainting(hairSetEntryPath(m_id), true).
       return;
     case 10:
-      // Once selection operations exist: a SelectOp over tool 1, selectAll, pushed into tool
-      // 2's history.
+      selectAll();
       return;
     case 11:
       if (g_operator)

@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "strokes/sample.h"
+#include "strokes/select_ops.h"
 #include "strokes/transformer.h"
 
 namespace {
@@ -231,11 +232,18 @@ void Operatable::fillOperationDefaults(quillax::Operation* op) {
 // ---- operations ----
 
 void Operatable::detach() {
-  // Each selection and recolour operation that holds this stroke unmarks it and drops it from
-  // its selected targets (SelectOp::unmark) here once those operations exist; the deform tool
-  // (g_deformer) then drops it from its weights. Transform operations keep their reference.
-  m_selectRefs.clear();
-  m_recolorRefs.clear();
+  // Each operation that holds this stroke lets go of it: selections and recolours unmark it
+  // first. A transform lets go without unmarking (its mark changes nothing), so that a stroke
+  // deleted during a move leaves no target behind in it.
+  auto withdraw = [this](std::vector<Operatable*>& refs, bool unmarkIt) {
+    for (auto it = refs.rbegin(); it != refs.rend(); ++it)
+      if (auto* op = dynamic_cast<SelectOp*>(*it)) op->dropTarget(this, unmarkIt);
+    refs.clear();
+  };
+  withdraw(m_selectRefs, true);
+  withdraw(m_recolorRefs, true);
+  withdraw(m_transRefs, false);
+  // Once the deform tool exists: g_deformer drops this stroke from its weights.
 }
 
 int Operatable::begin(const float* values, int count, const float* /*other*/, int /*otherCount*/) {

@@ -36,7 +36,7 @@ class Operatable : public coreObject, public coreDeformable {
   // Does not detach: the owner detaches first when operations may still refer to the stroke.
   ~Operatable() override;
 
-  // Withdraws this stroke from the selection and recolour operations that hold it.
+  // Withdraws this stroke from the operations that hold it (selections, recolours, transforms).
   virtual void detach();
   // values: the drawing hand's frame (count floats); other: the other hand's (otherCount, may be
   // null with 0), which operations that use both hands read. A stroke grows by addPoint from
@@ -71,6 +71,19 @@ class Operatable : public coreObject, public coreDeformable {
   // the stroke code cannot use into range (texture, curvature, point count, light curve,
   // non-finite numbers), with a line naming the stroke for each.
   static void fillOperationDefaults(quillax::Operation* operation);
+
+  // ---- control points (deformable.cpp) ----
+  // From the stored midaxis when it holds whole points (refitted to c = controlSampleSize()
+  // points when it holds another number), else c points along the samples (or the points, in
+  // the stored frame); the midaxis is then rewritten. m_control and m_target both become it.
+  // Returns the number of control floats.
+  int rebuildControl() override;
+  // The samples move to their origins plus the control displacements (m_control - m_target,
+  // spread over the samples) and the stroke is rebuilt from them; the midaxis takes m_control.
+  // Nothing unless both vectors hold the same whole points.
+  void deform() override;
+  // The base distance widened by the difference of the point counts.
+  float distanceTo(const coreDeformable* other) const override;
 
   // ---- geometry (stroke_geometry.cpp) ----
   // Ring vertices per point: 0 for a negative texture, 1 for the pen, |curvature| + 2 otherwise.
