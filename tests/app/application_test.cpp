@@ -104,3 +104,61 @@ TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
   EXPECT_FLOAT_EQ(written.operation().width(), 0.03f);
 }
+
+TEST(AutosavePeriod, ElapsedTimeIsCountedOnTheWrappingClockAndPeriodsIn64Bits) {
+  struct Case {
+    uint32_t now, since;
+    uint64_t period;
+    bool passed;
+  };
+  const uint32_t nearWrap = 0xFFFFF000u;  // 4096 ms before the clock wraps
+  const Case cases[] = {
+      {8000, 0, 8000, false},
+      {8001, 0, 8000, true},
+      {nearWrap + 8000u, nearWrap, 8000, false},  // 3904 after the wrap
+      {nearWrap + 8001u, nearWrap, 8000, true},
+      {3000000000u, 0, 3000000ull * 1000, false},  // a period of 3,000,000 s
+      {3000000001u, 0, 3000000ull * 1000, true},
+      {0xFFFFFFFFu, 0, 5000000ull * 1000, false},  // longer than the clock can count: never
+  };
+  std::vector<bool> got, want;
+  for (const Case& c : cases) {
+    got.push_back(periodPassed(c.now, c.since, c.period));
+    want.push_back(c.passed);
+  }
+  EXPECT_EQ(got, want);
+}
+
+// Without the GL context: no managers, only the timers and "autosaves.txt".
+class AutosaveTimers : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    AssetRootTest::SetUp();
+    platform::useVirtualClock();
+    g_timers.assign(5, platform::timeGetTime());
+    m_start = g_timers[0];
+  }
+  void TearDown() override {
+    platform::useRealClock();
+    g_parameters.Clear();
+    AssetRootTest::TearDown();
+  }
+  // Advances the clock and ticks; returns how far timers 0 and 1 stand from the start.
+  std::vector<uint32_t> tickAfter(uint32_t milliseconds) {
+    platform::advanceVirtualClock(milliseconds);
+    autosaveTick();
+    return {g_timers[0] - m_start, g_timers[1] - m_start};
+  }
+  uint32_t m_start = 0;
+};
+
+TEST_F(AutosaveTimers, TheProjectTimerRestartsOnlyWhenItsPeriodHasPassedAndNeverWithPeriod0) {
+  g_parameters.set_project_autosave_period(3000000);
+  EXPECT_EQ(tickAfter(8001), (std::vector<uint32_t>{8001, 0}));
+  EXPECT_EQ(tickAfter(3000000000u - 8001), (std::vector<uint32_t>{3000000000u, 0}));
+  EXPECT_EQ(tickAfter(1), (std::vector<uint32_t>{3000000000u, 3000000001u}));
+  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos);
+
+  g_parameters.set_project_autosave_period(0);
+  EXPECT_EQ(tickAfter(4000000000u)[1], 3000000001u);
+}
