@@ -12,9 +12,13 @@
 #include "platform/clock.h"
 #include "quillax.pb.h"
 #include "render/head_model.h"
+#include "render/light.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "strokes/stroke_buffer.h"
+#include "strokes/stroke_geometry.h"
+#include "strokes/stroke_test_support.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 
@@ -39,6 +43,7 @@ class ApplicationGL : public AssetRootTest {
     g_shaderManager = nullptr;
     delete g_modeler;
     g_modeler = nullptr;
+    g_lightManager = nullptr;
     delete g_textureManager;
     g_textureManager = nullptr;
     clearEvents();
@@ -85,6 +90,49 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
   EXPECT_TRUE(head->m_mirror->isRenderable());
   drain({{4, 10, "", {0.0f}}});
   EXPECT_FALSE(head->m_mirror->isRenderable());
+}
+
+TEST_F(ApplicationGL, StartUpLightsTheSceneAndShutdownClearsEachManagerWithItsObject) {
+  for (const char* asset : {"shaders", "models", "textures"}) copyAsset(asset);
+  g_parameters.set_head_model("models/defaultHead/head.txt");
+  initApplication();
+  // The light comes after the shader manager (its uniforms reached the programs) and before the
+  // VR runtime has set the eye render size: 5 x the initial 1000.
+  ASSERT_TRUE(g_modeler && g_lightManager == g_modeler->m_lightManager);
+  ASSERT_EQ(g_lightManager->m_lights.size(), 1u);
+  LightModel* light = g_lightManager->m_lights[0];
+  EXPECT_EQ(std::vector<int32_t>({light->m_shadowMapWidth, light->m_shadowMapHeight}),
+            std::vector<int32_t>({5000, 5000}));
+  EXPECT_NE(light->shadowTexture(), 0u);
+  std::vector<float> sent(16);
+  glGetUniformfv(g_shaderManager->programId(8),
+                 glGetUniformLocation(g_shaderManager->programId(8), "m_lightSpaceMatrix0"), sent.data());
+  EXPECT_EQ(sent, std::vector<float>(light->m_lightSpaceMatrix.data(), light->m_lightSpaceMatrix.data() + 16));
+  const std::string out = drain({});
+  ASSERT_NE(findHeadModel(), nullptr) << out;
+
+  // A frame's shadow pass and eye with the head and a stroke, then the shutdown.
+  StrokeBufferRender strokes(StrokeBufferFormat(g_renderRows[1]), 1000000);
+  StrokeStore own;
+  Operatable* stroke = own(makeStroke(1, 0, 20, 0.0f, 1.3f));
+  strokes.pushOperation(stroke);
+  strokes.writeOperation(stroke, true);
+  g_lightManager->m_drawStrokes = [&](const Matrix4& viewProjection) { strokes.draw(Matrix4(), viewProjection); };
+  light->renderShadowMap();
+  TestRenderTarget eye(32, 32);
+  eye.bindAndClear(0, 0, 0, 1);
+  strokes.draw(Matrix4(), Matrix4());
+  g_modeler->renderModels(Matrix4());
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  EXPECT_EQ(drainGLErrors(), 0u);
+
+  testing::internal::CaptureStdout();
+  shutdownApplication();
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_modeler, g_lightManager}),
+            (std::vector<const void*>{nullptr, nullptr, nullptr}));
+  // Drawing after the shutdown finds no manager rather than a deleted one.
+  strokes.draw(Matrix4(), Matrix4());
 }
 
 TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
