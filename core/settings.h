@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/vec.h"
 #include "quillax.pb.h"
 
 // Process-wide settings and editing state. Every object is read and written on the main thread
@@ -61,6 +62,11 @@ int32_t updateCurrentToolId();
 
 // Inverts bit n of g_flags; an index outside the vector is ignored.
 void toggleFlag(int32_t n);
+
+// Red, green and blue from the first three components, lightness from the fourth (1 for three
+// components); alpha left at its default.
+quillax::Color toColorMessage(const Vec3f& color);
+quillax::Color toColorMessage(const Vec4f& color);
 
 // Replaces g_currentColor by a copy of `color`.
 void setCurrentColor(const quillax::Color& color);

@@ -48,6 +48,7 @@ class ApplicationGL : public AssetRootTest {
     delete g_modeler;
     g_modeler = nullptr;
     g_lightManager = nullptr;
+    g_cameraManager = nullptr;
     delete g_textureManager;
     g_textureManager = nullptr;
     clearEvents();
