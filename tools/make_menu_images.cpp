@@ -282,14 +282,15 @@ cv::Mat markerPicture() {
   return m;
 }
 
-// Ten divisions each way on a dark ground; the editor's value range [0.1, 0.9] framed brighter.
+// Ten divisions each way, the editor's value range [0.1, 0.9] framed brighter. Only the lines
+// are opaque: the editor lies over the colour panel's preview stroke, which shows between them.
 cv::Mat grid() {
   const int size = 256;
-  cv::Mat m(size, size, CV_8UC3, cv::Scalar(46, 40, 36));
+  cv::Mat m(size, size, CV_8UC4, cv::Scalar(0, 0, 0, 0));
   for (int i = 0; i <= 10; ++i) {
     const int p = std::min(size - 1, static_cast<int>(std::lround(i * (size - 1) / 10.0)));
     const bool frame = i == 1 || i == 9;
-    const cv::Scalar c = frame ? cv::Scalar(150, 160, 160) : cv::Scalar(86, 80, 76);
+    const cv::Scalar c = frame ? cv::Scalar(190, 200, 200, 255) : cv::Scalar(120, 112, 108, 255);
     cv::line(m, cv::Point(p, 0), cv::Point(p, size - 1), c, frame ? 2 : 1);
     cv::line(m, cv::Point(0, p), cv::Point(size - 1, p), c, frame ? 2 : 1);
   }

@@ -136,10 +136,12 @@ bool Panel::release() {
 
 void Panel::render(const Matrix4& matrix) {
   UIWidget* lifted = m_hovered && !m_hovered->m_depthFixed ? m_hovered : nullptr;
-  if (lifted) lifted->m_transform[14] += 0.01f;
+  // Put back as it was: adding and taking away 1 cm in float would let it creep frame by frame.
+  const float depth = lifted ? lifted->m_transform[14] : 0.0f;
+  if (lifted) lifted->m_transform[14] = depth + 0.01f;
   if (m_referencePanel) m_referencePanel->render(Matrix4(), matrix);
   if (m_root) m_root->render(Matrix4(), matrix);
-  if (lifted) lifted->m_transform[14] -= 0.01f;
+  if (lifted) lifted->m_transform[14] = depth;
 }
 
 void Panel::updateOperationPreview() {

@@ -46,8 +46,13 @@ UIWidget::UIWidget(UIWidget* owner, const quillax::WidgetParam& param)
     : ModelRender(param.name()), m_owner(owner) {
   m_depthFixed = param.has_depthfixed();
   m_dripable = param.has_dripable();
-  if (param.has_transform() && param.transform().v_size() >= 16)
-    m_transform = Matrix4(param.transform().v().data());
+  if (param.has_transform()) {
+    if (param.transform().v_size() == 16)
+      m_transform = Matrix4(param.transform().v().data());
+    else
+      std::cout << "UIWidget: the transform of \"" << m_name << "\" has "
+                << param.transform().v_size() << " values, not 16; placed at the origin" << std::endl;
+  }
   if (param.has_texture() && param.texture().v_size() == 4)
     m_iconRect = Vec4f(param.texture().v(0), param.texture().v(1), param.texture().v(2),
                        param.texture().v(3));
@@ -161,8 +166,7 @@ void UIWidget::render(const Matrix4& parent, const Matrix4& viewProjection) {
     const uint32_t program =
         shaders.m_forced >= 0 ? static_cast<uint32_t>(shaders.m_forced) : m_shaderIndex;
     if (shaders.useProgram(program)) {
-      if (shaders.hasUniformMatrix())
-        {
+      if (shaders.hasUniformMatrix()) {
         Matrix4 mvp;
         shaders.setUniformMatrix(multiplyMatrix4(viewProjection, mvp, model).data());
       }
@@ -174,12 +178,7 @@ void UIWidget::render(const Matrix4& parent, const Matrix4& viewProjection) {
             m_textures.ids.size() == 1 || isVisible() ? m_textures.ids[0] : m_textures.ids[1];
         shaders.bindTexture(m_textures.names[0], 0, texture);
       }
-      glBindVertexArray(m_vao);
-      if (m_ebo != 0)
-        glDrawElements(m_primitive, m_count, m_indexType, nullptr);
-      else
-        glDrawArrays(m_primitive, 0, m_count);
-      glBindVertexArray(0);
+      drawMesh();
     }
   }
   for (auto& marker : m_markers) marker->render(model, viewProjection);

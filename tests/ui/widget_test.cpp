@@ -89,7 +89,7 @@ TEST(UIWidgetMessages, PresenceFlagsActiveIconAndColour) {
               Pointwise(FloatNear(0.0f), std::vector<float>{0.0f, 0.0f, 0.0f, 1.0f}));
 }
 
-TEST(UIWidgetMessages, TypesOutsideTheFactoryBuildNothingAndAreLeftOut) {
+TEST(UIWidgetMessages, UnusableEntriesAreLeftOutWithALine) {
   quillax::WidgetParam button = widgetParam(WIDGET_CLICK_BUTTON, "button");
   *button.add_triggers() = widgetParam(WIDGET_CONTAINER, "sub");
   *button.add_triggers() = widgetParam(WIDGET_PLAIN, "stray");
@@ -98,6 +98,7 @@ TEST(UIWidgetMessages, TypesOutsideTheFactoryBuildNothingAndAreLeftOut) {
   quillax::WidgetParam box = widgetParam(WIDGET_CONTAINER, "box");
   *box.add_children() = widgetParam(9, "odd");
   *box.add_children() = widgetParam(WIDGET_COLOR_WHEEL, "wheel");
+  box.mutable_children(1)->mutable_transform()->add_v(2.0f);  // one value of sixteen
 
   testing::internal::CaptureStdout();
   BuiltWidget a(button), b(box);
@@ -111,7 +112,8 @@ TEST(UIWidgetMessages, TypesOutsideTheFactoryBuildNothingAndAreLeftOut) {
   ASSERT_EQ(container->m_children.size(), 1u);
   EXPECT_EQ(container->m_children[0]->m_type, WIDGET_COLOR_WHEEL);
   EXPECT_EQ(container->m_children[0]->m_owner, container);
-  for (const char* name : {"\"stray\"", "\"odd\"", "\"seven\""})
+  EXPECT_EQ(container->m_children[0]->m_transform[0], 1.0f);
+  for (const char* name : {"\"stray\"", "\"odd\"", "\"seven\"", "\"wheel\" has 1 values"})
     EXPECT_NE(printed.find(name), std::string::npos) << printed;
 }
 
@@ -184,45 +186,4 @@ TEST(UIWidgetHitTest, FrontSideOfTheWholeQuadOnly) {
   quad.setRenderable(false);
   Vec3f hit;
   EXPECT_EQ(quad.hitTest(cases[0].origin, cases[0].direction, parent, hit), nullptr);
-}
-
-TEST(UIWidgetHitTest, ContainersAnswerWithTheDeepestWidgetHit) {
-  UIGroupContainer group("group", kNoIcon, "", Vec4f());
-  group.setGrid(2, 1, false, 0.003f);
-  group.addWidget("left", WIDGET_CLICK_BUTTON, kNoIcon, "", Vec4f());
-  const float inner[5] = {0.25f, 0.5f, 0.5f, 0.25f, 0.001f};  // a hole beside it
-  group.addWidget("right", WIDGET_CLICK_BUTTON, kNoIcon, "", Vec4f(), inner);
-  Vec3f hit;
-  struct Case {
-    float x, y;
-    const char* expected;
-    int hovered;
-  };
-  for (const Case& c : std::vector<Case>{{0.25f, 0.5f, "left", 0}, {0.6f, 0.5f, "right", 1},
-                                         {0.9f, 0.5f, "group", -1}, {0.6f, 0.1f, "group", -1}}) {
-    UIWidget* result = group.hitTest(Vec3f(c.x, c.y, 1.0f), Vec3f(0, 0, -1), Matrix4(), hit);
-    ASSERT_NE(result, nullptr);
-    EXPECT_EQ(result->m_name, c.expected);
-    EXPECT_EQ(group.m_hoveredChild, c.hovered);
-    EXPECT_TRUE(group.isSelected());
-  }
-  EXPECT_NEAR(hit[1], 0.6f, 1e-5f);  // the container's own coordinates when no child answers
-  EXPECT_EQ(group.hitTest(Vec3f(2.0f, 0.5f, 1.0f), Vec3f(0, 0, -1), Matrix4(), hit), nullptr);
-  EXPECT_EQ(group.m_hoveredChild, -1);
-}
-
-TEST(UIWidgetMarkers, NamedInOrderAndSquareOnTheirWidget) {
-  BuiltWidget built(widgetParam(WIDGET_COLOR_WHEEL, "wheel"));
-  UIWidget& wheel = *built.widget;
-  wheel.setLayout(0.0f, 0.0f, 0.0f, 0.4f, 0.2f);
-  wheel.addMarker(0.5f, 0.5f, 0.1f, 0.001f);
-  wheel.addMarker(0.2f, 0.3f, 0.1f, 0.001f);
-  ASSERT_EQ(wheel.m_markers.size(), 2u);
-  EXPECT_EQ(wheel.m_markers[0]->m_name, "marker_0");
-  EXPECT_EQ(wheel.m_markers[1]->m_name, "marker_1");
-  EXPECT_EQ(wheel.m_markers[1]->m_owner, &wheel);
-  EXPECT_EQ(wheel.m_markers[1]->m_iconRect, kMarkerIconRect);
-  // 0.02 x 0.04 of the unit square: square (0.008 x 0.008) under the widget's own scale.
-  EXPECT_THAT(cellOf(wheel.m_markers[1].get()),
-              Pointwise(FloatNear(1e-6f), std::vector<float>{0.02f, 0.04f, 0.19f, 0.28f, 0.001f}));
 }
