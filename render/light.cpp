@@ -78,8 +78,12 @@ void LightModel::renderShadowMap() {
   m_lightIndex = 0;
   updateTransform();
   g_shaderManager->m_forced = m_shadowProgram;
+  // The view's rows X, Z, Y mirror the map, which reverses every triangle's winding: flipped
+  // here too, culling still drops the faces turned away from the light.
+  glFrontFace(GL_CW);
   if (g_lightManager && g_lightManager->m_drawStrokes) g_lightManager->m_drawStrokes(m_lightSpaceMatrix);
   if (g_modeler) g_modeler->renderModels(m_lightSpaceMatrix);
+  glFrontFace(GL_CCW);
   g_shaderManager->m_forced = kNoForcedProgram;
   m_lightIndex = ownIndex;
   updateTransform();

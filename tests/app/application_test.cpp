@@ -12,11 +12,16 @@
 #include "platform/clock.h"
 #include "quillax.pb.h"
 #include "render/head_model.h"
+#include "render/light.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
+#include "strokes/stroke_buffer.h"
+#include "strokes/stroke_geometry.h"
+#include "strokes/stroke_test_support.h"
+#include "ui/uivr.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 
@@ -39,10 +44,13 @@ class ApplicationGL : public AssetRootTest {
   void TearDown() override {
     delete g_shaderManager;
     g_shaderManager = nullptr;
+    delete g_uivr;
+    g_uivr = nullptr;
     delete g_operator;
     g_operator = nullptr;
     delete g_modeler;
     g_modeler = nullptr;
+    g_lightManager = nullptr;
     delete g_textureManager;
     g_textureManager = nullptr;
     clearEvents();
@@ -98,6 +106,49 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
   EXPECT_EQ(g_hairBrusher->m_sampleGrid, nullptr);
 }
 
+TEST_F(ApplicationGL, StartUpLightsTheSceneAndShutdownClearsEachManagerWithItsObject) {
+  for (const char* asset : {"shaders", "models", "textures"}) copyAsset(asset);
+  g_parameters.set_head_model("models/defaultHead/head.txt");
+  initApplication();
+  // The light comes after the shader manager (its uniforms reached the programs) and before the
+  // VR runtime has set the eye render size: 5 x the initial 1000.
+  ASSERT_TRUE(g_modeler && g_lightManager == g_modeler->m_lightManager);
+  ASSERT_EQ(g_lightManager->m_lights.size(), 1u);
+  LightModel* light = g_lightManager->m_lights[0];
+  EXPECT_EQ(std::vector<int32_t>({light->m_shadowMapWidth, light->m_shadowMapHeight}),
+            std::vector<int32_t>({5000, 5000}));
+  EXPECT_NE(light->shadowTexture(), 0u);
+  std::vector<float> sent(16);
+  glGetUniformfv(g_shaderManager->programId(8),
+                 glGetUniformLocation(g_shaderManager->programId(8), "m_lightSpaceMatrix0"), sent.data());
+  EXPECT_EQ(sent, std::vector<float>(light->m_lightSpaceMatrix.data(), light->m_lightSpaceMatrix.data() + 16));
+  const std::string out = drain({});
+  ASSERT_NE(findHeadModel(), nullptr) << out;
+
+  // A frame's shadow pass and eye with the head and a stroke, then the shutdown.
+  StrokeBufferRender strokes(StrokeBufferFormat(g_renderRows[1]), 1000000);
+  StrokeStore own;
+  Operatable* stroke = own(makeStroke(1, 0, 20, 0.0f, 1.3f));
+  strokes.pushOperation(stroke);
+  strokes.writeOperation(stroke, true);
+  g_lightManager->m_drawStrokes = [&](const Matrix4& viewProjection) { strokes.draw(Matrix4(), viewProjection); };
+  light->renderShadowMap();
+  TestRenderTarget eye(32, 32);
+  eye.bindAndClear(0, 0, 0, 1);
+  strokes.draw(Matrix4(), Matrix4());
+  g_modeler->renderModels(Matrix4());
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  EXPECT_EQ(drainGLErrors(), 0u);
+
+  testing::internal::CaptureStdout();
+  shutdownApplication();
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_modeler, g_lightManager}),
+            (std::vector<const void*>{nullptr, nullptr, nullptr}));
+  // Drawing after the shutdown finds no manager rather than a deleted one.
+  strokes.draw(Matrix4(), Matrix4());
+}
+
 TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
   initApplication();
   platform::useVirtualClock();
@@ -114,4 +165,62 @@ TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
   quillax::Autosaves written;
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
   EXPECT_FLOAT_EQ(written.operation().width(), 0.03f);
+}
+
+TEST(AutosavePeriod, ElapsedTimeIsCountedOnTheWrappingClockAndPeriodsIn64Bits) {
+  struct Case {
+    uint32_t now, since;
+    uint64_t period;
+    bool passed;
+  };
+  const uint32_t nearWrap = 0xFFFFF000u;  // 4096 ms before the clock wraps
+  const Case cases[] = {
+      {8000, 0, 8000, false},
+      {8001, 0, 8000, true},
+      {nearWrap + 8000u, nearWrap, 8000, false},  // 3904 after the wrap
+      {nearWrap + 8001u, nearWrap, 8000, true},
+      {3000000000u, 0, 3000000ull * 1000, false},  // a period of 3,000,000 s
+      {3000000001u, 0, 3000000ull * 1000, true},
+      {0xFFFFFFFFu, 0, 5000000ull * 1000, false},  // longer than the clock can count: never
+  };
+  std::vector<bool> got, want;
+  for (const Case& c : cases) {
+    got.push_back(periodPassed(c.now, c.since, c.period));
+    want.push_back(c.passed);
+  }
+  EXPECT_EQ(got, want);
+}
+
+// Without the GL context: no managers, only the timers and "autosaves.txt".
+class AutosaveTimers : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    AssetRootTest::SetUp();
+    platform::useVirtualClock();
+    g_timers.assign(5, platform::timeGetTime());
+    m_start = g_timers[0];
+  }
+  void TearDown() override {
+    platform::useRealClock();
+    g_parameters.Clear();
+    AssetRootTest::TearDown();
+  }
+  // Advances the clock and ticks; returns how far timers 0 and 1 stand from the start.
+  std::vector<uint32_t> tickAfter(uint32_t milliseconds) {
+    platform::advanceVirtualClock(milliseconds);
+    autosaveTick();
+    return {g_timers[0] - m_start, g_timers[1] - m_start};
+  }
+  uint32_t m_start = 0;
+};
+
+TEST_F(AutosaveTimers, TheProjectTimerRestartsOnlyWhenItsPeriodHasPassedAndNeverWithPeriod0) {
+  g_parameters.set_project_autosave_period(3000000);
+  EXPECT_EQ(tickAfter(8001), (std::vector<uint32_t>{8001, 0}));
+  EXPECT_EQ(tickAfter(3000000000u - 8001), (std::vector<uint32_t>{3000000000u, 0}));
+  EXPECT_EQ(tickAfter(1), (std::vector<uint32_t>{3000000000u, 3000000001u}));
+  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos);
+
+  g_parameters.set_project_autosave_period(0);
+  EXPECT_EQ(tickAfter(4000000000u)[1], 3000000001u);
 }

@@ -1,0 +1,172 @@
+// One frame's shadow pass as start-up sizes it (5000 x 5000, from the initial 1000 x 1000 eye
+// size) over the shipped head and a full painting of 5,000 strands of 200 points, beside one eye
+// pass of the same scene at the headset's default render size (640 x 720, multisampled). Needs a
+// display (xvfb-run -a); the figures are llvmpipe's.
+#include <GL/glew.h>
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/brush_state.h"
+#include "core/geometry.h"
+#include "core/settings.h"
+#include "platform/window.h"
+#include "quillax.pb.h"
+#include "render/framebuffer.h"
+#include "render/head_model.h"
+#include "render/light.h"
+#include "render/modeler.h"
+#include "render/shader.h"
+#include "render/texture.h"
+#include "strokes/operatable.h"
+#include "strokes/stroke_buffer.h"
+#include "strokes/stroke_geometry.h"
+
+namespace {
+
+constexpr int kStrokes = 5000;
+constexpr int kPoints = 200;
+constexpr uint32_t kEyeWidth = 640, kEyeHeight = 720;
+
+std::string assetRoot() {
+  const std::string self = __FILE__;
+  return self.substr(0, self.rfind('/')) + "/../assets/";
+}
+
+// Strands hanging 0.6 m from a ring around the crown, 200 points each, facing outwards.
+std::vector<std::unique_ptr<Operatable>> makePainting() {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::vector<std::unique_ptr<Operatable>> strokes;
+  for (int s = 0; s < kStrokes; ++s) {
+    auto* op = new quillax::Operation;
+    op->set_texture(1 + s % 3);
+    op->set_width(0.02f);
+    *op->mutable_color() = g_currentColor;
+    *op->mutable_lightcurve() = g_defaultLightCurve;
+    const float angle = 3.14159265f * unit(random), radius = 0.12f + 0.03f * unit(random);
+    const float x0 = radius * std::cos(angle), z0 = radius * std::sin(angle), phase = unit(random);
+    for (int i = 0; i < kPoints; ++i) {
+      auto* p = op->add_points();
+      p->set_x(x0 + 0.01f * std::sin(0.1f * i + phase));
+      p->set_y(1.25f - 0.003f * i);
+      p->set_z(z0);
+      op->add_pitches()->set_x(-std::sin(angle));
+      op->mutable_pitches(i)->set_z(std::cos(angle));
+      auto* n = op->add_normals();
+      n->set_x(std::cos(angle));
+      n->set_z(std::sin(angle));
+    }
+    strokes.emplace_back(new Operatable(op));
+  }
+  return strokes;
+}
+
+// The process-wide state, managers, head, light and painting, made once under a hidden window.
+struct Scene {
+  platform::NativeWindow window;
+  platform::GLContext context;
+  std::vector<std::unique_ptr<Operatable>> strokes;
+  std::unique_ptr<StrokeBufferRender> buffer;
+  LightModel* light = nullptr;
+  bool ready = false;
+
+  Scene() {
+    if (!window.open(0, 0, 64, 64, "shadow_bench") || !context.create(window)) return;
+    glewExperimental = GL_TRUE;
+    if (glewInit() != GLEW_OK) return;
+    glGetError();
+    g_parameters.set_asset_path(assetRoot());
+    g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
+    g_flags.assign(9, false);
+    g_modeState.assign(11, 0);
+    g_uiValues.assign(12, 0.0f);
+    g_uiValues[4] = g_uiValues[5] = 1000.0f;  // as start-up has them
+    g_textureManager = new TextureManager();
+    g_textureManager->registerTypeNames();
+    g_shaderManager = new ShaderManager();
+    g_shaderManager->loadShaders();
+    restoreBrushState(nullptr);
+    if (!loadHairTextureMaps()) return;
+    g_modeler = new Modeler();
+    g_lightManager = g_modeler->m_lightManager;
+    light = createDefaultLight();
+    if (!light || !g_modeler->loadHead(assetRoot() + "models/defaultHead/head.txt")) return;
+    strokes = makePainting();
+    buffer = std::make_unique<StrokeBufferRender>(StrokeBufferFormat(g_renderRows[1]), 400000000u);
+    for (const auto& stroke : strokes) {
+      buffer->pushOperation(stroke.get());
+      buffer->writeOperation(stroke.get(), true);
+    }
+    g_lightManager->m_drawStrokes = [this](const Matrix4& viewProjection) {
+      buffer->draw(Matrix4(), viewProjection);
+    };
+    glFinish();
+    ready = glGetError() == GL_NO_ERROR;
+  }
+};
+
+Scene& scene() {
+  static Scene made;
+  return made;
+}
+
+void BM_ShadowPass(benchmark::State& state) {
+  Scene& s = scene();
+  if (!s.ready) {
+    state.SkipWithError("no GL context or the scene does not load (run under xvfb-run -a)");
+    return;
+  }
+  for (auto _ : state) {
+    s.light->renderShadowMap();
+    glFinish();
+  }
+  state.counters["map_side"] = s.light->m_shadowMapWidth;
+}
+BENCHMARK(BM_ShadowPass)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_EyePass(benchmark::State& state) {
+  Scene& s = scene();
+  if (!s.ready) {
+    state.SkipWithError("no GL context or the scene does not load (run under xvfb-run -a)");
+    return;
+  }
+  FramebufferMultiDesc eye;
+  if (!eye.init(kEyeWidth, kEyeHeight, 12)) {  // the settings' default multisample_size
+    state.SkipWithError("no eye target");
+    return;
+  }
+  s.light->renderShadowMap();
+  // 0.6 m in front of the head, looking at it, with a 100 degree field of view.
+  Matrix4 view, projection, viewProjection;
+  view.at(1, 3) = -1.0f;
+  view.at(2, 3) = -0.6f;
+  const float halfWidth = 0.1f * std::tan(50.0f * 3.14159265f / 180.0f);
+  computeProjectionMatrix(true, 2 * halfWidth, 2 * halfWidth * kEyeHeight / kEyeWidth, 0.1f, 30.0f,
+                          projection.data());
+  multiplyMatrix4(projection, viewProjection, view);
+  g_headMatrix[1] = 1.0f;
+  g_headMatrix[2] = 0.6f;
+  for (auto _ : state) {
+    glBindFramebuffer(GL_FRAMEBUFFER, eye.m_framebuffer);
+    glViewport(0, 0, kEyeWidth, kEyeHeight);
+    glClearColor(0.15f, 0.15f, 0.18f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    s.buffer->draw(Matrix4(), viewProjection);
+    g_modeler->renderModels(viewProjection);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    eye.resolve();
+    glFinish();
+  }
+  state.counters["samples"] = eye.m_samples;
+}
+BENCHMARK(BM_EyePass)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
