@@ -402,7 +402,9 @@ void OpenVR::assignRole(uint32_t device) {
   if (device >= k_devices || !m_system) return;
   if (m_system->getTrackedDeviceClass(device) != vr::TrackedDeviceClass_Controller) return;
   const int index = static_cast<int>(device);
-  if (m_drawingHand == -1) {
+  // The other hand keeps its role while the drawing hand's is free: one controller never
+  // holds both, and a drawing hand switched on again takes its role back.
+  if (m_drawingHand == -1 && index != m_otherHand) {
     m_drawingHand = index;
   } else if (m_otherHand == -1 && index != m_drawingHand) {
     m_otherHand = index;

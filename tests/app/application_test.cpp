@@ -21,6 +21,7 @@
 #include "strokes/stroke_buffer.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/stroke_test_support.h"
+#include "ui/uivr.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 
@@ -43,6 +44,8 @@ class ApplicationGL : public AssetRootTest {
   void TearDown() override {
     delete g_shaderManager;
     g_shaderManager = nullptr;
+    delete g_uivr;
+    g_uivr = nullptr;
     delete g_operator;
     g_operator = nullptr;
     delete g_modeler;

@@ -1,11 +1,15 @@
+#include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "quillax.pb.h"
 #include "support/asset_root.h"
 
 // The shipped settings, shaders, textures and head, replayed with a headset that looks at the
@@ -22,7 +26,16 @@ TEST_F(HeadSnapshotGL, TheLeftEyeShowsTheShippedHead) {
   std::string output;
   ASSERT_EQ(runTresslet("TRESSLET_VR_TRACE=../look.trace", output), 0) << output;
   EXPECT_NE(output.find("finish levelset"), std::string::npos) << output;
-  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos);
+  // A first run: the brush defaults and the scene with the head, and no camera list written.
+  quillax::Autosaves saved;
+  ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &saved));
+  const quillax::Operation& brush = saved.operation();
+  EXPECT_EQ((std::vector<float>{brush.color().red(), brush.color().green(), brush.color().blue(),
+                                brush.color().lightness(), brush.width(), float(brush.texture())}),
+            (std::vector<float>{0.92f, 0.92f, 0.71f, 1.0f, 0.02f, 0}));
+  ASSERT_EQ(saved.scene().models_size(), 1);
+  EXPECT_EQ(saved.scene().models(0).obj_name(), "../models/defaultHead/head.txt");
+  EXPECT_FALSE(std::filesystem::exists(rootPath("cameras.txt")));
 
   const cv::Mat image = cv::imread(rootPath("run/head_left.png"), cv::IMREAD_COLOR);
   ASSERT_EQ(image.size(), cv::Size(96, 96)) << output;
