@@ -11,7 +11,6 @@
 #include "render/head_model.h"
 #include "render/modeler.h"
 #include "strokes/hair_brusher.h"
-#include "strokes/operation_factory.h"
 #include "strokes/stroke_test_support.h"
 #include "strokes/transformer.h"
 
