@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "strokes/hair_brusher.h"
+#include "strokes/operation_factory.h"
 #include "strokes/operation_test_support.h"
 
 namespace {
@@ -42,6 +43,28 @@ bool connectAt(Interactor& brush, float x, float y) {
 }
 
 }  // namespace
+
+TEST_F(EditTest, FactoryBranchesByToolModeShapeAndTheOtherTrigger) {
+  // The op_id of what a press of each tool records; -1 for nothing.
+  auto made = [](int id) {
+    std::unique_ptr<Operatable> op(createOperation(id));
+    return op ? op->m_operation->op_id() : -1;
+  };
+  auto all = [&] {
+    Ints out;
+    for (int id = -1; id <= 10; ++id) out.push_back(made(id));
+    return out;
+  };
+  g_modeState[2] = 1;
+  EXPECT_EQ(all(), (Ints{-1, 0, 0, 2, 4, 5, 6, -1, 0, 9, -1, -1}));
+  g_flags[FLAG_OTHER_TRIGGER] = true;
+  EXPECT_EQ(all(), (Ints{-1, 7, 7, 3, 4, 5, 6, -1, 0, 9, -1, -1}));
+  // The spin shape with the other trigger held still draws a plain stroke; the select tool
+  // records nothing in the hint mode.
+  g_brushShape = 2;
+  g_modeState[2] = 0;
+  EXPECT_EQ(all(), (Ints{-1, 0, 0, -1, 4, 5, 6, -1, 0, 9, -1, -1}));
+}
 
 TEST_F(EditTest, DeletionHidesAsRemovedAndUndoRestoresTheStrokeUnchanged) {
   Operatable* a = addStroke(0.0f);
