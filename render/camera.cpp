@@ -1,5 +1,6 @@
 #include "render/camera.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -65,12 +66,14 @@ CameraModel::CameraModel(const quillax::Camera& message) : CameraModel(message.n
   // A zero or negative size divides the image plane's height by zero or makes no target.
   int32_t width = message.image_width(), height = message.image_height();
   if (width < 1) {
-    reportReplaced(m_name, "image_width", width, g_parameters.capture_image_width());
-    width = g_parameters.capture_image_width();
+    const int32_t replacement = std::max(1, g_parameters.capture_image_width());
+    reportReplaced(m_name, "image_width", width, replacement);
+    width = replacement;
   }
   if (height < 1) {
-    reportReplaced(m_name, "image_height", height, g_parameters.capture_image_height());
-    height = g_parameters.capture_image_height();
+    const int32_t replacement = std::max(1, g_parameters.capture_image_height());
+    reportReplaced(m_name, "image_height", height, replacement);
+    height = replacement;
   }
   initTarget(width, height, message.render_sample());
 

@@ -97,6 +97,13 @@ TEST_F(CameraGLTest, AMessageBuildsTheCameraAndComesBackFromIt) {
   EXPECT_NEAR(ahead[1], 0.0f, 1e-6f);
   EXPECT_NEAR(ahead[2], -1.2f, 1e-6f);
 
+  // A second screen quad replaces the first.
+  camera.renderScreen(Vec4f(0, 0, 0.5f, 0.5f));
+  camera.renderScreen(Vec4f(0, 0, 1, 1));
+  ASSERT_NE(camera.m_screen, nullptr);
+  EXPECT_EQ(camera.m_screen->m_name, "screen");
+  EXPECT_EQ(camera.m_screen->m_count, 6);
+
   // Without transforms the camera keeps the identity.
   CameraModel unplaced(message("name: 'u' camera_near: 0.2 camera_far: 2 camera_width: 0.2 "
                                "image_width: 10 image_height: 10"));
@@ -210,7 +217,8 @@ TEST_F(CameraGLTest, CaptureAllRendersTheHeadAndWritesOnlyWithAPrefix) {
   ASSERT_TRUE(camera->m_targetReady);
 
   g_cameraManager->captureAll("");
-  EXPECT_FALSE(platform::pathExists(rootPath("run/_camera0.png")));
+  EXPECT_TRUE(platform::listFilesByEnding(root(), ".png").empty());
+  EXPECT_TRUE(platform::listFilesByEnding(rootPath("run"), ".png").empty());
   const std::string prefix = rootPath("shot");
   g_cameraManager->captureAll(prefix);
   const cv::Mat image = cv::imread(prefix + "_camera0.png");

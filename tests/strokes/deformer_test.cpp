@@ -138,6 +138,12 @@ TEST_F(DeformerTest, AGuideBendsItsTargetAndItsNeighboursByWeightAndUndoTakesItB
   EXPECT_EQ(tipOf(m_b), restB);
   ASSERT_TRUE(m_deformer->redo() && m_deformer->redo());
   EXPECT_GT(tipOf(m_a)[2], restA[2] + 0.02f);
+
+  // A new guide after an undo cuts the undone one off, with its target.
+  ASSERT_TRUE(m_deformer->undo());
+  deformWith(0.24f, Vec3f(0, 0, 0.05f));
+  EXPECT_EQ(m_deformer->size(), 2);
+  EXPECT_EQ(m_deformer->m_guideTargets, std::vector<int>({0, 1}));
 }
 
 TEST_F(DeformerTest, AChangedSelectionRetargetsOrRemovesGuides) {
