@@ -13,10 +13,14 @@
 #include "quillax.pb.h"
 #include "render/head_model.h"
 #include "render/light.h"
+#include "render/camera.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
 #include "strokes/hair_brusher.h"
+#include "strokes/operator.h"
+#include "strokes/deformer.h"
+#include "strokes/interactor.h"
 #include "strokes/operator.h"
 #include "strokes/stroke_buffer.h"
 #include "strokes/stroke_geometry.h"
@@ -108,9 +112,15 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
 }
 
 TEST_F(ApplicationGL, StartUpLightsTheSceneAndShutdownClearsEachManagerWithItsObject) {
-  for (const char* asset : {"shaders", "models", "textures"}) copyAsset(asset);
+  for (const char* asset : {"shaders", "models", "textures", "cameras.txt"}) copyAsset(asset);
   g_parameters.set_head_model("models/defaultHead/head.txt");
   initApplication();
+  // The shipped cameras, the first one current; the deform tool is tool 7.
+  ASSERT_TRUE(g_cameraManager && g_cameraManager == g_modeler->m_cameraManager);
+  EXPECT_EQ(g_cameraManager->m_cameras.size(), 3u);
+  EXPECT_EQ(g_cameraManager->m_current, 0);
+  ASSERT_NE(g_deformer, nullptr);
+  EXPECT_EQ(static_cast<Interactor*>(g_deformer), g_operator->getTool(7));
   // The light comes after the shader manager (its uniforms reached the programs) and before the
   // VR runtime has set the eye render size: 5 x the initial 1000.
   ASSERT_TRUE(g_modeler && g_lightManager == g_modeler->m_lightManager);
@@ -144,8 +154,8 @@ TEST_F(ApplicationGL, StartUpLightsTheSceneAndShutdownClearsEachManagerWithItsOb
   testing::internal::CaptureStdout();
   shutdownApplication();
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_modeler, g_lightManager}),
-            (std::vector<const void*>{nullptr, nullptr, nullptr}));
+  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_modeler, g_lightManager, g_cameraManager, g_deformer}),
+            (std::vector<const void*>{nullptr, nullptr, nullptr, nullptr, nullptr}));
   // Drawing after the shutdown finds no manager rather than a deleted one.
   strokes.draw(Matrix4(), Matrix4());
 }
