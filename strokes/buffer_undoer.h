@@ -1,10 +1,12 @@
 #pragma once
+#include <memory>
 #include <vector>
 
 #include "core/matrix.h"
 #include "strokes/stroke_buffer.h"
 #include "strokes/undoer.h"
 
+class EGrider;
 class Operatable;
 class Sample;
 
@@ -75,6 +77,10 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   // model and viewProjection column-major; full buffers first, then the current one.
   virtual void draw(const Matrix4& model, const Matrix4& viewProjection);
 
+  // Files the samples of the stored strokes, and of every stroke stored from now on, in a head's
+  // stroke sample grid (null: none). The history lets go of the grid when its head frees it.
+  void attachSampleGrid(EGrider* grid);
+
   void addSamplesToGrid(Operatable* op);
   void removeSamplesFromGrid(Operatable* op);
   void updateSamplesInGrid(Operatable* op);
@@ -97,4 +103,10 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   // not fit; a stroke larger than an empty buffer leaves the buffers.
   void placeNewest(Operatable* op, bool append);
   void hideNewestDrawn();
+  void releaseHeadGrid();
+
+  // The link to the attached head grid, and the handle of its release listener (-1 none).
+  std::unique_ptr<SampleGridLink> m_headGridLink;
+  EGrider* m_headGrid = nullptr;
+  int m_gridReleaseHandle = -1;
 };

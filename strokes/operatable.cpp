@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "strokes/sample.h"
+#include "strokes/transformer.h"
 
 namespace {
 
@@ -26,10 +27,6 @@ constexpr double kStep = 0.2617994;      // 15 degrees
 uint16_t defaultFlagWord() {
   static const uint16_t word = coreObject().m_flags;
   return word;
-}
-
-float columnLength(const Matrix4& m, int column) {
-  return static_cast<float>(length(Vec3f(m.at(0, column), m.at(1, column), m.at(2, column))));
 }
 
 // How a stored stroke names itself in messages: by the id it was saved with.
@@ -135,12 +132,28 @@ void repairStoredOperation(quillax::Operation* op) {
 }  // namespace
 
 // ---- transform levels ----
-// The whole-scene transform levels belong to the transform tool (g_transformer, its
-// m_levelForward and m_levelInverse). Until that tool exists there are no levels: every stroke
-// is made at level 0 and stored as it stands.
-int transformLevelCount() { return 0; }
-const Matrix4* levelInverse(int /*level*/) { return nullptr; }
-const Matrix4* levelForward(int /*level*/) { return nullptr; }
+
+int transformLevelCount() {
+  return g_transformer ? static_cast<int>(g_transformer->m_levelForward.size()) : 0;
+}
+
+const Matrix4* levelInverse(int level) {
+  if (!g_transformer || level < 1 || level > static_cast<int>(g_transformer->m_levelInverse.size()))
+    return nullptr;
+  return &g_transformer->m_levelInverse[static_cast<size_t>(level - 1)];
+}
+
+float levelInverseScale(int level) {
+  const Matrix4* inverse = levelInverse(level);
+  if (!inverse) return 1.0f;
+  return static_cast<float>(length(Vec3f(inverse->at(0, 0), inverse->at(1, 0), inverse->at(2, 0))));
+}
+
+const Matrix4* levelForward(int level) {
+  if (!g_transformer || level < 1 || level > static_cast<int>(g_transformer->m_levelForward.size()))
+    return nullptr;
+  return &g_transformer->m_levelForward[static_cast<size_t>(level - 1)];
+}
 
 // ---- construction ----
 
@@ -162,8 +175,7 @@ Operatable::Operatable(int texture) : m_operation(new quillax::Operation) {
 
   m_transformLevel = static_cast<int16_t>(transformLevelCount());
 
-  float w = op.width();
-  if (const Matrix4* inverse = levelInverse(m_transformLevel)) w *= columnLength(*inverse, 0);
+  const float w = op.width() * levelInverseScale(m_transformLevel);
   const int n = std::abs(op.curvature()) + 1;
   op.set_height(static_cast<float>((std::cos(kHalfStep) - std::cos(n * kHalfStep)) * w /
                                    (std::sin(kStep) * n)));
@@ -190,9 +202,9 @@ Operatable::Operatable(quillax::Operation* operation)
   fillOperationDefaults(m_operation);
   m_flags = static_cast<uint16_t>(m_operation->flags());
   m_transformLevel = 0;
-  // Control points (rebuildControl), frames with pitches kept and normals recomputed
-  // (computeFrames) and samples (buildSamples) are built here once the stroke post-processing
-  // and deformation exist.
+  rebuildControl();
+  computeFrames(false, true);
+  buildSamples();
 }
 
 Operatable::~Operatable() {
@@ -302,7 +314,7 @@ void Operatable::toProto(quillax::Operation* out) const {
   out->set_flags(m_flags);
   *out->mutable_color() = currentColor();
   if (const Matrix4* inverse = levelInverse(m_transformLevel)) {
-    out->set_width(m_operation->width() * columnLength(*inverse, 0));
+    out->set_width(m_operation->width() * levelInverseScale(m_transformLevel));
     transformOperationPoints(*out, *inverse);
   }
 }
