@@ -110,5 +110,6 @@ void shutdownApplication() {
   delete g_modeler;
   g_modeler = nullptr;
   g_lightManager = nullptr;
+  g_cameraManager = nullptr;
   // 4. g_requestClient is never created, so there is nothing to stop.
 }

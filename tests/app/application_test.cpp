@@ -143,8 +143,8 @@ TEST_F(ApplicationGL, StartUpLightsTheSceneAndShutdownClearsEachManagerWithItsOb
   testing::internal::CaptureStdout();
   shutdownApplication();
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_modeler, g_lightManager}),
-            (std::vector<const void*>{nullptr, nullptr, nullptr}));
+  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_modeler, g_lightManager, g_cameraManager}),
+            (std::vector<const void*>{nullptr, nullptr, nullptr, nullptr}));
   // Drawing after the shutdown finds no manager rather than a deleted one.
   strokes.draw(Matrix4(), Matrix4());
 }
