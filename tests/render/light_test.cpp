@@ -4,42 +4,30 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
-#include "core/settings.h"
-#include "render/head_model.h"
-#include "render/modeler.h"
+#include "render/lit_scene.h"
 #include "render/render_gl_fixture.h"
 
 namespace {
 
-// A registry with its light manager, the shipped light mesh and shaders, and an eye render size
-// of 20 x 20 (a 100 x 100 map) unless a test sets another.
+// The shipped light mesh and shaders in a lit scene with an eye render size of 20 x 20 (a
+// 100 x 100 map) unless a test sets another.
 class LightGLTest : public RenderGLTest {
  protected:
   void SetUp() override {
     RenderGLTest::SetUp();
     if (HasFatalFailure()) return;
     m_savedParameters = g_parameters;
-    m_savedUiValues = g_uiValues;
     g_parameters.set_asset_path(root());
-    setEyeSize(20, 20);
     copyAsset("models/geos");
-    g_modeler = new Modeler();
-    g_lightManager = g_modeler->m_lightManager;
+    m_scene = std::make_unique<LitScene>(20.0f);
   }
   void TearDown() override {
-    delete g_modeler;
-    g_modeler = nullptr;
-    g_lightManager = nullptr;
-    g_uiValues = m_savedUiValues;
+    m_scene.reset();
     g_parameters = m_savedParameters;
     RenderGLTest::TearDown();
-  }
-  static void setEyeSize(float width, float height) {
-    g_uiValues.assign(12, 0.0f);
-    g_uiValues[4] = width;
-    g_uiValues[5] = height;
   }
   // Clip coordinates of a world point through the light-space matrix.
   static std::vector<float> lightSpace(const LightModel& light, const Vec3f& p) {
@@ -49,7 +37,7 @@ class LightGLTest : public RenderGLTest {
     return out;
   }
   quillax::Parameters m_savedParameters;
-  std::vector<float> m_savedUiValues;
+  std::unique_ptr<LitScene> m_scene;
 };
 
 std::vector<float> rounded(std::vector<float> values) {
@@ -78,7 +66,7 @@ TEST_F(LightGLTest, TheShadowMapIsFiveTimesTheEyeSizeOrThereIsNoneAndNoPass) {
   ASSERT_TRUE(screen.complete());
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
-    setEyeSize(c.width, c.height);
+    LitScene::setEyeSize(c.width, c.height);
     LightModel light("light");
     testing::internal::CaptureStdout();
     EXPECT_EQ(light.createShadowMap(), c.made);
@@ -147,7 +135,7 @@ class LightHeadGLTest : public LightGLTest {
     LightGLTest::SetUp();
     if (HasFatalFailure()) return;
     copyAsset("models/defaultHead");
-    setEyeSize(200, 200);  // a 1000 x 1000 map, 2 mm a texel
+    LitScene::setEyeSize(200, 200);  // a 1000 x 1000 map, 2 mm a texel
     loadShaders();
     testing::internal::CaptureStdout();
     m_head = g_modeler->loadHead(rootPath("models/defaultHead/head.txt"));
@@ -155,21 +143,10 @@ class LightHeadGLTest : public LightGLTest {
     testing::internal::GetCapturedStdout();
     ASSERT_TRUE(m_head && m_light);
   }
-  void TearDown() override {
-    for (int i = 0; i < 3; ++i) g_headMatrix[i] = 0.0f;
-    LightGLTest::TearDown();
-  }
 
-  // The scene from 3 m above, looking down with +x to the right and -z up: RGBA rows from the
-  // bottom.
+  // The scene from above (topViewProjection): RGBA rows from the bottom.
   std::vector<uint8_t> topView() {
-    Matrix4 view;
-    view.at(1, 1) = 0, view.at(1, 2) = -1, view.at(2, 1) = 1, view.at(2, 2) = 0;
-    view.at(2, 3) = -3.0f;
-    Matrix4 projection, viewProjection;
-    computeProjectionMatrix(false, 2 * kHalfView, 2 * kHalfView, 0.1f, 10.0f, projection.data());
-    multiplyMatrix4(projection, viewProjection, view);
-    g_headMatrix[1] = 3.0f;
+    const Matrix4 viewProjection = topViewProjection(kHalfView);
     TestRenderTarget eye(kView, kView);
     eye.bindAndClear(0, 0, 0, 1);
     glEnable(GL_DEPTH_TEST);

@@ -4,18 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
+#include <memory>
 #include <string>
 
-#include "app/brush_state.h"
 #include "core/hand_frames.h"
 #include "render/grider.h"
-#include "render/head_model.h"
-#include "render/light.h"
-#include "render/modeler.h"
+#include "render/lit_scene.h"
 #include "strokes/stroke_buffer.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/stroke_test_support.h"
@@ -44,23 +38,13 @@ Matrix4 lookAt(const Vec3f& eye, const Vec3f& target, float halfWidth) {
   return multiplyMatrix4(projection, viewProjection, view);
 }
 
-class StrokeShadowGL : public BrushStateGLTest {
+class StrokeShadowGL : public HairMapsGLTest {
  protected:
   void SetUp() override {
-    BrushStateGLTest::SetUp();
+    HairMapsGLTest::SetUp();
     if (HasFatalFailure()) return;
-    m_savedSlots = g_hairTextureSlots;
-    m_savedUiValues = g_uiValues;
-    g_hairTextureSlots = nullptr;
-    g_parameters.set_asset_path(root());
-    g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
-    for (const char* asset : {"textures/defaultHairTex", "models/defaultHead", "models/geos"}) copyAsset(asset);
-    g_uiValues.assign(12, 0.0f);
-    g_uiValues[4] = g_uiValues[5] = 400;  // a 2000 x 2000 map, 1 mm a texel
-    loadShaders();
-    ASSERT_TRUE(loadHairTextureMaps());
-    g_modeler = new Modeler();
-    g_lightManager = g_modeler->m_lightManager;
+    for (const char* asset : {"models/defaultHead", "models/geos"}) copyAsset(asset);
+    m_scene = std::make_unique<LitScene>(400.0f);  // a 2000 x 2000 map, 1 mm a texel
     testing::internal::CaptureStdout();
     m_head = g_modeler->loadHead(rootPath("models/defaultHead/head.txt"));
     m_light = createDefaultLight();
@@ -68,14 +52,8 @@ class StrokeShadowGL : public BrushStateGLTest {
     ASSERT_TRUE(m_head && m_light);
   }
   void TearDown() override {
-    delete g_modeler;
-    g_modeler = nullptr;
-    g_lightManager = nullptr;
-    delete g_hairTextureSlots;
-    g_hairTextureSlots = m_savedSlots;
-    g_uiValues = m_savedUiValues;
-    for (int i = 0; i < 3; ++i) g_headMatrix[i] = 0.0f;
-    BrushStateGLTest::TearDown();
+    m_scene.reset();
+    HairMapsGLTest::TearDown();
   }
 
   // A strand arched over the top of the head from the forehead to the back, 2 cm above the
@@ -126,8 +104,7 @@ class StrokeShadowGL : public BrushStateGLTest {
   }
 
   StrokeStore m_store;
-  TextureSlots* m_savedSlots = nullptr;
-  std::vector<float> m_savedUiValues;
+  std::unique_ptr<LitScene> m_scene;
   HeadModel* m_head = nullptr;
   LightModel* m_light = nullptr;
 };
@@ -146,12 +123,7 @@ TEST_F(StrokeShadowGL, StrandsArchedOverTheHeadCastStripedShadowsOnIt) {
   }
 
   // From above, the head alone: first lit whole, then with the strands casting only.
-  Matrix4 top;
-  top.at(1, 1) = 0, top.at(1, 2) = -1, top.at(2, 1) = 1, top.at(2, 2) = 0, top.at(2, 3) = -3.0f;
-  Matrix4 projection, topView;
-  computeProjectionMatrix(false, 2 * kHalfTop, 2 * kHalfTop, 0.1f, 10.0f, projection.data());
-  multiplyMatrix4(projection, topView, top);
-  g_headMatrix[1] = 3.0f;
+  const Matrix4 topView = topViewProjection(kHalfTop);
   m_light->renderShadowMap();
   const std::vector<uint8_t> lit = draw(kTop, topView, nullptr);
   g_lightManager->m_drawStrokes = [&](const Matrix4& viewProjection) { strands.draw(Matrix4(), viewProjection); };
@@ -194,12 +166,5 @@ TEST_F(StrokeShadowGL, StrandsArchedOverTheHeadCastStripedShadowsOnIt) {
   const Vec3f eye = centre + Vec3f(0.45f, 0.35f, 0.55f);
   g_headMatrix[0] = eye[0], g_headMatrix[1] = eye[1], g_headMatrix[2] = eye[2];
   std::vector<uint8_t> pixels = draw(size, lookAt(eye, centre + Vec3f(0, 0.08f, 0), 0.38f), &strands);
-  cv::Mat image(size, size, CV_8UC3);
-  const int channels[] = {0, 2, 1, 1, 2, 0};
-  cv::mixChannels(cv::Mat(size, size, CV_8UC4, pixels.data()), image, channels, 3);
-  cv::flip(image, image, 0);
-  const std::string png =
-      std::filesystem::read_symlink("/proc/self/exe").parent_path() / "stroke_shadow_gl.png";
-  ASSERT_TRUE(cv::imwrite(png, image));
-  std::printf("stroke shadow picture: %s\n", png.c_str());
+  ASSERT_NE(writePicture(pixels, size, size, "stroke_shadow_gl.png"), "");
 }

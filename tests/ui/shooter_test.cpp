@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/settings.h"
 #include "render/model_element.h"
+#include "support/asset_root.h"
 
 namespace {
 
@@ -147,4 +152,23 @@ TEST(ShooterSwipeValues, WhatASwipeReadsFollowsWhatWasDrawn) {
   shooter.getGeometry(GEOMETRY_UI_BRUSHER)->setFlag2(true);  // the brusher is tried first
   EXPECT_EQ(read(), (std::vector<float>{1, 0.02f, 0.02f, 1, 4, 5}));
   g_curvature = 0;
+}
+
+TEST(ShooterInteractions, EveryIconOfTheTableIsShippedOnTheWhiteTheCardCutsAway) {
+  quillax::UIParam ui;
+  buildDefaultInteractions(ui);
+  std::set<std::string> icons;
+  for (const auto& interaction : ui.interactions())
+    for (const auto& component : interaction.components())
+      for (const auto& mode : component.modes())
+        if (mode.has_textures()) icons.insert(mode.textures());
+  EXPECT_EQ(icons.size(), 16u);
+  for (const std::string& icon : icons) {
+    const cv::Mat image = cv::imread(repoAssetPath(icon), cv::IMREAD_COLOR);
+    ASSERT_FALSE(image.empty()) << icon;
+    // The corners are white (cut away); the middle holds the picture (kept).
+    EXPECT_EQ(image.at<cv::Vec3b>(0, 0), cv::Vec3b(255, 255, 255)) << icon;
+    const cv::Vec3b middle = image.at<cv::Vec3b>(image.rows / 2, image.cols / 2);
+    EXPECT_LT(std::min({middle[0], middle[1], middle[2]}), 0.92 * 255) << icon;
+  }
 }
