@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/shipped_head.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
 #include "render/texture.h"
@@ -12,8 +13,6 @@
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
 #include "strokes/transformer.h"
-
-inline std::string headPath() { return TRESSLET_SOURCE_DIR "/assets/models/defaultHead/head.txt"; }
 
 // The program's tools and the shipped head as start-up leaves them, with the mirror shown and
 // `stored` strokes of 100 points in the hair brush. Null when the head does not load.
@@ -29,7 +28,7 @@ inline HeadModel* startScene(int stored) {
   g_operator->createTools();
   setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
   g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
-  HeadModel* head = g_modeler->loadHead(headPath());
+  HeadModel* head = g_modeler->loadHead(shippedHeadFolder() + "head.txt");
   if (!head || !head->m_mirror) return nullptr;
   head->m_mirror->setRenderable(true);
   g_hairBrusher->attachSampleGrid(head->m_hairGrider);
