@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "strokes/hair_brusher.h"
+#include "render/grider.h"
 #include "strokes/operation_factory.h"
 #include "strokes/operation_test_support.h"
 
@@ -101,6 +102,24 @@ TEST_F(EditTest, RecoloursStackAndUndoToTheColourBefore) {
   EXPECT_FALSE(sweep(4, 0.01f));
   EXPECT_TRUE(tool(4)->undo());
   EXPECT_EQ(rgb(a->currentColor()), red);
+
+  // A model whose box the hand passes through takes the colour for good.
+  Modeler modeler;
+  g_modeler = &modeler;
+  auto* model = new ModelElement("model");
+  auto* box = new BoundingBox("box");
+  box->widen(Vec3f(-0.1f, -0.1f, -0.1f));
+  box->widen(Vec3f(0.1f, 0.2f, 0.1f));
+  box->updateTransform();
+  model->setAttached(box);
+  modeler.m_models[1] = model;
+  setCurrentColor(colour(0.0f, 0.5f, 1.0f));
+  g_currentColor.set_alpha(0.5f);
+  g_currentColor.set_lightness(0.8f);
+  ASSERT_TRUE(sweep(4, 0.01f));
+  EXPECT_TRUE(tool(4)->undo());
+  EXPECT_EQ(model->m_color, Vec4f(0.0f, 0.25f, 0.5f, 0.8f));
+  g_modeler = nullptr;
 
   // One operation passing twice over a stroke takes it once.
   setCurrentColor(colour(1.0f, 1.0f, 0.0f));
