@@ -139,6 +139,25 @@ TEST_F(EditTest, AColourPickSetsTheBrushColourAndUndoRestoresIt) {
   EXPECT_EQ(rgb(g_currentColor), brush);
 }
 
+TEST_F(EditTest, AStrokeLeavingItsHistoryLeavesTheColoursOfTheOthersAlone) {
+  Operatable* a = addStroke(0.0f);
+  Operatable* b = addStroke(0.01f);
+  *b->m_operation->mutable_color() = colour(0.0f, 1.0f, 0.0f);
+  ASSERT_TRUE(sweep(5, 0.01f));  // the brush colour picked from b
+  setCurrentColor(colour(0.0f, 0.0f, 1.0f));
+  ASSERT_TRUE(sweep(4, 0.005f));  // both recoloured blue by one operation
+  ASSERT_EQ(a->m_recolorRefs.size() + b->m_recolorRefs.size(), 2u);
+  setCurrentColor(colour(1.0f, 1.0f, 0.0f));
+  // b undone, then cut away by the next stroke: deleted.
+  EXPECT_TRUE(tool(1)->undo());
+  addStroke(0.5f);
+  EXPECT_EQ(rgb(a->currentColor()), Vec3f(0.0f, 0.0f, 1.0f));
+  EXPECT_EQ(rgb(g_currentColor), Vec3f(1.0f, 1.0f, 0.0f));
+  // The colour pick no longer holds the deleted stroke: its undo and redo read nothing of it.
+  EXPECT_TRUE(tool(5)->undo() && tool(5)->redo());
+  EXPECT_TRUE(dynamic_cast<SetColorOp*>(tool(5)->m_history[0])->m_selected.empty());
+}
+
 TEST_F(EditTest, AConnectionContinuesOnlyFromTheTipHalfOfAStrokeOfItsShader) {
   g_flags[FLAG_OTHER_TRIGGER] = true;
   Operatable* target = addStroke(0.0f, 60);
