@@ -141,6 +141,13 @@ TEST_F(CameraGLTest, BadMessagesAreBroughtIntoRangeWithALineAndSaveUsable) {
     EXPECT_NE(back.camera_far(), back.camera_near());
   }
 
+  // A placement of fewer than six values is named and left out, not read past its end.
+  testing::internal::CaptureStdout();
+  CameraModel shortPlacement(message("name: 'short' image_width: 10 image_height: 10 camera_width: 0.2 "
+                                     "camera_near: 0.2 camera_far: 2 transforms { v: 1 v: 2 }"));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("camera short: transforms holds 2"), std::string::npos);
+  EXPECT_EQ(shortPlacement.m_modelMatrix[12], 0.0f);
+
   // Straight down has no horizontal right axis: x is taken.
   CameraModel down("down");
   down.lookAt(Vec3f(0, 1, 0), Vec3f(0, -3, 0));
