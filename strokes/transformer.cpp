@@ -39,8 +39,8 @@ bool Transformer::undo(Operatable* /*op*/) { return true; }
 bool Transformer::press(const float* pose, int n, const float* otherPose, int m) {
   if (engaged()) return false;
   setSelected(true);
+  if (m_picked) m_pickedStart = m_picked->m_modelMatrix;
   if (m_picked && m_picked->m_transformFlags) {
-    m_pickedStart = m_picked->m_modelMatrix;
     const std::array<uint8_t, 4>& allowed = *m_picked->m_transformFlags;
     m_twoHand = allowed[0] != 0;
     m_noUniformScale = allowed[1] != 0;
