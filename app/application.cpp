@@ -11,6 +11,9 @@
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/operator.h"
+#include "strokes/transformer.h"
 
 namespace {
 
@@ -50,10 +53,19 @@ void initApplication() {
   g_modeler = new Modeler();
   g_lightManager = g_modeler->m_lightManager;
   createDefaultLight();
+  // Every tool's strokes cast shadows. The tool controller is looked up at each pass, so a pass
+  // before step 8 or after the shutdown finds none rather than a deleted one.
+  g_lightManager->m_drawStrokes = [](const Matrix4& viewProjection) {
+    if (g_operator) g_operator->drawTools(viewProjection);
+  };
 
   // 7. Capture cameras from asset_path + "cameras.txt", then select camera 0.
-  // 8. Operator: create g_operator and its ten tools; g_transformer, g_deformer and
-  //    g_hairBrusher from tools 6, 7 and 1 when they are of that class.
+  // 8. The tool controller and its ten tools. Tool 7 is not a deform tool yet, so there is no
+  //    g_deformer to set.
+  g_operator = new Operator();
+  g_operator->createTools();
+  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
+  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
   // 9. UIVR: create g_uivr and run its init (menu panel and tool geometry).
 
   // 10. Load and show the head model during the first frame.
@@ -86,13 +98,15 @@ bool autosaveTick() {
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. g_operator->savePainting("") into the run's saving folder, with the tool controller.
+  // 2. g_operator->savePainting("") into the run's saving folder, with the painting files.
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
+  //    Between the shader manager and the tool controller: delete g_uivr, once it exists.
   delete g_shaderManager;
   g_shaderManager = nullptr;
-  // g_uivr, then g_operator (its destructor saves once more and deletes the tools; g_hairBrusher,
-  // g_transformer and g_deformer are cleared with it), go here once they exist.
+  // The tools go with it, letting go of g_transformer and g_hairBrusher.
+  delete g_operator;
+  g_operator = nullptr;
   delete g_modeler;
   g_modeler = nullptr;
   g_lightManager = nullptr;
