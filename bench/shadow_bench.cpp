@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "app/brush_state.h"
-#include "bench/painting.h"
+#include "bench/bench_support.h"
+#include "bench/shipped_head.h"
 #include "core/settings.h"
-#include "platform/window.h"
 #include "quillax.pb.h"
 #include "render/framebuffer.h"
 #include "render/head_model.h"
@@ -29,15 +29,12 @@ namespace {
 
 constexpr uint32_t kEyeWidth = 640, kEyeHeight = 720;
 
-std::string assetRoot() {
-  const std::string self = __FILE__;
-  return self.substr(0, self.rfind('/')) + "/../assets/";
-}
+// The repo's asset tree: shaders, hair maps, the light mesh and the head.
+const std::string kAssets = TRESSLET_SOURCE_DIR "/assets/";
 
-// The process-wide state, managers, head, light and painting, made once under a hidden window.
+// The process-wide state, managers, head, light and painting, made once under the benchmarks'
+// hidden window.
 struct Scene {
-  platform::NativeWindow window;
-  platform::GLContext context;
   std::vector<std::unique_ptr<Operatable>> strokes;
   std::unique_ptr<StrokeBufferRender> buffer;
   Matrix4 crown;
@@ -45,11 +42,8 @@ struct Scene {
   bool ready = false;
 
   Scene() {
-    if (!window.open(0, 0, 64, 64, "shadow_bench") || !context.create(window)) return;
-    glewExperimental = GL_TRUE;
-    if (glewInit() != GLEW_OK) return;
-    glGetError();
-    g_parameters.set_asset_path(assetRoot());
+    if (!ensureBenchContext()) return;
+    g_parameters.set_asset_path(kAssets);
     g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
     g_flags.assign(9, false);
     g_modeState.assign(11, 0);
@@ -64,7 +58,7 @@ struct Scene {
     g_modeler = new Modeler();
     g_lightManager = g_modeler->m_lightManager;
     light = createDefaultLight();
-    if (!light || !g_modeler->loadHead(assetRoot() + "models/defaultHead/head.txt")) return;
+    if (!light || !g_modeler->loadHead(shippedHeadFolder() + "head.txt")) return;
     strokes = makePainting();
     // The painting hangs from the crown of the placed head.
     crown.at(1, 3) = 1.25f;

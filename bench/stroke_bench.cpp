@@ -7,17 +7,17 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "render/shader.h"
-#include "bench/painting.h"
 #include "strokes/operatable.h"
 
 namespace {
 
 void BM_RibbonGeometryOfAPainting(benchmark::State& state) {
-  buildProfiles();
+  setBrushState();
   const auto strokes = makePainting();
   std::vector<float> vertices;
   std::vector<uint32_t> indices;
