@@ -56,22 +56,23 @@ void initApplication() {
   g_lightManager = g_modeler->m_lightManager;
   g_cameraManager = g_modeler->m_cameraManager;
   createDefaultLight();
+  // Every tool's strokes cast shadows. The tool controller is looked up at each pass, so a pass
+  // before step 8 or after the shutdown finds none rather than a deleted one.
+  g_lightManager->m_drawStrokes = [](const Matrix4& viewProjection) {
+    if (g_operator) g_operator->drawTools(viewProjection);
+  };
 
   // 7. Capture cameras from asset_path + "cameras.txt", then select camera 0.
   g_cameraManager->loadCameras(g_parameters.asset_path() + "cameras.txt");
 
-  // 8. The tool controller and its ten tools. The shadow pass and the captures draw their
-  //    strokes.
+  // 8. The tool controller and its ten tools. The captures draw the tools' strokes as the
+  //    shadow pass does.
   g_operator = new Operator();
   g_operator->createTools();
   setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
   g_deformer = dynamic_cast<Deformer*>(g_operator->getTool(7));
   g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
-  const auto drawStrokes = [](const Matrix4& viewProjection) {
-    if (g_operator) g_operator->drawTools(viewProjection);
-  };
-  g_lightManager->m_drawStrokes = drawStrokes;
-  g_cameraManager->m_drawStrokes = drawStrokes;
+  g_cameraManager->m_drawStrokes = g_lightManager->m_drawStrokes;
   // 9. The VR interface: the menu panel and the tool geometry. Its first states post the
   //    starting texture, shape, edit mode, light curve and mode 0 for the first frame's drain.
   g_uivr = new UIVR();
