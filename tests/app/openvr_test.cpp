@@ -210,6 +210,7 @@ class OpenVRSwipeGLTest : public OpenVRGLTest {
  protected:
   void SetUp() override {
     OpenVRGLTest::SetUp();
+    if (HasFatalFailure()) return;  // no context
     g_uivr = new UIVR();
     g_uivr->m_shooter = new Shooter();
     quillax::UIParam ui;
