@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -67,6 +68,26 @@ class OpenVRGLTest : public AssetRootTest {
       m_vr.handleInput();
     }
     return testing::internal::GetCapturedStdout();
+  }
+
+  // A tool controller without buffers as g_operator, the brush current with `count` strokes.
+  Interactor* brushWith(Operator& tools, int count) {
+    tools.createTools(false);
+    g_operator = &tools;
+    g_hairTexture = 1;
+    g_modeState[2] = 0;
+    Interactor* brush = tools.getTool(1);
+    for (int i = 0; i < count; ++i) brush->push(new Operatable(1), false);
+    return brush;
+  }
+  // Runs the passes until each of the frames has been handled in turn, sampling after each.
+  void atFrames(std::initializer_list<int> list, const std::function<void()>& sample) {
+    int passes = 0;
+    for (int frame : list) {
+      frames(frame + 1 - passes);
+      passes = frame + 1;
+      sample();
+    }
   }
 
   FramebufferDesc m_desktop;
@@ -142,21 +163,11 @@ TEST_F(OpenVRGLTest, TheFirstControllerOnIsTheDrawingHandAndItsPadUndoesAndRedoe
                     "@8\ntrigger 2 up\naxis 1 0.2 0\n@9\npad 1 down\n@10\npad 1 up\n"
                     "@11\naxis 1 0.5 0\npad 1 down\n@12\npad 1 up\n"));  // redo once
   Operator tools;
-  tools.createTools(false);
-  g_operator = &tools;
-  g_hairTexture = 1;
-  g_modeState[2] = 0;
-  Interactor* brush = tools.getTool(1);
-  for (int i = 0; i < 12; ++i) brush->push(new Operatable(1), false);
+  Interactor* brush = brushWith(tools, 12);
 
   // The cursor once frames 2, 4, 7, 10 and 12 have been handled.
   std::vector<int> cursors;
-  int passes = 0;
-  for (int frame : {2, 4, 7, 10, 12}) {
-    frames(frame + 1 - passes);
-    passes = frame + 1;
-    cursors.push_back(brush->m_cursor);
-  }
+  atFrames({2, 4, 7, 10, 12}, [&] { cursors.push_back(brush->m_cursor); });
   g_operator = nullptr;
   g_hairTexture = 0;
   EXPECT_EQ((std::vector<int>{m_vr.drawingHand(), m_vr.otherHand()}), (std::vector<int>{1, 2}));
@@ -199,6 +210,7 @@ class OpenVRSwipeGLTest : public OpenVRGLTest {
  protected:
   void SetUp() override {
     OpenVRGLTest::SetUp();
+    if (HasFatalFailure()) return;  // no context
     g_uivr = new UIVR();
     g_uivr->m_shooter = new Shooter();
     quillax::UIParam ui;
@@ -292,19 +304,9 @@ TEST_F(OpenVRGLTest, ADrawingHandSwitchedOnAgainTakesItsRoleBackOnlyWhenItIsFree
                     "@7\ndisconnect 1\n@9\nconnect 3\n@11\nconnect 1\n"          // 3 took the role first
                     "@13\nstate_fail 3\naxis 3 -0.5 0\npad 3 down\n@14\npad 3 up\n"));  // unreadable pad
   Operator tools;
-  tools.createTools(false);
-  g_operator = &tools;
-  g_hairTexture = 1;
-  g_modeState[2] = 0;
-  Interactor* brush = tools.getTool(1);
-  for (int i = 0; i < 3; ++i) brush->push(new Operatable(1), false);
+  Interactor* brush = brushWith(tools, 3);
   std::vector<int> roles;
-  int passes = 0;
-  for (int frame : {2, 4, 6, 8, 10, 12, 14}) {
-    frames(frame + 1 - passes);
-    passes = frame + 1;
-    roles.insert(roles.end(), {m_vr.drawingHand(), m_vr.otherHand()});
-  }
+  atFrames({2, 4, 6, 8, 10, 12, 14}, [&] { roles.insert(roles.end(), {m_vr.drawingHand(), m_vr.otherHand()}); });
   g_operator = nullptr;
   g_hairTexture = 0;
   EXPECT_EQ(roles, (std::vector<int>{1, 2, -1, 2, 1, 2, -1, 2, 3, 2, 3, 2, 3, 2}));

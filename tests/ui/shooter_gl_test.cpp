@@ -23,6 +23,7 @@ class ShooterGLTest : public RenderGLTest {
  protected:
   void SetUp() override {
     RenderGLTest::SetUp();
+    if (HasFatalFailure()) return;  // no context
     copyAsset("textures");
     copyAsset("targets");
     g_parameters.Clear();

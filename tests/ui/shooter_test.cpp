@@ -84,13 +84,10 @@ TEST(ShooterInteractions, TheDefaultTableRowByRow) {
   EXPECT_EQ(tableRows(ui), expected);
 }
 
-TEST(ShooterGeometry, VerticesOfThePointerCardBrusherAndHelix) {
+TEST(ShooterGeometry, VerticesOfThePointerBrusherAndHelix) {
   // A missed menu (-1) gives the shortest ray; a hit 0.3 away reaches 0.05 + 0.3.
   EXPECT_EQ(pointerVertices(-1.0f), (std::vector<float>{0, 0, -0.02f, 0, 0, -0.05f}));
   EXPECT_FLOAT_EQ(pointerVertices(0.3f)[5], -0.35f);
-  EXPECT_EQ(cardVertices().size(), 20u);
-  EXPECT_EQ(doublePyramidVertices().size(), 12u * 2 * 3);
-  EXPECT_EQ(wireSphereVertices().size(), 7u * 8 * 4 * 3);
 
   // The cross-section is the curvature's profile at the brush width, 0.05 ahead of the hand.
   g_curveProfiles.assign(47, {});
@@ -110,27 +107,6 @@ TEST(ShooterGeometry, VerticesOfThePointerCardBrusherAndHelix) {
   for (size_t i = 0; i < helix.size(); i += 3)
     EXPECT_NEAR(helix[i] * helix[i] + helix[i + 1] * helix[i + 1], 0.0025f, 1e-6) << i;
   EXPECT_TRUE(splinerVertices(0.0004f, 0.05f, 0.012f).empty());
-}
-
-TEST(ShooterSwipeValues, ClampsAndTheSmallestChange) {
-  float value = 0.05f;
-  EXPECT_TRUE(updateSwipeValue(0.2f, 0.01f, 0.1f, &value));
-  EXPECT_FLOAT_EQ(value, 0.1f);
-  EXPECT_FALSE(updateSwipeValue(0.1005f, 0.01f, 0.1f, &value));  // clamped to where it is
-  EXPECT_FALSE(updateSwipeValue(0.0995f, 0.01f, 0.1f, &value));  // less than 0.001 away
-  EXPECT_TRUE(updateSwipeValue(-1.0f, 0.01f, 0.1f, &value));
-  EXPECT_FLOAT_EQ(value, 0.01f);
-
-  // The curvature a shape draws with: attach 2, braid 23, any other the brush's own.
-  g_curvature = 7;
-  std::vector<int> curvatures;
-  for (int shape : {0, 1, 2, 3, 4}) {
-    g_brushShape = shape;
-    curvatures.push_back(brushShapeCurvature());
-  }
-  EXPECT_EQ(curvatures, (std::vector<int>{7, 2, 7, 23, 7}));
-  g_brushShape = 0;
-  g_curvature = 0;
 }
 
 TEST(ShooterSwipeValues, WhatASwipeReadsFollowsWhatWasDrawn) {
