@@ -13,10 +13,10 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
+#include "strokes/select_ops.h"
 #include "ui/panel.h"
 #include "ui/shooter.h"
 #include "ui/uivr.h"
-#include "strokes/select_ops.h"
 
 namespace {
 
