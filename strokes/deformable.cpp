@@ -64,17 +64,22 @@ std::vector<float> flatten(const std::vector<Vec3f>& points) {
   return out;
 }
 
+bool allFinite(const std::vector<float>& values) {
+  return std::all_of(values.begin(), values.end(), [](float x) { return std::isfinite(x); });
+}
+
 // The control points a stored midaxis gives: unchanged with c whole points, refitted to c from
 // at least 2 whole points (a partial point dropped), none otherwise or when a value is not a
-// number.
+// number (also after the refit, which huge values overflow).
 std::vector<float> controlFromMidaxis(const quillax::Operation& op, int c) {
   if (!op.has_midaxis()) return {};
   const auto& v = op.midaxis().v();
-  if (!std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); })) return {};
   std::vector<float> values(v.begin(), v.end());
+  if (!allFinite(values)) return {};
   if (values.size() == static_cast<size_t>(3 * c)) return values;
   if (values.size() / 3 < 2) return {};
-  return flatten(refitByArcLength(toPoints(values), c));
+  values = flatten(refitByArcLength(toPoints(values), c));
+  return allFinite(values) ? values : std::vector<float>();
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST_F(DeformableTest, ControlPointsComeFromAWholeMidaxisElseFromTheStroke) {
   EXPECT_THAT(firstPoint(refitted->m_control), floatsAre({0, 0, 0}));
   EXPECT_THAT(lastPoint(refitted->m_control), floatsAre({0, 1, 0}));
   // One whole point, or values that are not numbers, count as none: c points along the stroke.
-  for (const Floats& midaxis : {Floats{1, 2, 3, 4}, Floats{0, 0, nan, 0, 1, 0}}) {
+  for (const Floats& midaxis : {Floats{1, 2, 3, 4}, Floats{0, 0, nan, 0, 1, 0}, Floats{0, 0, -3e38f, 0, 0, 3e38f}}) {
     Operatable* stroke = loaded(midaxis);
     EXPECT_EQ(stroke->m_control.size(), 60u);
     EXPECT_THAT(lastPoint(stroke->m_control), floatsAre({0, 0.04f, 0}));
