@@ -140,3 +140,8 @@ void addScaled(std::vector<float>& a, const std::vector<float>& b, float s) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) a[i] += s * b[i];
 }
+
+Vec3f rotateAroundAxis(const Vec3f& v, const Vec3f& k, float angle) {
+  const float c = std::cos(angle), s = std::sin(angle);
+  return v * c + cross(k, v) * s + k * (dot(k, v) * (1.0f - c));
+}

@@ -48,5 +48,8 @@ float distanceL1(const std::vector<float>& a, const std::vector<float>& b,
 // met first in the working order wins (a selection sort, so not always the lower index).
 void smallestIndices(const std::vector<float>& values, int32_t k, std::vector<int32_t>& out);
 
+// v rotated about the unit axis k by angle radians (Rodrigues), counter-clockwise looking down k.
+Vec3f rotateAroundAxis(const Vec3f& v, const Vec3f& k, float angle);
+
 // a_i += s b_i over the values both lists hold.
 void addScaled(std::vector<float>& a, const std::vector<float>& b, float s);

@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "strokes/sample.h"
+#include "strokes/transformer.h"
 
 namespace {
 
@@ -135,12 +136,22 @@ void repairStoredOperation(quillax::Operation* op) {
 }  // namespace
 
 // ---- transform levels ----
-// The whole-scene transform levels belong to the transform tool (g_transformer, its
-// m_levelForward and m_levelInverse). Until that tool exists there are no levels: every stroke
-// is made at level 0 and stored as it stands.
-int transformLevelCount() { return 0; }
-const Matrix4* levelInverse(int /*level*/) { return nullptr; }
-const Matrix4* levelForward(int /*level*/) { return nullptr; }
+
+int transformLevelCount() {
+  return g_transformer ? static_cast<int>(g_transformer->m_levelForward.size()) : 0;
+}
+
+const Matrix4* levelInverse(int level) {
+  if (!g_transformer || level < 1 || level > static_cast<int>(g_transformer->m_levelInverse.size()))
+    return nullptr;
+  return &g_transformer->m_levelInverse[static_cast<size_t>(level - 1)];
+}
+
+const Matrix4* levelForward(int level) {
+  if (!g_transformer || level < 1 || level > static_cast<int>(g_transformer->m_levelForward.size()))
+    return nullptr;
+  return &g_transformer->m_levelForward[static_cast<size_t>(level - 1)];
+}
 
 // ---- construction ----
 
@@ -190,9 +201,9 @@ Operatable::Operatable(quillax::Operation* operation)
   fillOperationDefaults(m_operation);
   m_flags = static_cast<uint16_t>(m_operation->flags());
   m_transformLevel = 0;
-  // Control points (rebuildControl), frames with pitches kept and normals recomputed
-  // (computeFrames) and samples (buildSamples) are built here once the stroke post-processing
-  // and deformation exist.
+  rebuildControl();
+  computeFrames(false, true);
+  buildSamples();
 }
 
 Operatable::~Operatable() {

@@ -9,6 +9,7 @@
 #include "render/shader.h"
 #include "strokes/operatable.h"
 #include "strokes/stroke_geometry.h"
+#include "strokes/transformer.h"
 
 std::vector<uint32_t> g_strokeIndices;
 TransOpMatrixFn g_transOpMatrix = nullptr;
@@ -95,17 +96,10 @@ uint32_t grownReservation(uint32_t reserved, uint64_t needed, uint32_t capacity)
 }
 
 const Matrix4* levelDrawMatrix(int level) {
-  static Matrix4 result;
-  const int levels = transformLevelCount();
-  if (level < 0 || level >= levels) return nullptr;
-  // Levels k+1 .. n applied after the stroke was made: the whole-scene transform now, taken back
-  // through the one in force when the stroke was made.
-  const Matrix4* now = levelForward(levels);
-  if (!now) return nullptr;
-  const Matrix4* then = level > 0 ? levelInverse(level) : nullptr;
-  if (!then) return now;
-  multiplyMatrix4(*now, result, *then);
-  return &result;
+  if (!g_transformer || level < 0 ||
+      level >= static_cast<int>(g_transformer->m_levelDraw.size()))
+    return nullptr;
+  return &g_transformer->m_levelDraw[static_cast<size_t>(level)];
 }
 
 // ---- StrokeBufferRender ----

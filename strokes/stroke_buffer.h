@@ -219,5 +219,5 @@ extern std::vector<uint32_t> g_strokeIndices;
 // Whether GL entry points are loaded, so buffers can make GL objects.
 bool strokeBuffersHaveGL();
 // The transform that carries strokes of a transform level into the current scene; null for the
-// newest level (no extra transform). The result stays valid until the next call.
+// newest level (no extra transform) and for a level the transform tool does not hold.
 const Matrix4* levelDrawMatrix(int level);
