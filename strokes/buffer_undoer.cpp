@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
@@ -35,7 +36,31 @@ void BufferUndoer::reset() {
 
 void BufferUndoer::push(Operatable* op, bool force) {
   if (!op) return;
+  // An entry begun while a redo tail was still there sits in the current buffer behind the
+  // tail's slots (its push drew them again, and moving on to a fresh buffer may have too):
+  // cutting the tail alone would leave those slots drawing deleted strokes. So the entry leaves
+  // the buffer, the tail is cut as it stands, and the entry is buffered again whole.
+  if (size() != m_cursor + 1 && m_buffer && op->m_bufferIndex == 0 &&
+      !m_buffer->m_history.empty() && m_buffer->m_history.back() == op) {
+    m_buffer->popOperation();
+    op->m_bufferIndex = -1;
+    hideRedoTail();
+    truncateRedo();
+    notify(op, NOTIFY_ADDED);
+  }
   coreUndoer::push(op, force);
+}
+
+void BufferUndoer::hideRedoTail() {
+  const std::unordered_set<const Operatable*> tail(m_history.begin() + (m_cursor + 1),
+                                                   m_history.end());
+  auto hide = [&tail](StrokeBufferRender* buffer) {
+    int keep = buffer->size();
+    while (keep > 0 && tail.count(buffer->m_history[keep - 1])) --keep;
+    while (buffer->m_cursor > keep - 1) buffer->undo();
+  };
+  hide(m_buffer);
+  for (StrokeBufferRender* buffer : m_fullBuffers) hide(buffer);
 }
 
 void BufferUndoer::pushList(const std::vector<Operatable*>& ops, bool force) {

@@ -54,6 +54,8 @@ class BufferUndoer : public coreUndoer<Operatable*> {
 
   void reset() override;
   // A null operation is not an entry: it is ignored rather than moving the cursor past the list.
+  // An operation buffered (notify begun) while a redo tail was there is buffered again after
+  // the tail is cut, so no buffer keeps a slot of an erased entry.
   void push(Operatable* op, bool force) override;
   void pushList(const std::vector<Operatable*>& ops, bool force) override;
   bool redo() override { return redo(nullptr); }
@@ -96,5 +98,8 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   // Writes op, the newest entry of the current buffer, moving on to a fresh buffer when it does
   // not fit; a stroke larger than an empty buffer leaves the buffers.
   void placeNewest(Operatable* op, bool append);
+  // Stops drawing the buffer slots of the redo tail's entries, which then are the trailing
+  // slots of the buffers, so that trimBuffers drops them.
+  void hideRedoTail();
   void hideNewestDrawn();
 };

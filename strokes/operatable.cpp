@@ -237,9 +237,13 @@ void Operatable::detach() {
   m_recolorRefs.clear();
 }
 
-int Operatable::begin(const float* values, int count) { return addPoint(values, count); }
+int Operatable::begin(const float* values, int count, const float* /*other*/, int /*otherCount*/) {
+  return addPoint(values, count);
+}
 
-int Operatable::step(const float* values, int count) { return addPoint(values, count); }
+int Operatable::step(const float* values, int count, const float* /*other*/, int /*otherCount*/) {
+  return addPoint(values, count);
+}
 
 int Operatable::finish() {
   if (!m_operation || m_operation->texture() < 0 || m_operation->points_size() < 2) return 0;

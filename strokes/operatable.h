@@ -38,9 +38,11 @@ class Operatable : public coreObject, public coreDeformable {
 
   // Withdraws this stroke from the selection and recolour operations that hold it.
   virtual void detach();
-  // Both grow the stroke by addPoint; they return the number of points added.
-  virtual int begin(const float* values, int count);
-  virtual int step(const float* values, int count);
+  // values: the drawing hand's frame (count floats); other: the other hand's (otherCount, may be
+  // null with 0), which operations that use both hands read. A stroke grows by addPoint from
+  // the drawing hand alone; both return the number of points added.
+  virtual int begin(const float* values, int count, const float* other, int otherCount);
+  virtual int step(const float* values, int count, const float* other, int otherCount);
   // The point count when the stroke is worth keeping (texture >= 0, at least 2 points), else 0.
   virtual int finish();
   // Undo and redo hooks: hide and show.
