@@ -73,15 +73,19 @@ bool autosaveTick() {
     WriteProtoToTextFile(g_autosaves, kAutosavesFile);
     // Then g_cameraManager->saveCameras().
   }
-  // Project autosave: when project_autosave_period >= 1 and now - g_timers[1] exceeds it in
-  // milliseconds, g_timers[1] := now and Operator::autosave(), once the Operator exists.
+  const int64_t period = g_parameters.project_autosave_period();
+  if (period >= 1 && static_cast<int64_t>(now - g_timers[1]) > period * 1000) {
+    g_timers[1] = now;
+    Operator::autosave();
+  }
   return true;
 }
 
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. g_operator->savePainting("") into the run's saving folder.
+  // 2. The painting, under a new name in the run's saving folder.
+  if (g_operator) g_operator->savePainting(std::string());
   // 3. The managers, in this order; the TextureManager and the hair texture slots end with the
   //    process. Between the shader manager and the tool controller: delete g_uivr, once it
   //    exists.

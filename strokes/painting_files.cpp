@@ -2,17 +2,24 @@
 
 #include <google/protobuf/text_format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 
+#include "core/core_object.h"
+#include "core/events.h"
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "platform/files.h"
 #include "quillax.pb.h"
+#include "render/head_model.h"
+#include "render/modeler.h"
 #include "strokes/buffer_undoer.h"
+#include "strokes/interactor.h"
 #include "strokes/operatable.h"
+#include "strokes/operator.h"
 #include "strokes/stroke_geometry.h"
 
 namespace {
@@ -243,4 +250,143 @@ bool readPaintingStrokes(const std::string& path, bool recolour, PaintingStrokes
     std::cout << "painting " << path << " ends before its hair class: the file may be cut short, "
               << out->strokes.size() << " strokes read" << std::endl;
   return true;
+}
+
+// ---- the tool controller's file operations ----
+
+std::string Operator::loadedListFile() const {
+  if (m_fileIndex < 0 || m_fileIndex >= static_cast<int>(m_files.size())) return std::string();
+  return m_files[static_cast<size_t>(m_fileIndex)];
+}
+
+std::string Operator::makeSavingFolder(int mode, std::string root) {
+  if (root.empty()) root = defaultSavingRoot();
+  if (platform::createFolder(root) == platform::FolderResult::Failed) {
+    std::printf("error in creating root saving folder. \n");
+    return std::string();
+  }
+  const std::string loaded = loadedListFile();
+  const std::string folder = root + "/" + runFolderName(m_id, loaded);
+  if (mode == 1) return folder;
+  const std::string base = folder + "/" + paintingBaseName(generateUniqueId(), loaded);
+  if (platform::createFolder(folder) == platform::FolderResult::Failed) {
+    std::printf("error in creating saving folder. \n");
+    return std::string();
+  }
+  return base;
+}
+
+bool Operator::fillPainting(quillax::Painting* out) const {
+  if (!out) return false;
+  if (const Interactor* brush = getTool(1)) storeOperations(*brush, out);
+  if (g_modeler) g_modeler->toScene(out->mutable_scene());
+  out->set_head(g_parameters.head_model());
+  out->set_texture(g_parameters.hair_texture());
+  out->set_hair_class(g_modeState.size() > 3 ? g_modeState[3] : 0);
+  return true;
+}
+
+Operator::SaveResult Operator::saveWork(const std::string& name) {
+  quillax::Painting painting;
+  fillPainting(&painting);
+  if (painting.operations_size() == 0) return SaveResult::NothingToSave;
+  const std::string base = name.empty() ? makeSavingFolder(2, std::string()) : name;
+  if (base.empty()) return SaveResult::Failed;
+  // Without its painting the OBJ would be a save no load can bring back: it is not written.
+  if (!WriteProtoToTextFile(painting, (base + ".txt").c_str())) return SaveResult::Failed;
+  if (const Interactor* brush = getTool(1)) {
+    const size_t upToCursor = static_cast<size_t>(std::clamp(brush->m_cursor + 1, 0, brush->size()));
+    exportObj(std::vector<Operatable*>(brush->m_history.begin(), brush->m_history.begin() + upToCursor),
+              base + ".obj");
+  }
+  if (painting.operations_size() > 1) postEvent(new EventRecord(8, 1, base + ".obj", {}));
+  g_autosaves.set_last_save_file(base + ".txt");
+  return SaveResult::Saved;
+}
+
+bool Operator::savePainting(const std::string& name) { return saveWork(name) == SaveResult::Saved; }
+
+bool Operator::autosave() {
+  if (!g_operator) return false;
+  const std::string folder = g_operator->makeSavingFolder(1, std::string());
+  if (folder.empty()) return false;
+  quillax::Painting painting;
+  g_operator->fillPainting(&painting);
+  return WriteProtoToTextFile(painting, (folder + "/autosaves.txt").c_str());
+}
+
+bool Operator::exportObj(const std::vector<Operatable*>& strokes, const std::string& path) {
+  return writeStrokesObj(strokes, path);
+}
+
+bool Operator::loadPainting(const std::string& path, bool recolour) {
+  if (path.find(".obj") != std::string::npos) return true;
+  if (path.find(".txt") == std::string::npos) {
+    // A folder a/b holds its painting as a/b/b.txt.
+    if (!platform::isFolder(path)) return false;
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return loadPainting(path + "/" + name + ".txt", recolour);
+  }
+  if (!getTool(1)) return false;
+  PaintingStrokes read;
+  if (!readPaintingStrokes(path, recolour, &read)) return false;
+  addStrokes(read);
+  return true;
+}
+
+void Operator::addStrokes(PaintingStrokes& read) {
+  Interactor* brush = getTool(1);
+  if (!brush) return;
+  brush->truncateRedo();
+  brush->pushList(read.release(), false);
+  if (HeadModel* head = findHeadModel()) head->setRenderable(true);
+}
+
+bool Operator::replacePainting(const std::string& path, bool readable, int fileIndex) {
+  // The file is read before anything changes: one that does not read leaves the work alone.
+  PaintingStrokes read;
+  if (readable && !readPaintingStrokes(path, false, &read)) {
+    std::printf("painting %s not loaded: the current work stays.\n", path.c_str());
+    if (fileIndex >= 0) m_fileIndex = fileIndex;  // the next step of the list goes past it
+    return false;
+  }
+  if (saveWork(std::string()) == SaveResult::Failed) {
+    std::printf("the current work could not be saved: %s not loaded, the work stays.\n", path.c_str());
+    return false;
+  }
+  reset();
+  if (fileIndex >= 0) {
+    m_fileIndex = fileIndex;
+    std::printf("prepare to load file %d/%d %s\n", fileIndex, static_cast<int>(m_files.size()), path.c_str());
+  }
+  if (readable) addStrokes(read);
+  return true;
+}
+
+void Operator::listFiles(std::string folder, const std::string& extension) {
+  if (folder.empty()) folder = g_parameters.asset_path() + g_parameters.project_to_load();
+  if (folder.empty()) return;
+  m_files.clear();
+  m_fileIndex = -1;
+  std::vector<std::string> names;
+  platform::listFolder(folder, names);
+  for (const std::string& name : names) {
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && name.compare(dot, std::string::npos, extension) == 0) {
+      m_files.push_back(folder + "/" + name);
+      continue;
+    }
+    for (const std::string& inner : platform::listFilesByEnding(folder + "/" + name, extension))
+      m_files.push_back(folder + "/" + name + "/" + inner);
+  }
+  std::printf("total %d files\n", static_cast<int>(m_files.size()));
+}
+
+void Operator::loadFileByIndex(int index) {
+  if (index < 0 || index >= static_cast<int>(m_files.size())) return;
+  const std::string& path = m_files[static_cast<size_t>(index)];
+  const size_t dot = path.rfind('.');
+  const bool isText = dot != std::string::npos && path.compare(dot, std::string::npos, ".txt") == 0;
+  replacePainting(path, isText && path.find(".obj") == std::string::npos, index);
 }

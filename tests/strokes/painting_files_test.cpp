@@ -15,7 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "core/events.h"
+#include "core/text_file.h"
 #include "strokes/buffer_undoer.h"
+#include "strokes/interactor.h"
+#include "strokes/operator.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/stroke_test_support.h"
 #include "strokes/transformer.h"
@@ -36,8 +40,14 @@ class PaintingFilesTest : public AssetRootTest {
   void SetUp() override {
     AssetRootTest::SetUp();
     m_state.set();
+    g_parameters.set_asset_path(root());
+    g_parameters.set_project_to_save("data/record");
+    g_autosaves.Clear();
+    clearEvents();
   }
   void TearDown() override {
+    clearEvents();
+    g_autosaves.Clear();
     m_state.restore();
     AssetRootTest::TearDown();
   }
@@ -80,6 +90,14 @@ class PaintingFilesTest : public AssetRootTest {
         out += line;
       }
       base += static_cast<uint32_t>(floats / 11);
+    }
+    return out;
+  }
+  static Strings drainEvents() {
+    Strings out;
+    while (EventRecord* e = popEvent()) {
+      out.push_back(std::to_string(e->m_type) + " " + std::to_string(e->m_id) + " " + e->m_name);
+      delete e;
     }
     return out;
   }
@@ -270,4 +288,312 @@ TEST_F(PaintingFilesTest, EveryCutOfAPaintingFailsOrReadsWholeStrokes) {
     EXPECT_EQ(read.cutShort, cut < text.size() - 1) << cut;  // the last cut drops only the line end
   }
   EXPECT_GE(parsed, 6);  // the cuts between operations, at least
+}
+
+namespace {
+
+// A tool controller whose tools have no buffers, saving under the test's asset root.
+class OperatorFilesTest : public PaintingFilesTest {
+ protected:
+  void SetUp() override {
+    PaintingFilesTest::SetUp();
+    fs::create_directories(rootPath("data"));
+    m_operator.createTools(false);
+    setTransformer(dynamic_cast<Transformer*>(m_operator.getTool(6)));
+  }
+  void TearDown() override {
+    m_operator.reset();  // nothing left for the destructor to save
+    setTransformer(nullptr);
+    PaintingFilesTest::TearDown();
+  }
+  Interactor& brush() { return *m_operator.getTool(1); }
+  Operatable* draw(int points, float x = 0.0f, int texture = 1) {
+    Operatable* stroke = makeStroke(texture, 0, points, x);
+    brush().push(stroke, false);
+    return stroke;
+  }
+  // Paths under the root, relative to it, of every file below `folder`, by name.
+  Strings filesUnder(const std::string& folder) const {
+    Strings out;
+    if (!fs::exists(rootPath(folder))) return out;
+    for (const auto& entry : fs::recursive_directory_iterator(rootPath(folder)))
+      if (entry.is_regular_file()) out.push_back(entry.path().string().substr(root().size()));
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  std::string run() const { return "data/record/" + std::to_string(m_operator.m_id); }
+  // The operations of a painting file, as text.
+  std::string operationsOf(const std::string& relative) const {
+    quillax::Painting painting;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile(relative), &painting)) << relative;
+    painting.clear_scene();
+    painting.clear_head();
+    painting.clear_texture();
+    painting.clear_hair_class();
+    return painting.DebugString();
+  }
+  std::string save(const std::string& name = std::string()) {
+    CaptureStdout();
+    CaptureStderr();
+    const Operator::SaveResult result = m_operator.saveWork(name);
+    const std::string out = GetCapturedStdout() + GetCapturedStderr();
+    const char* names[] = {"saved", "nothing", "failed"};
+    return names[static_cast<int>(result)] + (out.empty() ? "" : ": " + out);
+  }
+
+  Operator m_operator;
+};
+
+}  // namespace
+
+TEST_F(OperatorFilesTest, SavesShareTheRunFolderAndTakeALoadedListFileAsPrefix) {
+  EXPECT_EQ(save(), "nothing");
+  EXPECT_FALSE(fs::exists(rootPath("data/record")));
+  draw(3);
+  draw(4, 1.0f);
+  ASSERT_EQ(save(), "saved");
+  ASSERT_EQ(save(), "saved");
+  const Strings first = filesUnder("data/record");
+  ASSERT_EQ(first.size(), 4u);
+  for (const std::string& file : first) EXPECT_EQ(file.rfind(run() + "/", 0), 0u) << file;
+  EXPECT_NE(first[0].substr(0, first[0].size() - 4), first[2].substr(0, first[2].size() - 4));
+  EXPECT_EQ(g_autosaves.last_save_file(), root() + first[3]);
+  EXPECT_EQ(drainEvents(), (Strings{"8 1 " + root() + first[0], "8 1 " + root() + first[2]}));
+
+  m_operator.m_files = {"x/123_456/789_012.txt"};
+  m_operator.m_fileIndex = 0;
+  const std::string base = m_operator.makeSavingFolder(2, rootPath("elsewhere"));
+  const std::string prefix = rootPath("elsewhere/123_456_" + std::to_string(m_operator.m_id) + "/789_012_");
+  EXPECT_EQ(base.substr(0, prefix.size()), prefix);
+  EXPECT_TRUE(fs::is_directory(rootPath("elsewhere/123_456_" + std::to_string(m_operator.m_id))));
+  EXPECT_EQ(m_operator.makeSavingFolder(1, rootPath("elsewhere")),
+            rootPath("elsewhere/123_456_" + std::to_string(m_operator.m_id)));
+
+  // A root whose parent is missing, and a root that is a file, so the run folder cannot be made.
+  writeFile("plain", "");
+  CaptureStdout();
+  EXPECT_EQ(m_operator.makeSavingFolder(2, rootPath("none/record")), "");
+  EXPECT_EQ(m_operator.makeSavingFolder(2, rootPath("plain")), "");
+  EXPECT_EQ(GetCapturedStdout(), "error in creating root saving folder. \nerror in creating saving folder. \n");
+  g_parameters.set_project_to_save("none/record");
+  EXPECT_EQ(save(), "failed: error in creating root saving folder. \n");
+}
+
+TEST_F(OperatorFilesTest, APaintingHoldsTheVisibleStrokesAndItsObjOnlyTheRibbons) {
+  draw(3);
+  draw(3, 1.0f)->setVisible(false);
+  draw(3, 2.0f);
+  draw(5, 3.0f, 0);  // a pen stroke in the brush's history: stored, not exported
+  g_modeState[3] = 7;
+  ASSERT_EQ(save(rootPath("named")), "saved");
+  quillax::Painting painting;
+  ASSERT_TRUE(ReadProtoFromTextFile(rootPath("named.txt").c_str(), &painting));
+  EXPECT_EQ(painting.operations_size(), 3);
+  EXPECT_EQ(painting.hair_class(), 7);
+  EXPECT_EQ(painting.head(), g_parameters.head_model());
+  EXPECT_EQ(groups(readFile("named.obj")), (Strings{"stroke_0_type1", "stroke_2_type1"}));
+  EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
+
+  // The ".txt" cannot be written: no OBJ, the last saved file stays.
+  EXPECT_EQ(save(rootPath("none/p")), "failed: WriteProtoToTextFile " + rootPath("none/p.txt") + " not found!\n");
+  EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
+  // The OBJ cannot: reported, and the save holds.
+  fs::create_directories(rootPath("obj.obj"));
+  EXPECT_EQ(save(rootPath("obj")), "saved: Failed to open file [ " + rootPath("obj.obj") + " ] for write.\n");
+  EXPECT_EQ(g_autosaves.last_save_file(), rootPath("obj.txt"));
+}
+
+TEST_F(OperatorFilesTest, ANamedSaveFailingAtAnyByteKeepsTheOlderFilesAndTheLastSave) {
+  g_defaultLightCurve.mutable_v()->Truncate(2);  // a small painting: every byte is tried
+  draw(2);
+  ASSERT_EQ(save(rootPath("p")), "saved");
+  const std::string olderText = readFile("p.txt"), olderObj = readFile("p.obj");
+  draw(2, 1.0f);
+  g_autosaves.set_last_save_file("before");
+  // What the whole save writes now, from a copy of the process.
+  std::string newerText, newerObj;
+  {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(m_operator.savePainting(rootPath("q")) ? 0 : 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    newerText = readFile("q.txt");
+    newerObj = readFile("q.obj");
+    ASSERT_FALSE(newerText.empty());
+  }
+  for (size_t k = 0; k <= std::max(newerText.size(), newerObj.size()); ++k) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const struct rlimit limit = {k, k};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      const bool saved = m_operator.savePainting(rootPath("p"));
+      const bool lastKept = g_autosaves.last_save_file() == "before";
+      _exit((saved ? 1 : 0) | (lastKept ? 2 : 0));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << k;
+    const bool textFits = k >= newerText.size(), objFits = textFits && k >= newerObj.size();
+    EXPECT_EQ(WEXITSTATUS(status), textFits ? 1 : 2) << k;
+    EXPECT_EQ(readFile("p.txt"), textFits ? newerText : olderText) << k;
+    EXPECT_EQ(readFile("p.obj"), objFits ? newerObj : olderObj) << k;
+  }
+  EXPECT_EQ(filesUnder(""), (Strings{"p.obj", "p.txt", "q.obj", "q.txt"}));
+}
+
+TEST_F(OperatorFilesTest, AStrokeOfTheHeadLevelIsStoredInTheHeadFrameAndComesBackTheSame) {
+  quillax::Model placement;
+  ASSERT_TRUE(ReadProtoFromTextFile(repoAssetPath("models/defaultHead/headTransform.txt").c_str(), &placement));
+  ASSERT_EQ(placement.transforms().v_size(), 16);
+  const Matrix4 head(placement.transforms().v().data());
+  g_transformer->pushTransform(head);
+  Operatable* stroke = draw(4);
+  stroke->m_transformLevel = 1;
+  stroke->computeFrames(false, true);  // normals along the stroke's own frame, as a load has them
+  ASSERT_EQ(save(rootPath("level")), "saved");
+  quillax::Painting painting;
+  ASSERT_TRUE(ReadProtoFromTextFile(rootPath("level.txt").c_str(), &painting));
+  Matrix4 inverse = head;
+  invertAffineMatrix4ByLU(head, inverse);
+  for (int i = 0; i < 4; ++i) {
+    const Vec3f expected = transformPoint(inverse, stroke->pointAt(static_cast<float>(i)));
+    const Vec3f stored = toVec3(painting.operations(0).points(i));
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(stored[c], expected[c], 1e-5f) << i;
+  }
+
+  m_operator.reset();  // no head: no level
+  CaptureStdout();
+  ASSERT_TRUE(m_operator.loadPainting(rootPath("level.txt"), false));
+  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(brush().size(), 1);
+  ASSERT_EQ(save(rootPath("again")), "saved");
+  EXPECT_EQ(operationsOf("again.txt"), operationsOf("level.txt"));
+}
+
+TEST_F(OperatorFilesTest, LoadsReadFilesAndFoldersAndChangeNothingOnFailure) {
+  draw(3);
+  fs::create_directories(rootPath("a/b"));
+  ASSERT_EQ(save(rootPath("a/b/b")), "saved");
+  writeFile("cut.txt", readFile("a/b/b.txt").substr(0, readFile("a/b/b.txt").find("head:")));
+  writeFile("bad.txt", "operations { points { x: 1 } ");
+  fs::create_directories(rootPath("empty"));
+  m_operator.reset();
+
+  const struct {
+    std::string path;
+    bool result;
+    int strokes;
+    std::string printed;
+  } cases[] = {
+      {rootPath("a/b"), true, 1, ""},
+      {rootPath("a/b/b.obj"), true, 1, ""},
+      {rootPath("x.obj/none.txt"), true, 1, ""},
+      {rootPath("empty"), false, 1, "ReadProtoFromTextFile " + rootPath("empty/empty.txt") + " not found!\n"},
+      {rootPath("missing"), false, 1, ""},
+      {rootPath("bad.txt"), false, 1, ""},
+      {rootPath("cut.txt"), true, 2,
+       "painting " + rootPath("cut.txt") + " ends before its hair class: the file may be cut short, 1 strokes read\n"},
+  };
+  google::protobuf::LogSilencer quiet;
+  for (const auto& c : cases) {
+    CaptureStdout();
+    EXPECT_EQ(m_operator.loadPainting(c.path, false), c.result) << c.path;
+    EXPECT_EQ(GetCapturedStdout(), c.printed) << c.path;
+    EXPECT_EQ(brush().size(), c.strokes) << c.path;
+  }
+}
+
+TEST_F(OperatorFilesTest, ReplacingTheWorkReadsFirstAndNeverResetsAfterAFailedSave) {
+  draw(3);
+  ASSERT_EQ(save(rootPath("other")), "saved");
+  draw(4, 1.0f);
+  writeFile("bad.txt", "operations {");
+  google::protobuf::LogSilencer quiet;
+  CaptureStdout();
+  EXPECT_FALSE(m_operator.replacePainting(rootPath("bad.txt"), true, -1));
+  EXPECT_EQ(GetCapturedStdout(), "painting " + rootPath("bad.txt") + " not loaded: the current work stays.\n");
+  EXPECT_EQ(brush().size(), 2);
+  EXPECT_TRUE(filesUnder("data").empty());
+
+  g_parameters.set_project_to_save("none/record");
+  CaptureStdout();
+  EXPECT_FALSE(m_operator.replacePainting(rootPath("other.txt"), true, -1));
+  EXPECT_EQ(GetCapturedStdout(), "error in creating root saving folder. \nthe current work could not be saved: " +
+                                     rootPath("other.txt") + " not loaded, the work stays.\n");
+  EXPECT_EQ(brush().size(), 2);
+
+  g_parameters.set_project_to_save("data/record");
+  CaptureStdout();
+  EXPECT_TRUE(m_operator.replacePainting(rootPath("other.txt"), true, -1));
+  GetCapturedStdout();
+  EXPECT_EQ(brush().size(), 1);
+  EXPECT_EQ(filesUnder("data").size(), 2u);  // the work of two strokes, saved first
+}
+
+TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
+  draw(2);
+  fs::create_directories(rootPath("list/sub"));
+  for (const char* name : {"list/b", "list/a", "list/sub/z"}) ASSERT_EQ(save(rootPath(name)), "saved") << name;
+  // Neither other files nor a temporary left by a save cut short are painting files.
+  for (const char* name : {"list/c.obj.txt.bak", "list/sub/y.png", "list/.~a.txt.1.0.tmp"}) writeFile(name, "");
+  CaptureStdout();
+  m_operator.listFiles(rootPath("list"), ".txt");
+  EXPECT_EQ(GetCapturedStdout(), "total 3 files\n");
+  const std::string list = rootPath("list/");
+  EXPECT_EQ(m_operator.m_files, (Strings{list + "a.txt", list + "b.txt", list + "sub/z.txt"}));
+  EXPECT_EQ(m_operator.m_fileIndex, -1);
+
+  for (int outside : {-1, 3}) {
+    CaptureStdout();
+    m_operator.loadFileByIndex(outside);
+    EXPECT_EQ(GetCapturedStdout(), "");
+  }
+  EXPECT_EQ(brush().size(), 1);
+  CaptureStdout();
+  m_operator.onKey('.');
+  m_operator.onKey('.');
+  const std::string out = GetCapturedStdout();
+  EXPECT_NE(out.find("prepare to load file 1/3 " + list + "b.txt\n"), std::string::npos) << out;
+  EXPECT_EQ(m_operator.m_fileIndex, 1);
+  EXPECT_EQ(brush().size(), 1);
+  // The work loaded from a.txt was saved under a.txt's folder and stem.
+  const std::string saved = g_autosaves.last_save_file();
+  EXPECT_EQ(saved.substr(0, rootPath("data/record/list_").size()), rootPath("data/record/list_"));
+  EXPECT_NE(saved.find("/a_"), std::string::npos) << saved;
+
+  CaptureStdout();
+  m_operator.listFiles(rootPath("nowhere"), ".txt");
+  EXPECT_EQ(GetCapturedStdout(), "total 0 files\n");
+  EXPECT_TRUE(m_operator.m_files.empty());
+}
+
+TEST_F(OperatorFilesTest, AutosaveWritesIntoTheRunFolderOnlyOnceASaveMadeIt) {
+  g_operator = &m_operator;
+  draw(3);
+  const std::string autosave = rootPath(run() + "/autosaves.txt");
+  CaptureStdout();
+  EXPECT_FALSE(Operator::autosave());
+  EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + autosave + " not found!\n");
+  EXPECT_FALSE(fs::exists(rootPath("data/record/" + std::to_string(m_operator.m_id))));
+  ASSERT_EQ(save(), "saved");
+  EXPECT_TRUE(Operator::autosave());
+  quillax::Painting painting;
+  ASSERT_TRUE(ReadProtoFromTextFile(autosave.c_str(), &painting));
+  EXPECT_EQ(painting.operations_size(), 1);
+  g_operator = nullptr;
+  EXPECT_FALSE(Operator::autosave());
+}
+
+TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoes) {
+  auto controller = std::make_unique<Operator>();
+  controller->createTools(false);
+  controller->getTool(1)->push(makeStroke(1, 0, 3), false);
+  const std::string folder = "data/record/" + std::to_string(controller->m_id);
+  controller.reset();
+  const Strings files = filesUnder("data");
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].rfind(folder + "/", 0), 0u);
 }
