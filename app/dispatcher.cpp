@@ -83,8 +83,8 @@ void applySetting(const EventRecord& record) {
       g_modeler->loadHead(path);
       if (HeadModel* head = findHeadModel()) {
         head->setRenderable(v[0] > 0.5f);
-        // Once the brush tool exists: it gets head->m_hairGrider, its history registering stroke
-        // samples there (and letting go of it through addGridReleaseListener).
+        // A replaced head's grid was taken from the brush as it was freed; this is the new one.
+        if (g_hairBrusher) g_hairBrusher->attachSampleGrid(head->m_hairGrider);
       }
       return;
     }

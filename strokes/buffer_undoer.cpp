@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <unordered_set>
 
+#include "render/head_model.h"
+#include "render/sample_grid.h"
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
 
 BufferUndoer::~BufferUndoer() {
+  if (m_gridReleaseHandle >= 0) removeGridReleaseListener(m_gridReleaseHandle);
   BufferUndoer::reset();
   delete m_buffer;
   m_buffer = nullptr;
@@ -274,6 +277,28 @@ void BufferUndoer::draw(const Matrix4& model, const Matrix4& viewProjection) {
   if (!isRenderable()) return;
   for (StrokeBufferRender* buffer : m_fullBuffers) buffer->draw(model, viewProjection);
   if (m_buffer) m_buffer->draw(model, viewProjection);
+}
+
+void BufferUndoer::attachSampleGrid(EGrider* grid) {
+  releaseHeadGrid();
+  if (!grid) return;
+  m_headGrid = grid;
+  m_headGridLink.reset(new GridSampleLink<EGrider>(grid));
+  m_sampleGrid = m_headGridLink.get();
+  m_gridReleaseHandle = addGridReleaseListener([this](coreGrider* released) {
+    if (released == m_headGrid) releaseHeadGrid();
+  });
+  // Strokes stored before the grid came are filed too, so every stored sample can be found and
+  // taken out again.
+  for (Operatable* op : m_history) addSamplesToGrid(op);
+}
+
+void BufferUndoer::releaseHeadGrid() {
+  if (m_gridReleaseHandle >= 0) removeGridReleaseListener(m_gridReleaseHandle);
+  m_gridReleaseHandle = -1;
+  if (m_sampleGrid == m_headGridLink.get()) m_sampleGrid = nullptr;
+  m_headGridLink.reset();
+  m_headGrid = nullptr;
 }
 
 void BufferUndoer::addSamplesToGrid(Operatable* op) {

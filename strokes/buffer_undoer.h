@@ -1,10 +1,12 @@
 #pragma once
+#include <memory>
 #include <vector>
 
 #include "core/matrix.h"
 #include "strokes/stroke_buffer.h"
 #include "strokes/undoer.h"
 
+class EGrider;
 class Operatable;
 class Sample;
 
@@ -77,6 +79,10 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   // model and viewProjection column-major; full buffers first, then the current one.
   virtual void draw(const Matrix4& model, const Matrix4& viewProjection);
 
+  // Files the samples of the stored strokes, and of every stroke stored from now on, in a head's
+  // stroke sample grid (null: none). The history lets go of the grid when its head frees it.
+  void attachSampleGrid(EGrider* grid);
+
   void addSamplesToGrid(Operatable* op);
   void removeSamplesFromGrid(Operatable* op);
   void updateSamplesInGrid(Operatable* op);
@@ -102,4 +108,10 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   // slots of the buffers, so that trimBuffers drops them.
   void hideRedoTail();
   void hideNewestDrawn();
+  void releaseHeadGrid();
+
+  // The link to the attached head grid, and the handle of its release listener (-1 none).
+  std::unique_ptr<SampleGridLink> m_headGridLink;
+  EGrider* m_headGrid = nullptr;
+  int m_gridReleaseHandle = -1;
 };
