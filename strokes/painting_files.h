@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "strokes/operatable.h"
+
 class BufferUndoer;
-class Operatable;
 
 namespace quillax {
 class Painting;
