@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package tresslet needs to build, test and benchmark.
-# python3-numpy serves the asset generators in tools/ (their output is committed).
+# python3-numpy serves the asset generators in tools/ (their output is committed); clang and its
+# runtime libraries build the libFuzzer targets (fuzz/).
 # Idempotent: packages already present are skipped, and apt runs only when something is missing.
 set -euo pipefail
 
@@ -17,6 +18,7 @@ packages=(
   libbenchmark-dev
   xvfb xauth libgl1-mesa-dri
   libnanoflann-dev
+  clang libclang-rt-14-dev
   python3 python3-numpy
 )
 
