@@ -23,8 +23,11 @@
 #include "core/text_file.h"
 #include "quillax.pb.h"
 #include "render/sample_grid.h"
+#include "core/events.h"
 #include "strokes/buffer_undoer.h"
+#include "strokes/interactor.h"
 #include "strokes/operatable.h"
+#include "strokes/operator.h"
 #include "strokes/painting_files.h"
 #include "strokes/sample.h"
 
@@ -67,9 +70,14 @@ quillax::Operation* strand(int s) {
   return op;
 }
 
+// The tool controller with the session's strokes in the brush's history (no GL buffers; the
+// sample grid of a head-sized box), saving under a throw-away root.
 struct Session {
   std::string folder;
-  BufferUndoer history;
+  EGrider grid{"bench"};
+  GridSampleLink<EGrider> link{&grid};
+  Operator controller;
+  Interactor* brush = nullptr;
   quillax::Painting painting;
   std::string text;
 
@@ -77,18 +85,30 @@ struct Session {
     setBrushState();
     char pattern[] = "/tmp/tresslet-bench-XXXXXX";
     folder = mkdtemp(pattern);
+    g_parameters.set_asset_path(folder + "/");
+    g_parameters.set_project_to_save("record");
+    grid.setGrid(Vec3f(-0.4f, 1.0f, -0.4f), Vec3f(0.4f, 1.9f, 0.4f), Vec<3, int16_t>(40, 45, 40));
+    controller.createTools(false);
+    brush = controller.getTool(1);
+    brush->m_sampleGrid = &link;
+    g_operator = &controller;
     std::vector<Operatable*> strokes;
     for (int s = 0; s < kStrokes; ++s) strokes.push_back(new Operatable(strand(s)));
-    history.pushList(strokes, false);
-    storeOperations(history, &painting);
-    painting.set_hair_class(0);
+    brush->pushList(strokes, false);
+    controller.fillPainting(&painting);
     google::protobuf::TextFormat::PrintToString(painting, &text);
+    const int fd = open(path("painting.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
+    close(fd);
   }
   ~Session() {
+    controller.reset();  // nothing for its destructor to save
+    g_operator = nullptr;
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
   }
   std::string path(const char* name) const { return folder + "/" + name; }
+  std::vector<Operatable*> strokes() const { return brush->m_history; }
 };
 
 Session& session() {
@@ -100,7 +120,7 @@ void BM_ObjExport(benchmark::State& state) {
   Session& s = session();
   const std::string path = s.path("export.obj");
   for (auto _ : state) {
-    if (!writeStrokesObj(s.history.m_history, path)) state.SkipWithError("export failed");
+    if (!Operator::exportObj(s.strokes(), path)) state.SkipWithError("export failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(std::filesystem::file_size(path)));
@@ -112,13 +132,14 @@ BENCHMARK(BM_ObjExport)->Unit(benchmark::kMillisecond);
 void BM_ObjBaseline(benchmark::State& state) {
   Session& s = session();
   const bool flags[7] = {true, true, true, false, false, true, false};
-  std::vector<std::vector<float>> vertices(s.history.m_history.size());
-  std::vector<std::vector<uint32_t>> faces(s.history.m_history.size());
+  const std::vector<Operatable*> strokes = s.strokes();
+  std::vector<std::vector<float>> vertices(strokes.size());
+  std::vector<std::vector<uint32_t>> faces(strokes.size());
   uint32_t base = 0;
   for (size_t i = 0; i < vertices.size(); ++i) {
-    const int floats = s.history.m_history[i]->buildStrandGeometry(vertices[i], 0, ~0u, flags);
+    const int floats = strokes[i]->buildStrandGeometry(vertices[i], 0, ~0u, flags);
     vertices[i].resize(static_cast<size_t>(floats));
-    const int count = s.history.m_history[i]->fillIndexBuffer(faces[i], 0, ~0u, base + 1, true);
+    const int count = strokes[i]->fillIndexBuffer(faces[i], 0, ~0u, base + 1, true);
     faces[i].resize(static_cast<size_t>(count));
     base += static_cast<uint32_t>(floats / 11);
   }
@@ -194,8 +215,8 @@ void BM_PaintingParseBare(benchmark::State& state) {
 }
 BENCHMARK(BM_PaintingParseBare)->Unit(benchmark::kMillisecond);
 
-// Building the strokes (defaults, frames, samples) from text already parsed is the part of a
-// load that is ours; parsing is shown with it for comparison.
+// Parsing and building the strokes (defaults, frames, samples), without the history: against
+// the bare parse, the strokes' share of a load.
 void BM_PaintingParseAndBuildStrokes(benchmark::State& state) {
   Session& s = session();
   for (auto _ : state) {
@@ -205,5 +226,62 @@ void BM_PaintingParseAndBuildStrokes(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.text.size()));
 }
 BENCHMARK(BM_PaintingParseAndBuildStrokes)->Unit(benchmark::kMillisecond);
+
+// The painting text of a save: the stored work gathered (every stroke copied out of its
+// history) and written as a whole-file replacement; against the bare print above.
+void BM_SavePaintingText(benchmark::State& state) {
+  Session& s = session();
+  const std::string path = s.path("saved.txt");
+  for (auto _ : state) {
+    quillax::Painting painting;
+    s.controller.fillPainting(&painting);
+    if (!WriteProtoToTextFile(painting, path.c_str())) state.SkipWithError("write failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.text.size()));
+}
+BENCHMARK(BM_SavePaintingText)->Unit(benchmark::kMillisecond);
+
+// A whole save: the painting text and the OBJ.
+void BM_SavePainting(benchmark::State& state) {
+  Session& s = session();
+  const std::string base = s.path("saved");
+  for (auto _ : state) {
+    if (!s.controller.savePainting(base)) state.SkipWithError("save failed");
+  }
+  clearEvents();
+}
+BENCHMARK(BM_SavePainting)->Unit(benchmark::kMillisecond);
+
+// A whole load into an empty brush: read, parse, build the strokes with their frames and
+// samples, add them to the history and the sample grid. The reset that empties the brush again
+// is not timed.
+void BM_LoadPainting(benchmark::State& state) {
+  Session& s = session();
+  Operator target;
+  target.createTools(false);
+  EGrider grid("load");
+  GridSampleLink<EGrider> link(&grid);
+  grid.setGrid(Vec3f(-0.4f, 1.0f, -0.4f), Vec3f(0.4f, 1.9f, 0.4f), Vec<3, int16_t>(40, 45, 40));
+  target.getTool(1)->m_sampleGrid = &link;
+  for (auto _ : state) {
+    if (!target.loadPainting(s.path("painting.txt"), false)) state.SkipWithError("load failed");
+    state.PauseTiming();
+    target.reset();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(s.text.size()));
+}
+BENCHMARK(BM_LoadPainting)->Unit(benchmark::kMillisecond);
+
+// The periodic autosave, which holds the frame it falls due in.
+void BM_Autosave(benchmark::State& state) {
+  Session& s = session();
+  if (!s.controller.savePainting("")) state.SkipWithError("no run folder");
+  clearEvents();
+  for (auto _ : state) {
+    if (!Operator::autosave()) state.SkipWithError("autosave failed");
+  }
+}
+BENCHMARK(BM_Autosave)->Unit(benchmark::kMillisecond);
 
 }  // namespace

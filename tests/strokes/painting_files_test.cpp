@@ -564,6 +564,16 @@ TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
   EXPECT_EQ(saved.substr(0, rootPath("data/record/list_").size()), rootPath("data/record/list_"));
   EXPECT_NE(saved.find("/a_"), std::string::npos) << saved;
 
+  // A list file that does not read keeps the work and the saves, and the next step goes past it.
+  writeFile("list/sub/z.txt", "operations {");
+  google::protobuf::LogSilencer quiet;
+  CaptureStdout();
+  m_operator.onKey('.');
+  EXPECT_EQ(GetCapturedStdout(), "painting " + list + "sub/z.txt not loaded: the current work stays.\n");
+  EXPECT_EQ(m_operator.m_fileIndex, 2);
+  EXPECT_EQ(brush().size(), 1);
+  EXPECT_EQ(g_autosaves.last_save_file(), saved);
+
   CaptureStdout();
   m_operator.listFiles(rootPath("nowhere"), ".txt");
   EXPECT_EQ(GetCapturedStdout(), "total 0 files\n");
