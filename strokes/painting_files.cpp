@@ -219,33 +219,36 @@ std::vector<Operatable*> PaintingStrokes::release() {
   return out;
 }
 
-bool parsePaintingStrokes(const std::string& text, bool recolour, PaintingStrokes* out) {
+namespace {
+
+// Fills a painting with parse (which may throw, as protobuf may) and builds its strokes.
+template <typename Parse>
+bool buildFrom(Parse parse, const std::string& what, bool recolour, PaintingStrokes* out) {
   out->strokes.clear();
   out->cutShort = false;
   quillax::Painting painting;
   try {
-    if (!google::protobuf::TextFormat::ParseFromString(text, &painting)) return false;
+    if (!parse(&painting)) return false;
     buildStrokes(painting, recolour, out);
   } catch (const std::exception& e) {
-    std::cout << "painting not read: " << e.what() << std::endl;
+    std::cout << what << " not read: " << e.what() << std::endl;
     out->strokes.clear();
     return false;
   }
   return true;
 }
 
+}  // namespace
+
+bool parsePaintingStrokes(const std::string& text, bool recolour, PaintingStrokes* out) {
+  return buildFrom([&text](quillax::Painting* p) { return google::protobuf::TextFormat::ParseFromString(text, p); },
+                   "painting", recolour, out);
+}
+
 bool readPaintingStrokes(const std::string& path, bool recolour, PaintingStrokes* out) {
-  out->strokes.clear();
-  out->cutShort = false;
-  quillax::Painting painting;
-  try {
-    if (!ReadProtoFromTextFile(path.c_str(), &painting)) return false;
-    buildStrokes(painting, recolour, out);
-  } catch (const std::exception& e) {
-    std::cout << "painting " << path << " not read: " << e.what() << std::endl;
-    out->strokes.clear();
+  if (!buildFrom([&path](quillax::Painting* p) { return ReadProtoFromTextFile(path.c_str(), p); },
+                 "painting " + path, recolour, out))
     return false;
-  }
   if (out->cutShort)
     std::cout << "painting " << path << " ends before its hair class: the file may be cut short, "
               << out->strokes.size() << " strokes read" << std::endl;

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,6 +35,29 @@ using testing::internal::GetCapturedStdout;
 namespace {
 
 using Strings = std::vector<std::string>;
+
+// Runs work in a child process whose files cannot grow past k bytes (a disk that fills at byte
+// k) and returns its exit code, -1 when it did not exit; its standard error goes to *errors.
+int underFileSizeLimit(size_t k, const std::function<int()>& work, std::string* errors = nullptr) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {k, k};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    dup2(pipeEnds[1], 2);
+    _exit(work());
+  }
+  close(pipeEnds[1]);
+  char text[512] = {};
+  const ssize_t got = read(pipeEnds[0], text, sizeof text - 1);
+  close(pipeEnds[0]);
+  if (errors) *errors = std::string(text, got > 0 ? static_cast<size_t>(got) : 0);
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 class PaintingFilesTest : public AssetRootTest {
  protected:
@@ -197,28 +221,12 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
   for (size_t k = 2; k < newer.size(); k += 61) cuts.push_back(k);
   std::sort(cuts.begin(), cuts.end());  // the whole write comes last
   for (size_t k : cuts) {
-    int errors[2];
-    ASSERT_EQ(pipe(errors), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      const struct rlimit limit = {k, k};
-      setrlimit(RLIMIT_FSIZE, &limit);
-      dup2(errors[1], 2);
-      _exit(writeStrokesObj(entries(), rootPath("p.obj")) ? 1 : 0);
-    }
-    close(errors[1]);
-    char text[512] = {};
-    const ssize_t got = read(errors[0], text, sizeof text - 1);
-    close(errors[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << k;
+    std::string errors;
+    const int code = underFileSizeLimit(k, [&] { return writeStrokesObj(entries(), rootPath("p.obj")) ? 1 : 0; }, &errors);
     const bool fits = k >= newer.size();
-    EXPECT_EQ(WEXITSTATUS(status), fits ? 1 : 0) << k;
+    EXPECT_EQ(code, fits ? 1 : 0) << k;
     EXPECT_EQ(readFile("p.obj"), fits ? newer : older) << k;
-    EXPECT_EQ(std::string(text, got > 0 ? got : 0), fits ? "" : failure) << k;
+    EXPECT_EQ(errors, fits ? "" : failure) << k;
     EXPECT_EQ(std::distance(fs::directory_iterator(root()), fs::directory_iterator()), 2) << k;
   }
 
@@ -411,33 +419,15 @@ TEST_F(OperatorFilesTest, ANamedSaveFailingAtAnyByteKeepsTheOlderFilesAndTheLast
   draw(2, 1.0f);
   g_autosaves.set_last_save_file("before");
   // What the whole save writes now, from a copy of the process.
-  std::string newerText, newerObj;
-  {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) _exit(m_operator.savePainting(rootPath("q")) ? 0 : 1);
-    int status = 0;
-    waitpid(child, &status, 0);
-    newerText = readFile("q.txt");
-    newerObj = readFile("q.obj");
-    ASSERT_FALSE(newerText.empty());
-  }
+  ASSERT_EQ(underFileSizeLimit(1 << 20, [this] { return m_operator.savePainting(rootPath("q")) ? 0 : 1; }), 0);
+  const std::string newerText = readFile("q.txt"), newerObj = readFile("q.obj");
   for (size_t k = 0; k <= std::max(newerText.size(), newerObj.size()); ++k) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      const struct rlimit limit = {k, k};
-      setrlimit(RLIMIT_FSIZE, &limit);
+    const int code = underFileSizeLimit(k, [this] {
       const bool saved = m_operator.savePainting(rootPath("p"));
-      const bool lastKept = g_autosaves.last_save_file() == "before";
-      _exit((saved ? 1 : 0) | (lastKept ? 2 : 0));
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << k;
+      return (saved ? 1 : 0) | (g_autosaves.last_save_file() == "before" ? 2 : 0);
+    });
     const bool textFits = k >= newerText.size(), objFits = textFits && k >= newerObj.size();
-    EXPECT_EQ(WEXITSTATUS(status), textFits ? 1 : 2) << k;
+    EXPECT_EQ(code, textFits ? 1 : 2) << k;
     EXPECT_EQ(readFile("p.txt"), textFits ? newerText : olderText) << k;
     EXPECT_EQ(readFile("p.obj"), objFits ? newerObj : olderObj) << k;
   }
