@@ -91,7 +91,10 @@ bool hairBrusher::press(const float* pose, int n, const float* otherPose, int m)
 
 bool hairBrusher::move(const float* pose, int n, const float* otherPose, int m) {
   if (!Interactor::move(pose, n, otherPose, m)) return false;
-  Mirrow* mirror = mirrorInUse();
+  // Hiding the mirror mid-drag does not stop the twin; a head replaced mid-drag takes its mirror
+  // with it, and the twin stops where it is.
+  HeadModel* head = findHeadModel();
+  Mirrow* mirror = head ? head->m_mirror : nullptr;
   if (m_mirrorOp && mirror) {
     float frame[kMirroredFrameFloats];
     mirror->reflect(pose, frame);

@@ -11,7 +11,6 @@
 #include "render/head_model.h"
 #include "render/modeler.h"
 #include "strokes/hair_brusher.h"
-#include "strokes/operation_factory.h"
 #include "strokes/stroke_test_support.h"
 #include "strokes/transformer.h"
 
@@ -202,15 +201,4 @@ TEST_F(OperatorTest, KeysStepFilesAndHairIdsAndPostSaveAndKeyEvents) {
   EXPECT_EQ(tool(1)->m_cursor, -1);
   m_operator.onKey('r');
   EXPECT_EQ(tool(1)->m_cursor, 0);
-}
-
-TEST_F(OperatorTest, FactoryGivesNothingForToolsWithoutAnOperationYet) {
-  g_flags[FLAG_OTHER_TRIGGER] = true;
-  for (int mode : {0, 1}) {
-    g_modeState[2] = mode;
-    for (int id : {-1, 2, 3, 4, 5, 6, 8, 9, 10})
-      EXPECT_EQ(std::unique_ptr<Operatable>(createOperation(id)), nullptr) << id << " in mode " << mode;
-  }
-  g_brushShape = 0;  // the connect case still draws a plain stroke
-  EXPECT_NE(std::unique_ptr<Operatable>(createOperation(1)), nullptr);
 }
