@@ -11,14 +11,13 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "core/geometry.h"
+#include "bench/bench_support.h"
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "quillax.pb.h"
@@ -36,40 +35,6 @@ namespace {
 constexpr int kStrokes = 2000;
 constexpr int kPoints = 100;
 
-void setBrushState() {
-  g_parameters.set_sampling_space(3);
-  g_parameters.set_sampling_distance(0.012f);
-  g_flags.assign(9, false);
-  g_modeState.assign(11, 0);
-  g_curveProfiles.assign(47, {});
-  g_curveProfileNormals.assign(47, {});
-  for (int c = -23; c <= 23; ++c) buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
-  g_defaultLightCurve.Clear();
-  for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f - i / 60.0f);
-}
-
-// Strands falling from a ring around a head of radius 0.1 at 1.6 m.
-quillax::Operation* strand(int s) {
-  auto* op = new quillax::Operation;
-  const float a = 6.2831853f * s / kStrokes;
-  for (int i = 0; i < kPoints; ++i) {
-    const float r = 0.1f + 0.0004f * i;
-    setPoint(op->add_points(), Vec3f(r * std::cos(a), 1.7f - 0.004f * i, r * std::sin(a)));
-    setPoint(op->add_pitches(), Vec3f(-std::sin(a), 0.0f, std::cos(a)));
-    setPoint(op->add_normals(), Vec3f(std::cos(a), 0.0f, std::sin(a)));
-  }
-  op->set_texture(1);
-  op->set_curvature(2);
-  op->set_width(0.02f);
-  quillax::Color* color = op->mutable_color();
-  color->set_red(0.6f);
-  color->set_green(0.4f);
-  color->set_blue(0.2f);
-  color->set_lightness(1.0f);
-  *op->mutable_lightcurve() = g_defaultLightCurve;
-  return op;
-}
-
 // The tool controller with the session's strokes in the brush's history (no GL buffers; the
 // sample grid of a head-sized box), saving under a throw-away root.
 struct Session {
@@ -83,6 +48,7 @@ struct Session {
 
   Session() {
     setBrushState();
+    g_parameters.set_sampling_space(3);
     char pattern[] = "/tmp/tresslet-bench-XXXXXX";
     folder = mkdtemp(pattern);
     g_parameters.set_asset_path(folder + "/");
@@ -93,7 +59,11 @@ struct Session {
     brush->m_sampleGrid = &link;
     g_operator = &controller;
     std::vector<Operatable*> strokes;
-    for (int s = 0; s < kStrokes; ++s) strokes.push_back(new Operatable(strand(s)));
+    for (quillax::Operation& op : paintedStrokes(kStrokes, kPoints)) {
+      op.set_curvature(2);
+      *op.mutable_color() = g_currentColor;
+      strokes.push_back(new Operatable(new quillax::Operation(std::move(op))));
+    }
     brush->pushList(strokes, false);
     controller.fillPainting(&painting);
     google::protobuf::TextFormat::PrintToString(painting, &text);
