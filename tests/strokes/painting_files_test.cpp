@@ -267,36 +267,6 @@ TEST_F(PaintingFilesTest, ParsedStrokesAreOwnedUnmarkedAndOptionallyRecoloured) 
   EXPECT_EQ(read.strokes[0]->m_operation->points_size(), stroke->pointCount());
 }
 
-TEST_F(PaintingFilesTest, EveryCutOfAPaintingFailsOrReadsWholeStrokes) {
-  StrokeStore own;
-  for (int i = 0; i < 5; ++i) add(makeStroke(1 + i % 3, i - 2, 3 + i, 0.1f * i));
-  quillax::Painting painting;
-  storeOperations(m_history, &painting);
-  painting.set_head("models/h.obj");
-  painting.set_hair_class(4);
-  std::string text;
-  google::protobuf::TextFormat::PrintToString(painting, &text);
-
-  google::protobuf::LogSilencer quiet;
-  int parsed = 0;
-  for (size_t cut = 0; cut <= text.size(); ++cut) {
-    PaintingStrokes read;
-    CaptureStdout();
-    const bool ok = parsePaintingStrokes(text.substr(0, cut), false, &read);
-    GetCapturedStdout();
-    if (!ok) {
-      EXPECT_TRUE(read.strokes.empty()) << cut;
-      continue;
-    }
-    ++parsed;
-    ASSERT_LE(read.strokes.size(), 5u) << cut;
-    for (size_t i = 0; i < read.strokes.size(); ++i)
-      EXPECT_EQ(read.strokes[i]->m_operation->points_size(), painting.operations(static_cast<int>(i)).points_size())
-          << cut;
-    EXPECT_EQ(read.cutShort, cut < text.size() - 1) << cut;  // the last cut drops only the line end
-  }
-  EXPECT_GE(parsed, 6);  // the cuts between operations, at least
-}
 
 namespace {
 
@@ -596,4 +566,40 @@ TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoes) {
   const Strings files = filesUnder("data");
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[0].rfind(folder + "/", 0), 0u);
+}
+
+TEST_F(OperatorFilesTest, EveryCutOfASavedPaintingFailsWholeOrAddsWholeStrokes) {
+  g_defaultLightCurve.mutable_v()->Truncate(2);  // fewer bytes to cut at
+  for (int i = 0; i < 5; ++i) brush().push(makeStroke(1 + i % 3, i - 2, 3 + i, 0.1f * i), false);
+  ASSERT_EQ(save(rootPath("five")), "saved");
+  const std::string text = readFile("five.txt");
+  std::vector<int> counts;
+  for (int i = 0; i < 5; ++i) counts.push_back(brush().m_history[i]->pointCount());
+  m_operator.reset();
+
+  google::protobuf::LogSilencer quiet;
+  int partial = 0;
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    draw(2, 9.0f);  // the work already there
+    // What a load does after reading the file: the cut text parsed, its strokes handed over.
+    PaintingStrokes read;
+    CaptureStdout();
+    const bool loaded = parsePaintingStrokes(text.substr(0, cut), false, &read);
+    GetCapturedStdout();
+    if (loaded) m_operator.addStrokes(read);
+    const int added = brush().size() - 1;
+    ASSERT_GE(added, 0) << cut;
+    EXPECT_EQ(brush().m_history[0]->pointCount(), 2) << cut;
+    if (!loaded) {
+      EXPECT_EQ(added, 0) << cut;
+    } else {
+      ASSERT_LE(added, 5) << cut;
+      for (int i = 0; i < added; ++i) EXPECT_EQ(brush().m_history[i + 1]->pointCount(), counts[i]) << cut;
+      const bool whole = cut >= text.size() - 1;  // at most the last line end is gone
+      EXPECT_EQ(read.cutShort, !whole) << cut;
+      if (!whole && added < 5) ++partial;
+    }
+    brush().reset();
+  }
+  EXPECT_GE(partial, 5);  // a cut before each operation reads the ones before it
 }
