@@ -18,18 +18,19 @@ hairBrusher::hairBrusher(int32_t opType) : Interactor(opType) {}
 
 hairBrusher::~hairBrusher() {
   if (g_hairBrusher == this) g_hairBrusher = nullptr;
+  delete m_previewBuffer;
+  m_previewBuffer = nullptr;
   // A twin still being drawn is in no history: nothing else would delete it.
   if (engaged() && m_mirrorOp) discard(m_mirrorOp);
   m_mirrorOp = nullptr;
-  delete m_previewBuffer;
-  m_previewBuffer = nullptr;
   // Once the suggestion component exists, it is deleted here.
 }
 
 void hairBrusher::reset() {
+  // The preview first: clearing it touches the twin it holds.
+  if (m_previewBuffer) m_previewBuffer->clearBuffers();
   if (engaged() && m_mirrorOp) discard(m_mirrorOp);
   m_mirrorOp = nullptr;  // otherwise a committed twin, which the history reset deletes
-  if (m_previewBuffer) m_previewBuffer->clearBuffers();
   Interactor::reset();
   // Once the suggestion component exists, it is reset here.
 }

@@ -123,6 +123,13 @@ TEST_F(HairBrusherGL, AResetDuringADragDropsTheStrokeAndItsTwin) {
   EXPECT_TRUE(m_brush.m_currentOp == nullptr && m_brush.m_mirrorOp == nullptr);
   EXPECT_FALSE(redAt(m_brush, 16));
   EXPECT_FALSE(m_brush.release(pose, 12, pose, 12));
+
+  // Deleted during a drag, the tool takes the stroke and the twin with it.
+  auto* other = new hairBrusher(1);
+  other->createBuffer(StrokeBufferFormat(g_renderRows[1]), 800000);
+  ASSERT_TRUE(other->press(pose, 12, pose, 12));
+  ASSERT_NE(other->m_mirrorOp, nullptr);
+  delete other;
 }
 
 TEST_F(HairBrusherGL, StrokesFollowAWholeSceneGrabWhileItLasts) {
