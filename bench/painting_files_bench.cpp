@@ -222,6 +222,27 @@ void BM_SavePainting(benchmark::State& state) {
 }
 BENCHMARK(BM_SavePainting)->Unit(benchmark::kMillisecond);
 
+// The strokes' share of a load on their own: each stored operation made a stroke (defaults,
+// frames, samples) and the whole list added to an empty brush with its sample grid.
+void BM_BuildStrokesIntoTheBrush(benchmark::State& state) {
+  Session& s = session();
+  Interactor brush(1);
+  EGrider grid("build");
+  GridSampleLink<EGrider> link(&grid);
+  grid.setGrid(Vec3f(-0.4f, 1.0f, -0.4f), Vec3f(0.4f, 1.9f, 0.4f), Vec<3, int16_t>(40, 45, 40));
+  brush.m_sampleGrid = &link;
+  for (auto _ : state) {
+    std::vector<Operatable*> strokes;
+    strokes.reserve(static_cast<size_t>(s.painting.operations_size()));
+    for (const quillax::Operation& op : s.painting.operations()) strokes.push_back(new Operatable(new quillax::Operation(op)));
+    brush.pushList(strokes, false);
+    state.PauseTiming();
+    brush.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_BuildStrokesIntoTheBrush)->Unit(benchmark::kMillisecond);
+
 // A whole load into an empty brush: read, parse, build the strokes with their frames and
 // samples, add them to the history and the sample grid. The reset that empties the brush again
 // is not timed.
