@@ -12,6 +12,8 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
+#include "ui/panel.h"
+#include "ui/uivr.h"
 
 namespace {
 
@@ -23,6 +25,19 @@ void setFlag(int bit, bool on) {
 
 void setMode(int32_t mode) {
   if (g_modeState.size() > 2) g_modeState[2] = mode;
+}
+
+// The menu panel, null until the UI root has made it.
+Panel* menuPanel() { return g_uivr ? g_uivr->m_panel : nullptr; }
+
+// The panel's colour preview is its preview stroke's model "op" (there once a hair texture was
+// chosen): it takes the brush colour times its lightness.
+void colourPreview(float alpha) {
+  Panel* panel = menuPanel();
+  if (!panel || !panel->m_previewModel) return;
+  const float l = g_currentColor.lightness();
+  panel->m_previewModel->setColor(Vec4f(g_currentColor.red() * l, g_currentColor.green() * l,
+                                        g_currentColor.blue() * l, alpha));
 }
 
 // Settings that read their first values: a record with fewer is ignored.
@@ -37,14 +52,12 @@ void applySetting(const EventRecord& record) {
       g_currentColor.set_green(v[1]);
       g_currentColor.set_blue(v[2]);
       g_currentColor.set_alpha(1.0f);
-      // Once the menu panel exists: its colour-preview part gets setColor with
-      // (r * lightness, g * lightness, b * lightness, 1).
+      colourPreview(1.0f);
       return;
     case 1:  // lightness bar
       if (!hasValues(record, 3)) return;
       g_currentColor.set_lightness((v[0] + v[1] + v[2]) / 3.0f);
-      // Once the menu panel exists: the colour-preview part gets setColor with the colour times
-      // the lightness and the colour's alpha.
+      colourPreview(g_currentColor.alpha());
       return;
     case 2:
       // Once the tool geometry exists: Shooter::setPrimaryValue(v[0]) with a value, else
@@ -73,7 +86,7 @@ void applySetting(const EventRecord& record) {
         g_defaultLightCurve.clear_v();
         for (float value : v) g_defaultLightCurve.add_v(value);
       }
-      // Once the menu panel exists: Panel::updateOperationPreview.
+      if (Panel* panel = menuPanel()) panel->updateOperationPreview();
       return;
     case 9: {
       if (!hasValues(record, 1) || !g_modeler) return;
@@ -134,7 +147,7 @@ void dispatch(const EventRecord& record) {
     case 1:
       setMode(0);
       g_hairTexture = record.m_id;
-      // Once the menu panel exists: Panel::updateOperationPreview.
+      if (Panel* panel = menuPanel()) panel->updateOperationPreview();
       return;
     case 2:
       setMode(0);

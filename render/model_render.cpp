@@ -198,7 +198,10 @@ void ModelRender::render(const Matrix4& model, const Matrix4& viewProjection) {
   if (shaders.hasUniformColor()) shaders.setUniformColor(drawColor(blink).data());
   if (shaders.hasUniformViewPos()) shaders.setUniformViewPos(g_headMatrix);
   shaders.bindTextures(m_textures);
+  drawMesh();
+}
 
+void ModelRender::drawMesh() const {
   glBindVertexArray(m_vao);
   if (m_ebo != 0)
     glDrawElements(m_primitive, m_count, m_indexType, nullptr);

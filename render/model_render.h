@@ -62,6 +62,8 @@ class ModelRender : public coreObject {
   // else ignored), otherwise by a new upload with the shader table layout.
   void updateGeometry(const std::vector<float>& vertices);
   void deleteBuffers();
+  // Draws the mesh with the program and uniforms already set: indexed when it has indices.
+  void drawMesh() const;
   // A headset or controller model of the VR runtime: 32-byte vertices (position, normal,
   // texture coordinates), 16-bit triangle indices and an RGBA8 texture, drawn with shader 2.
   bool setupRenderModel(const vr::RenderModel& model, const vr::RenderModelTexture& texture);

@@ -11,6 +11,8 @@
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
 #include "support/asset_root.h"
+#include "ui/panel.h"
+#include "ui/uivr.h"
 
 namespace {
 
@@ -86,6 +88,31 @@ TEST_F(DispatcherTest, ColourLightnessSwitchesAndLightCurve) {
     hints.push_back(g_flags[FLAG_HINT_MODE]);
   }
   EXPECT_EQ(hints, (std::vector<bool>{false, true, false}));
+}
+
+TEST_F(DispatcherTest, ColourSettingsTintTheMenuPreviewWhenThereIsOne) {
+  // No interface yet, then one whose panel has no tree (the preview cannot be built) but a
+  // preview model: the texture and light-curve events reach the panel and do nothing there.
+  g_currentColor.set_lightness(0.5f);
+  dispatch({{1, 2}, {4, 8, "", {0.5f}}, {4, 0, "", {0.2f, 0.4f, 0.6f, 1.0f}}});
+  UIVR ui;
+  ui.m_panel = new Panel();
+  g_uivr = &ui;
+  dispatch({{1, 3}, {4, 8, "", {0.5f}}});
+  EXPECT_EQ(ui.m_panel->m_previewStroke, nullptr);
+  ui.m_panel->m_previewModel.reset(new ModelRender("op"));
+  auto tint = [&] {
+    const Vec4f c = ui.m_panel->m_previewModel->m_color;
+    return std::vector<float>{c[0], c[1], c[2], c[3]};
+  };
+  dispatch({{4, 0, "", {0.2f, 0.4f, 0.6f, 0.5f}}});
+  EXPECT_EQ(tint(), (std::vector<float>{0.1f, 0.2f, 0.3f, 1.0f}));
+  g_currentColor.set_alpha(0.75f);
+  dispatch({{4, 1, "", {0.2f, 0.2f, 0.2f}}});  // lightness 0.2, the colour's own alpha
+  EXPECT_EQ(tint(), (std::vector<float>{0.2f * 0.2f, 0.4f * 0.2f, 0.6f * 0.2f, 0.75f}));
+  dispatch({{4, 0, "", {0.9f, 0.9f, 0.9f, 0.05f}}});  // a miss tints nothing
+  EXPECT_EQ(tint(), (std::vector<float>{0.2f * 0.2f, 0.4f * 0.2f, 0.6f * 0.2f, 0.75f}));
+  g_uivr = nullptr;
 }
 
 TEST_F(DispatcherTest, RecordsWithTooFewValuesOrNoTargetChangeNothing) {

@@ -17,19 +17,24 @@ struct TestContext {
   GLXContext context = nullptr;
   GLXPbuffer pbuffer = 0;
 
-  ~TestContext() {
-    if (!display) return;
-    glXMakeContextCurrent(display, None, None, nullptr);
-    if (context) glXDestroyContext(display, context);
-    if (pbuffer) glXDestroyPbuffer(display, pbuffer);
-    XCloseDisplay(display);
-  }
+  ~TestContext();
 };
-
-TestContext g_testContext;
 
 // Mesa reports a failed context request through the X error handler; keep the test alive.
 int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+TestContext::~TestContext() {
+  if (!display) return;
+  // Releasing the context at exit makes Mesa's software rasteriser push its 16-pixel surface to
+  // the server, which Xvfb can refuse after large offscreen draws; a finished run stays passed.
+  XSetErrorHandler(ignoreXError);
+  glXMakeContextCurrent(display, None, None, nullptr);
+  if (context) glXDestroyContext(display, context);
+  if (pbuffer) glXDestroyPbuffer(display, pbuffer);
+  XCloseDisplay(display);
+}
+
+TestContext g_testContext;
 
 bool fail(const std::string& why) {
   std::printf("test GL context: %s\n", why.c_str());

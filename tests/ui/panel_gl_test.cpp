@@ -1,0 +1,366 @@
+#include "ui/panel.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/dispatcher.h"
+#include "core/settings.h"
+#include "quillax.pb.h"
+#include "render/render_gl_fixture.h"
+#include "strokes/operatable.h"
+#include "strokes/stroke_test_support.h"
+#include "ui/ui_test_support.h"
+#include "ui/uivr.h"
+#include "ui/widget_kinds.h"
+
+namespace {
+
+using testing::ElementsAre;
+
+// The window the pictures show, in the panel's frame (metres), and the target's size.
+constexpr float kLeft = -0.12f, kRight = 0.34f, kBottom = 0.0f, kTop = 0.36f;
+constexpr int kWidth = 1024, kHeight = 800;
+
+class PanelGLTest : public RenderGLTest {
+ protected:
+  void SetUp() override {
+    RenderGLTest::SetUp();
+    m_state.set();
+    copyAsset("textures");
+    copyAsset("targets");
+    loadShaders();
+    g_parameters.set_asset_path(root());
+    g_parameters.set_reference_image("targets/braid_result.png");
+    g_hairTexture = 0;
+    clearEvents();
+  }
+  void TearDown() override {
+    g_uivr = nullptr;
+    m_panel.reset();
+    m_target.reset();
+    clearEvents();
+    m_state.restore();
+    RenderGLTest::TearDown();
+  }
+
+  Panel& makePanel() {
+    m_panel.reset(new Panel());
+    quillax::UIParam param;
+    testing::internal::CaptureStdout();
+    m_panel->init(param);
+    m_printed = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(param.has_panel());
+    return *m_panel;
+  }
+  UIWidget* find(const char* name) {
+    UIWidget* w = m_panel->m_root->findByName(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+
+  // A widget's frame in the panel's: its transforms up the owners (sub-panels have none).
+  static Matrix4 frameOf(const UIWidget* w) {
+    Matrix4 m = w->m_transform;
+    for (const UIWidget* up = w->m_owner; up; up = up->m_owner) {
+      Matrix4 next;
+      multiplyMatrix4(up->m_transform, next, m);
+      m = next;
+    }
+    return m;
+  }
+  static Vec3f pointOn(const UIWidget* w, float u, float v) {
+    return transformPoint(frameOf(w), Vec3f(u, v, 0.0f));
+  }
+  // The drawing hand 30 cm in front of (x, y), pointing at the panel along its -z.
+  static Matrix4 handAt(float x, float y) {
+    Matrix4 pose;
+    pose[12] = x, pose[13] = y, pose[14] = 0.3f;
+    return pose;
+  }
+  float aimAt(const UIWidget* w, float u = 0.5f, float v = 0.5f) {
+    const Vec3f p = pointOn(w, u, v);
+    return m_panel->hitTest(Matrix4(), handAt(p[0], p[1]));
+  }
+  // Trigger press as the input handling applies it.
+  void pressOn(const UIWidget* w) {
+    aimAt(w);
+    Panel& p = *m_panel;
+    p.m_pressed = p.m_hovered;
+    if (p.m_pressed) p.m_pressed->drag(p.m_hitU, p.m_hitV, 0);
+    p.setSelected(p.m_pressed != nullptr);
+  }
+  bool releaseOn(const UIWidget* w) {
+    aimAt(w);
+    return m_panel->release();
+  }
+  std::vector<bool> active(std::initializer_list<const char*> names) {
+    std::vector<bool> out;
+    for (const char* name : names) out.push_back(find(name)->isVisible());
+    return out;
+  }
+
+  // Orthographic over the window; z (towards the viewer) scaled by 100, so that anything lifted
+  // 1 cm or more in front of the menu falls outside the depth range.
+  static Matrix4 viewProjection() {
+    Matrix4 m;
+    m[0] = 2.0f / (kRight - kLeft);
+    m[12] = -(kRight + kLeft) / (kRight - kLeft);
+    m[5] = 2.0f / (kTop - kBottom);
+    m[13] = -(kTop + kBottom) / (kTop - kBottom);
+    m[10] = -100.0f;
+    return m;
+  }
+  TestRenderTarget& draw() {
+    if (!m_target) m_target.reset(new TestRenderTarget(kWidth, kHeight));
+    EXPECT_TRUE(m_target->complete());
+    m_target->bindAndClear(0.0f, 0.0f, 0.0f, 1.0f);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    m_panel->render(viewProjection());
+    glDisable(GL_BLEND);
+    glDisable(GL_DEPTH_TEST);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return *m_target;
+  }
+  // The target pixel (x from the left, y from the bottom) showing a point of the panel's frame.
+  static std::pair<int, int> pixelOf(const Vec3f& p) {
+    return {static_cast<int>((p[0] - kLeft) / (kRight - kLeft) * kWidth),
+            static_cast<int>((p[1] - kBottom) / (kTop - kBottom) * kHeight)};
+  }
+  // The colour drawn at the icon-cell pixel (cx, cy from the top of a 128-pixel cell) of w.
+  std::vector<int> colourAt(const std::vector<uint8_t>& pixels, const UIWidget* w, float cx, float cy) {
+    const auto xy = pixelOf(pointOn(w, (cx + 0.5f) / 128.0f, 1.0f - (cy + 0.5f) / 128.0f));
+    const uint8_t* p = &pixels[(static_cast<size_t>(xy.second) * kWidth + xy.first) * 4];
+    return {p[0], p[1], p[2]};
+  }
+
+  KnownBrushState m_state;
+  std::unique_ptr<Panel> m_panel;
+  std::unique_ptr<TestRenderTarget> m_target;
+  std::string m_printed;
+};
+
+MATCHER_P2(ColourNear, expected, tolerance, "") {
+  for (size_t i = 0; i < 3; ++i)
+    if (std::abs(arg[i] - expected[i]) > tolerance) return false;
+  return true;
+}
+
+const std::vector<int> kActiveTile = {235, 130, 30};  // the atlases' tile colours
+const std::vector<int> kInactiveTile = {58, 62, 70};
+const std::vector<int> kMenuGrey = {153, 153, 153};
+
+}  // namespace
+
+TEST_F(PanelGLTest, InitPostsTheStartingStatesInOrder) {
+  Panel& panel = makePanel();
+  const std::vector<std::string> posted = takeEvents();
+  ASSERT_EQ(posted.size(), 5u) << m_printed;
+  EXPECT_EQ(posted[0], "1 0");  // the pen, child 3 of the texture panel, keeps texture 0
+  EXPECT_EQ(posted[1], "2 0");
+  EXPECT_EQ(posted[2], "0 2");
+  EXPECT_THAT(posted[3], testing::StartsWith("4 8 ["));
+  EXPECT_THAT(posted[3], testing::EndsWith(" ... 100]"));
+  EXPECT_EQ(posted[4], "0 0");
+  EXPECT_EQ(active({"texturePen", "textureHairDense", "brushTool", "materialTool", "smoothButton",
+                    "collisionButton", "symmetryButton", "loadModelButton", "saveButton"}),
+            (std::vector<bool>{true, false, true, false, true, true, false, true, true}));
+  EXPECT_EQ((std::vector<bool>{find("brushPanel")->isRenderable(), find("colorPanel")->isRenderable()}),
+            (std::vector<bool>{true, false}));
+
+  // The ray meets the sub-panels (in front) before the menu.
+  ASSERT_EQ(panel.m_widgets.size(), 7u);
+  EXPECT_EQ(panel.m_widgets.back(), panel.m_root);
+  for (size_t i = 0; i + 1 < panel.m_widgets.size(); ++i)
+    EXPECT_GE(panel.m_widgets[i]->m_transform[14], panel.m_widgets[i + 1]->m_transform[14]);
+
+  g_hairTexture = 2;
+  makePanel();
+  EXPECT_EQ(takeEvents().front(), "1 2");
+}
+
+TEST_F(PanelGLTest, RayStartsBehindTheHandAndPointsAlongItsMinusZ) {
+  Panel& panel = makePanel();
+  UIWidget* brush = find("brushTool");
+  // The menu is 1 mm behind the button; the ray starts 5 cm behind the hand at z 0.3.
+  EXPECT_NEAR(aimAt(brush, 0.25f, 0.75f), 0.249f, 1e-5f);
+  EXPECT_EQ(panel.m_hovered, brush);
+  EXPECT_NEAR(panel.m_hitU, 0.25f, 1e-4f);
+  EXPECT_NEAR(panel.m_hitV, 0.75f, 1e-4f);
+
+  // A hand turned half round points away from the menu.
+  Matrix4 away = handAt(0.0f, 0.2f);
+  away[0] = -1.0f, away[10] = -1.0f;
+  EXPECT_EQ(panel.hitTest(Matrix4(), away), -1.0f);
+  EXPECT_EQ(panel.m_hovered, nullptr);
+}
+
+TEST_F(PanelGLTest, ClicksAreDeliveredOnlyWhereTheTriggerWentDown) {
+  Panel& panel = makePanel();
+  takeEvents();
+  UIWidget* spin = find("brushToolSpin");
+  pressOn(spin);
+  EXPECT_TRUE(panel.isSelected());
+  EXPECT_TRUE(releaseOn(spin));
+  EXPECT_THAT(takeEvents(), ElementsAre("2 2"));
+  EXPECT_EQ(active({"brushToolSpin", "brushToolNormal", "brushTool"}),
+            (std::vector<bool>{true, false, true}));
+
+  pressOn(spin);
+  EXPECT_FALSE(releaseOn(find("brushToolAttach")));
+  EXPECT_TRUE(takeEvents().empty());
+  EXPECT_FALSE(panel.release());  // already let go
+
+  // The edit category re-posts the tool already chosen in it.
+  pressOn(find("editTool"));
+  EXPECT_TRUE(releaseOn(find("editTool")));
+  EXPECT_THAT(takeEvents(), ElementsAre("0 2"));
+  EXPECT_EQ(active({"editTool", "brushTool"}), (std::vector<bool>{true, false}));
+
+  // On a container's own area a release only ends the drag.
+  pressOn(find("materialTool"));
+  releaseOn(find("materialTool"));
+  EXPECT_THAT(takeEvents(), ElementsAre("0 0"));
+  UIWidget* colours = find("colorPanel");
+  const Vec3f gap = pointOn(colours, 0.4f, 0.33f);  // between the picker button and the wheel
+  panel.hitTest(Matrix4(), handAt(gap[0], gap[1]));
+  ASSERT_EQ(panel.m_hovered, colours);
+  panel.m_pressed = colours;
+  panel.setSelected(true);
+  EXPECT_FALSE(panel.release());
+  EXPECT_TRUE(takeEvents().empty());
+}
+
+TEST_F(PanelGLTest, ReferenceImageTakesTheMenusPlaceUntilTheRayComesBack) {
+  Panel& panel = makePanel();
+  ASSERT_FALSE(panel.m_referenceImage->m_textures.ids.empty());
+  UIWidget* brush = find("brushTool");
+  UIWidget* normal = find("brushToolNormal");  // a sub-panel, beside the menu's area
+  auto shown = [&] {
+    return std::vector<bool>{panel.m_root->isRenderable(), panel.m_referencePanel->isRenderable()};
+  };
+  aimAt(brush);
+  EXPECT_EQ(shown(), (std::vector<bool>{true, false}));
+  panel.hitTest(Matrix4(), handAt(1.0f, 1.0f));  // past everything
+  EXPECT_EQ(shown(), (std::vector<bool>{false, true}));
+  EXPECT_EQ(aimAt(normal), -1.0f);  // the sub-panel went with the menu
+  EXPECT_EQ(shown(), (std::vector<bool>{false, true}));
+  EXPECT_GT(aimAt(brush, 0.1f, 0.1f), 0.0f);  // back over the menu's area
+  EXPECT_EQ(panel.m_hovered, brush);
+  EXPECT_EQ(shown(), (std::vector<bool>{true, false}));
+}
+
+TEST_F(PanelGLTest, MenuStaysWhenTheReferenceImageIsMissing) {
+  g_parameters.set_reference_image("targets/missing.png");
+  Panel& panel = makePanel();
+  EXPECT_TRUE(panel.m_referenceImage->m_textures.ids.empty());
+  panel.hitTest(Matrix4(), handAt(1.0f, 1.0f));
+  panel.hitTest(Matrix4(), handAt(1.0f, 1.0f));
+  EXPECT_EQ((std::vector<bool>{panel.m_root->isRenderable(), panel.m_referencePanel->isRenderable()}),
+            (std::vector<bool>{true, false}));
+}
+
+TEST_F(PanelGLTest, IconsShowAsTheAtlasHasThemAndOnlyHoveredButtonsComeForward) {
+  Panel& panel = makePanel();
+  UIWidget* brush = find("brushTool");
+  UIWidget* edit = find("editTool");
+  std::vector<uint8_t> pixels = draw().readPixels();
+  // Program 2 shows the texture itself: the buttons' colour (0, 0, 0, 1) does not darken it.
+  EXPECT_THAT(colourAt(pixels, brush, 100, 30), ColourNear(kActiveTile, 4));
+  EXPECT_THAT(colourAt(pixels, edit, 110, 50), ColourNear(kInactiveTile, 4));
+
+  panel.m_hovered = brush;  // lifted 1 cm: out of this picture's depth range, the menu shows
+  pixels = draw().readPixels();
+  EXPECT_THAT(colourAt(pixels, brush, 100, 30), ColourNear(kMenuGrey, 2));
+  EXPECT_EQ(brush->m_transform[14], 0.001f);
+  panel.m_hovered = panel.m_root;  // containers keep their depth
+  pixels = draw().readPixels();
+  EXPECT_THAT(colourAt(pixels, brush, 100, 30), ColourNear(kActiveTile, 4));
+}
+
+TEST_F(PanelGLTest, DefaultMenuPicture) {
+  makePanel();
+  const std::vector<uint8_t> pixels = draw().readPixels();
+  // Every icon the open menu shows fills its cell with its tile colour.
+  std::vector<UIWidget*> icons;
+  for (const char* panelName : {"mainPanel", "brushPanel"})
+    for (auto& child : static_cast<UIContainer*>(find(panelName))->m_children) icons.push_back(child.get());
+  ASSERT_EQ(icons.size(), 10u);
+  for (UIWidget* icon : icons) {
+    int tile = 0, total = 0;
+    for (int cy = 8; cy < 120; cy += 4) {
+      for (int cx = 8; cx < 120; cx += 4) {
+        const std::vector<int> c = colourAt(pixels, icon, static_cast<float>(cx), static_cast<float>(cy));
+        const auto& expected = icon->isVisible() ? kActiveTile : kInactiveTile;
+        tile += std::abs(c[0] - expected[0]) + std::abs(c[1] - expected[1]) + std::abs(c[2] - expected[2]) < 12;
+        ++total;
+      }
+    }
+    EXPECT_GT(tile, total / 3) << icon->m_name;
+  }
+  cv::Mat image(kHeight, kWidth, CV_8UC4, const_cast<uint8_t*>(pixels.data()));
+  cv::Mat bgra(image.size(), image.type());
+  const int order[] = {0, 2, 1, 1, 2, 0, 3, 3};
+  cv::mixChannels(&image, 1, &bgra, 1, order, 4);
+  cv::flip(bgra, bgra, 0);  // rows were read from the bottom
+  const std::string binary = TRESSLET_BINARY;
+  const std::string path = binary.substr(0, binary.rfind('/') + 1) + "default_menu.png";
+  EXPECT_TRUE(cv::imwrite(path, bgra)) << path;
+}
+
+TEST_F(PanelGLTest, PreviewStrokeFollowsTheHairTextureInsideItsWidget) {
+  UIVR ui;
+  ui.m_panel = &makePanel();
+  g_uivr = &ui;
+  dispatchEvents();  // the starting states, with the pen: no preview
+  Panel& panel = *m_panel;
+  EXPECT_EQ(panel.m_previewStroke, nullptr);
+
+  postEvent(new EventRecord(1, 1));
+  dispatchEvents();
+  ASSERT_NE(panel.m_previewStroke, nullptr);
+  ModelRender& model = *panel.m_previewModel;
+  const auto* view = static_cast<UIModelRender*>(find("opRender"));
+  EXPECT_EQ(view->m_model, &model);
+  EXPECT_EQ(model.m_name, "op");
+  EXPECT_EQ(panel.m_previewStroke->pointCount(), 20);
+  EXPECT_EQ((std::vector<int>{model.m_count / 3, static_cast<int>(model.m_floatCount / model.m_floatsPerVertex),
+                              static_cast<int>(model.m_shaderIndex), static_cast<int>(model.m_primitive)}),
+            (std::vector<int>{38, 40, 7, GL_TRIANGLES}));
+
+  postEvent(new EventRecord(4, 0, "", {0.0f, 1.0f, 0.0f, 1.0f}));
+  postEvent(new EventRecord(1, 3));
+  const GLuint buffer = model.m_vbo;
+  dispatchEvents();
+  EXPECT_EQ(panel.m_previewStroke->m_operation->texture(), 3);
+  EXPECT_EQ(model.m_vbo, buffer);  // updated in place
+  EXPECT_EQ(panel.m_previewStroke->m_operation->color().green(), 1.0f);
+
+  // Drawn in the colour panel, inside the widget's square only.
+  pressOn(find("materialTool"));
+  releaseOn(find("materialTool"));
+  const std::vector<uint8_t> with = draw().readPixels();
+  const_cast<UIModelRender*>(view)->m_model = nullptr;
+  const std::vector<uint8_t> without = draw().readPixels();
+  const auto low = pixelOf(pointOn(view, 0.0f, 0.0f)), high = pixelOf(pointOn(view, 1.0f, 1.0f));
+  int inside = 0, outside = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const size_t i = (static_cast<size_t>(y) * kWidth + x) * 4;
+      if (std::equal(&with[i], &with[i] + 3, &without[i])) continue;
+      const bool in = x >= low.first - 1 && x <= high.first + 1 && y >= low.second - 1 && y <= high.second + 1;
+      (in ? inside : outside)++;
+    }
+  EXPECT_GT(inside, 100);
+  EXPECT_EQ(outside, 0);
+  g_uivr = nullptr;
+  ui.m_panel = nullptr;  // the fixture owns it
+}

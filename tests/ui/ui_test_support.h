@@ -1,0 +1,69 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/events.h"
+#include "quillax.pb.h"
+#include "ui/widget.h"
+
+// What the widgets posted, drained from the queue, as "type id [values]" lines.
+inline std::vector<std::string> takeEvents() {
+  std::vector<std::string> out;
+  while (EventRecord* record = popEvent()) {
+    std::string line = std::to_string(record->m_type) + " " + std::to_string(record->m_id);
+    if (!record->m_values.empty()) {
+      line += " [";
+      for (size_t i = 0; i < record->m_values.size() && i < 6; ++i) {
+        char value[32];
+        std::snprintf(value, sizeof(value), i ? " %g" : "%g", record->m_values[i]);
+        line += value;
+      }
+      if (record->m_values.size() > 6) line += " ... " + std::to_string(record->m_values.size());
+      line += "]";
+    }
+    out.push_back(line);
+    delete record;
+  }
+  return out;
+}
+
+// A widget description of a type with a name, an identity-sized transform and optional events.
+inline quillax::WidgetParam widgetParam(int type, const std::string& name) {
+  quillax::WidgetParam param;
+  param.set_type(type);
+  param.set_name(name);
+  return param;
+}
+inline void setClick(quillax::WidgetParam& param, int type, int id) {
+  param.mutable_click_event()->set_event_id(type);
+  param.mutable_click_event()->set_value(id);
+}
+inline void setMove(quillax::WidgetParam& param, int type, int id) {
+  param.mutable_move_event()->set_event_id(type);
+  param.mutable_move_event()->set_value(id);
+}
+
+// The description's transform: identity with the cell's size and place.
+inline void setCell(quillax::WidgetParam& param, float w, float h, float x, float y, float z) {
+  auto* t = param.mutable_transform();
+  t->Clear();
+  const float m[16] = {w, 0, 0, 0, 0, h, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+  for (float v : m) t->add_v(v);
+}
+
+// A widget made from a description, with the triggers it built (which it does not own).
+struct BuiltWidget {
+  explicit BuiltWidget(const quillax::WidgetParam& param, UIWidget* owner = nullptr)
+      : widget(createWidget(owner, param)) {
+    if (widget) widget->collectWidgets(triggers);
+  }
+  ~BuiltWidget() {
+    for (UIWidget* trigger : triggers) delete trigger;
+  }
+  std::unique_ptr<UIWidget> widget;
+  std::vector<UIWidget*> triggers;
+};

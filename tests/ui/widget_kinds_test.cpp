@@ -1,0 +1,236 @@
+#include "ui/widget_kinds.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <vector>
+
+#include "core/settings.h"
+#include "support/asset_root.h"
+#include "ui/ui_test_support.h"
+
+namespace {
+
+using testing::ElementsAre;
+using testing::FloatNear;
+using testing::Pointwise;
+
+class WidgetKindsTest : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    AssetRootTest::SetUp();
+    m_savedParameters = g_parameters;
+    g_parameters.set_asset_path(root());
+    clearEvents();
+  }
+  void TearDown() override {
+    clearEvents();
+    g_parameters = m_savedParameters;
+    AssetRootTest::TearDown();
+  }
+  // Hovered as after a hit, which click needs.
+  static UIWidget& hovered(UIWidget& w) {
+    w.setSelected(true);
+    return w;
+  }
+  quillax::Parameters m_savedParameters;
+};
+
+std::vector<float> centreOf(const UIWidget& marker) {
+  const Matrix4& t = marker.m_transform;
+  return {t[12] + t[0] / 2.0f, t[13] + t[5] / 2.0f};
+}
+
+}  // namespace
+
+TEST_F(WidgetKindsTest, SwitchesFlipAndPostTheirState) {
+  quillax::WidgetParam param = widgetParam(WIDGET_SWITCH_BUTTON, "smooth");
+  setClick(param, 4, 4);
+  BuiltWidget built(param);
+  UIWidget& button = *built.widget;
+  hovered(button).click(true);
+  const bool afterFirst = button.isVisible();
+  hovered(button).click(true);
+  EXPECT_EQ((std::vector<bool>{afterFirst, button.isVisible()}), (std::vector<bool>{true, false}));
+  EXPECT_THAT(takeEvents(), ElementsAre("4 4 [1]", "4 4 [0]"));
+
+  button.setActive(0);  // the state asked for is not looked at: an off switch turns on
+  EXPECT_TRUE(button.isVisible());
+  button.setSelected(false);
+  button.click(true);  // not hovered: nothing
+  button.setFlag3(false);
+  button.setActive(1);  // not interactive: nothing
+  EXPECT_TRUE(button.isVisible());
+  EXPECT_THAT(takeEvents(), ElementsAre("4 4"));
+}
+
+TEST_F(WidgetKindsTest, GroupsKeepOneChildAndPostItsIndex) {
+  quillax::WidgetParam param = widgetParam(WIDGET_GROUP_CONTAINER, "group");
+  param.set_colnum(4);
+  param.set_rownum(1);
+  setClick(param, 9, 1);
+  for (int i = 0; i < 4; ++i) {
+    quillax::WidgetParam child = widgetParam(WIDGET_CLICK_BUTTON, "c" + std::to_string(i));
+    setClick(child, 1, i);
+    child.set_active(i == 0 ? 1 : 0);
+    setCell(child, 0.25f, 1.0f, 0.25f * i, 0.0f, 0.001f);
+    *param.add_children() = child;
+  }
+  BuiltWidget built(param);
+  auto& group = static_cast<UIGroupContainer&>(*built.widget);
+  auto active = [&] {
+    std::vector<bool> out;
+    for (auto& child : group.m_children) out.push_back(child->isVisible());
+    return out;
+  };
+
+  // The third child hovered and clicked, as the panel delivers it.
+  Vec3f hit;
+  UIWidget* third = group.hitTest(Vec3f(0.6f, 0.5f, 1.0f), Vec3f(0, 0, -1), Matrix4(), hit);
+  ASSERT_EQ(third, group.m_children[2].get());
+  third->click(true);
+  third->press(false);
+  EXPECT_THAT(takeEvents(), ElementsAre("1 2", "9 1 [2]"));
+  EXPECT_EQ(active(), (std::vector<bool>{false, false, true, false}));
+
+  group.setActive(1);  // the chosen child posts its own event
+  EXPECT_EQ(active(), (std::vector<bool>{false, true, false, false}));
+  group.setActive(7);  // outside the children: all off
+  EXPECT_EQ(active(), (std::vector<bool>{false, false, false, false}));
+  group.m_children[3]->setVisible(true);
+  group.stepActive(-5);  // wraps both ways: 3 - 5 = -2 is child 2
+  EXPECT_EQ(active(), (std::vector<bool>{false, false, true, false}));
+  group.stepActive(3);
+  EXPECT_EQ(active(), (std::vector<bool>{false, true, false, false}));
+  EXPECT_THAT(takeEvents(), ElementsAre("1 1", "1 2", "1 1"));
+
+  UIGroupContainer empty("empty", kNoIcon, "", Vec4f());
+  empty.stepActive(1);  // nothing to step to
+  EXPECT_TRUE(takeEvents().empty());
+}
+
+TEST_F(WidgetKindsTest, PressPostsOnlyWhenAskedButAlwaysDrips) {
+  quillax::WidgetParam param = widgetParam(WIDGET_CLICK_BUTTON, "editTool");
+  setClick(param, 0, 7);
+  param.set_dripable(1);
+  quillax::WidgetParam sub = widgetParam(WIDGET_CONTAINER, "sub");
+  sub.set_dripable(1);
+  for (int i = 0; i < 3; ++i) {
+    quillax::WidgetParam child = widgetParam(WIDGET_CLICK_BUTTON, "tool");
+    setClick(child, 0, 2 + i);
+    if (i == 1) child.set_active(1);
+    *sub.add_children() = child;
+  }
+  *param.add_triggers() = sub;
+  BuiltWidget built(param);
+  built.widget->setVisible(true);  // shows the sub-panel, so it acts
+  built.widget->press(false);
+  EXPECT_THAT(takeEvents(), ElementsAre("0 3"));  // the active tool inside re-posts
+  built.widget->press(true);
+  EXPECT_THAT(takeEvents(), ElementsAre("0 7", "0 3"));
+  built.widget->setRenderable(false);
+  built.widget->press(true);
+  EXPECT_TRUE(takeEvents().empty());
+}
+
+TEST_F(WidgetKindsTest, ColourWheelPicksImagePixels) {
+  // 3 x 2 pixels, BGRA; the middle of the top row is nearly transparent.
+  cv::Mat image(2, 3, CV_8UC4);
+  image.at<cv::Vec4b>(0, 0) = {255, 0, 0, 255};
+  image.at<cv::Vec4b>(0, 1) = {0, 0, 0, 20};
+  image.at<cv::Vec4b>(0, 2) = {0, 255, 0, 255};
+  image.at<cv::Vec4b>(1, 0) = {0, 0, 255, 255};
+  image.at<cv::Vec4b>(1, 1) = {51, 102, 153, 204};
+  image.at<cv::Vec4b>(1, 2) = {255, 255, 255, 255};
+  ASSERT_TRUE(cv::imwrite(rootPath("wheel.png"), image));
+  cv::Mat three(2, 3, CV_8UC3, cv::Scalar(10, 20, 30));
+  ASSERT_TRUE(cv::imwrite(rootPath("three.png"), three));
+
+  quillax::WidgetParam param = widgetParam(WIDGET_COLOR_WHEEL, "colorWheel");
+  setMove(param, 4, 0);
+  param.set_color_image("wheel.png");
+  BuiltWidget built(param);
+  auto& wheel = static_cast<UIColorWheel&>(*built.widget);
+  wheel.addMarker(0.5f, 0.5f, 0.1f, 0.001f);
+  EXPECT_EQ((std::vector<int>{wheel.m_imageWidth, wheel.m_imageHeight, wheel.m_imageChannels}),
+            (std::vector<int>{3, 2, 4}));
+
+  // Column (width - 1) u, row (height - 1)(1 - v); nothing transparent or outside [0, 1].
+  for (auto uv : std::vector<std::pair<float, float>>{{0.0f, 1.0f}, {1.0f, 0.0f}, {0.5f, 0.0f},
+                                                      {0.5f, 1.0f}, {1.1f, 0.5f}, {0.5f, -0.1f}})
+    wheel.drag(uv.first, uv.second, 1);
+  EXPECT_THAT(takeEvents(), ElementsAre("4 0 [0 0 1 1 0 1]", "4 0 [1 1 1 1 1 0]",
+                                        "4 0 [0.6 0.4 0.2 0.8 0.5 0]"));
+  EXPECT_THAT(centreOf(*wheel.m_markers[0]),
+              Pointwise(FloatNear(1e-6f), std::vector<float>{0.5f, 0.0f}));  // the last pick
+
+  // Three channels give alpha 0; an unreadable image leaves the wheel picking nothing.
+  wheel.setColorImage("three.png");
+  wheel.drag(0.0f, 0.0f, 0);
+  EXPECT_THAT(takeEvents(), ElementsAre("4 0 [0.117647 0.0784314 0.0392157 0 0 0]"));
+  testing::internal::CaptureStdout();
+  wheel.setColorImage("missing.png");
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("missing.png"), std::string::npos);
+  wheel.drag(0.5f, 0.5f, 0);
+  EXPECT_TRUE(takeEvents().empty());
+  quillax::WidgetParam back;
+  wheel.toParam(back);
+  EXPECT_EQ(back.color_image(), "missing.png");
+}
+
+TEST_F(WidgetKindsTest, LightCurveEditorKeepsItsMarkersInBounds) {
+  quillax::WidgetParam param = widgetParam(WIDGET_SPLINE_EDITOR, "lightSplineEditor");
+  setMove(param, 4, 8);
+  BuiltWidget built(param);
+  auto& editor = static_cast<UISplineEditor&>(*built.widget);
+  editor.drag(0.5f, 0.5f, 1);  // without markers there is no curve: an empty post
+  EXPECT_THAT(takeEvents(), ElementsAre("4 8"));
+
+  editor.setDefaultLightSpline();
+  editor.drag(0.0f, 0.0f, -1);
+  ASSERT_EQ(editor.m_values.size(), 100u);
+  for (float value : editor.m_values) {
+    EXPECT_GE(value, 0.0f);
+    EXPECT_LE(value, 1.0f);
+  }
+  EXPECT_NEAR(editor.m_values.front(), 0.0f, 1e-5f);  // x runs over the range [0.1, 0.9]
+  EXPECT_NEAR(editor.m_values.back(), 1.0f, 1e-5f);
+  const std::vector<std::string> posted = takeEvents();
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_THAT(posted[0], testing::EndsWith(" ... 100]"));
+
+  // Pick (state 0, posting nothing), move (1), let go (2), for each marker in turn.
+  struct Case {
+    float pickU, pickV, moveU, moveV, centreU, centreV;
+  };
+  const std::vector<Case> cases = {
+      {0.1f, 0.9f, 0.15f, 0.5f, 0.15f, 0.9f},   // marker 0: sideways only
+      {0.25f, 0.75f, 0.3f, 0.4f, 0.3f, 0.75f},  // marker 1: stays above 0.5
+      {0.25f, 0.75f, 0.3f, 0.6f, 0.3f, 0.6f},
+      {0.75f, 0.25f, 0.95f, 0.3f, 0.75f, 0.3f},  // marker 2: not past the x range
+      {0.9f, 0.1f, 0.85f, 0.3f, 0.85f, 0.1f},   // marker 3: sideways only
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    editor.drag(c.pickU, c.pickV, 0);
+    EXPECT_TRUE(takeEvents().empty());
+    editor.drag(c.moveU, c.moveV, 1);
+    const int marker = editor.m_selectedMarker;
+    editor.drag(c.moveU, c.moveV, 2);
+    EXPECT_EQ(takeEvents().size(), 2u);
+    ASSERT_GE(marker, 0);
+    const std::vector<float> centre = centreOf(*editor.m_markers[marker]);
+    EXPECT_NEAR(centre[0], c.centreU, 1e-5f) << "case " << i;
+    EXPECT_NEAR(centre[1], c.centreV, 1e-5f) << "case " << i;
+  }
+  EXPECT_EQ(editor.m_selectedMarker, -1);
+  for (float value : editor.m_values) EXPECT_TRUE(value >= 0.0f && value <= 1.0f);
+
+  // On a hit the marker under the ray shows active.
+  Vec3f hit;
+  ASSERT_NE(editor.hitTest(Vec3f(0.85f, 0.1f, 1.0f), Vec3f(0, 0, -1), Matrix4(), hit), nullptr);
+  std::vector<bool> shown;
+  for (auto& marker : editor.m_markers) shown.push_back(marker->isVisible());
+  EXPECT_EQ(shown, (std::vector<bool>{false, false, false, true}));
+}
