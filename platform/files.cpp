@@ -2,14 +2,14 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 namespace platform {
 
@@ -157,6 +157,19 @@ bool FileReplacement::commit() {
   m_temporary.clear();
   syncFolder(m_target);
   return true;
+}
+
+bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo) {
+  movedTo.clear();
+  for (int n = 0; n < 100; ++n) {
+    const std::string target = path + ending + (n == 0 ? std::string() : std::to_string(n));
+    struct stat info;
+    if (::lstat(target.c_str(), &info) == 0 || errno != ENOENT) continue;
+    if (::rename(path.c_str(), target.c_str()) != 0) return false;
+    movedTo = target;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -52,4 +52,9 @@ class FileReplacement {
   std::string m_temporary;
 };
 
+// Renames whatever is at path to path + ending, or path + ending + "1", "2", ... when that name
+// is taken, so nothing is ever renamed over. False when nothing could be moved; `movedTo` then
+// stays empty.
+bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo);
+
 }  // namespace platform

@@ -216,7 +216,9 @@ TEST_F(DispatcherTest, SaveLoadAndHairSetEntriesGoThroughTheToolController) {
   writeFile("bad.txt", "operations {");
   testing::internal::CaptureStderr();
   EXPECT_EQ(dispatch({{5, 0, rootPath("bad.txt")}}),
-            "painting " + rootPath("bad.txt") + " not loaded: the current work stays.\n");
+            "ReadProtoFromTextFile " + rootPath("bad.txt") +
+                " does not parse: line 1 column 13: Expected identifier, got: \n"
+                "painting " + rootPath("bad.txt") + " not loaded: the current work stays.\n");
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(firstXs(), (std::vector<float>{1.0f, 2.0f}));
 

@@ -453,7 +453,8 @@ TEST_F(OperatorFilesTest, LoadsReadFilesAndFoldersAndChangeNothingOnFailure) {
       {rootPath("x.obj/none.txt"), true, 1, ""},
       {rootPath("empty"), false, 1, "ReadProtoFromTextFile " + rootPath("empty/empty.txt") + " not found!\n"},
       {rootPath("missing"), false, 1, ""},
-      {rootPath("bad.txt"), false, 1, ""},
+      {rootPath("bad.txt"), false, 1,
+       "ReadProtoFromTextFile " + rootPath("bad.txt") + " does not parse: line 1 column 30: Expected identifier, got: \n"},
       {rootPath("cut.txt"), true, 2,
        "painting " + rootPath("cut.txt") + " ends before its hair class: the file may be cut short, 1 strokes read\n"},
   };
@@ -474,7 +475,9 @@ TEST_F(OperatorFilesTest, ReplacingTheWorkReadsFirstAndNeverResetsAfterAFailedSa
   google::protobuf::LogSilencer quiet;
   CaptureStdout();
   EXPECT_FALSE(m_operator.replacePainting(rootPath("bad.txt"), true, -1));
-  EXPECT_EQ(GetCapturedStdout(), "painting " + rootPath("bad.txt") + " not loaded: the current work stays.\n");
+  EXPECT_EQ(GetCapturedStdout(), "ReadProtoFromTextFile " + rootPath("bad.txt") +
+                                     " does not parse: line 1 column 13: Expected identifier, got: \n"
+                                     "painting " + rootPath("bad.txt") + " not loaded: the current work stays.\n");
   EXPECT_EQ(brush().size(), 2);
   EXPECT_TRUE(filesUnder("data").empty());
 
@@ -529,7 +532,9 @@ TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
   google::protobuf::LogSilencer quiet;
   CaptureStdout();
   m_operator.onKey('.');
-  EXPECT_EQ(GetCapturedStdout(), "painting " + list + "sub/z.txt not loaded: the current work stays.\n");
+  EXPECT_EQ(GetCapturedStdout(), "ReadProtoFromTextFile " + list +
+                                     "sub/z.txt does not parse: line 1 column 13: Expected identifier, got: \n"
+                                     "painting " + list + "sub/z.txt not loaded: the current work stays.\n");
   EXPECT_EQ(m_operator.m_fileIndex, 2);
   EXPECT_EQ(brush().size(), 1);
   EXPECT_EQ(g_autosaves.last_save_file(), saved);
