@@ -136,7 +136,7 @@ bool autosaveTick() {
   const int64_t period = g_parameters.project_autosave_period();
   if (period >= 1 && periodPassed(now, g_timers[1], static_cast<uint64_t>(period) * 1000u)) {
     g_timers[1] = now;
-    // Operator::autosave() goes here with the tool controller.
+    Operator::autosave();
   }
   return true;
 }
@@ -144,7 +144,8 @@ bool autosaveTick() {
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. g_operator->savePainting("") into the run's saving folder, with the tool controller.
+  // 2. The painting, under a new name in the run's saving folder.
+  if (g_operator) g_operator->savePainting(std::string());
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
   delete g_shaderManager;

@@ -9,7 +9,7 @@ packages=(
   build-essential cmake pkg-config
   libprotobuf-dev protobuf-compiler
   libeigen3-dev
-  libopencv-core-dev libopencv-imgcodecs-dev libopencv-imgproc-dev
+  libopencv-core-dev libopencv-imgcodecs-dev
   libassimp-dev
   libglew-dev
   liblbfgspp-dev

@@ -19,6 +19,7 @@
 #include "render/shader.h"
 #include "render/texture.h"
 #include "strokes/hair_brusher.h"
+#include "strokes/operatable.h"
 #include "strokes/operator.h"
 #include "strokes/deformer.h"
 #include "strokes/interactor.h"
@@ -188,6 +189,39 @@ TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
   quillax::Autosaves written;
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
   EXPECT_FLOAT_EQ(written.operation().width(), 0.03f);
+}
+
+TEST_F(ApplicationGL, TheProjectAutosaveFallsDueEachPeriodOnceASaveMadeTheRunFolder) {
+  writeFile("data/.keep", "");
+  g_parameters.set_project_autosave_period(2);
+  initApplication();
+  platform::useVirtualClock();
+  g_timers.assign(5, platform::timeGetTime());
+  g_operator->getTool(1)->push(new Operatable(1), false);
+  const std::string autosave = "data/record/" + std::to_string(g_operator->m_id) + "/autosaves.txt";
+  auto tick = [](uint32_t ms) {
+    platform::advanceVirtualClock(ms);
+    testing::internal::CaptureStdout();
+    autosaveTick();
+    return testing::internal::GetCapturedStdout();
+  };
+  EXPECT_EQ(tick(2000), "");
+  // Due, but no save of this run has made the run folder yet.
+  EXPECT_EQ(tick(1), "WriteProtoToTextFile ../" + autosave + " not found!\n");
+  ASSERT_TRUE(g_operator->savePainting(""));
+  EXPECT_EQ(tick(2000), "");
+  EXPECT_FALSE(std::filesystem::exists(rootPath(autosave)));
+  EXPECT_EQ(tick(1), "");
+  quillax::Painting painting;
+  ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile(autosave), &painting));
+  EXPECT_EQ(painting.operations_size(), 1);
+
+  // A period of 0 turns it off.
+  std::filesystem::remove(rootPath(autosave));
+  g_parameters.set_project_autosave_period(0);
+  tick(1000000);
+  EXPECT_FALSE(std::filesystem::exists(rootPath(autosave)));
+  g_operator->reset();
 }
 
 using AutosavesFileTest = AssetRootTest;
