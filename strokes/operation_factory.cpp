@@ -29,9 +29,9 @@ void cameraToolAction() {
     camera->lookAt(Vec3f(hand[0], hand[1], hand[2]) + up * h, forward);
     return;
   }
-  // Once the painting files exist: the prefix is a fresh file base in the run folder
-  // (Operator::makeSavingFolder); until then the pictures are taken but not written.
-  const std::string prefix;
+  // A fresh file base in the run folder; without one (no tool controller, or a folder that
+  // could not be made, which is reported) the pictures are taken but not written.
+  const std::string prefix = g_operator ? g_operator->makeSavingFolder(2, std::string()) : std::string();
   g_cameraManager->captureAll(prefix);
   if (prefix.empty()) return;
   if (CameraModel* own = g_cameraManager->m_toolCamera) {

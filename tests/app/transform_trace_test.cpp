@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -195,6 +197,9 @@ TEST_F(TransformTraceGL, TheCameraToolAddsACameraThatTheAutosaveStores) {
   traceFrame(trace, 4, "\ntrigger 2 down\n");
   traceFrame(trace, 5, "\ntrigger 1 down\n");
   traceFrame(trace, 7, "\ntrigger 1 up\ntrigger 2 up\n");
+  traceFrame(trace, 28, "\ntrigger 1 down\n");  // without the other trigger: a capture
+  traceFrame(trace, 29, "\ntrigger 1 up\n");
+  writeFile("data/.keep", "");
   start(trace);
   postEvent(new EventRecord(0, 8));  // the camera tool's mode
   runThrough(8);
@@ -214,5 +219,14 @@ TEST_F(TransformTraceGL, TheCameraToolAddsACameraThatTheAutosaveStores) {
   ASSERT_EQ(saved.camera_size(), 1);
   EXPECT_EQ(saved.camera(0).name(), "camera0");
   EXPECT_NEAR(saved.camera(0).transforms().v(2), 0.45f, 1e-4f);
+  // The capture goes into the run folder: each camera's picture and the tool's own.
+  runThrough(30);
+  std::vector<std::string> pictures;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(rootPath("data/record")))
+    if (entry.path().extension() == ".png") pictures.push_back(entry.path().filename().string());
+  ASSERT_EQ(pictures.size(), 2u) << m_output;
+  std::sort(pictures.begin(), pictures.end());
+  const std::string base = pictures[0].substr(0, pictures[0].size() - 4);
+  EXPECT_EQ(pictures[1], base + "_camera0.png");
   stop();
 }
