@@ -413,6 +413,7 @@ TEST_F(OperatorFilesTest, AStrokeOfTheHeadLevelIsStoredInTheHeadFrameAndComesBac
   Operatable* stroke = draw(4);
   stroke->m_transformLevel = 1;
   stroke->computeFrames(false, true);  // normals along the stroke's own frame, as a load has them
+  stroke->rebuildControl();  // control points in the head frame, as a release gives them
   ASSERT_EQ(save(rootPath("level")), "saved");
   quillax::Painting painting;
   ASSERT_TRUE(ReadProtoFromTextFile(rootPath("level.txt").c_str(), &painting));
