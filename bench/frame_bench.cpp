@@ -3,7 +3,8 @@
 // painting of 5,000 hair strokes of 200 points in the brush, and the simulated headset at its
 // default render size (640 x 720, the settings' multisampling) looking at the head with the menu
 // in the left hand and the drawing hand pointing at it. Phases: the shadow pass (with the hand
-// frames), one eye, the menu and tool geometry inside it, the lens mirror, and input handling.
+// frames), one eye, its resolve, the menu and tool geometry inside it, the lens mirror, and input
+// handling.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -127,14 +128,28 @@ void BM_OneEye(benchmark::State& state) {
   if (!ready(state)) return;
   OpenVR& vr = run().vr;
   for (auto _ : state) {
+    glEnable(GL_MULTISAMPLE);  // as the frame draws each eye
     glBindFramebuffer(GL_FRAMEBUFFER, vr.eyeFramebuffer(0).m_framebuffer);
     glViewport(0, 0, static_cast<GLsizei>(vr.renderWidth()), static_cast<GLsizei>(vr.renderHeight()));
     vr.renderScene(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDisable(GL_MULTISAMPLE);
     glFinish();
   }
 }
 BENCHMARK(BM_OneEye)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Resolving one eye's multisampled image into the texture that is submitted and mirrored.
+void BM_EyeResolve(benchmark::State& state) {
+  if (!ready(state)) return;
+  auto& eye = const_cast<FramebufferMultiDesc&>(run().vr.eyeFramebuffer(0));
+  for (auto _ : state) {
+    eye.resolve();
+    glFinish();
+  }
+  state.counters["samples"] = eye.m_samples;
+}
+BENCHMARK(BM_EyeResolve)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The part of an eye that the menu and the tool geometry take.
 void BM_MenuAndToolGeometryInOneEye(benchmark::State& state) {
@@ -143,6 +158,7 @@ void BM_MenuAndToolGeometryInOneEye(benchmark::State& state) {
   Matrix4 held;
   multiplyMatrix4(run().viewProjection, held, vr.otherHandDeviceMatrix());
   for (auto _ : state) {
+    glEnable(GL_MULTISAMPLE);
     glBindFramebuffer(GL_FRAMEBUFFER, vr.eyeFramebuffer(0).m_framebuffer);
     glViewport(0, 0, static_cast<GLsizei>(vr.renderWidth()), static_cast<GLsizei>(vr.renderHeight()));
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -150,6 +166,7 @@ void BM_MenuAndToolGeometryInOneEye(benchmark::State& state) {
     g_uivr->m_panel->render(held);
     g_uivr->m_shooter->render(vr.drawingHandDeviceMatrix(), run().viewProjection);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDisable(GL_MULTISAMPLE);
     glFinish();
   }
 }
