@@ -54,6 +54,11 @@ void initApplication() {
   g_modeler = new Modeler();
   g_lightManager = g_modeler->m_lightManager;
   createDefaultLight();
+  // Every tool's strokes cast shadows. The tool controller is looked up at each pass, so a pass
+  // before step 8 or after the shutdown finds none rather than a deleted one.
+  g_lightManager->m_drawStrokes = [](const Matrix4& viewProjection) {
+    if (g_operator) g_operator->drawTools(viewProjection);
+  };
 
   // 7. Capture cameras from asset_path + "cameras.txt", then select camera 0.
   // 8. The tool controller and its ten tools. Tool 7 is not a deform tool yet, so there is no
@@ -97,7 +102,7 @@ bool autosaveTick() {
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. g_operator->savePainting("") into the run's saving folder, with the tool controller.
+  // 2. g_operator->savePainting("") into the run's saving folder, with the painting files.
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
   delete g_shaderManager;

@@ -1,20 +1,19 @@
 // One frame's shadow pass as start-up sizes it (5000 x 5000, from the initial 1000 x 1000 eye
-// size) over the shipped head and a full painting of 5,000 strands of 200 points, beside one eye
-// pass of the same scene at the headset's default render size (640 x 720, multisampled). Needs a
-// display (xvfb-run -a); the figures are llvmpipe's.
+// size) over the shipped head and the benchmarks' full painting (5,000 strands of 200 points) hung
+// from its crown, beside one eye pass of the same scene at the headset's default render size
+// (640 x 720, multisampled). Needs a display (xvfb-run -a); the figures are llvmpipe's.
 #include <GL/glew.h>
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "app/brush_state.h"
-#include "core/geometry.h"
+#include "bench/bench_support.h"
+#include "bench/shipped_head.h"
 #include "core/settings.h"
-#include "platform/window.h"
 #include "quillax.pb.h"
 #include "render/framebuffer.h"
 #include "render/head_model.h"
@@ -28,59 +27,23 @@
 
 namespace {
 
-constexpr int kStrokes = 5000;
-constexpr int kPoints = 200;
 constexpr uint32_t kEyeWidth = 640, kEyeHeight = 720;
 
-std::string assetRoot() {
-  const std::string self = __FILE__;
-  return self.substr(0, self.rfind('/')) + "/../assets/";
-}
+// The repo's asset tree: shaders, hair maps, the light mesh and the head.
+const std::string kAssets = TRESSLET_SOURCE_DIR "/assets/";
 
-// Strands hanging 0.6 m from a ring around the crown, 200 points each, facing outwards.
-std::vector<std::unique_ptr<Operatable>> makePainting() {
-  std::mt19937 random(7);
-  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-  std::vector<std::unique_ptr<Operatable>> strokes;
-  for (int s = 0; s < kStrokes; ++s) {
-    auto* op = new quillax::Operation;
-    op->set_texture(1 + s % 3);
-    op->set_width(0.02f);
-    *op->mutable_color() = g_currentColor;
-    *op->mutable_lightcurve() = g_defaultLightCurve;
-    const float angle = 3.14159265f * unit(random), radius = 0.12f + 0.03f * unit(random);
-    const float x0 = radius * std::cos(angle), z0 = radius * std::sin(angle), phase = unit(random);
-    for (int i = 0; i < kPoints; ++i) {
-      auto* p = op->add_points();
-      p->set_x(x0 + 0.01f * std::sin(0.1f * i + phase));
-      p->set_y(1.25f - 0.003f * i);
-      p->set_z(z0);
-      op->add_pitches()->set_x(-std::sin(angle));
-      op->mutable_pitches(i)->set_z(std::cos(angle));
-      auto* n = op->add_normals();
-      n->set_x(std::cos(angle));
-      n->set_z(std::sin(angle));
-    }
-    strokes.emplace_back(new Operatable(op));
-  }
-  return strokes;
-}
-
-// The process-wide state, managers, head, light and painting, made once under a hidden window.
+// The process-wide state, managers, head, light and painting, made once under the benchmarks'
+// hidden window.
 struct Scene {
-  platform::NativeWindow window;
-  platform::GLContext context;
   std::vector<std::unique_ptr<Operatable>> strokes;
   std::unique_ptr<StrokeBufferRender> buffer;
+  Matrix4 crown;
   LightModel* light = nullptr;
   bool ready = false;
 
   Scene() {
-    if (!window.open(0, 0, 64, 64, "shadow_bench") || !context.create(window)) return;
-    glewExperimental = GL_TRUE;
-    if (glewInit() != GLEW_OK) return;
-    glGetError();
-    g_parameters.set_asset_path(assetRoot());
+    if (!ensureBenchContext()) return;
+    g_parameters.set_asset_path(kAssets);
     g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
     g_flags.assign(9, false);
     g_modeState.assign(11, 0);
@@ -95,15 +58,17 @@ struct Scene {
     g_modeler = new Modeler();
     g_lightManager = g_modeler->m_lightManager;
     light = createDefaultLight();
-    if (!light || !g_modeler->loadHead(assetRoot() + "models/defaultHead/head.txt")) return;
+    if (!light || !g_modeler->loadHead(shippedHeadFolder() + "head.txt")) return;
     strokes = makePainting();
+    // The painting hangs from the crown of the placed head.
+    crown.at(1, 3) = 1.25f;
     buffer = std::make_unique<StrokeBufferRender>(StrokeBufferFormat(g_renderRows[1]), 400000000u);
     for (const auto& stroke : strokes) {
       buffer->pushOperation(stroke.get());
       buffer->writeOperation(stroke.get(), true);
     }
     g_lightManager->m_drawStrokes = [this](const Matrix4& viewProjection) {
-      buffer->draw(Matrix4(), viewProjection);
+      buffer->draw(crown, viewProjection);
     };
     glFinish();
     ready = glGetError() == GL_NO_ERROR;
@@ -159,7 +124,7 @@ void BM_EyePass(benchmark::State& state) {
     glEnable(GL_DEPTH_TEST);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    s.buffer->draw(Matrix4(), viewProjection);
+    s.buffer->draw(s.crown, viewProjection);
     g_modeler->renderModels(viewProjection);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     eye.resolve();

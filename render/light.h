@@ -58,7 +58,7 @@ class LightManager : public coreObject {
   std::vector<LightModel*> m_lights;
   TextureSlots m_textures;
   // Draws every tool's stroke buffers with the given view-projection matrix. The tools live in
-  // a higher layer and install it; empty until they exist.
+  // a higher layer: start-up installs it.
   std::function<void(const Matrix4& viewProjection)> m_drawStrokes;
 };
 

@@ -18,9 +18,6 @@
 #include "render/texture.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
-#include "strokes/stroke_buffer.h"
-#include "strokes/stroke_geometry.h"
-#include "strokes/stroke_test_support.h"
 #include "ui/uivr.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
@@ -106,7 +103,7 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
   EXPECT_EQ(g_hairBrusher->m_sampleGrid, nullptr);
 }
 
-TEST_F(ApplicationGL, StartUpLightsTheSceneAndShutdownClearsEachManagerWithItsObject) {
+TEST_F(ApplicationGL, StartUpLightsTheSceneWithTheToolsStrokesAndShutdownClearsEachManager) {
   for (const char* asset : {"shaders", "models", "textures"}) copyAsset(asset);
   g_parameters.set_head_model("models/defaultHead/head.txt");
   initApplication();
@@ -125,28 +122,39 @@ TEST_F(ApplicationGL, StartUpLightsTheSceneAndShutdownClearsEachManagerWithItsOb
   const std::string out = drain({});
   ASSERT_NE(findHeadModel(), nullptr) << out;
 
-  // A frame's shadow pass and eye with the head and a stroke, then the shutdown.
-  StrokeBufferRender strokes(StrokeBufferFormat(g_renderRows[1]), 1000000);
-  StrokeStore own;
-  Operatable* stroke = own(makeStroke(1, 0, 20, 0.0f, 1.3f));
-  strokes.pushOperation(stroke);
-  strokes.writeOperation(stroke, true);
-  g_lightManager->m_drawStrokes = [&](const Matrix4& viewProjection) { strokes.draw(Matrix4(), viewProjection); };
+  // A ribbon drawn flat, 1.2 m up, to the side of the head, through the tool controller: the
+  // pass that start-up wired casts it into the map.
+  g_hairTexture = 1;
+  auto frameAt = [](float z) {
+    return std::vector<float>{0.5f, 1.2f, z, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+  };
+  std::vector<float> pose = frameAt(-0.1f);
+  ASSERT_TRUE(g_operator->press(pose.data(), pose.data()));
+  for (int step = 1; step <= 20; ++step) {
+    pose = frameAt(-0.1f + 0.01f * step);
+    g_operator->move(pose.data(), pose.data());
+  }
+  g_operator->release(pose.data(), pose.data());
+  ASSERT_EQ(g_hairBrusher->size(), 1);
   light->renderShadowMap();
-  TestRenderTarget eye(32, 32);
-  eye.bindAndClear(0, 0, 0, 1);
-  strokes.draw(Matrix4(), Matrix4());
-  g_modeler->renderModels(Matrix4());
+  // The ribbon's middle, through the light-space matrix, in map texels.
+  const Matrix4& m = light->m_lightSpaceMatrix;
+  const float x = m.at(0, 0) * 0.5f + m.at(0, 1) * 1.2f + m.at(0, 3);
+  const float y = m.at(1, 0) * 0.5f + m.at(1, 1) * 1.2f + m.at(1, 3);
+  float depth = 0;
+  glBindFramebuffer(GL_FRAMEBUFFER, light->m_shadowTarget->m_framebuffer);
+  glReadPixels(static_cast<GLint>((x * 0.5f + 0.5f) * 5000), static_cast<GLint>((y * 0.5f + 0.5f) * 5000), 1,
+               1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  EXPECT_NEAR(depth, 0.5f + 0.5f * (m.at(2, 1) * 1.2f + m.at(2, 3)), 0.01f);
   EXPECT_EQ(drainGLErrors(), 0u);
 
   testing::internal::CaptureStdout();
   shutdownApplication();
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_modeler, g_lightManager, g_cameraManager}),
-            (std::vector<const void*>{nullptr, nullptr, nullptr, nullptr}));
-  // Drawing after the shutdown finds no manager rather than a deleted one.
-  strokes.draw(Matrix4(), Matrix4());
+  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_operator, g_hairBrusher, g_modeler, g_lightManager,
+                                      g_cameraManager}),
+            (std::vector<const void*>(6, nullptr)));
 }
 
 TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
