@@ -26,4 +26,9 @@ bool listFolder(const std::string& folder, std::vector<std::string>& names);
 // Names of the folder's regular files whose name ends with ending (".txt"), in byte order.
 std::vector<std::string> listFilesByEnding(const std::string& folder, const std::string& ending);
 
+// Renames whatever is at path to path + ending, or path + ending + "1", "2", ... when that name
+// is taken, so nothing is ever renamed over. False when nothing could be moved; `movedTo` then
+// stays empty.
+bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo);
+
 }  // namespace platform
