@@ -13,6 +13,7 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
+#include "strokes/select_ops.h"
 #include "ui/panel.h"
 #include "ui/shooter.h"
 #include "ui/uivr.h"
@@ -138,6 +139,16 @@ void applySetting(const EventRecord& record) {
   }
 }
 
+// Every stroke the selection can take, as one selection in the select tool's history.
+void selectAll() {
+  if (!g_operator) return;
+  Interactor* select = g_operator->getTool(2);
+  if (!select) return;
+  auto* op = new SelectOp(g_operator->getTool(1));
+  op->selectAll();
+  select->push(op, false);
+}
+
 void load(const EventRecord& record) {
   if (!flag(FLAG_OTHER_TRIGGER)) {
     std::printf("\n please press and hold the non-drawing hand trigger to reload. \n");
@@ -190,8 +201,7 @@ void dispatch(const EventRecord& record) {
       // Once the painting files exist: Operator::loadPainting(hairSetEntryPath(m_id), true).
       return;
     case 10:
-      // Once selection operations exist: a SelectOp over tool 1, selectAll, pushed into tool
-      // 2's history.
+      selectAll();
       return;
     case 11:
       if (g_operator)

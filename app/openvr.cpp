@@ -12,6 +12,7 @@
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "platform/system.h"
+#include "render/camera.h"
 #include "render/head_model.h"
 #include "render/light.h"
 #include "render/model_element.h"
@@ -535,8 +536,15 @@ void OpenVR::preRender() {
     for (auto light = lights.rbegin(); light != lights.rend(); ++light)
       if (*light && (*light)->isRenderable()) (*light)->renderShadowMap();
   }
-  // Once capture cameras exist: CameraManager::captureAll(""); with the camera tool current,
-  // its camera follows the drawing hand and renders its capture.
+  if (g_cameraManager) {
+    g_cameraManager->captureAll(std::string());
+    Shooter* shooter = toolGeometry();
+    CameraModel* preview = shooter ? shooter->toolCamera() : nullptr;
+    if (preview && updateCurrentToolId() == 9) {
+      preview->followDrawingHand();
+      preview->renderCapture(-2);
+    }
+  }
 }
 
 void OpenVR::renderScene(int eye) {
@@ -569,7 +577,9 @@ void OpenVR::renderScene(int eye) {
   if (g_lightManager)
     for (LightModel* light : g_lightManager->m_lights)
       if (light && light->isRenderable()) light->render(Matrix4(), viewProjection);
-  // Once they exist: the capture cameras.
+  if (g_cameraManager)
+    for (CameraModel* camera : g_cameraManager->m_cameras)
+      if (camera && camera->isRenderable()) camera->render(Matrix4(), viewProjection);
   if (g_hairBrusher) g_hairBrusher->drawSuggestion(viewProjection);
   if (head && head->m_mirror && head->m_mirror->isRenderable())
     head->m_mirror->render(g_modeler->sceneGrabMatrix(), viewProjection);

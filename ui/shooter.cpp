@@ -7,7 +7,9 @@
 
 #include "core/geometry.h"
 #include "core/settings.h"
+#include "render/camera.h"
 #include "render/model_element.h"
+#include "render/shader.h"
 #include "render/texture.h"
 
 namespace {
@@ -22,6 +24,7 @@ const char* geometryName(int32_t key) {
     case GEOMETRY_UI_POINTER: return "GEOMETRY_UI_POINTER";
     case GEOMETRY_UI_BRUSHER: return "GEOMETRY_UI_BRUSHER";
     case GEOMETRY_UI_SPLINER: return "GEOMETRY_UI_SPLINER";
+    case GEOMETRY_CAMERA: return "cameraMain";
     default: return "GEOMETRY_UI";
   }
 }
@@ -265,8 +268,11 @@ bool updateSwipeValue(float value, float low, float high, float* current) {
 // ---- Shooter ----
 
 Shooter::~Shooter() {
+  if (g_cameraManager && g_cameraManager->m_toolCamera == toolCamera()) g_cameraManager->m_toolCamera = nullptr;
   for (auto& geometry : m_geometries) delete geometry.second;
 }
+
+CameraModel* Shooter::toolCamera() const { return dynamic_cast<CameraModel*>(getGeometry(GEOMETRY_CAMERA)); }
 
 ModelElement* Shooter::getGeometry(int32_t key) const {
   const auto found = m_geometries.find(key);
@@ -300,7 +306,7 @@ void Shooter::init(quillax::UIParam& ui) {
   buildBrusherGeometry();
   buildSplinerGeometry();
   buildSphereGeometry();
-  // The capture camera (key 6, "cameraMain") is built here once capture cameras exist.
+  buildCameraGeometry();
 }
 
 void Shooter::uploadLines(int32_t key, const std::vector<float>& vertices, unsigned primitive) {
@@ -343,6 +349,26 @@ void Shooter::buildSphereGeometry() {
   sphere->updateTransform();
 }
 
+void Shooter::buildCameraGeometry() {
+  const float nearZ = g_uiValues.size() > 3 ? g_uiValues[3] : 0.2f;
+  const float farZ = g_uiValues.size() > 3 ? g_uiValues[2] : 2.0f;
+  if (CameraModel* camera = toolCamera()) {
+    camera->createFrameGeometry(1, 0.2f, nearZ, farZ);
+    return;
+  }
+  CameraModel* camera = new CameraModel(geometryName(GEOMETRY_CAMERA));
+  camera->initTarget(g_parameters.capture_image_width(), g_parameters.capture_image_height(),
+                     g_parameters.multisample_size());
+  camera->createFrameGeometry(1, 0.2f, nearZ, farZ);
+  camera->m_modelMatrix.at(1, 3) = camera->m_height / 2;
+  camera->m_modelMatrix.at(2, 3) = -0.05f;
+  camera->updateTransform();
+  camera->setSelected(true);
+  delete m_geometries[GEOMETRY_CAMERA];
+  m_geometries[GEOMETRY_CAMERA] = camera;
+  if (g_cameraManager) g_cameraManager->m_toolCamera = camera;
+}
+
 void Shooter::render(const Matrix4& handPose, const Matrix4& viewProjection) {
   const int32_t tool = updateCurrentToolId();
   for (auto& geometry : m_geometries)
@@ -358,7 +384,8 @@ void Shooter::render(const Matrix4& handPose, const Matrix4& viewProjection) {
     if (g_brushShape == 2 || g_brushShape == 3)
       if (ModelElement* spliner = getGeometry(GEOMETRY_UI_SPLINER)) spliner->render(handPose, viewProjection);
   }
-  // Tool 9 draws its capture camera here once capture cameras exist.
+  if (tool == 9)
+    if (ModelElement* camera = getGeometry(GEOMETRY_CAMERA)) camera->render(handPose, viewProjection);
   if (ModelElement* pointer = getGeometry(GEOMETRY_UI_POINTER)) pointer->render(handPose, viewProjection);
 
   const auto interaction = m_interactions.find(tool);
@@ -407,6 +434,11 @@ bool Shooter::getPrimaryValue(float& value, float& step) {
     step = 0.02f;
     return true;
   }
+  if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3) {
+    value = g_uiValues[3];
+    step = 0.02f;
+    return true;
+  }
   return false;
 }
 
@@ -415,18 +447,32 @@ void Shooter::setPrimaryValue(float value) {
     if (updateSwipeValue(value, 0.01f, 0.1f, &g_brushWidth)) buildBrusherGeometry();
   } else if (drawn(GEOMETRY_UI_SPHERE) && g_uiValues.size() > 1) {
     if (updateSwipeValue(value, 0.01f, 0.1f, &g_uiValues[1])) buildSphereGeometry();
+  } else if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3) {
+    if (updateSwipeValue(value, 0.05f, 1.0f, &g_uiValues[3])) buildCameraGeometry();
   }
 }
 
 bool Shooter::getSecondaryValue(float& value, float& step) {
-  if (!drawn(GEOMETRY_UI_BRUSHER)) return false;
-  value = static_cast<float>(brushShapeCurvature());
-  step = 5.0f;
-  return true;
+  if (drawn(GEOMETRY_UI_BRUSHER)) {
+    value = static_cast<float>(brushShapeCurvature());
+    step = 5.0f;
+    return true;
+  }
+  // The sphere has no secondary value: the camera column is next.
+  if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3) {
+    value = g_uiValues[2];
+    step = 0.2f;
+    return true;
+  }
+  return false;
 }
 
 void Shooter::setSecondaryValue(float value) {
-  if (!drawn(GEOMETRY_UI_BRUSHER)) return;
+  if (!drawn(GEOMETRY_UI_BRUSHER)) {
+    if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3 && updateSwipeValue(value, 0.5f, 5.0f, &g_uiValues[2]))
+      buildCameraGeometry();
+    return;
+  }
   // A max_curvature below 1 would turn the clamp round; the range keeps at least [1, 1].
   const float high = std::max(1.0f, static_cast<float>(std::min(g_parameters.max_curvature(), 23)));
   float current = static_cast<float>(brushShapeCurvature());

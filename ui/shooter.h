@@ -7,6 +7,7 @@
 #include "core/matrix.h"
 #include "quillax.pb.h"
 
+class CameraModel;
 class ModelElement;
 
 // Keys of the tool geometries.
@@ -17,6 +18,7 @@ enum ShooterGeometry {
   GEOMETRY_UI_POINTER = 3,  // the ray towards the menu
   GEOMETRY_UI_BRUSHER = 4,  // the brush's cross-section
   GEOMETRY_UI_SPLINER = 5,  // the helix of the spin and braid shapes
+  GEOMETRY_CAMERA = 6,      // "cameraMain", the camera tool's own capture camera
 };
 
 // The vertices of the tool geometries (x, y, z per vertex; the card also u, v), metres in the
@@ -64,9 +66,13 @@ class Shooter : public coreObject {
   void buildBrusherGeometry();
   void buildSplinerGeometry();
   void buildSphereGeometry();
+  // The camera tool's camera with the tool's near and far (g_uiValues 3 and 2): made once, held
+  // 0.05 in front of the hand with its image plane above it, shown selected; later only its
+  // frame is rebuilt.
+  void buildCameraGeometry();
 
   // The swipe values: what a swipe edits follows what was drawn in the last frame (the brusher,
-  // else the sphere). False, and nothing set, when none of them was drawn.
+  // else the sphere, else the camera). False, and nothing set, when none of them was drawn.
   bool getPrimaryValue(float& value, float& step);
   void setPrimaryValue(float value);
   bool getSecondaryValue(float& value, float& step);
@@ -76,6 +82,9 @@ class Shooter : public coreObject {
   ModelElement* pointerGeometry() { return entry(GEOMETRY_UI_POINTER); }
   ModelElement* brusherGeometry() { return entry(GEOMETRY_UI_BRUSHER); }
   ModelElement* splinerGeometry() { return entry(GEOMETRY_UI_SPLINER); }
+  ModelElement* cameraGeometry() { return entry(GEOMETRY_CAMERA); }
+  // The camera geometry as a camera, null when there is none.
+  CameraModel* toolCamera() const;
 
   std::map<int32_t, ModelElement*> m_geometries;  // owned
   std::map<int32_t, std::vector<int32_t>> m_modeState;

@@ -157,10 +157,11 @@ TEST_F(VRInputTraceGL, TheDeleteToolIsSwitchedToAndItsSweepMakesNoStroke) {
   }));
   EXPECT_EQ(g_modeState[2], 2);
   EXPECT_EQ((std::vector<int32_t>{g_modeState[0], g_modeState[1]}), (std::vector<int32_t>{3, 3}));
-  // The brush keeps its one stroke; the sweep is not a stroke. (Deleting what it sweeps comes
-  // with the editing operations.)
-  EXPECT_EQ(g_hairBrusher->size(), 1) << m_output;
-  EXPECT_EQ(g_operator->getTool(3)->size(), 0);
+  // The sweep is not a stroke: it deletes the one it passes, which stays in the brush history,
+  // removed, for the delete's undo.
+  ASSERT_EQ(g_hairBrusher->size(), 1) << m_output;
+  EXPECT_TRUE(g_hairBrusher->m_history[0]->isRemoved());
+  EXPECT_EQ(g_operator->getTool(3)->size(), 1);
   stop();
 }
 

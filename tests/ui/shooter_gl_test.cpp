@@ -7,6 +7,7 @@
 #include "core/events.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
+#include "render/camera.h"
 #include "render/framebuffer.h"
 #include "render/model_element.h"
 #include "render/render_gl_fixture.h"
@@ -177,4 +178,37 @@ TEST_F(ShooterGLTest, UpdateRebuildsThePointerOnlyWhenItsLengthChanges) {
   EXPECT_FLOAT_EQ(g_uiValues[8], -1.0f);
   EXPECT_EQ(buffer(pointer), pointerVertices(-1.0f));
   clearEvents();
+}
+
+// Key 6 is the camera tool's own camera, held in front of the hand with its picture above it;
+// while only it was drawn, the swipes edit its near (primary) and far (secondary) distances.
+TEST_F(ShooterGLTest, TheCameraToolsCameraAndItsSwipeColumn) {
+  Shooter& s = shooter();
+  CameraModel* camera = s.toolCamera();
+  ASSERT_NE(camera, nullptr);
+  EXPECT_EQ(camera->m_name, "cameraMain");
+  EXPECT_TRUE(camera->isSelected());
+  EXPECT_FLOAT_EQ(camera->m_modelMatrix[13], camera->m_height / 2);
+  EXPECT_FLOAT_EQ(camera->m_modelMatrix[14], -0.05f);
+  EXPECT_EQ(camera->m_imageWidth, g_parameters.capture_image_width());
+
+  TestRenderTarget target(32, 32);
+  target.bindAndClear(0, 0, 0, 1);
+  g_modeState[2] = 8;  // the camera tool
+  s.render(Matrix4(), Matrix4());
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  EXPECT_TRUE(camera->getFlag2());
+  float value = 0, step = 0;
+  ASSERT_TRUE(s.getPrimaryValue(value, step));
+  EXPECT_EQ(std::vector<float>({value, step}), std::vector<float>({g_uiValues[3], 0.02f}));
+  ASSERT_TRUE(s.getSecondaryValue(value, step));
+  EXPECT_EQ(std::vector<float>({value, step}), std::vector<float>({g_uiValues[2], 0.2f}));
+  s.setPrimaryValue(3.0f);
+  EXPECT_FLOAT_EQ(g_uiValues[3], 1.0f);
+  EXPECT_FLOAT_EQ(camera->m_near, 1.0f);
+  s.setSecondaryValue(0.1f);
+  EXPECT_FLOAT_EQ(g_uiValues[2], 0.5f);
+  EXPECT_FLOAT_EQ(camera->m_far, 0.5f);
+  EXPECT_EQ(s.toolCamera(), camera);  // only its frame was rebuilt
+  EXPECT_EQ(drainGLErrors(), 0u);
 }
