@@ -2,8 +2,9 @@
 // program started as it starts (settings, managers, menu, tool geometry, the shipped head), a
 // painting of 5,000 hair strokes of 200 points in the brush, and the simulated headset at its
 // default render size (640 x 720, the settings' multisampling) looking at the head with the menu
-// in the left hand and the drawing hand pointing at it. Phases: the shadow pass (with the hand
-// frames), one eye, the menu and tool geometry inside it, the lens mirror, and input handling.
+// in the left hand and the drawing hand pointing at it. Phases: the step before the eyes (hand
+// frames, the shadow pass, the shipped capture cameras), one eye, its resolve, the menu and tool
+// geometry inside it, the lens mirror, and input handling.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -45,7 +46,8 @@ std::string makeRoot() {
   std::error_code ec;
   fs::create_directories(root / "run", ec);
   for (const char* folder : {"shaders", "textures", "models", "targets"}) fs::create_directory_symlink(assets / folder, root / folder, ec);
-  fs::copy_file(assets / "parameters.txt", root / "parameters.txt", fs::copy_options::overwrite_existing, ec);
+  for (const char* file : {"parameters.txt", "cameras.txt"})
+    fs::copy_file(assets / file, root / file, fs::copy_options::overwrite_existing, ec);
   std::ofstream(root / "run" / "frame.trace")
       << "render_size 640 720\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
          "pose 0 pos 0 1.0 0.6 rot 0 -8 0\npose 1 pos 0.22 0.72 0.38 rot 81.25 6.51 0\n"
@@ -114,27 +116,41 @@ void BM_WholeFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_ShadowPassAndHands(benchmark::State& state) {
+void BM_PreRender(benchmark::State& state) {
   if (!ready(state)) return;
   for (auto _ : state) {
     run().vr.preRender();
     glFinish();
   }
 }
-BENCHMARK(BM_ShadowPassAndHands)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PreRender)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OneEye(benchmark::State& state) {
   if (!ready(state)) return;
   OpenVR& vr = run().vr;
   for (auto _ : state) {
+    glEnable(GL_MULTISAMPLE);  // as the frame draws each eye
     glBindFramebuffer(GL_FRAMEBUFFER, vr.eyeFramebuffer(0).m_framebuffer);
     glViewport(0, 0, static_cast<GLsizei>(vr.renderWidth()), static_cast<GLsizei>(vr.renderHeight()));
     vr.renderScene(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDisable(GL_MULTISAMPLE);
     glFinish();
   }
 }
 BENCHMARK(BM_OneEye)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Resolving one eye's multisampled image into the texture that is submitted and mirrored.
+void BM_EyeResolve(benchmark::State& state) {
+  if (!ready(state)) return;
+  auto& eye = const_cast<FramebufferMultiDesc&>(run().vr.eyeFramebuffer(0));
+  for (auto _ : state) {
+    eye.resolve();
+    glFinish();
+  }
+  state.counters["samples"] = eye.m_samples;
+}
+BENCHMARK(BM_EyeResolve)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The part of an eye that the menu and the tool geometry take.
 void BM_MenuAndToolGeometryInOneEye(benchmark::State& state) {
@@ -143,6 +159,7 @@ void BM_MenuAndToolGeometryInOneEye(benchmark::State& state) {
   Matrix4 held;
   multiplyMatrix4(run().viewProjection, held, vr.otherHandDeviceMatrix());
   for (auto _ : state) {
+    glEnable(GL_MULTISAMPLE);
     glBindFramebuffer(GL_FRAMEBUFFER, vr.eyeFramebuffer(0).m_framebuffer);
     glViewport(0, 0, static_cast<GLsizei>(vr.renderWidth()), static_cast<GLsizei>(vr.renderHeight()));
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -150,6 +167,7 @@ void BM_MenuAndToolGeometryInOneEye(benchmark::State& state) {
     g_uivr->m_panel->render(held);
     g_uivr->m_shooter->render(vr.drawingHandDeviceMatrix(), run().viewProjection);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDisable(GL_MULTISAMPLE);
     glFinish();
   }
 }
