@@ -2,10 +2,14 @@
 
 #include "app/brush_state.h"
 
+#include <iostream>
+#include <string>
+
 #include "core/events.h"
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "quillax.pb.h"
 #include "render/light.h"
 #include "render/modeler.h"
@@ -20,17 +24,50 @@ namespace {
 const char* const kAutosavesFile = "autosaves.txt";
 const uint32_t kBrushStatePeriodMs = 8000;
 
+// An autosave file that did not read is the user's last brush and scene: it is moved aside
+// before the first write instead of being written over.
+enum class AutosavesFile { Ours, MoveAside, Untouchable };
+AutosavesFile s_autosavesFile = AutosavesFile::Ours;
+
+// False when the file must not be written this run.
+bool readyToWriteAutosaves() {
+  if (s_autosavesFile == AutosavesFile::MoveAside) {
+    std::string movedTo;
+    if (platform::moveAside(kAutosavesFile, ".bad", movedTo)) {
+      std::cout << "autosaveTick: " << kAutosavesFile << " moved to " << movedTo << std::endl;
+      s_autosavesFile = AutosavesFile::Ours;
+    } else {
+      std::cout << "autosaveTick: " << kAutosavesFile
+                << " could not be moved aside; the brush state is not autosaved this run"
+                << std::endl;
+      s_autosavesFile = AutosavesFile::Untouchable;
+    }
+  }
+  return s_autosavesFile == AutosavesFile::Ours;
+}
+
 }  // namespace
 
 bool periodPassed(uint32_t now, uint32_t since, uint64_t periodMs) {
   return static_cast<uint32_t>(now - since) > periodMs;
 }
 
-void initApplication() {
-  // 1. The previous run's brush state and scene. A file that does not parse is dropped whole,
-  //    so a half-read record never restores half a brush.
+void readAutosaves() {
+  // A file that does not parse is dropped whole, so a half-read record never restores half a
+  // brush.
   g_autosaves.Clear();
-  if (!ReadProtoFromTextFile(kAutosavesFile, &g_autosaves)) g_autosaves.Clear();
+  s_autosavesFile = AutosavesFile::Ours;
+  if (readOwnTextFile(kAutosavesFile, &g_autosaves) == OwnFileRead::Kept) {
+    std::cout << "initApplication: " << kAutosavesFile
+              << " could not be read; using the default brush, and the file is moved to "
+              << kAutosavesFile << ".bad before the first autosave" << std::endl;
+    s_autosavesFile = AutosavesFile::MoveAside;
+  }
+}
+
+void initApplication() {
+  // 1. The previous run's brush state and scene.
+  readAutosaves();
 
   // 2. Texture cache with its type names.
   g_textureManager = new TextureManager();
@@ -83,14 +120,14 @@ bool autosaveTick() {
     quillax::Scene* scene = g_autosaves.mutable_scene();
     scene->Clear();
     if (g_modeler) g_modeler->toScene(scene);
-    WriteProtoToTextFile(g_autosaves, kAutosavesFile);
+    if (readyToWriteAutosaves()) WriteProtoToTextFile(g_autosaves, kAutosavesFile);
     // The cameras are saved here (CameraManager::saveCameras) once they are loaded at start-up;
     // until then "cameras.txt" is left alone, so an empty list never replaces the user's.
   }
   const int64_t period = g_parameters.project_autosave_period();
   if (period >= 1 && periodPassed(now, g_timers[1], static_cast<uint64_t>(period) * 1000u)) {
     g_timers[1] = now;
-    // Operator::autosave() goes here with the tool controller.
+    // Operator::autosave() goes here with the painting files.
   }
   return true;
 }

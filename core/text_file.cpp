@@ -1,6 +1,7 @@
 #include "core/text_file.h"
 
 #include <fcntl.h>
+#include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <google/protobuf/message.h>
 #include <google/protobuf/text_format.h>
@@ -10,10 +11,30 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 
+#include "platform/files.h"
+
 namespace {
+
+// Keeps the parser's first complaint, with its place, for the one line that names the file.
+class ParseErrorLine : public google::protobuf::io::ErrorCollector {
+ public:
+  void AddError(int line, google::protobuf::io::ColumnNumber column,
+                const std::string& message) override {
+    if (!m_first.empty()) return;
+    // Zero-based in the parser, one-based for the user's editor.
+    m_first = "line " + std::to_string(line + 1) + " column " + std::to_string(column + 1) +
+              ": " + message;
+  }
+  void AddWarning(int, google::protobuf::io::ColumnNumber, const std::string&) override {}
+  const std::string& first() const { return m_first; }
+
+ private:
+  std::string m_first;
+};
 
 void reportWriteFailure(const char* path) {
   std::cout << "WriteProtoToTextFile " << path << " not found!" << std::endl;
@@ -70,18 +91,54 @@ void syncFolder(const std::string& target) {
 
 bool ReadProtoFromTextFile(const char* path, google::protobuf::Message* message) {
   if (!path || !message) return false;
-  const int fd = open(path, O_RDONLY);
+  // Non-blocking, so a named pipe cannot hold the start until a writer comes; it is refused below.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK);
   if (fd < 0) {
-    std::cout << "ReadProtoFromTextFile " << path << " not found!" << std::endl;
+    const int error = errno;
+    std::cout << "ReadProtoFromTextFile " << path << " not found!";
+    if (error != ENOENT) std::cout << " (" << std::strerror(error) << ")";
+    std::cout << std::endl;
     return false;
   }
+  // A folder would parse as an empty message and a device might never end.
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    std::cout << "ReadProtoFromTextFile " << path << " not found! ("
+              << (S_ISDIR(info.st_mode) ? "a folder" : "not a regular file") << ")" << std::endl;
+    return false;
+  }
+  ParseErrorLine errors;
   bool parsed = false;
+  int readError = 0;
   {
     google::protobuf::io::FileInputStream stream(fd);
-    parsed = google::protobuf::TextFormat::Parse(&stream, message);
+    google::protobuf::TextFormat::Parser parser;
+    parser.RecordErrorsTo(&errors);
+    parsed = parser.Parse(&stream, message);
+    readError = stream.GetErrno();
   }
   close(fd);
+  if (readError != 0) {
+    std::cout << "ReadProtoFromTextFile " << path << " could not be read ("
+              << std::strerror(readError) << ")" << std::endl;
+    return false;
+  }
+  if (!parsed)
+    std::cout << "ReadProtoFromTextFile " << path << " does not parse: " << errors.first()
+              << std::endl;
   return parsed;
+}
+
+OwnFileRead readOwnTextFile(const std::string& path, google::protobuf::Message* message) {
+  if (ReadProtoFromTextFile(path.c_str(), message)) return OwnFileRead::Read;
+  message->Clear();
+  return platform::pathExists(path) ? OwnFileRead::Kept : OwnFileRead::Missing;
+}
+
+void reportKeptFile(const char* who, const std::string& path, const char* defaults) {
+  std::cout << who << ": " << path << " could not be read; using the " << defaults
+            << " and leaving the file as it is" << std::endl;
 }
 
 bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace platform {
 
@@ -28,7 +29,8 @@ bool isReadableFile(const std::string& path) {
 
 bool pathExists(const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 || errno != ENOENT;
+  // A dangling link or an unreadable folder on the way still stands for something.
+  return ::lstat(path.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 bool listFolder(const std::string& folder, std::vector<std::string>& names) {
@@ -57,6 +59,19 @@ std::vector<std::string> listFilesByEnding(const std::string& folder, const std:
     if (::stat((prefix + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(name);
   }
   return files;
+}
+
+bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo) {
+  movedTo.clear();
+  for (int n = 0; n < 100; ++n) {
+    const std::string target = path + ending + (n == 0 ? std::string() : std::to_string(n));
+    struct stat info;
+    if (::lstat(target.c_str(), &info) == 0 || errno != ENOENT) continue;
+    if (::rename(path.c_str(), target.c_str()) != 0) return false;
+    movedTo = target;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace platform

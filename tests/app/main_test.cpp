@@ -46,3 +46,15 @@ TEST_F(ProgramRunGL, TheShippedTraceSnapshotsTheLeftEyeAndClosesThroughTheShutdo
                  {"initialization fail", "X error"});
   EXPECT_EQ(cv::imread(rootPath("run/snapshot_left.png"), cv::IMREAD_COLOR).size(), cv::Size(64, 48));
 }
+
+TEST_F(ProgramRunGL, AWindowSizeXCannotHoldComesDownAndTheRunEndsByItself) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  // 65536 used to give a window that never showed and a start that waited for good.
+  const std::string settings = "window_width: 65536\nwindow_height: 600\n";
+  writeFile("parameters.txt", settings);
+  expectCleanRun("-u TRESSLET_VR_TRACE",
+                 {"parameters.txt: window_width 65536 is out of range, using 16384", "GL_VERSION=4.5",
+                  "openVR context initialization fail. /n"},
+                 {"Error initializing GLEW", "X error"});
+  EXPECT_EQ(readFile("parameters.txt").rfind(settings, 0), 0u);
+}
