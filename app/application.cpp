@@ -11,13 +11,16 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "quillax.pb.h"
+#include "render/camera.h"
 #include "render/light.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "strokes/deformer.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
 #include "strokes/transformer.h"
+#include "ui/uivr.h"
 
 namespace {
 
@@ -86,9 +89,9 @@ void initApplication() {
 
   // 6. The model registry with its light manager, and the default light. The eye render size
   //    is still the initial 1000 x 1000 here (the VR runtime starts later): a 5000 x 5000 map.
-  //    The registry's camera manager (g_cameraManager) comes with the cameras.
   g_modeler = new Modeler();
   g_lightManager = g_modeler->m_lightManager;
+  g_cameraManager = g_modeler->m_cameraManager;
   createDefaultLight();
   // Every tool's strokes cast shadows. The tool controller is looked up at each pass, so a pass
   // before step 8 or after the shutdown finds none rather than a deleted one.
@@ -97,13 +100,20 @@ void initApplication() {
   };
 
   // 7. Capture cameras from asset_path + "cameras.txt", then select camera 0.
-  // 8. The tool controller and its ten tools. Tool 7 is not a deform tool yet, so there is no
-  //    g_deformer to set.
+  g_cameraManager->loadCameras(g_parameters.asset_path() + "cameras.txt");
+
+  // 8. The tool controller and its ten tools. The captures draw the tools' strokes as the
+  //    shadow pass does.
   g_operator = new Operator();
   g_operator->createTools();
   setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
+  g_deformer = dynamic_cast<Deformer*>(g_operator->getTool(7));
   g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
-  // 9. UIVR: create g_uivr and run its init (menu panel and tool geometry).
+  g_cameraManager->m_drawStrokes = g_lightManager->m_drawStrokes;
+  // 9. The VR interface: the menu panel and the tool geometry. Its first states post the
+  //    starting texture, shape, edit mode, light curve and mode 0 for the first frame's drain.
+  g_uivr = new UIVR();
+  g_uivr->init();
 
   // 10. Load and show the head model during the first frame.
   postEvent(new EventRecord(4, 9, std::string(), {1.0f}));
@@ -121,8 +131,7 @@ bool autosaveTick() {
     scene->Clear();
     if (g_modeler) g_modeler->toScene(scene);
     if (readyToWriteAutosaves()) WriteProtoToTextFile(g_autosaves, kAutosavesFile);
-    // The cameras are saved here (CameraManager::saveCameras) once they are loaded at start-up;
-    // until then "cameras.txt" is left alone, so an empty list never replaces the user's.
+    if (g_cameraManager) g_cameraManager->saveCameras();
   }
   const int64_t period = g_parameters.project_autosave_period();
   if (period >= 1 && periodPassed(now, g_timers[1], static_cast<uint64_t>(period) * 1000u)) {
@@ -135,13 +144,14 @@ bool autosaveTick() {
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. g_operator->savePainting("") into the run's saving folder, with the painting files.
+  // 2. g_operator->savePainting("") into the run's saving folder, with the tool controller.
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
-  //    Between the shader manager and the tool controller: delete g_uivr, once it exists.
   delete g_shaderManager;
   g_shaderManager = nullptr;
-  // The tools go with it, letting go of g_transformer and g_hairBrusher.
+  delete g_uivr;
+  g_uivr = nullptr;
+  // The tools go with it, letting go of g_transformer, g_deformer and g_hairBrusher.
   delete g_operator;
   g_operator = nullptr;
   delete g_modeler;

@@ -137,6 +137,12 @@ void resampleByArcLength(const std::vector<T>& polyline, std::vector<T>& out, in
   out.swap(result);
 }
 
+// The n-entry refit of a polyline: a Catmull-Rom curve through it resampled to n points, then
+// spaced by arc length to n points. A polyline without length (repeated points) has no arc-length
+// spacing: the curve's entries stand then, so the result always has n entries (none for n <= 0).
+template <typename T>
+std::vector<T> refitByArcLength(const std::vector<T>& points, int n);
+
 // count entries linearly interpolated at evenly spaced parameters over the list, first and last
 // entries kept; a count below 3 gives the first and last entries. An empty list gives none.
 template <typename T>
@@ -199,4 +205,14 @@ void resampleSmooth(const std::vector<T>& list, std::vector<T>& out, int count) 
   result.front() = list.front();
   result.back() = list.back();
   out.swap(result);
+}
+
+template <typename T>
+std::vector<T> refitByArcLength(const std::vector<T>& points, int n) {
+  CatmullRom<T> curve;
+  curve.resample(points, n);
+  std::vector<T> spaced;
+  resampleByArcLength(curve.m_samples, spaced, n, -1.0f);
+  if (spaced.size() != static_cast<size_t>(n)) return curve.m_samples;
+  return spaced;
 }

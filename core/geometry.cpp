@@ -73,6 +73,19 @@ void setPoint(quillax::Operation_Point* p, const Vec3f& v) {
   p->set_z(v[2]);
 }
 
+std::vector<Vec3f> toVec3List(const StoredPoints& list) {
+  std::vector<Vec3f> out;
+  out.reserve(static_cast<size_t>(list.size()));
+  for (const quillax::Operation_Point& p : list) out.push_back(toVec3(p));
+  return out;
+}
+
+void assignPoints(StoredPoints* list, const std::vector<Vec3f>& values) {
+  list->Clear();
+  list->Reserve(static_cast<int>(values.size()));
+  for (const Vec3f& v : values) setPoint(list->Add(), v);
+}
+
 namespace {
 
 using Point = quillax::Operation::Point;

@@ -106,6 +106,11 @@ void correctUnusableValues(quillax::Parameters* p) {
   requirePositive("sampling_space", &P::sampling_space, &P::set_sampling_space, defaults, p);
   requirePositive("control_sample_size", &P::control_sample_size, &P::set_control_sample_size,
                   defaults, p);
+  // Every stroke keeps three floats per control point: a huge count would exhaust memory.
+  if (p->control_sample_size() > kMaxControlSamples) {
+    reportCorrected("control_sample_size", p->control_sample_size(), kMaxControlSamples);
+    p->set_control_sample_size(kMaxControlSamples);
+  }
 
   const float distance = p->sampling_distance();
   if (!std::isfinite(distance)) {
@@ -185,4 +190,17 @@ void toggleFlag(int32_t n) {
 void setCurrentColor(const quillax::Color& color) {
   if (&color == &g_currentColor) return;
   g_currentColor.CopyFrom(color);
+}
+
+quillax::Color toColorMessage(const Vec3f& color) {
+  return toColorMessage(Vec4f(color[0], color[1], color[2], 1.0f));
+}
+
+quillax::Color toColorMessage(const Vec4f& color) {
+  quillax::Color message;
+  message.set_red(color[0]);
+  message.set_green(color[1]);
+  message.set_blue(color[2]);
+  message.set_lightness(color[3]);
+  return message;
 }

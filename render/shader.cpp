@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "quillax.pb.h"
+#include "render/camera.h"
 #include "render/light.h"
 #include "render/texture.h"
 
@@ -347,9 +348,8 @@ bool ShaderManager::bindTexture(const std::string& sampler, int unit, GLuint tex
 }
 
 int ShaderManager::bindTextures(const TextureSlots& slots) {
-  // Once the camera manager exists, its set (the current camera's image) follows the lights';
-  // until then the visibility sampler gets texture 0.
-  return bindTextures(slots, {g_lightManager ? &g_lightManager->m_textures : nullptr});
+  return bindTextures(slots, {g_lightManager ? &g_lightManager->m_textures : nullptr,
+                              g_cameraManager ? &g_cameraManager->m_textures : nullptr});
 }
 
 int ShaderManager::bindTextures(const TextureSlots& slots,

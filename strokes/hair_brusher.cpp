@@ -84,7 +84,13 @@ bool hairBrusher::press(const float* pose, int n, const float* otherPose, int m)
   if (!m_mirrorOp) return true;
   float frame[kMirroredFrameFloats];
   mirror->reflect(pose, frame);
-  m_mirrorOp->begin(frame, kMirroredFrameFloats, nullptr, 0);
+  // A twin that does not start (a connection finding nothing to continue) is no part of the
+  // drag: kept, it would hold its target removed, or be committed as a plain copy.
+  if (m_mirrorOp->begin(frame, kMirroredFrameFloats, nullptr, 0) == 0) {
+    discard(m_mirrorOp);
+    m_mirrorOp = nullptr;
+    return true;
+  }
   m_previewBuffer->pushOperation(m_mirrorOp);
   m_mirrorOp->m_bufferIndex = -1;  // the preview is not one of the history's buffers
   return true;
@@ -105,14 +111,13 @@ bool hairBrusher::move(const float* pose, int n, const float* otherPose, int m) 
   return true;
 }
 
-std::vector<Operatable*> hairBrusher::collectCompanions(Operatable* /*stroke*/) {
-  // Once deformable strokes exist: the spin and braid shapes' companion strands.
-  return {};
+std::vector<Operatable*> hairBrusher::collectCompanions(Operatable* stroke) {
+  std::vector<Operatable*> companions;
+  makeExtraStrokes(stroke, companions);
+  return companions;
 }
 
-void hairBrusher::deformForShape(Operatable* /*stroke*/) {
-  // Once deformable strokes exist: the shape's deformation of the stroke.
-}
+void hairBrusher::deformForShape(Operatable* stroke) { applyShape(stroke, {}); }
 
 void hairBrusher::prepareFinished(Operatable* stroke) {
   stroke->computeFrames(false, true);

@@ -8,7 +8,9 @@
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
+#include "strokes/deformer.h"
 #include "strokes/sample.h"
+#include "strokes/select_ops.h"
 #include "strokes/transformer.h"
 
 namespace {
@@ -188,6 +190,9 @@ Operatable::Operatable(const Operatable& other)
   m_operation->set_op_id(0);
   m_flags = m_operation->has_flags() ? static_cast<uint16_t>(m_operation->flags()) : other.m_flags;
   m_transformLevel = other.m_transformLevel;
+  m_sampleLow = other.m_sampleLow;
+  m_sampleHigh = other.m_sampleHigh;
+  m_sampleBoundsKnown = other.m_sampleBoundsKnown;
   m_sampleIndices = other.m_sampleIndices;
   m_samples.reserve(other.m_samples.size());
   for (const Sample* sample : other.m_samples) {
@@ -231,11 +236,14 @@ void Operatable::fillOperationDefaults(quillax::Operation* op) {
 // ---- operations ----
 
 void Operatable::detach() {
-  // Each selection and recolour operation that holds this stroke unmarks it and drops it from
-  // its selected targets (SelectOp::unmark) here once those operations exist; the deform tool
-  // (g_deformer) then drops it from its weights. Transform operations keep their reference.
-  m_selectRefs.clear();
-  m_recolorRefs.clear();
+  // Each operation that holds this stroke lets go of it (unmarking it where its mark is on the
+  // stroke), so none keeps a target that is about to be deleted.
+  for (std::vector<Operatable*>* refs : {&m_selectRefs, &m_recolorRefs, &m_transRefs}) {
+    for (auto it = refs->rbegin(); it != refs->rend(); ++it)
+      if (auto* op = dynamic_cast<SelectOp*>(*it)) op->targetLeaving(this);
+    refs->clear();
+  }
+  if (g_deformer) g_deformer->removeOperation(this);
 }
 
 int Operatable::begin(const float* values, int count, const float* /*other*/, int /*otherCount*/) {
@@ -326,7 +334,7 @@ void Operatable::toProto(quillax::Operation* out) const {
 void Operatable::registerOp(Operatable* op) {
   if (!op || !op->m_operation) return;
   switch (op->m_operation->op_id()) {
-    case 2: case 3: case 4: case 7: case 8:
+    case 2: case 3: case 4: case 6: case 7: case 8:
       m_selectRefs.push_back(op);
       break;
     case 5:
@@ -343,7 +351,7 @@ void Operatable::registerOp(Operatable* op) {
 bool Operatable::unregisterOp(Operatable* op) {
   if (!op || !op->m_operation) return false;
   const int id = op->m_operation->op_id();
-  if (id < 2 || id > 9 || id == 6) return true;
+  if (id < 2 || id > 9) return true;
   std::vector<Operatable*>& refs = id == 5 ? m_recolorRefs : id == 9 ? m_transRefs : m_selectRefs;
   const auto it = std::find(refs.rbegin(), refs.rend(), op);
   if (it == refs.rend()) return false;

@@ -36,7 +36,7 @@ class Operatable : public coreObject, public coreDeformable {
   // Does not detach: the owner detaches first when operations may still refer to the stroke.
   ~Operatable() override;
 
-  // Withdraws this stroke from the selection and recolour operations that hold it.
+  // Withdraws this stroke from the operations that hold it (selections, recolours, transforms).
   virtual void detach();
   // values: the drawing hand's frame (count floats); other: the other hand's (otherCount, may be
   // null with 0), which operations that use both hands read. A stroke grows by addPoint from
@@ -58,6 +58,8 @@ class Operatable : public coreObject, public coreDeformable {
   // message only the flags are written, so its points never leave the stroke's frame.
   void toProto(quillax::Operation* out) const;
 
+  // Lists op among the operations holding this stroke, by its op_id (see m_selectRefs); other
+  // ids and null are ignored. unregisterOp drops its newest entry: false when it was not there.
   void registerOp(Operatable* op);
   bool unregisterOp(Operatable* op);
   // The newest visible recolour operation's colour, else the stroke's own.
@@ -71,6 +73,19 @@ class Operatable : public coreObject, public coreDeformable {
   // the stroke code cannot use into range (texture, curvature, point count, light curve,
   // non-finite numbers), with a line naming the stroke for each.
   static void fillOperationDefaults(quillax::Operation* operation);
+
+  // ---- control points (deformable.cpp) ----
+  // From the stored midaxis when it holds whole points (refitted to c = controlSampleSize()
+  // points when it holds another number), else c points along the samples (or the points, in
+  // the stored frame); the midaxis is then rewritten. m_control and m_target both become it.
+  // Returns the number of control floats.
+  int rebuildControl() override;
+  // The samples move to their origins plus the control displacements (m_control - m_target,
+  // spread over the samples) and the stroke is rebuilt from them; the midaxis takes m_control.
+  // Nothing unless both vectors hold the same whole points.
+  void deform() override;
+  // The base distance widened by the difference of the point counts.
+  float distanceTo(const coreDeformable* other) const override;
 
   // ---- geometry (stroke_geometry.cpp) ----
   // Ring vertices per point: 0 for a negative texture, 1 for the pen, |curvature| + 2 otherwise.
@@ -112,6 +127,12 @@ class Operatable : public coreObject, public coreDeformable {
   Vec3f samplePositionAt(float t) const;
   // Distance from p (world) to the nearest sample; sqrt(1e9) without samples.
   float nearestSampleDistance(const Vec3f& p) const;
+  // False when no sample can lie within r of p (world), judged by the box around the samples
+  // that buildSamples and syncSamples keep, so a search can pass the stroke by without reading
+  // its samples. True when the box is not known.
+  bool samplesMayReach(const Vec3f& p, float r) const;
+  // The box around the samples' world positions, after they moved.
+  void updateSampleBounds();
   // After a stroke is finished: samples corrected against the head's level set (attached for the
   // attach shape, else pushed out of the head and aligned to it), then the points and pitches
   // refitted from them (a Catmull-Rom fit with smoothing on). Returns the sample count; a stroke
@@ -138,8 +159,11 @@ class Operatable : public coreObject, public coreDeformable {
   int16_t m_bufferIndex = -1;                 // render buffer of the owning history, -1 none
   int16_t m_bufferSlot = -1;                  // slot in that buffer, -1 none
   int16_t m_transformLevel = 0;               // transform level the stroke was made at
-  // Operations that hold this stroke (not owned): selections (op_id 2, 3, 4, 7, 8), recolours
-  // (5), transforms (9).
+  // The box around the samples' world positions; not known until the samples are placed.
+  Vec3f m_sampleLow, m_sampleHigh;
+  bool m_sampleBoundsKnown = false;
+  // Operations that hold this stroke (not owned): selections and colour picks (op_id 2, 3, 4,
+  // 6, 7, 8), recolours (5), transforms (9).
   std::vector<Operatable*> m_selectRefs;
   std::vector<Operatable*> m_recolorRefs;
   std::vector<Operatable*> m_transRefs;

@@ -7,12 +7,12 @@
 #include "quillax.pb.h"
 #include "render/model_render.h"
 #include "render/shader.h"
+#include "strokes/edit_ops.h"
 #include "strokes/operatable.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/transformer.h"
 
 std::vector<uint32_t> g_strokeIndices;
-TransOpMatrixFn g_transOpMatrix = nullptr;
 
 namespace {
 
@@ -77,9 +77,7 @@ bool drawable(const Operatable* op) {
 // The stroke's model matrix: model, then the transform operation moving it, then its level.
 Matrix4 strokeModel(const Matrix4& model, const Operatable* op) {
   Matrix4 m = model;
-  if (!op->m_transRefs.empty() && g_transOpMatrix) {
-    if (const Matrix4* t = g_transOpMatrix(op->m_transRefs.front())) multiplyMatrix4(m, m, *t);
-  }
+  if (const Matrix4* t = heldTransform(op)) multiplyMatrix4(m, m, *t);
   if (const Matrix4* level = levelDrawMatrix(op->m_transformLevel)) multiplyMatrix4(m, m, *level);
   return m;
 }

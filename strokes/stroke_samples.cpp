@@ -19,13 +19,6 @@ constexpr size_t kAttachClimb = 5;  // samples over which an attached stroke lea
 constexpr size_t kPushClimb = 3;    // the same for a pushed-off stroke
 constexpr size_t kRootTurn = 6;     // samples over which the root pitch turn fades
 
-std::vector<Vec3f> pointList(const google::protobuf::RepeatedPtrField<quillax::Operation_Point>& list) {
-  std::vector<Vec3f> out;
-  out.reserve(static_cast<size_t>(list.size()));
-  for (const quillax::Operation_Point& p : list) out.push_back(toVec3(p));
-  return out;
-}
-
 void setPointList(google::protobuf::RepeatedPtrField<quillax::Operation_Point>* list,
                   const std::vector<Vec3f>& values) {
   for (size_t i = 0; i < values.size() && i < static_cast<size_t>(list->size()); ++i)
@@ -47,18 +40,6 @@ const GLGrider* headLevelset() {
   return head->m_levelsetGrider;
 }
 
-// The n-entry fit of a list through its samples: the Catmull-Rom curve spaced by arc length.
-// A polyline without length (constant pitches) has no arc-length spacing: the curve's entries
-// stand then, so the result always has n entries.
-std::vector<Vec3f> smoothFit(const std::vector<Vec3f>& through, int n) {
-  CatmullRom<Vec3f> curve;
-  curve.resample(through, n);
-  std::vector<Vec3f> spaced;
-  resampleByArcLength(curve.m_samples, spaced, n, -1.0f);
-  if (spaced.size() != static_cast<size_t>(n)) return curve.m_samples;
-  return spaced;
-}
-
 }  // namespace
 
 void Operatable::computeFrames(bool pitches, bool normals) {
@@ -69,7 +50,7 @@ void Operatable::computeFrames(bool pitches, bool normals) {
     op.clear_normals();
     for (int i = 0; i < n; ++i) setPoint(op.add_normals(), Vec3f());
   }
-  const std::vector<Vec3f> points = pointList(op.points());
+  const std::vector<Vec3f> points = toVec3List(op.points());
   for (int i = 0; i < n; ++i) {
     const Vec3f t = tangentAt(static_cast<size_t>(i), points.size(),
                               [&](size_t k) { return points[k]; });
@@ -117,6 +98,7 @@ int Operatable::buildSamples() {
     }
   }
   buildSampleFrames();
+  updateSampleBounds();
   return static_cast<int>(m_samples.size());
 }
 
@@ -155,6 +137,7 @@ void Operatable::syncSamples(bool fromPoints) {
         sample.m_pitch = normalized(sample.m_localPitch);
       }
     }
+    updateSampleBounds();
     return;
   }
   const Matrix4* forward = levelForward(m_transformLevel);
@@ -185,6 +168,24 @@ float Operatable::nearestSampleDistance(const Vec3f& p) const {
   float best = 1e9f;
   for (const Sample* sample : m_samples) best = std::min(best, squaredLength(sample->m_position - p));
   return std::sqrt(best);
+}
+
+bool Operatable::samplesMayReach(const Vec3f& p, float r) const {
+  if (!m_sampleBoundsKnown) return true;
+  for (int a = 0; a < 3; ++a)
+    if (p[a] < m_sampleLow[a] - r || p[a] > m_sampleHigh[a] + r) return false;
+  return true;
+}
+
+void Operatable::updateSampleBounds() {
+  m_sampleBoundsKnown = !m_samples.empty();
+  if (!m_sampleBoundsKnown) return;
+  m_sampleLow = m_sampleHigh = m_samples.front()->m_position;
+  for (const Sample* sample : m_samples)
+    for (int a = 0; a < 3; ++a) {
+      m_sampleLow[a] = std::min(m_sampleLow[a], sample->m_position[a]);
+      m_sampleHigh[a] = std::max(m_sampleHigh[a], sample->m_position[a]);
+    }
 }
 
 int Operatable::postProcess() {
@@ -328,7 +329,7 @@ void Operatable::refitFromSamples(bool smooth, bool positions, bool pitches) {
     for (size_t s = 0; s < count; ++s) through[s] = m_samples[s]->*value;
     std::vector<Vec3f> result;
     if (fit) {
-      result = smoothFit(through, n);
+      result = refitByArcLength(through, n);
     } else {
       std::vector<Vec3f> moves(count);
       for (size_t s = 0; s < count; ++s) {
@@ -336,7 +337,7 @@ void Operatable::refitFromSamples(bool smooth, bool positions, bool pitches) {
         moves[s] = through[s] - toVec3(list->Get(i));
       }
       resampleLinear(moves, moves, n);
-      result = pointList(*list);
+      result = toVec3List(*list);
       for (int i = 0; i < n; ++i) result[static_cast<size_t>(i)] += moves[static_cast<size_t>(i)];
     }
     if (unit)

@@ -14,11 +14,18 @@
 #include "quillax.pb.h"
 #include "render/head_model.h"
 #include "render/light.h"
+#include "render/camera.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
+#include "strokes/deformer.h"
+#include "strokes/interactor.h"
+#include "strokes/stroke_buffer.h"
+#include "strokes/stroke_geometry.h"
+#include "strokes/stroke_test_support.h"
+#include "ui/uivr.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 #include "support/hostile_files.h"
@@ -42,11 +49,14 @@ class ApplicationGL : public AssetRootTest {
   void TearDown() override {
     delete g_shaderManager;
     g_shaderManager = nullptr;
+    delete g_uivr;
+    g_uivr = nullptr;
     delete g_operator;
     g_operator = nullptr;
     delete g_modeler;
     g_modeler = nullptr;
     g_lightManager = nullptr;
+    g_cameraManager = nullptr;
     delete g_textureManager;
     g_textureManager = nullptr;
     clearEvents();
@@ -103,9 +113,15 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
 }
 
 TEST_F(ApplicationGL, StartUpLightsTheSceneWithTheToolsStrokesAndShutdownClearsEachManager) {
-  for (const char* asset : {"shaders", "models", "textures"}) copyAsset(asset);
+  for (const char* asset : {"shaders", "models", "textures", "cameras.txt"}) copyAsset(asset);
   g_parameters.set_head_model("models/defaultHead/head.txt");
   initApplication();
+  // The shipped cameras, the first one current; the deform tool is tool 7.
+  ASSERT_TRUE(g_cameraManager && g_cameraManager == g_modeler->m_cameraManager);
+  EXPECT_EQ(g_cameraManager->m_cameras.size(), 3u);
+  EXPECT_EQ(g_cameraManager->m_current, 0);
+  ASSERT_NE(g_deformer, nullptr);
+  EXPECT_EQ(static_cast<Interactor*>(g_deformer), g_operator->getTool(7));
   // The light comes after the shader manager (its uniforms reached the programs) and before the
   // VR runtime has set the eye render size: 5 x the initial 1000.
   ASSERT_TRUE(g_modeler && g_lightManager == g_modeler->m_lightManager);
@@ -151,9 +167,9 @@ TEST_F(ApplicationGL, StartUpLightsTheSceneWithTheToolsStrokesAndShutdownClearsE
   testing::internal::CaptureStdout();
   shutdownApplication();
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_operator, g_hairBrusher, g_modeler, g_lightManager,
-                                      g_cameraManager}),
-            (std::vector<const void*>(6, nullptr)));
+  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_operator, g_hairBrusher, g_deformer, g_modeler,
+                                      g_lightManager, g_cameraManager}),
+            (std::vector<const void*>(7, nullptr)));
 }
 
 TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
@@ -172,6 +188,43 @@ TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
   quillax::Autosaves written;
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
   EXPECT_FLOAT_EQ(written.operation().width(), 0.03f);
+}
+
+using AutosavesFileTest = AssetRootTest;
+
+TEST_F(AutosavesFileTest, OneThatDoesNotReadIsMovedAsideWholeBeforeTheFirstWrite) {
+  platform::useVirtualClock();
+  g_parameters.Clear();
+  testing::internal::CaptureStdout();
+  loadParameters();
+  testing::internal::GetCapturedStdout();
+  // Each kind in turn; a name already taken by an earlier one is never renamed over.
+  const char* const movedTo[] = {"autosaves.txt.bad", "autosaves.txt.bad1", "autosaves.txt.bad2",
+                                 "autosaves.txt.bad3"};
+  for (size_t i = 0; i < hostileFiles().size(); ++i) {
+    const HostileFile& hostile = hostileFiles()[i];
+    SCOPED_TRACE(hostile.kind);
+    std::filesystem::remove_all(rootPath("run/autosaves.txt"));
+    hostile.make(rootPath("run/autosaves.txt"), "operation { width: 0.05 }\n");
+    const std::string before = fingerprint(rootPath("run/autosaves.txt"));
+    testing::internal::CaptureStdout();
+    readAutosaves();
+    g_timers.assign(5, platform::timeGetTime());
+    platform::advanceVirtualClock(8001);
+    autosaveTick();
+    platform::advanceVirtualClock(8001);
+    autosaveTick();  // moved once only
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("initApplication: autosaves.txt could not be read; using the default brush"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find(std::string("autosaveTick: autosaves.txt moved to ") + movedTo[i] + "\n"),
+              std::string::npos) << out;
+    EXPECT_FALSE(g_autosaves.operation().has_texture() && g_autosaves.operation().width() == 0.05f);
+    EXPECT_EQ(fingerprint(rootPath(std::string("run/") + movedTo[i])), before);
+    quillax::Autosaves written;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
+  }
+  platform::useRealClock();
 }
 
 TEST(AutosavePeriod, ElapsedTimeIsCountedOnTheWrappingClockAndPeriodsIn64Bits) {
@@ -230,41 +283,4 @@ TEST_F(AutosaveTimers, TheProjectTimerRestartsOnlyWhenItsPeriodHasPassedAndNever
 
   g_parameters.set_project_autosave_period(0);
   EXPECT_EQ(tickAfter(4000000000u)[1], 3000000001u);
-}
-
-using AutosavesFileTest = AssetRootTest;
-
-TEST_F(AutosavesFileTest, OneThatDoesNotReadIsMovedAsideWholeBeforeTheFirstWrite) {
-  platform::useVirtualClock();
-  g_parameters.Clear();
-  testing::internal::CaptureStdout();
-  loadParameters();
-  testing::internal::GetCapturedStdout();
-  // Each kind in turn; a name already taken by an earlier one is never renamed over.
-  const char* const movedTo[] = {"autosaves.txt.bad", "autosaves.txt.bad1", "autosaves.txt.bad2",
-                                 "autosaves.txt.bad3"};
-  for (size_t i = 0; i < hostileFiles().size(); ++i) {
-    const HostileFile& hostile = hostileFiles()[i];
-    SCOPED_TRACE(hostile.kind);
-    std::filesystem::remove_all(rootPath("run/autosaves.txt"));
-    hostile.make(rootPath("run/autosaves.txt"), "operation { width: 0.05 }\n");
-    const std::string before = fingerprint(rootPath("run/autosaves.txt"));
-    testing::internal::CaptureStdout();
-    readAutosaves();
-    g_timers.assign(5, platform::timeGetTime());
-    platform::advanceVirtualClock(8001);
-    autosaveTick();
-    platform::advanceVirtualClock(8001);
-    autosaveTick();  // moved once only
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("initApplication: autosaves.txt could not be read; using the default brush"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find(std::string("autosaveTick: autosaves.txt moved to ") + movedTo[i] + "\n"),
-              std::string::npos) << out;
-    EXPECT_FALSE(g_autosaves.operation().has_texture() && g_autosaves.operation().width() == 0.05f);
-    EXPECT_EQ(fingerprint(rootPath(std::string("run/") + movedTo[i])), before);
-    quillax::Autosaves written;
-    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
-  }
-  platform::useRealClock();
 }

@@ -18,73 +18,21 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
-#include "support/asset_root.h"
-#include "support/gl_context.h"
+#include "support/app_trace.h"
 
 namespace {
 
-// The shipped assets started as the program starts them, with the menu's choice of hair
-// texture 1 and the mirror shown, driven frame by frame by a trace through the simulated
-// headset: each pass renders, then handles input, as the program's frame loop does.
-class BrushTraceGL : public AssetRootTest {
+// The menu's choice of hair texture 1 and the mirror shown, posted after start-up.
+class BrushTraceGL : public AppTraceGL {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
-    AssetRootTest::SetUp();
-    for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
-    // Eye images without multisampling: the same picture, far fewer fragments to shade.
-    std::string settings = readFile("parameters.txt");
-    settings.replace(settings.find("multisample_size: 12"), 20, "multisample_size: 1");
-    writeFile("parameters.txt", settings);
-    ASSERT_TRUE(m_desktop.init(32, 32, 1));
-  }
-  void TearDown() override {
-    unsetenv("TRESSLET_VR_TRACE");
-    clearEvents();
-    drainGLErrors();
-    AssetRootTest::TearDown();
-  }
-
   void start(const std::string& trace) {
-    g_parameters.Clear();
-    g_autosaves.Clear();
-    g_defaultLightCurve.Clear();
-    testing::internal::CaptureStdout();
-    loadParameters();
-    initApplication();
-    postEvent(new EventRecord(1, 1));
-    postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
-    writeFile("run/test.trace", trace);
-    setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
-    const bool started = m_vr.init();
-    m_output = testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(started) << m_output;
-    m_vr.resetControllerAssignment();
-    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
+    AppTraceGL::start(
+        [] {
+          postEvent(new EventRecord(1, 1));
+          postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
+        },
+        [&] { return trace; });
   }
-  // Runs passes until `frame` has been published and its input handled.
-  void runThrough(int frame) {
-    testing::internal::CaptureStdout();
-    for (; m_pass <= frame; ++m_pass) {
-      m_vr.renderFrame();
-      m_vr.handleInput();
-    }
-    m_output += testing::internal::GetCapturedStdout();
-  }
-  void stop() {
-    testing::internal::CaptureStdout();
-    shutdownApplication();
-    m_vr.shutdown();
-    testing::internal::GetCapturedStdout();
-    delete g_textureManager;
-    g_textureManager = nullptr;
-    m_pass = 0;
-  }
-
-  FramebufferDesc m_desktop;
-  OpenVR m_vr;
-  std::string m_output;
-  int m_pass = 0;
 };
 
 // Three strokes down the right side of the head (the twins go to the left), then a pad press

@@ -26,7 +26,7 @@ TEST_F(HeadSnapshotGL, TheLeftEyeShowsTheShippedHead) {
   std::string output;
   ASSERT_EQ(runTresslet("TRESSLET_VR_TRACE=../look.trace", output), 0) << output;
   EXPECT_NE(output.find("finish levelset"), std::string::npos) << output;
-  // A first run: the brush defaults and the scene with the head, and no camera list written.
+  // A first run: the brush defaults and the scene with the head, and the (empty) camera list.
   quillax::Autosaves saved;
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &saved));
   const quillax::Operation& brush = saved.operation();
@@ -35,7 +35,8 @@ TEST_F(HeadSnapshotGL, TheLeftEyeShowsTheShippedHead) {
             (std::vector<float>{0.92f, 0.92f, 0.71f, 1.0f, 0.02f, 0}));
   ASSERT_EQ(saved.scene().models_size(), 1);
   EXPECT_EQ(saved.scene().models(0).obj_name(), "../models/defaultHead/head.txt");
-  EXPECT_FALSE(std::filesystem::exists(rootPath("cameras.txt")));
+  ASSERT_TRUE(std::filesystem::exists(rootPath("cameras.txt")));
+  EXPECT_EQ(readFile("cameras.txt"), "");
 
   const cv::Mat image = cv::imread(rootPath("run/head_left.png"), cv::IMREAD_COLOR);
   ASSERT_EQ(image.size(), cv::Size(96, 96)) << output;

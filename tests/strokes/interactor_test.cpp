@@ -132,13 +132,6 @@ TEST_F(InteractorTest, FactoryMakesStrokesForThePenBrushAndDeformTools) {
     EXPECT_EQ(op->m_operation->texture(), tool == 7 ? 0 : 2) << "the deform guide is a pen line";
     EXPECT_EQ(op->m_operation->shape(), 2);
   }
-  // Nothing for the move and camera tools, unknown ids, and what needs operations or a
-  // suggestion component that do not exist (the selection in the brush's hint mode 0 among them).
-  for (int mode : {0, 1}) {
-    g_modeState[2] = mode;
-    for (int tool : {-1, 2, 3, 4, 5, 6, 8, 9, 10})
-      EXPECT_EQ(std::unique_ptr<Operatable>(createOperation(tool)), nullptr) << tool << " in mode " << mode;
-  }
 }
 
 // ---- with a GL context ----
