@@ -132,9 +132,10 @@ bool loadHairTextureMaps() {
 int loadHairSet() {
   if (!g_parameters.has_hairset_path()) return g_hairs.hairs_size();
   const std::string root = g_parameters.asset_path();
+  const std::string path = root + g_parameters.hairset_path();
   quillax::Hairs set;
-  if (!ReadProtoFromTextFile((root + g_parameters.hairset_path()).c_str(), &set)) {
-    set.Clear();
+  const OwnFileRead read = readOwnTextFile(path, &set);
+  if (read != OwnFileRead::Read) {
     for (const char* name : {"base_back_sep", "base_back_no_sep"}) {
       quillax::Hairs::Hair* hair = set.add_hairs();
       const std::string base = std::string("hair/") + name + "/" + name;
@@ -143,6 +144,7 @@ int loadHairSet() {
       hair->set_image_path(base + ".png");
       hair->set_load_at_begin(1);
     }
+    if (read == OwnFileRead::Kept) reportKeptFile("loadHairSet", path, "built-in hair set");
     // The read may have failed on another path or on a damaged file: a stored set is the
     // user's and is never written over.
     const std::string builtInPath = root + "hair/hairset.txt";

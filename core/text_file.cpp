@@ -14,6 +14,8 @@
 
 #include "platform/files.h"
 
+#include "platform/files.h"
+
 namespace {
 
 // Keeps the parser's first complaint, with its place, for the one line that names the file.
@@ -87,11 +89,7 @@ bool ReadProtoFromTextFile(const char* path, google::protobuf::Message* message)
 OwnFileRead readOwnTextFile(const std::string& path, google::protobuf::Message* message) {
   if (ReadProtoFromTextFile(path.c_str(), message)) return OwnFileRead::Read;
   message->Clear();
-  struct stat info {};
-  // A dangling link or an unreadable folder on the way still stands for something of the user's.
-  if (lstat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR))
-    return OwnFileRead::Missing;
-  return OwnFileRead::Kept;
+  return platform::pathExists(path) ? OwnFileRead::Kept : OwnFileRead::Missing;
 }
 
 void reportKeptFile(const char* who, const std::string& path, const char* defaults) {

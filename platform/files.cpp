@@ -32,7 +32,8 @@ bool isReadableFile(const std::string& path) {
 
 bool pathExists(const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 || errno != ENOENT;
+  // A dangling link or an unreadable folder on the way still stands for something.
+  return ::lstat(path.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 bool listFolder(const std::string& folder, std::vector<std::string>& names) {

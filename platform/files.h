@@ -16,7 +16,8 @@ bool isFolder(const std::string& path);
 // True when path names a file that can be opened for reading.
 bool isReadableFile(const std::string& path);
 
-// True when anything (file, folder, unreadable entry) is at path; false only when nothing is.
+// True when anything (file, folder, dangling link, entry behind an unreadable folder) is at
+// path; false only when nothing is.
 bool pathExists(const std::string& path);
 
 // Names (not paths) of the folder's entries, "." and ".." left out, in byte order so a listing
