@@ -10,6 +10,9 @@
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/operator.h"
+#include "strokes/transformer.h"
 
 namespace {
 
@@ -44,8 +47,12 @@ void initApplication() {
   g_modeler = new Modeler();
 
   // 7. Capture cameras from asset_path + "cameras.txt", then select camera 0.
-  // 8. Operator: create g_operator and its ten tools; g_transformer, g_deformer and
-  //    g_hairBrusher from tools 6, 7 and 1 when they are of that class.
+  // 8. The tool controller and its ten tools. Tool 7 is not a deform tool yet, so there is no
+  //    g_deformer to set.
+  g_operator = new Operator();
+  g_operator->createTools();
+  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
+  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
   // 9. UIVR: create g_uivr and run its init (menu panel and tool geometry).
 
   // 10. Load and show the head model during the first frame.
@@ -76,10 +83,13 @@ void shutdownApplication() {
   autosaveTick();
   // 2. g_operator->savePainting("") into the run's saving folder.
   // 3. The managers, in this order; the TextureManager and the hair texture slots end with the
-  //    process. Between the shader manager and the modeler: delete g_uivr, then g_operator (its
-  //    destructor saves once more and deletes the tools), once they exist.
+  //    process. Between the shader manager and the tool controller: delete g_uivr, once it
+  //    exists.
   delete g_shaderManager;
   g_shaderManager = nullptr;
+  // The tools go with it, letting go of g_transformer and g_hairBrusher.
+  delete g_operator;
+  g_operator = nullptr;
   delete g_modeler;
   g_modeler = nullptr;
   // 4. g_requestClient is never created, so there is nothing to stop.

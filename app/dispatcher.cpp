@@ -9,6 +9,10 @@
 #include "core/settings.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/interactor.h"
+#include "strokes/operator.h"
+#include "strokes/select_ops.h"
 #include "ui/panel.h"
 #include "ui/uivr.h"
 
@@ -93,8 +97,8 @@ void applySetting(const EventRecord& record) {
       g_modeler->loadHead(path);
       if (HeadModel* head = findHeadModel()) {
         head->setRenderable(v[0] > 0.5f);
-        // Once the brush tool exists: it gets head->m_hairGrider, its history registering stroke
-        // samples there (and letting go of it through addGridReleaseListener).
+        // A replaced head's grid was taken from the brush as it was freed; this is the new one.
+        if (g_hairBrusher) g_hairBrusher->attachSampleGrid(head->m_hairGrider);
       }
       return;
     }
@@ -112,13 +116,22 @@ void applySetting(const EventRecord& record) {
     case 13:
       if (g_modeState.size() > 2 && g_modeState[2] == 0 && g_brushShape == 4) {
         toggleFlag(FLAG_HINT_MODE);
-        // Once the brush tool exists: when the hint mode is now off,
-        // hairBrusher::acceptSuggestion(flag(FLAG_OTHER_TRIGGER)).
+        if (!flag(FLAG_HINT_MODE) && g_hairBrusher) g_hairBrusher->acceptSuggestion(flag(FLAG_OTHER_TRIGGER));
       }
       return;
     default:
       return;
   }
+}
+
+// Every stroke the selection can take, as one selection in the select tool's history.
+void selectAll() {
+  if (!g_operator) return;
+  Interactor* select = g_operator->getTool(2);
+  if (!select) return;
+  auto* op = new SelectOp(g_operator->getTool(1));
+  op->selectAll();
+  select->push(op, false);
 }
 
 void load(const EventRecord& record) {
@@ -128,10 +141,10 @@ void load(const EventRecord& record) {
   }
   const std::string path = resolveLoadPath(record);
   if (isPaintingFilePath(path)) {
-    // Once the tool controller exists: Operator::savePainting(""), Operator::reset, then
-    // Operator::loadPainting(path, false).
+    // Once the painting files exist: Operator::savePainting(""), Operator::reset, then
+    // Operator::loadPainting(path, false). The reset never runs without the save before it.
   } else {
-    // Once the tool controller exists: Operator::listFiles(path, ".txt"), then
+    // Once the painting files exist: Operator::listFiles(path, ".txt"), then
     // Operator::loadFileByIndex(0), which saves the current work first.
   }
 }
@@ -159,24 +172,25 @@ void dispatch(const EventRecord& record) {
       load(record);
       return;
     case 6:
-      // Once the tool controller exists: Operator::savePainting(m_name).
+      // Once the painting files exist: Operator::savePainting(m_name).
       return;
     case 7:
       if (!flag(FLAG_OTHER_TRIGGER)) {
         std::printf("\n please press and hold the non-drawing hand trigger to clear all. \n");
         return;
       }
-      // Once the tool controller exists: Operator::reset.
+      if (g_operator) g_operator->reset();
       return;
     case 9:
       if (hairSetEntryPath(record.m_id).empty()) return;
-      // Once the tool controller exists: Operator::loadPainting(hairSetEntryPath(m_id), true).
+      // Once the painting files exist: Operator::loadPainting(hairSetEntryPath(m_id), true).
       return;
     case 10:
-      // Once the tools exist: a SelectOp over tool 1, selectAll, pushed into tool 2's history.
+      selectAll();
       return;
     case 11:
-      // Once the tools exist: the select tool's reset.
+      if (g_operator)
+        if (Interactor* select = g_operator->getTool(2)) select->reset();
       return;
     default:
       // 3, 8 (the request target is never created), 12 and 13 (keys) and unknown types.

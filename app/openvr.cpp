@@ -14,6 +14,9 @@
 #include "render/head_model.h"
 #include "render/model_render.h"
 #include "render/modeler.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/interactor.h"
+#include "strokes/operator.h"
 
 OpenVR* g_openVR = nullptr;
 
@@ -37,6 +40,8 @@ char classChar(vr::TrackedDeviceClass deviceClass) {
     default: return '?';
   }
 }
+
+bool otherTriggerHeld() { return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]; }
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -354,14 +359,20 @@ bool OpenVR::processVREvent(const vr::Event& event) {
         if (event.m_button == vr::Button_ApplicationMenu || event.m_button == vr::Button_Grip) {
           postEvent(new EventRecord(4, 13));
         } else if (event.m_button == vr::Button_Trigger) {
-          // Once the menu panel and the tool controller exist: the hovered widget becomes the
-          // pressed one (drag with hit u, v, 0), the panel's setSelected, and Operator::press
-          // when the panel is (or stays) not pressed.
+          // Once the menu panel exists: the hovered widget becomes the pressed one (drag with
+          // hit u, v, 0) and the panel's setSelected; the tool controller then gets the press
+          // only when the panel is (or stays) not pressed.
+          if (g_operator) g_operator->press(g_drawingHandMatrix, g_otherHandMatrix);
         } else if (event.m_button == vr::Button_Touchpad) {
           m_drawingHandSwipe = -1;
-          if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f) {
-            // Once the tool controller exists: Operator::undo (x < -0.3) or Operator::redo
-            // (x > 0.3), ten times while the other hand's trigger is held, else once.
+          if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f && g_operator) {
+            const int times = otherTriggerHeld() ? 10 : 1;
+            for (int i = 0; i < times; ++i) {
+              if (x < 0.0f)
+                g_operator->undo(nullptr);
+              else
+                g_operator->redo();
+            }
           }
         }
       } else if (other) {
@@ -369,17 +380,16 @@ bool OpenVR::processVREvent(const vr::Event& event) {
           if (g_flags.size() > FLAG_OTHER_TRIGGER) g_flags[FLAG_OTHER_TRIGGER] = true;
         } else if (event.m_button == vr::Button_Touchpad) {
           m_otherHandSwipe = -1;
-          if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f) {
-            // Once the tool controller exists: Operator::onKey("<") for x < -0.3, (">") above.
-          }
+          if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f && g_operator)
+            g_operator->onKey(x < 0.0f ? '<' : '>');
         }
       }
       return true;
     case vr::Event_ButtonUnpress:
       if (drawing) {
         if (event.m_button == vr::Button_Trigger) {
-          // Once the menu panel and the tool controller exist: Panel::release when pressed,
-          // then Operator::release when the tool controller is engaged.
+          // Once the menu panel exists: Panel::release first, when it is pressed.
+          if (g_operator && g_operator->engaged()) g_operator->release(g_drawingHandMatrix, g_otherHandMatrix);
         } else if (event.m_button == vr::Button_Touchpad) {
           m_drawingHandSwipe = -1;
         }
@@ -443,9 +453,10 @@ void OpenVR::renderScene(int eye) {
     multiplyMatrix4(viewProjection, headLocked, m_deviceMatrices[vr::k_trackedDeviceIndexHmd]);
     viewProjection = headLocked;
   }
-  // Once they exist: every tool's strokes.
+  if (g_operator) g_operator->drawTools(viewProjection);
   if (g_modeler) g_modeler->renderModels(viewProjection);
-  // Once they exist: the lights, the capture cameras and the brush tool's suggestion.
+  // Once they exist: the lights and the capture cameras.
+  if (g_hairBrusher) g_hairBrusher->drawSuggestion(viewProjection);
   if (head && head->m_mirror && head->m_mirror->isRenderable())
     head->m_mirror->render(g_modeler->sceneGrabMatrix(), viewProjection);
 }
@@ -494,17 +505,25 @@ bool OpenVR::handleInput() {
   }
   updateCurrentToolId();
   if (m_drawingHand >= 0 && m_drawingHand < static_cast<int>(k_devices) && poseValid(m_drawingHand)) {
-    // Once the menu panel, tool geometry and tool controller exist: when the tool controller is
-    // not engaged, the panel is shown exactly while the other hand is tracked and the tool
-    // geometry while the drawing hand is, then UIVR::update with both device matrices; when it
-    // is engaged, Operator::move with g_drawingHandMatrix and g_otherHandMatrix; then a pressed
-    // widget that is still hovered gets drag(hit u, hit v, 1).
+    if (g_operator && g_operator->engaged()) {
+      g_operator->move(g_drawingHandMatrix, g_otherHandMatrix);
+    } else {
+      // Once the menu panel and tool geometry exist: the panel is shown exactly while the other
+      // hand is tracked and the tool geometry while the drawing hand is, then UIVR::update
+      // with both device matrices.
+    }
+    // Once the menu panel exists: a pressed widget that is still hovered gets
+    // drag(hit u, hit v, 1).
   }
   swipeDrawingHand();
   swipeOtherHand();
   if (g_modeState.size() > 1 && g_modeState[0] != g_modeState[1]) {
+    const int previous = g_modeState[1];
     g_modeState[1] = g_modeState[0];
-    // Once the tools exist: the previous tool's deactivate, the current tool's activate.
+    if (g_operator) {
+      if (Interactor* tool = g_operator->getTool(previous)) tool->deactivate();
+      if (Interactor* tool = g_operator->getTool(g_modeState[0])) tool->activate();
+    }
   }
   if (g_modeler) g_modeler->grabNearest();
   dispatchEvents();

@@ -159,7 +159,7 @@ void BM_AppendPointWhileDrawing(benchmark::State& state) {
     op = new Operatable(-1);
     y = 1.7f;
     const float frame[9] = {0.0f, y, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
-    op->begin(frame, 9);
+    op->begin(frame, 9, nullptr, 0);
     history.notify(op, NOTIFY_BEGUN);
   };
   begin();
@@ -171,7 +171,7 @@ void BM_AppendPointWhileDrawing(benchmark::State& state) {
     }
     y -= 0.013f;  // a little over one spacing: one point per frame
     const float frame[9] = {0.0f, y, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
-    op->step(frame, 9);
+    op->step(frame, 9, nullptr, 0);
     history.notify(op, NOTIFY_STEPPED);
   }
   glFinish();

@@ -136,3 +136,83 @@ void resampleByArcLength(const std::vector<T>& polyline, std::vector<T>& out, in
   }
   out.swap(result);
 }
+
+// The n-entry refit of a polyline: a Catmull-Rom curve through it resampled to n points, then
+// spaced by arc length to n points. A polyline without length (repeated points) has no arc-length
+// spacing: the curve's entries stand then, so the result always has n entries (none for n <= 0).
+template <typename T>
+std::vector<T> refitByArcLength(const std::vector<T>& points, int n);
+
+// count entries linearly interpolated at evenly spaced parameters over the list, first and last
+// entries kept; a count below 3 gives the first and last entries. An empty list gives none.
+template <typename T>
+void resampleLinear(const std::vector<T>& list, std::vector<T>& out, int count) {
+  std::vector<T> result;
+  const size_t k = list.size();
+  if (k > 0) {
+    result.push_back(list.front());
+    if (count >= 3) {
+      for (int i = 1; i <= count - 2; ++i) {
+        const double t = static_cast<double>(i) * static_cast<double>(k - 1) / (count - 1);
+        size_t a = static_cast<size_t>(t);
+        if (a >= k - 1) a = k - 1;
+        const size_t b = a + 1 < k ? a + 1 : a;
+        const float f = static_cast<float>(t - static_cast<double>(a));
+        result.push_back(list[a] * (1.0f - f) + list[b] * f);
+      }
+    }
+    result.push_back(list.back());
+  }
+  out.swap(result);
+}
+
+// count entries of the quadratic uniform B-spline blend of the list at evenly spaced parameters,
+// each the weighted mean of the (at most three) entries whose basis is non-zero there, so the
+// result stays in the entries' convex hull. The parameters run from where only the first entry
+// counts to where only the last does: first and last entries kept. Two entries, or count 2,
+// give resampleLinear.
+template <typename T>
+void resampleSmooth(const std::vector<T>& list, std::vector<T>& out, int count) {
+  const int k = static_cast<int>(list.size());
+  if (k == 2 || count == 2 || k == 0 || count < 2) {
+    resampleLinear(list, out, count);
+    return;
+  }
+  // Entry i's basis covers [i, i + 3): u^2 / 2, (-2u^2 + 6u - 3) / 2, (3 - u)^2 / 2 on its thirds.
+  auto basis = [](double u) {
+    if (u < 0.0 || u >= 3.0) return 0.0;
+    if (u < 1.0) return 0.5 * u * u;
+    if (u < 2.0) return 0.5 * (-2.0 * u * u + 6.0 * u - 3.0);
+    return 0.5 * (3.0 - u) * (3.0 - u);
+  };
+  std::vector<T> result;
+  result.reserve(static_cast<size_t>(count));
+  for (int j = 0; j < count; ++j) {
+    const double t = 1.0 + static_cast<double>(j) * k / (count - 1);
+    const int top = static_cast<int>(t);
+    T sum{};
+    double weight = 0.0;
+    for (int i = top - 2; i <= top; ++i) {
+      if (i < 0 || i >= k) continue;
+      const double b = basis(t - i);
+      if (b <= 0.0) continue;
+      sum += list[static_cast<size_t>(i)] * static_cast<float>(b);
+      weight += b;
+    }
+    result.push_back(weight > 0.0 ? sum / static_cast<float>(weight)
+                                  : list[j == 0 ? 0 : static_cast<size_t>(k - 1)]);
+  }
+  result.front() = list.front();
+  result.back() = list.back();
+  out.swap(result);
+}
+
+template <typename T>
+std::vector<T> refitByArcLength(const std::vector<T>& points, int n) {
+  CatmullRom<T> curve;
+  curve.resample(points, n);
+  std::vector<T> spaced;
+  resampleByArcLength(curve.m_samples, spaced, n, -1.0f);
+  if (spaced.size() != static_cast<size_t>(n)) return curve.m_samples;
+  return spaced;
+}

@@ -73,6 +73,19 @@ void setPoint(quillax::Operation_Point* p, const Vec3f& v) {
   p->set_z(v[2]);
 }
 
+std::vector<Vec3f> toVec3List(const StoredPoints& list) {
+  std::vector<Vec3f> out;
+  out.reserve(static_cast<size_t>(list.size()));
+  for (const quillax::Operation_Point& p : list) out.push_back(toVec3(p));
+  return out;
+}
+
+void assignPoints(StoredPoints* list, const std::vector<Vec3f>& values) {
+  list->Clear();
+  list->Reserve(static_cast<int>(values.size()));
+  for (const Vec3f& v : values) setPoint(list->Add(), v);
+}
+
 namespace {
 
 using Point = quillax::Operation::Point;
@@ -139,4 +152,9 @@ void smallestIndices(const std::vector<float>& values, int32_t k, std::vector<in
 void addScaled(std::vector<float>& a, const std::vector<float>& b, float s) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) a[i] += s * b[i];
+}
+
+Vec3f rotateAroundAxis(const Vec3f& v, const Vec3f& k, float angle) {
+  const float c = std::cos(angle), s = std::sin(angle);
+  return v * c + cross(k, v) * s + k * (dot(k, v) * (1.0f - c));
 }

@@ -9,10 +9,18 @@ namespace quillax {
 class Operation;
 class Operation_Point;
 }
+namespace google::protobuf {
+template <typename Element>
+class RepeatedPtrField;
+}
 
 // A stored point as a vector, and back.
 Vec3f toVec3(const quillax::Operation_Point& p);
 void setPoint(quillax::Operation_Point* p, const Vec3f& v);
+// A stored list (points, pitches, normals) as vectors, and the list replaced by vectors.
+using StoredPoints = google::protobuf::RepeatedPtrField<quillax::Operation_Point>;
+std::vector<Vec3f> toVec3List(const StoredPoints& list);
+void assignPoints(StoredPoints* list, const std::vector<Vec3f>& values);
 
 // Appends a quad of two triangles (six vertices, corners in the plane z = 0) to out: five floats
 // each (x, y, 0, u, v) when the texture rect (u, v, width, height) has positive width and height,
@@ -47,6 +55,9 @@ float distanceL1(const std::vector<float>& a, const std::vector<float>& b,
 // Appends the indices of the k smallest values, ascending by value; among equal values the one
 // met first in the working order wins (a selection sort, so not always the lower index).
 void smallestIndices(const std::vector<float>& values, int32_t k, std::vector<int32_t>& out);
+
+// v rotated about the unit axis k by angle radians (Rodrigues), counter-clockwise looking down k.
+Vec3f rotateAroundAxis(const Vec3f& v, const Vec3f& k, float angle);
 
 // a_i += s b_i over the values both lists hold.
 void addScaled(std::vector<float>& a, const std::vector<float>& b, float s);

@@ -18,23 +18,26 @@ enum : uint8_t { kFar = 0, kTrial = 1, kAccepted = 2 };
 // A walk that has not reached a cell with vertices after this many planes is going round.
 constexpr int kMaxFootSteps = 16;
 
-// The trial cells, nearest first. Every key pushed during the march is at least the key last
-// taken (a cell is always farther than the cell it was reached from), so a radix heap serves:
-// pushing is constant time and an entry moves down a bucket only when the minimum passes it.
-// Keys are |distance| as float bits, whose order as unsigned integers is that of the
-// non-negative floats. Stale entries of improved cells stay and are skipped when taken.
+// The trial cells, nearest first, keyed by |distance| in double precision; among equal keys the
+// lower cell index first, so the order of taking cells is fixed. Every key pushed during the
+// march is at least the key last taken (a cell is always farther than the cell it was reached
+// from), so a radix heap serves: pushing is constant time and an entry moves down a bucket only
+// when the minimum passes it. The bits of a non-negative double order as unsigned integers do,
+// and their top bit is clear, so 64 buckets hold every key. A key that rounding put below the
+// last one taken goes to bucket 0, which is searched for its least entry. Stale entries of
+// improved cells stay and are skipped when taken.
 class RadixHeap {
  public:
   struct Entry {
-    uint32_t key;
+    uint64_t key;
     int32_t index;
   };
 
   bool empty() const { return m_filled == 0; }
-  void push(float distance, int32_t index) {
-    uint32_t key;
+  void push(double distance, int32_t index) {
+    uint64_t key;
     std::memcpy(&key, &distance, sizeof(key));
-    const unsigned b = bucketOf(key);
+    const unsigned b = key <= m_last ? 0u : bucketOf(key);
     m_buckets[b].push_back({key, index});
     m_filled |= uint64_t{1} << b;
   }
@@ -42,7 +45,7 @@ class RadixHeap {
     if (!(m_filled & 1u)) {
       const unsigned b = static_cast<unsigned>(__builtin_ctzll(m_filled));
       std::vector<Entry>& from = m_buckets[b];
-      uint32_t least = from[0].key;
+      uint64_t least = from[0].key;
       for (const Entry& e : from) least = std::min(least, e.key);
       m_last = least;
       m_filled &= ~(uint64_t{1} << b);
@@ -54,7 +57,13 @@ class RadixHeap {
       from.clear();
     }
     std::vector<Entry>& top = m_buckets[0];
-    const int32_t index = top.back().index;
+    size_t best = 0;
+    for (size_t i = 1; i < top.size(); ++i)
+      if (top[i].key < top[best].key ||
+          (top[i].key == top[best].key && top[i].index < top[best].index))
+        best = i;
+    const int32_t index = top[best].index;
+    top[best] = top.back();
     top.pop_back();
     if (top.empty()) m_filled &= ~uint64_t{1};
     return index;
@@ -62,12 +71,12 @@ class RadixHeap {
 
  private:
   // 0 for the key last taken; else one more than the highest bit in which they differ.
-  unsigned bucketOf(uint32_t key) const {
-    const uint32_t diff = key ^ m_last;
-    return diff == 0 ? 0 : 32u - static_cast<unsigned>(__builtin_clz(diff));
+  unsigned bucketOf(uint64_t key) const {
+    const uint64_t diff = key ^ m_last;
+    return diff == 0 ? 0 : 64u - static_cast<unsigned>(__builtin_clzll(diff));
   }
-  std::vector<Entry> m_buckets[33];
-  uint32_t m_last = 0;
+  std::vector<Entry> m_buckets[64];
+  uint64_t m_last = 0;
   uint64_t m_filled = 0;  // bit b: bucket b holds entries
 };
 
@@ -196,7 +205,7 @@ struct Marcher {
       c = static_cast<uint8_t>((c & ~kStateBits) | kTrial);
       normals[index] = normalized(normals[from] + (sideB >= 0 ? normals[sideB] : kNone) +
                                   (sideC >= 0 ? normals[sideC] : kNone));
-      heap.push(static_cast<float>(t), index);
+      heap.push(t, index);
     }
   }
 };

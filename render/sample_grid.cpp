@@ -39,7 +39,11 @@ void coreNeighborable::findNeighbors(coreGrider* grid, const float query[2], voi
   if (!samples) return;
   std::vector<Vec3f> points;
   getPoints(points);
-  for (const Vec3f& p : points) samples->queryNeighbors(p, cells, radius, out);
+  // From the grid's packed points: no element is read or marked on the way.
+  if (cells > 0)
+    samples->queryCells(points, cells, out);
+  else
+    samples->queryRadius(points, radius, out);
   for (coreNeighborable* e : out)
     if (e) e->setSelected(false);
 }
@@ -278,13 +282,52 @@ void EGrider::packPoints() {
   m_packed = true;
 }
 
-void EGrider::queryRadius(const Vec3f& p, float r, std::vector<coreNeighborable*>& out) {
-  if (m_cellElements.size() != cellCount() || cellCount() == 0 || !(r >= 0.0f)) return;
+bool EGrider::beginQuery() {
+  if (m_cellElements.size() != cellCount() || cellCount() == 0) return false;
   if (!m_packed) packPoints();
   if (++m_queryStamp == 0) {  // wrapped: old numbers could match again
     std::fill(m_stamps.begin(), m_stamps.end(), 0u);
     m_queryStamp = 1;
   }
+  return true;
+}
+
+void EGrider::queryRadius(const Vec3f& p, float r, std::vector<coreNeighborable*>& out) {
+  if (!(r >= 0.0f) || !beginQuery()) return;
+  scanRadius<false>(p, r, out);
+}
+
+void EGrider::queryRadius(const std::vector<Vec3f>& points, float r,
+                          std::vector<coreNeighborable*>& out) {
+  if (!(r >= 0.0f) || points.empty() || !beginQuery()) return;
+  for (const Vec3f& p : points) scanRadius<true>(p, r, out);
+}
+
+void EGrider::queryCells(const std::vector<Vec3f>& points, int32_t n,
+                         std::vector<coreNeighborable*>& out) {
+  if (n < 1 || points.empty() || !beginQuery()) return;
+  const size_t ny = static_cast<size_t>(m_counts[1]), nz = static_cast<size_t>(m_counts[2]);
+  for (const Vec3f& p : points) {
+    const CellRange range = cellRangeByCells(p, n);
+    for (int32_t i = range[0][0]; i <= range[0][1]; ++i)
+      for (int32_t j = range[1][0]; j <= range[1][1]; ++j) {
+        const size_t row = (static_cast<size_t>(i) * ny + static_cast<size_t>(j)) * nz;
+        const PackedPoint* f =
+            m_packedPoints.data() + m_packedStart[row + static_cast<size_t>(range[2][0])];
+        const PackedPoint* end =
+            m_packedPoints.data() + m_packedStart[row + static_cast<size_t>(range[2][1]) + 1];
+        for (; f != end; ++f) {
+          uint32_t& stamp = m_stamps[f->index & ~kSpansCells];
+          if (stamp == m_queryStamp) continue;
+          stamp = m_queryStamp;
+          out.push_back(f->element);
+        }
+      }
+  }
+}
+
+template <bool stampAll>
+void EGrider::scanRadius(const Vec3f& p, float r, std::vector<coreNeighborable*>& out) {
   const CellRange range = cellRangeByRadius(p, r);
   const float r2 = r * r;
   const size_t ny = static_cast<size_t>(m_counts[1]), nz = static_cast<size_t>(m_counts[2]);
@@ -322,8 +365,8 @@ void EGrider::queryRadius(const Vec3f& p, float r, std::vector<coreNeighborable*
       const coreNeighborable* last = nullptr;
       for (; f != end; ++f) {
         const float dx = f->point[0] - q[0], dy = f->point[1] - q[1], dz = f->point[2] - q[2];
-        bool take = dx * dx + dy * dy + dz * dz <= r2 && f->element != last;
-        if (take && (f->index & kSpansCells)) {
+        bool take = dx * dx + dy * dy + dz * dz <= r2 && (stampAll || f->element != last);
+        if (take && (stampAll || (f->index & kSpansCells))) {
           uint32_t& stamp = m_stamps[f->index & ~kSpansCells];
           take = stamp != m_queryStamp;
           stamp = m_queryStamp;

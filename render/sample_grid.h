@@ -37,10 +37,10 @@ class coreNeighborable {
   }
   virtual float getDistance9() const { return 1e9f; }
   virtual float getDistance10() const { return 1e9f; }
-  // Appends to `out` the elements filed in the cells around this element's points: query[0]
-  // is a cell radius (truncated), query[1] a distance radius, as in EGrider::queryNeighbors.
-  // Each element enters once; every mark in `out` is clear afterwards. A candidate set: no
-  // exact distance test. Nothing unless `grid` is an EGrider.
+  // Appends to `out` the elements around this element's points: with query[0] (truncated) n >= 1
+  // those filed in the cells within n cells (a candidate set), else those with a filed point
+  // within query[1] of one of the points (exact). Each element enters once; every mark in `out`
+  // is clear afterwards. Nothing unless `grid` is an EGrider, or for n < 0 and query[1] <= 0.
   virtual void findNeighbors(coreGrider* grid, const float query[2], void* reserved,
                              std::vector<coreNeighborable*>& out);
   // Appends the up to trunc(query[1]) candidates nearest by distanceTo, at most query[0] away,
@@ -97,6 +97,12 @@ class EGrider : public coreGrider {
   // unlike queryNeighbors, and it reads no element and leaves the marks alone. The first query
   // after a change packs the filed points by cell (linear in their number).
   void queryRadius(const Vec3f& p, float r, std::vector<coreNeighborable*>& out);
+  // The same around several points: each element within r of any of them once, in the order
+  // found.
+  void queryRadius(const std::vector<Vec3f>& points, float r, std::vector<coreNeighborable*>& out);
+  // Appends the elements filed in the cells within n >= 1 cells of any of the points, each once,
+  // in the order found: queryNeighbors' candidates, without reading or marking the elements.
+  void queryCells(const std::vector<Vec3f>& points, int32_t n, std::vector<coreNeighborable*>& out);
 
   // Position = grid index; null for a removed element that was not the last.
   std::vector<coreNeighborable*> m_elements;
@@ -121,6 +127,12 @@ class EGrider : public coreGrider {
   void reportRemoveFailure() const;
 
   void packPoints();
+  // Packs when needed and starts a new query number; false when there is nothing to query.
+  bool beginQuery();
+  // One point of a radius query. With stampAll every element is listed once per query number;
+  // else only within this point's cells (one query point).
+  template <bool stampAll>
+  void scanRadius(const Vec3f& p, float r, std::vector<coreNeighborable*>& out);
 
   std::vector<Vec3f> m_points;  // scratch for getPoints
   // The filed points ordered by cell, cell u's from m_packedStart[u] to m_packedStart[u + 1]:

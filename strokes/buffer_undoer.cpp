@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
+#include "render/head_model.h"
+#include "render/sample_grid.h"
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
 
 BufferUndoer::~BufferUndoer() {
+  if (m_gridReleaseHandle >= 0) removeGridReleaseListener(m_gridReleaseHandle);
   BufferUndoer::reset();
   delete m_buffer;
   m_buffer = nullptr;
@@ -35,7 +39,31 @@ void BufferUndoer::reset() {
 
 void BufferUndoer::push(Operatable* op, bool force) {
   if (!op) return;
+  // An entry begun while a redo tail was still there sits in the current buffer behind the
+  // tail's slots (its push drew them again, and moving on to a fresh buffer may have too):
+  // cutting the tail alone would leave those slots drawing deleted strokes. So the entry leaves
+  // the buffer, the tail is cut as it stands, and the entry is buffered again whole.
+  if (size() != m_cursor + 1 && m_buffer && op->m_bufferIndex == 0 &&
+      !m_buffer->m_history.empty() && m_buffer->m_history.back() == op) {
+    m_buffer->popOperation();
+    op->m_bufferIndex = -1;
+    hideRedoTail();
+    truncateRedo();
+    notify(op, NOTIFY_ADDED);
+  }
   coreUndoer::push(op, force);
+}
+
+void BufferUndoer::hideRedoTail() {
+  const std::unordered_set<const Operatable*> tail(m_history.begin() + (m_cursor + 1),
+                                                   m_history.end());
+  auto hide = [&tail](StrokeBufferRender* buffer) {
+    int keep = buffer->size();
+    while (keep > 0 && tail.count(buffer->m_history[keep - 1])) --keep;
+    while (buffer->m_cursor > keep - 1) buffer->undo();
+  };
+  hide(m_buffer);
+  for (StrokeBufferRender* buffer : m_fullBuffers) hide(buffer);
 }
 
 void BufferUndoer::pushList(const std::vector<Operatable*>& ops, bool force) {
@@ -249,6 +277,28 @@ void BufferUndoer::draw(const Matrix4& model, const Matrix4& viewProjection) {
   if (!isRenderable()) return;
   for (StrokeBufferRender* buffer : m_fullBuffers) buffer->draw(model, viewProjection);
   if (m_buffer) m_buffer->draw(model, viewProjection);
+}
+
+void BufferUndoer::attachSampleGrid(EGrider* grid) {
+  releaseHeadGrid();
+  if (!grid) return;
+  m_headGrid = grid;
+  m_headGridLink.reset(new GridSampleLink<EGrider>(grid));
+  m_sampleGrid = m_headGridLink.get();
+  m_gridReleaseHandle = addGridReleaseListener([this](coreGrider* released) {
+    if (released == m_headGrid) releaseHeadGrid();
+  });
+  // Strokes stored before the grid came are filed too, so every stored sample can be found and
+  // taken out again.
+  for (Operatable* op : m_history) addSamplesToGrid(op);
+}
+
+void BufferUndoer::releaseHeadGrid() {
+  if (m_gridReleaseHandle >= 0) removeGridReleaseListener(m_gridReleaseHandle);
+  m_gridReleaseHandle = -1;
+  if (m_sampleGrid == m_headGridLink.get()) m_sampleGrid = nullptr;
+  m_headGridLink.reset();
+  m_headGrid = nullptr;
 }
 
 void BufferUndoer::addSamplesToGrid(Operatable* op) {

@@ -1,10 +1,12 @@
 #pragma once
+#include <memory>
 #include <vector>
 
 #include "core/matrix.h"
 #include "strokes/stroke_buffer.h"
 #include "strokes/undoer.h"
 
+class EGrider;
 class Operatable;
 class Sample;
 
@@ -54,6 +56,8 @@ class BufferUndoer : public coreUndoer<Operatable*> {
 
   void reset() override;
   // A null operation is not an entry: it is ignored rather than moving the cursor past the list.
+  // An operation buffered (notify begun) while a redo tail was there is buffered again after
+  // the tail is cut, so no buffer keeps a slot of an erased entry.
   void push(Operatable* op, bool force) override;
   void pushList(const std::vector<Operatable*>& ops, bool force) override;
   bool redo() override { return redo(nullptr); }
@@ -74,6 +78,10 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   virtual bool refreshOperation(Operatable* op);
   // model and viewProjection column-major; full buffers first, then the current one.
   virtual void draw(const Matrix4& model, const Matrix4& viewProjection);
+
+  // Files the samples of the stored strokes, and of every stroke stored from now on, in a head's
+  // stroke sample grid (null: none). The history lets go of the grid when its head frees it.
+  void attachSampleGrid(EGrider* grid);
 
   void addSamplesToGrid(Operatable* op);
   void removeSamplesFromGrid(Operatable* op);
@@ -96,5 +104,14 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   // Writes op, the newest entry of the current buffer, moving on to a fresh buffer when it does
   // not fit; a stroke larger than an empty buffer leaves the buffers.
   void placeNewest(Operatable* op, bool append);
+  // Stops drawing the buffer slots of the redo tail's entries, which then are the trailing
+  // slots of the buffers, so that trimBuffers drops them.
+  void hideRedoTail();
   void hideNewestDrawn();
+  void releaseHeadGrid();
+
+  // The link to the attached head grid, and the handle of its release listener (-1 none).
+  std::unique_ptr<SampleGridLink> m_headGridLink;
+  EGrider* m_headGrid = nullptr;
+  int m_gridReleaseHandle = -1;
 };

@@ -48,13 +48,15 @@ bool Interactor::eraseRange(int first, int last) {
   return BufferUndoer::eraseRange(first, last);
 }
 
-bool Interactor::press(const float* pose, int n, const float* /*otherPose*/, int /*m*/) {
+bool Interactor::press(const float* pose, int n, const float* otherPose, int m) {
   if (engaged()) return false;
   Operatable* op = newOperation();
-  if (!op) return false;
+  // A press that records nothing leaves nothing current: the last committed operation is not
+  // this gesture's.
   m_currentOp = op;
+  if (!op) return false;
   truncateRedo();
-  if (op->begin(pose, n) != 0) {
+  if (op->begin(pose, n, otherPose, m) != 0) {
     setSelected(true);
     notify(op, NOTIFY_BEGUN);
     return true;
@@ -64,9 +66,9 @@ bool Interactor::press(const float* pose, int n, const float* /*otherPose*/, int
   return false;
 }
 
-bool Interactor::move(const float* pose, int n, const float* /*otherPose*/, int /*m*/) {
+bool Interactor::move(const float* pose, int n, const float* otherPose, int m) {
   if (!engaged()) return false;
-  if (!m_currentOp || m_currentOp->step(pose, n) < 1) return false;
+  if (!m_currentOp || m_currentOp->step(pose, n, otherPose, m) < 1) return false;
   notify(m_currentOp, NOTIFY_STEPPED);
   return true;
 }

@@ -9,6 +9,8 @@
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "strokes/sample.h"
+#include "strokes/select_ops.h"
+#include "strokes/transformer.h"
 
 namespace {
 
@@ -135,12 +137,22 @@ void repairStoredOperation(quillax::Operation* op) {
 }  // namespace
 
 // ---- transform levels ----
-// The whole-scene transform levels belong to the transform tool (g_transformer, its
-// m_levelForward and m_levelInverse). Until that tool exists there are no levels: every stroke
-// is made at level 0 and stored as it stands.
-int transformLevelCount() { return 0; }
-const Matrix4* levelInverse(int /*level*/) { return nullptr; }
-const Matrix4* levelForward(int /*level*/) { return nullptr; }
+
+int transformLevelCount() {
+  return g_transformer ? static_cast<int>(g_transformer->m_levelForward.size()) : 0;
+}
+
+const Matrix4* levelInverse(int level) {
+  if (!g_transformer || level < 1 || level > static_cast<int>(g_transformer->m_levelInverse.size()))
+    return nullptr;
+  return &g_transformer->m_levelInverse[static_cast<size_t>(level - 1)];
+}
+
+const Matrix4* levelForward(int level) {
+  if (!g_transformer || level < 1 || level > static_cast<int>(g_transformer->m_levelForward.size()))
+    return nullptr;
+  return &g_transformer->m_levelForward[static_cast<size_t>(level - 1)];
+}
 
 // ---- construction ----
 
@@ -190,9 +202,9 @@ Operatable::Operatable(quillax::Operation* operation)
   fillOperationDefaults(m_operation);
   m_flags = static_cast<uint16_t>(m_operation->flags());
   m_transformLevel = 0;
-  // Control points (rebuildControl), frames with pitches kept and normals recomputed
-  // (computeFrames) and samples (buildSamples) are built here once the stroke post-processing
-  // and deformation exist.
+  rebuildControl();
+  computeFrames(false, true);
+  buildSamples();
 }
 
 Operatable::~Operatable() {
@@ -219,16 +231,27 @@ void Operatable::fillOperationDefaults(quillax::Operation* op) {
 // ---- operations ----
 
 void Operatable::detach() {
-  // Each selection and recolour operation that holds this stroke unmarks it and drops it from
-  // its selected targets (SelectOp::unmark) here once those operations exist; the deform tool
-  // (g_deformer) then drops it from its weights. Transform operations keep their reference.
-  m_selectRefs.clear();
-  m_recolorRefs.clear();
+  // Each operation that holds this stroke lets go of it: selections and recolours unmark it
+  // first. A transform lets go without unmarking (its mark changes nothing), so that a stroke
+  // deleted during a move leaves no target behind in it.
+  auto withdraw = [this](std::vector<Operatable*>& refs, bool unmarkIt) {
+    for (auto it = refs.rbegin(); it != refs.rend(); ++it)
+      if (auto* op = dynamic_cast<SelectOp*>(*it)) op->dropTarget(this, unmarkIt);
+    refs.clear();
+  };
+  withdraw(m_selectRefs, true);
+  withdraw(m_recolorRefs, true);
+  withdraw(m_transRefs, false);
+  // Once the deform tool exists: g_deformer drops this stroke from its weights.
 }
 
-int Operatable::begin(const float* values, int count) { return addPoint(values, count); }
+int Operatable::begin(const float* values, int count, const float* /*other*/, int /*otherCount*/) {
+  return addPoint(values, count);
+}
 
-int Operatable::step(const float* values, int count) { return addPoint(values, count); }
+int Operatable::step(const float* values, int count, const float* /*other*/, int /*otherCount*/) {
+  return addPoint(values, count);
+}
 
 int Operatable::finish() {
   if (!m_operation || m_operation->texture() < 0 || m_operation->points_size() < 2) return 0;

@@ -36,11 +36,13 @@ class Operatable : public coreObject, public coreDeformable {
   // Does not detach: the owner detaches first when operations may still refer to the stroke.
   ~Operatable() override;
 
-  // Withdraws this stroke from the selection and recolour operations that hold it.
+  // Withdraws this stroke from the operations that hold it (selections, recolours, transforms).
   virtual void detach();
-  // Both grow the stroke by addPoint; they return the number of points added.
-  virtual int begin(const float* values, int count);
-  virtual int step(const float* values, int count);
+  // values: the drawing hand's frame (count floats); other: the other hand's (otherCount, may be
+  // null with 0), which operations that use both hands read. A stroke grows by addPoint from
+  // the drawing hand alone; both return the number of points added.
+  virtual int begin(const float* values, int count, const float* other, int otherCount);
+  virtual int step(const float* values, int count, const float* other, int otherCount);
   // The point count when the stroke is worth keeping (texture >= 0, at least 2 points), else 0.
   virtual int finish();
   // Undo and redo hooks: hide and show.
@@ -70,6 +72,19 @@ class Operatable : public coreObject, public coreDeformable {
   // non-finite numbers), with a line naming the stroke for each.
   static void fillOperationDefaults(quillax::Operation* operation);
 
+  // ---- control points (deformable.cpp) ----
+  // From the stored midaxis when it holds whole points (refitted to c = controlSampleSize()
+  // points when it holds another number), else c points along the samples (or the points, in
+  // the stored frame); the midaxis is then rewritten. m_control and m_target both become it.
+  // Returns the number of control floats.
+  int rebuildControl() override;
+  // The samples move to their origins plus the control displacements (m_control - m_target,
+  // spread over the samples) and the stroke is rebuilt from them; the midaxis takes m_control.
+  // Nothing unless both vectors hold the same whole points.
+  void deform() override;
+  // The base distance widened by the difference of the point counts.
+  float distanceTo(const coreDeformable* other) const override;
+
   // ---- geometry (stroke_geometry.cpp) ----
   // Ring vertices per point: 0 for a negative texture, 1 for the pen, |curvature| + 2 otherwise.
   int verticesPerPoint() const;
@@ -89,6 +104,46 @@ class Operatable : public coreObject, public coreDeformable {
   int fillSampleBuffer() const;
   // Into g_vertexScratch: each control point carried into the current scene. Returns floats.
   int fillControlBuffer() const;
+
+  // ---- frames, samples and post-processing (stroke_samples.cpp) ----
+  // Rebuilds the frame of every point from the tangent along the stroke and the pitch: pitches
+  // made perpendicular to the tangent (pitches), normals = tangent x pitch (normals, one per
+  // point). Nothing unless there is one pitch per point.
+  void computeFrames(bool pitches, bool normals);
+  // Cuts the stroke into samples about sampling_space points apart, first and last point
+  // included, placed in the frame before every level, each with its first frame record. Returns
+  // the sample count (0 below 2 points).
+  int buildSamples();
+  // Appends to each sample's frames the record of its tangent (to its neighbours) and pitch.
+  void buildSampleFrames();
+  // fromPoints: samples take their points (and pitches when complete) as local values and the
+  // world values follow through the level's inverse; else the local values follow the world ones
+  // through the level's forward transform.
+  void syncSamples(bool fromPoints);
+  // World position at a fractional sample index, linear between samples; a fraction below 0.01
+  // is the sample itself. Clamped to the samples; the origin without any.
+  Vec3f samplePositionAt(float t) const;
+  // Distance from p (world) to the nearest sample; sqrt(1e9) without samples.
+  float nearestSampleDistance(const Vec3f& p) const;
+  // After a stroke is finished: samples corrected against the head's level set (attached for the
+  // attach shape, else pushed out of the head and aligned to it), then the points and pitches
+  // refitted from them (a Catmull-Rom fit with smoothing on). Returns the sample count; a stroke
+  // of fewer than 2 samples is left as it is.
+  int postProcess();
+  // Puts samples 0 to 4 on levels climbing from 0.05 x width to that plus height off the head,
+  // the rest on the top one, pitches made tangent to the head. Nothing without a level set.
+  void attachToHead();
+  // Puts the root at 0.2 x height off the head and moves later samples outward to at most
+  // 1.1 x height, the corrections smoothed along the stroke. Nothing without a level set.
+  void pushOffHead();
+  // Carries each sample's frame along the corrected samples, and the pitches with it.
+  void alignAlongStroke();
+  // Turns the root pitches (fading over six samples) so that the root lies along the head.
+  void alignRootToHead();
+  // Points (positions) and pitches (pitches) rebuilt from the samples' local values: a
+  // Catmull-Rom fit spaced by arc length when smooth, else the points moved by the samples'
+  // interpolated displacements. Always n points and n pitches; normals recomputed.
+  void refitFromSamples(bool smooth, bool positions, bool pitches);
 
   quillax::Operation* m_operation = nullptr;  // owned; never null
   std::vector<uint16_t> m_sampleIndices;      // point index of each sample

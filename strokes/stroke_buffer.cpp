@@ -7,11 +7,12 @@
 #include "quillax.pb.h"
 #include "render/model_render.h"
 #include "render/shader.h"
+#include "strokes/edit_ops.h"
 #include "strokes/operatable.h"
 #include "strokes/stroke_geometry.h"
+#include "strokes/transformer.h"
 
 std::vector<uint32_t> g_strokeIndices;
-TransOpMatrixFn g_transOpMatrix = nullptr;
 
 namespace {
 
@@ -76,9 +77,7 @@ bool drawable(const Operatable* op) {
 // The stroke's model matrix: model, then the transform operation moving it, then its level.
 Matrix4 strokeModel(const Matrix4& model, const Operatable* op) {
   Matrix4 m = model;
-  if (!op->m_transRefs.empty() && g_transOpMatrix) {
-    if (const Matrix4* t = g_transOpMatrix(op->m_transRefs.front())) multiplyMatrix4(m, m, *t);
-  }
+  if (const Matrix4* t = heldTransform(op)) multiplyMatrix4(m, m, *t);
   if (const Matrix4* level = levelDrawMatrix(op->m_transformLevel)) multiplyMatrix4(m, m, *level);
   return m;
 }
@@ -95,17 +94,10 @@ uint32_t grownReservation(uint32_t reserved, uint64_t needed, uint32_t capacity)
 }
 
 const Matrix4* levelDrawMatrix(int level) {
-  static Matrix4 result;
-  const int levels = transformLevelCount();
-  if (level < 0 || level >= levels) return nullptr;
-  // Levels k+1 .. n applied after the stroke was made: the whole-scene transform now, taken back
-  // through the one in force when the stroke was made.
-  const Matrix4* now = levelForward(levels);
-  if (!now) return nullptr;
-  const Matrix4* then = level > 0 ? levelInverse(level) : nullptr;
-  if (!then) return now;
-  multiplyMatrix4(*now, result, *then);
-  return &result;
+  if (!g_transformer || level < 0 ||
+      level >= static_cast<int>(g_transformer->m_levelDraw.size()))
+    return nullptr;
+  return &g_transformer->m_levelDraw[static_cast<size_t>(level)];
 }
 
 // ---- StrokeBufferRender ----

@@ -137,12 +137,6 @@ struct StrokeWritePlan {
 
 class FlagBufferRender;
 
-// The transform of a transform operation held by a stroke (its first m_transRefs entry), which
-// the stroke follows while it is being moved. Installed by the transform operations; null means
-// no such transform.
-using TransOpMatrixFn = const Matrix4* (*)(const Operatable* transOp);
-extern TransOpMatrixFn g_transOpMatrix;
-
 // Many strokes packed into one dynamic vertex buffer (and, for ribbons, one index buffer), drawn
 // one call per stroke with its own colour and transform. The capacity is logical: GPU memory
 // grows towards it as strokes arrive. Without loaded GL entry points no GL object is made and
@@ -219,5 +213,5 @@ extern std::vector<uint32_t> g_strokeIndices;
 // Whether GL entry points are loaded, so buffers can make GL objects.
 bool strokeBuffersHaveGL();
 // The transform that carries strokes of a transform level into the current scene; null for the
-// newest level (no extra transform). The result stays valid until the next call.
+// newest level (no extra transform) and for a level the transform tool does not hold.
 const Matrix4* levelDrawMatrix(int level);

@@ -15,6 +15,8 @@
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/operator.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 
@@ -37,6 +39,8 @@ class ApplicationGL : public AssetRootTest {
   void TearDown() override {
     delete g_shaderManager;
     g_shaderManager = nullptr;
+    delete g_operator;
+    g_operator = nullptr;
     delete g_modeler;
     g_modeler = nullptr;
     delete g_textureManager;
@@ -79,12 +83,19 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
   EXPECT_EQ(head->m_name, g_parameters.asset_path() + "models/defaultHead/head.txt");
   EXPECT_TRUE(head->isRenderable());
   ASSERT_NE(head->m_mirror, nullptr);
+  ASSERT_NE(g_hairBrusher, nullptr);
+  EXPECT_NE(g_hairBrusher->m_sampleGrid, nullptr);  // the brush files its samples in the head's grid
   drain({{4, 9, "", {0.0f}}, {4, 10, "", {1.0f}}});  // the same head, hidden; its mirror shown
   EXPECT_EQ(findHeadModel(), head);
   EXPECT_FALSE(head->isRenderable());
   EXPECT_TRUE(head->m_mirror->isRenderable());
   drain({{4, 10, "", {0.0f}}});
   EXPECT_FALSE(head->m_mirror->isRenderable());
+
+  // A head that does not load replaces the old one: the brush lets go of the freed grid.
+  drain({{4, 9, "../missing/head.txt", {1.0f}}});
+  EXPECT_EQ(findHeadModel(), nullptr);
+  EXPECT_EQ(g_hairBrusher->m_sampleGrid, nullptr);
 }
 
 TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {

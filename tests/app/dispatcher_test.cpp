@@ -7,6 +7,9 @@
 
 #include "core/events.h"
 #include "core/settings.h"
+#include "strokes/interactor.h"
+#include "strokes/operatable.h"
+#include "strokes/operator.h"
 #include "support/asset_root.h"
 #include "ui/panel.h"
 #include "ui/uivr.h"
@@ -129,10 +132,25 @@ TEST_F(DispatcherTest, RecordsWithTooFewValuesOrNoTargetChangeNothing) {
 }
 
 TEST_F(DispatcherTest, LoadAndClearNeedTheOtherHandsTrigger) {
+  Operator tools;
+  tools.createTools(false);
+  g_operator = &tools;
+  // Entries in the brush's and the select tool's histories.
+  auto fill = [&tools] {
+    for (int id : {1, 2}) tools.getTool(id)->push(new Operatable(1), false);
+  };
+  auto sizes = [&tools] { return std::vector<int>{tools.getTool(1)->size(), tools.getTool(2)->size()}; };
+  fill();
   EXPECT_EQ(dispatch({{5, 0}}), "\n please press and hold the non-drawing hand trigger to reload. \n");
   EXPECT_EQ(dispatch({{7, 0}}), "\n please press and hold the non-drawing hand trigger to clear all. \n");
+  EXPECT_EQ(sizes(), (std::vector<int>{1, 1}));
+  dispatch({{11, 0}});  // the select tool alone
+  EXPECT_EQ(sizes(), (std::vector<int>{1, 0}));
+  fill();
   g_flags[FLAG_OTHER_TRIGGER] = true;
   EXPECT_EQ(dispatch({{5, 0}, {7, 0}}), "");
+  EXPECT_EQ(sizes(), (std::vector<int>{0, 0}));
+  g_operator = nullptr;
 }
 
 TEST_F(DispatcherTest, LoadPathsNameFilesOrFolders) {

@@ -10,6 +10,9 @@
 
 #include "core/events.h"
 #include "core/settings.h"
+#include "strokes/interactor.h"
+#include "strokes/operatable.h"
+#include "strokes/operator.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 
@@ -124,6 +127,37 @@ TEST_F(OpenVRGLTest, RunsFramesWithPosesRolesModelsAndEyeImages) {
   const cv::Mat image = cv::imread(rootPath("run/right.png"), cv::IMREAD_COLOR);
   ASSERT_EQ(image.size(), cv::Size(64, 48));
   EXPECT_EQ(image.at<cv::Vec3b>(10, 10), cv::Vec3b(46, 38, 38));  // BGR of (0.15, 0.15, 0.18)
+}
+
+TEST_F(OpenVRGLTest, TheFirstControllerOnIsTheDrawingHandAndItsPadUndoesAndRedoes) {
+  // Device 1, switched on first, is held in the left hand.
+  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+                    "pose 0 pos 0 1 0.6 rot 0 0 0\npose 1 pos -0.2 0.8 0.3 rot 0 0 0\n"
+                    "pose 2 pos 0.2 0.8 0.3 rot 0 0 0\n"
+                    "@3\naxis 1 -0.5 0\npad 1 down\n@4\npad 1 up\n"      // undo once
+                    "@5\ntrigger 2 down\n@6\npad 1 down\n@7\npad 1 up\n"  // ten times
+                    "@8\ntrigger 2 up\naxis 1 0.2 0\n@9\npad 1 down\n@10\npad 1 up\n"
+                    "@11\naxis 1 0.5 0\npad 1 down\n@12\npad 1 up\n"));  // redo once
+  Operator tools;
+  tools.createTools(false);
+  g_operator = &tools;
+  g_hairTexture = 1;
+  g_modeState[2] = 0;
+  Interactor* brush = tools.getTool(1);
+  for (int i = 0; i < 12; ++i) brush->push(new Operatable(1), false);
+
+  // The cursor once frames 2, 4, 7, 10 and 12 have been handled.
+  std::vector<int> cursors;
+  int passes = 0;
+  for (int frame : {2, 4, 7, 10, 12}) {
+    frames(frame + 1 - passes);
+    passes = frame + 1;
+    cursors.push_back(brush->m_cursor);
+  }
+  g_operator = nullptr;
+  g_hairTexture = 0;
+  EXPECT_EQ((std::vector<int>{m_vr.drawingHand(), m_vr.otherHand()}), (std::vector<int>{1, 2}));
+  EXPECT_EQ(cursors, (std::vector<int>{11, 10, 0, 0, 1}));
 }
 
 TEST_F(OpenVRGLTest, DeviceIndicesOutsideTheSlotsAreIgnored) {

@@ -85,3 +85,27 @@ TEST(ResampleByArcLength, DegenerateInputIsWellDefined) {
   }
   expectNear(resampled({Vec3f(1, 1, 1), Vec3f(1, 1, 1)}, 4), {Vec3f(1, 1, 1)});
 }
+
+TEST(ResampleLists, LinearKeepsTheEndsAndSmoothStaysInTheHull) {
+  const std::vector<float> values{0.0f, 4.0f, 2.0f, 8.0f};
+  std::vector<float> out;
+  for (int count : {0, 1, 2}) {
+    resampleLinear(values, out, count);
+    EXPECT_EQ(out, (std::vector<float>{0.0f, 8.0f})) << count;
+  }
+  resampleLinear(values, out, 7);  // every half entry
+  EXPECT_EQ(out, (std::vector<float>{0.0f, 2.0f, 4.0f, 3.0f, 2.0f, 5.0f, 8.0f}));
+
+  for (int count : {2, 3, 9, 40}) {
+    resampleSmooth(values, out, count);
+    ASSERT_EQ(out.size(), size_t(count));
+    EXPECT_EQ(out.front(), 0.0f);
+    EXPECT_EQ(out.back(), 8.0f);
+    for (float v : out) EXPECT_TRUE(v >= 0.0f && v <= 8.0f) << v;
+  }
+  // A constant list stays constant; two entries go linearly.
+  resampleSmooth(std::vector<float>(5, 3.0f), out, 11);
+  for (float v : out) EXPECT_FLOAT_EQ(v, 3.0f);
+  resampleSmooth(std::vector<float>{1.0f, 3.0f}, out, 3);
+  EXPECT_EQ(out, (std::vector<float>{1.0f, 2.0f, 3.0f}));
+}

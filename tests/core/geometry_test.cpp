@@ -135,3 +135,10 @@ TEST(NumericFunctions, WeightsDistancesAndSmallestIndices) {
   smallestIndices({3, 1, 2}, 0, indices);
   EXPECT_EQ(indices, (std::vector<int32_t>{7, 1, 2, 0, 3, 2, 0, 1, 0, 1}));
 }
+
+TEST(RotateAroundAxis, TurnsCounterClockwiseAboutTheAxis) {
+  const Vec3f turned = rotateAroundAxis(Vec3f(1, 0, 0), Vec3f(0, 0, 1), static_cast<float>(M_PI / 2));
+  EXPECT_NEAR(turned[0], 0.0f, 1e-6f);
+  EXPECT_NEAR(turned[1], 1.0f, 1e-6f);
+  EXPECT_EQ(rotateAroundAxis(Vec3f(0, 0, 2), Vec3f(0, 0, 1), 1.0f), Vec3f(0, 0, 2));  // along k
+}

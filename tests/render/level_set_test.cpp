@@ -3,28 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <queue>
 #include <random>
 #include <string>
 
 #include "core/obj_reader.h"
 #include "render/head_model.h"
 #include "render/render_gl_fixture.h"
+#include "support/asset_root.h"
+#include "support/sphere_mesh.h"
 
 namespace {
-
-// A sphere of radius r about the origin sampled by n points of a Fibonacci spiral, with outward
-// unit normals.
-void sphereMesh(int n, double r, Eigen::MatrixXd& V, Eigen::MatrixXd& N) {
-  V.resize(n, 3);
-  N.resize(n, 3);
-  const double golden = M_PI * (3.0 - std::sqrt(5.0));
-  for (int i = 0; i < n; ++i) {
-    const double y = 1.0 - 2.0 * (i + 0.5) / n;
-    const double ring = std::sqrt(1.0 - y * y);
-    N.row(i) << ring * std::cos(golden * i), y, ring * std::sin(golden * i);
-    V.row(i) = N.row(i) * r;
-  }
-}
 
 Vec3f randomDirection(std::mt19937& rng) {
   std::normal_distribution<float> g;
@@ -177,6 +166,129 @@ TEST(LevelSet, AWalkGoingRoundEnds) {
 }
 
 // ---- the shipped head, loaded as the program loads it ----
+
+// The march as a plain priority queue over a cube of n cells a side, keyed by minus the
+// distance in double precision (the greatest key on top; among equal keys the lower cell index),
+// stale entries skipped: what the fast heap must reproduce cell for cell.
+std::vector<GridCell> plainMarch(std::vector<double>& dist, std::vector<Vec3f>& normals, int n,
+                                 double h) {
+  enum { kFar, kTrial, kAccepted };
+  auto at = [n](int i, int j, int k) { return (static_cast<size_t>(i) * n + j) * n + k; };
+  auto inside = [n](int i, int j, int k) {
+    return i >= 0 && j >= 0 && k >= 0 && i < n && j < n && k < n;
+  };
+  struct Entry {
+    double key;
+    size_t u;
+    int c[3];
+  };
+  auto lower = [](const Entry& a, const Entry& b) {
+    return a.key < b.key || (a.key == b.key && a.u > b.u);
+  };
+  std::priority_queue<Entry, std::vector<Entry>, decltype(lower)> heap(lower);
+  std::vector<int> state(dist.size(), kFar);
+  std::vector<GridCell> accepted;
+  const int step[6][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {-1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
+
+  auto update = [&](const int* c, const int* from) {
+    const size_t u = at(c[0], c[1], c[2]), f = at(from[0], from[1], from[2]);
+    const double a = dist[f];
+    const double s = a > 0 ? 1.0 : -1.0;
+    const double a1 = s * a;
+    double value[2];
+    Vec3f normal[2];
+    int used = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+      if (c[axis] != from[axis]) continue;  // the axis joining the two cells
+      double v[2];
+      int side[2][3];
+      for (int e = 0; e < 2; ++e) {
+        for (int x = 0; x < 3; ++x) side[e][x] = c[x];
+        side[e][axis] += e == 0 ? -1 : 1;
+        const bool in = inside(side[e][0], side[e][1], side[e][2]);
+        const size_t w = in ? at(side[e][0], side[e][1], side[e][2]) : 0;
+        v[e] = in && state[w] != kFar ? s * dist[w] : 1e9;
+        if (v[e] < 0) v[e] = 1e9;
+      }
+      const int e = v[0] < v[1] ? 0 : 1;
+      value[used] = v[e];
+      normal[used] = inside(side[e][0], side[e][1], side[e][2])
+                         ? normals[at(side[e][0], side[e][1], side[e][2])]
+                         : Vec3f();
+      ++used;
+    }
+    const double b = value[0], cc = value[1];
+    double t = a1 + h;
+    if (t >= b && t >= cc && b > a1 && cc > a1)
+      t = (a1 + b + cc +
+           std::sqrt((a1 + b + cc) * (a1 + b + cc) - 3 * (a1 * a1 + b * b + cc * cc) + 3 * h * h)) /
+          3;
+    const Vec3f newNormal = normalized(normals[f] + normal[0] + normal[1]);
+    if (state[u] == kFar || (state[u] == kTrial && std::fabs(dist[u]) > t)) {
+      dist[u] = s * t;
+      normals[u] = newNormal;
+      state[u] = kTrial;
+      heap.push({-t, u, {c[0], c[1], c[2]}});
+    }
+  };
+  auto accept = [&](const int* c) {
+    state[at(c[0], c[1], c[2])] = kAccepted;
+    accepted.push_back(GridCell(static_cast<int16_t>(c[0]), static_cast<int16_t>(c[1]),
+                                static_cast<int16_t>(c[2])));
+    for (const int* d : step) {
+      const int nb[3] = {c[0] + d[0], c[1] + d[1], c[2] + d[2]};
+      if (inside(nb[0], nb[1], nb[2]) && state[at(nb[0], nb[1], nb[2])] != kAccepted)
+        update(nb, c);
+    }
+  };
+  for (size_t u = 0; u < dist.size(); ++u)
+    if (dist[u] <= 5e8) state[u] = kAccepted;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      for (int k = 0; k < n; ++k)
+        if (state[at(i, j, k)] == kAccepted) {
+          const int c[3] = {i, j, k};
+          accept(c);
+        }
+  while (!heap.empty()) {
+    const Entry top = heap.top();
+    heap.pop();
+    if (state[top.u] != kAccepted) accept(top.c);
+  }
+  return accepted;
+}
+
+TEST(LevelSet, TheMarchTakesCellsInThePlainOrderOnTheShippedHead) {
+  Eigen::MatrixXd headV, headN, V, N;
+  Eigen::MatrixXi F;
+  ASSERT_TRUE(igl::readOBJ(repoAssetPath("models/defaultHead/head.obj"), headV, headN, F));
+  ASSERT_TRUE(igl::readOBJ(repoAssetPath("models/defaultHead/head_levelset.obj"), V, N, F));
+  const Eigen::RowVector3d lo = headV.colwise().minCoeff(), hi = headV.colwise().maxCoeff();
+  Vec3f gridMin, gridMax;
+  headGridBox(Vec3f(float(lo(0)), float(lo(1)), float(lo(2))),
+              Vec3f(float(hi(0)), float(hi(1)), float(hi(2))), gridMin, gridMax);
+  GLGrider grid("levelsetGrider");
+  grid.setGrid(gridMin, gridMax, Vec<3, int16_t>(60, 60, 60));
+  ASSERT_TRUE(grid.pushStream(V, N));
+  grid.computeDirectValues();
+  const double h =
+      (static_cast<double>(grid.m_cellSize[0]) + grid.m_cellSize[1] + grid.m_cellSize[2]) / 3.0;
+
+  std::vector<double> plainDist = grid.m_distanceGrid, fastDist = grid.m_distanceGrid;
+  std::vector<Vec3f> plainNormals = grid.m_normalGrid, fastNormals = grid.m_normalGrid;
+  const std::vector<GridCell> plain = plainMarch(plainDist, plainNormals, 60, h);
+  std::vector<GridCell> fast;
+  fastMarch(fastDist, fastNormals, grid.m_counts, fast, h);
+
+  ASSERT_EQ(fast.size(), plain.size());
+  size_t firstOrder = fast.size(), firstValue = fastDist.size();
+  for (size_t i = 0; i < fast.size() && firstOrder == fast.size(); ++i)
+    if (!(fast[i] == plain[i])) firstOrder = i;
+  for (size_t u = 0; u < fastDist.size() && firstValue == fastDist.size(); ++u)
+    if (!(fastDist[u] == plainDist[u]) || !(fastNormals[u] == plainNormals[u])) firstValue = u;
+  EXPECT_EQ(firstOrder, fast.size()) << "first cell taken out of order";
+  EXPECT_EQ(firstValue, fastDist.size()) << "first cell with another value";
+}
 
 class ShippedHeadGLTest : public RenderGLTest {
  protected:

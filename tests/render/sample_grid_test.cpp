@@ -123,4 +123,86 @@ TEST_F(SampleGridTest, QueriesMatchBruteForceOnRandomStrokes) {
   }
 }
 
+// An element whose distance to every other is given.
+class MeasuredElement : public PointElement {
+ public:
+  explicit MeasuredElement(float distance) : m_distance(distance) {}
+  float distanceTo(const coreNeighborable&, const NeighborOptions& options, int32_t mode) const override {
+    return options.weight == 1.0f && options.flags == 0 && mode == 2 ? m_distance : -1.0f;
+  }
+  float m_distance;
+};
+
+TEST_F(SampleGridTest, NeighboursComeFromTheGridEachOnceWithTheirMarksCleared) {
+  PointElement a({Vec3f(1.5f, 1.5f, 1.5f), Vec3f(1.6f, 1.5f, 1.5f)}), b({Vec3f(2.5f, 1.5f, 1.5f)}),
+      c({Vec3f(1.5f, 1.5f, 4.5f)}), held;
+  for (PointElement* e : {&a, &b, &c}) ASSERT_TRUE(grid.addElement(e));
+  a.setVisible(true);
+  std::unique_ptr<coreNeighborable> copy(a.clone());
+  EXPECT_EQ(copy->m_flags, a.m_flags);
+  EXPECT_EQ(copy->m_gridIndex, a.m_gridIndex);
+
+  PointElement query({Vec3f(1.5f, 1.5f, 1.5f), Vec3f(2.4f, 1.5f, 1.5f)});
+  struct Case {
+    float q0, q1;
+    std::vector<coreNeighborable*> found;
+  };
+  const Case cases[] = {
+      {-1, 0, {}},          // neither cells nor radius
+      {0, 0.5f, {&a, &b}},  // within 0.5 of one of the points
+      {-1, 0.05f, {&a}},
+      {1, 0, {&a, &b}},     // the cells next to the points' cells
+      {3, 0, {&a, &b, &c}},
+  };
+  for (const Case& k : cases) {
+    held.setSelected(true);
+    std::vector<coreNeighborable*> out{&held};
+    const float q[2] = {k.q0, k.q1};
+    query.findNeighbors(&grid, q, nullptr, out);
+    std::vector<coreNeighborable*> expected{&held};
+    expected.insert(expected.end(), k.found.begin(), k.found.end());
+    EXPECT_EQ(std::set<coreNeighborable*>(out.begin(), out.end()),
+              std::set<coreNeighborable*>(expected.begin(), expected.end())) << k.q0 << " " << k.q1;
+    EXPECT_EQ(out.size(), expected.size()) << "listed twice";
+    // Cleared afterwards, also on what out held before, unless nothing was asked.
+    const bool asked = !(k.q0 < 0 && k.q1 <= 0);
+    for (coreNeighborable* e : out) EXPECT_EQ(e->isSelected(), !asked && e == &held);
+  }
+  coreGrider notSampleGrid("box");
+  std::vector<coreNeighborable*> out;
+  const float q[2] = {3, 1};
+  query.findNeighbors(&notSampleGrid, q, nullptr, out);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(Neighbors, NearestKeepsTheFirstKWithinTheDistance) {
+  MeasuredElement near(0.5f), mid(0.5f), far(2.0f);
+  const std::vector<coreNeighborable*> candidates{&far, &near, &mid};
+  coreNeighborable base;
+  PointElement held;
+  struct Case {
+    const coreNeighborable* from;
+    float q0, q1;
+    std::vector<coreNeighborable*> found;
+    std::vector<float> distances;
+  };
+  const Case cases[] = {
+      {&base, 1, 3, {}, {}},  // every base distance is 1e9: none kept, the distances emptied
+      {&base, 1e9f, 2, {&far, &near}, {1e9f, 1e9f}},          // all equal: the first k in order
+      {&near, 1, 5, {&far, &near, &mid}, {0.5f, 0.5f, 0.5f}},  // the distance is the asker's
+      {&far, 1, 5, {}, {}},
+      {&base, 0, 5, {}, {7}},                                  // nothing asked: untouched
+  };
+  for (const Case& k : cases) {
+    std::vector<coreNeighborable*> out{&held};
+    std::vector<float> distances{7};
+    const float q[2] = {k.q0, k.q1};
+    const_cast<coreNeighborable*>(k.from)->findNearest(candidates, q, nullptr, out, &distances);
+    std::vector<coreNeighborable*> expected{&held};
+    expected.insert(expected.end(), k.found.begin(), k.found.end());
+    EXPECT_EQ(out, expected) << k.q0 << " " << k.q1;
+    EXPECT_EQ(distances, k.distances) << k.q0;
+  }
+}
+
 }  // namespace

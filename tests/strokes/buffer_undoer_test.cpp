@@ -112,6 +112,27 @@ TEST_F(BufferUndoerTest, FullBuffersChainAndRenumberTheirStrokes) {
   EXPECT_EQ(drawn(), (Ints{2, 1}));
 }
 
+TEST_F(BufferUndoerTest, StrokeBegunBehindARedoTailIsBufferedAfterTheTailIsCut) {
+  // Begun while b was undone, then pushed without the tail cut first; in the current buffer
+  // behind b (3 points), or moved on with b into the full list (18 points).
+  for (int points : {3, 18}) {
+    m_history.reset();
+    Operatable* a = draw(4);
+    draw(5);
+    ASSERT_TRUE(m_history.undo());
+    Operatable* c = draw(points);
+    std::vector<Operatable*> buffered;
+    for (const StrokeBufferRender* b : m_history.m_fullBuffers)
+      buffered.insert(buffered.end(), b->m_history.begin(), b->m_history.end());
+    buffered.insert(buffered.end(), m_history.m_buffer->m_history.begin(),
+                    m_history.m_buffer->m_history.end());
+    EXPECT_EQ(buffered, (std::vector<Operatable*>{a, c})) << points;
+    EXPECT_EQ(m_history.m_history, (std::vector<Operatable*>{a, c})) << points;
+    EXPECT_EQ(drawn(), (points == 3 ? Ints{2} : Ints{1, 1}));
+    EXPECT_EQ(m_history.m_buffer->m_vertexCounts.back(), static_cast<uint32_t>(points));
+  }
+}
+
 TEST_F(BufferUndoerTest, StrokeLargerThanAnyBufferStaysUnbuffered) {
   draw(10);
   Operatable* op = makeStroke(0, 0, 20);

@@ -21,13 +21,15 @@ class HidingOp : public Operatable {
   HidingOp(Operatable* target, int beginResult, int* deleted)
       : Operatable(1), m_target(target), m_beginResult(beginResult), m_deleted(deleted) {}
   ~HidingOp() override { ++*m_deleted; }
-  int begin(const float* values, int count) override {
+  int begin(const float* values, int count, const float* other, int otherCount) override {
+    m_otherX = otherCount == 12 ? other[0] : -1.0f;
     m_target->setRemoved(true);
     addPoint(values, count);
     return m_beginResult;
   }
   void detach() override { m_target->setRemoved(false); }
   Operatable* m_target;
+  float m_otherX = -1.0f;  // the other hand's position as begin saw it
   int m_beginResult;
   int* m_deleted;
 };
@@ -46,15 +48,6 @@ class ScriptedTool : public Interactor {
   }
   std::vector<Operatable*> next;
 };
-
-// A press at (x, y0), a move every 1.3 cm up +y, a release; whether a stroke was kept.
-bool drag(Interactor& tool, float x, float y0, int frames) {
-  const std::vector<float> other = handFrame(0.0f, 0.0f);
-  if (!tool.press(handFrame(x, y0).data(), 12, other.data(), 12)) return false;
-  for (int i = 1; i <= frames; ++i)
-    tool.move(handFrame(x, y0 + 0.013f * i).data(), 12, other.data(), 12);
-  return tool.release(other.data(), 12, other.data(), 12);
-}
 
 class InteractorTest : public BrushStateTest {
  protected:
@@ -100,12 +93,14 @@ TEST_F(InteractorTest, EveryPressWithAnOperationCutsTheRedoTail) {
                   tool.size(), tool.m_buffer->size(), tool.redo()}),
             (Ints{false, 1, false, false, 1, 1, false}));
 
-  // A tool whose type makes no operation cuts nothing.
-  Interactor select(2);
-  select.push(makeStroke(1, 0, 3), false);
+  // A tool whose type makes no operation cuts nothing, and keeps nothing current.
+  ScriptedTool select(2);
+  select.next.push_back(new Operatable(1));
+  ASSERT_TRUE(drag(select, 0.0f, 0.0f, 3));
   select.undo();
   EXPECT_FALSE(select.press(pose, 12, pose, 12));
   EXPECT_EQ(select.size(), 1);
+  EXPECT_EQ(select.m_currentOp, nullptr);
 }
 
 TEST_F(InteractorTest, ResetAndDestructionDropTheOperationBeingBuilt) {
@@ -114,8 +109,10 @@ TEST_F(InteractorTest, ResetAndDestructionDropTheOperationBeingBuilt) {
   {
     ScriptedTool tool(1);
     tool.next = {new HidingOp(target.get(), 1, &deleted), new HidingOp(target.get(), 1, &deleted)};
-    ASSERT_TRUE(tool.press(pose, 12, pose, 12));
+    HidingOp* op = static_cast<HidingOp*>(tool.next.back());
+    ASSERT_TRUE(tool.press(pose, 12, handFrame(0.25f, 0.0f).data(), 12));
     EXPECT_TRUE(target->isRemoved());
+    EXPECT_EQ(op->m_otherX, 0.25f);  // both hands reach the operation
     tool.reset();
     EXPECT_EQ((Ints{target->isRemoved(), deleted, tool.engaged(), tool.m_buffer->size()}),
               (Ints{false, 1, false, 0}));

@@ -152,6 +152,16 @@ inline std::vector<float> handFrame(float x, float y) {
   return {x, y, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, -1.0f, 0.0f};
 }
 
+// A press at (x, y0), a move every 1.3 cm up +y, a release; whether the tool kept something.
+template <typename Tool>
+bool drag(Tool& tool, float x, float y0, int frames) {
+  const std::vector<float> other = handFrame(0.0f, 0.0f);
+  if (!tool.press(handFrame(x, y0).data(), 12, other.data(), 12)) return false;
+  for (int i = 1; i <= frames; ++i)
+    tool.move(handFrame(x, y0 + 0.013f * i).data(), 12, other.data(), 12);
+  return tool.release(other.data(), 12, other.data(), 12);
+}
+
 // Matches a list of floats each within 4 ulps of `expected`.
 inline auto floatsAre(std::vector<float> expected) {
   return testing::Pointwise(testing::FloatEq(), std::move(expected));

@@ -1,0 +1,190 @@
+#include "strokes/hair_brusher.h"
+
+#include "core/settings.h"
+#include "render/head_model.h"
+#include "render/modeler.h"
+#include "strokes/operatable.h"
+
+hairBrusher* g_hairBrusher = nullptr;
+
+namespace {
+
+// A mirrored hand frame: the point and the first two axes.
+constexpr int kMirroredFrameFloats = 9;
+
+}  // namespace
+
+hairBrusher::hairBrusher(int32_t opType) : Interactor(opType) {}
+
+hairBrusher::~hairBrusher() {
+  if (g_hairBrusher == this) g_hairBrusher = nullptr;
+  // A twin still being drawn is in no history: nothing else would delete it.
+  if (engaged() && m_mirrorOp) discard(m_mirrorOp);
+  m_mirrorOp = nullptr;
+  delete m_previewBuffer;
+  m_previewBuffer = nullptr;
+  // Once the suggestion component exists, it is deleted here.
+}
+
+void hairBrusher::reset() {
+  if (engaged() && m_mirrorOp) discard(m_mirrorOp);
+  m_mirrorOp = nullptr;  // otherwise a committed twin, which the history reset deletes
+  if (m_previewBuffer) m_previewBuffer->clearBuffers();
+  Interactor::reset();
+  // Once the suggestion component exists, it is reset here.
+}
+
+bool hairBrusher::redo() {
+  if (!Interactor::redo()) return false;
+  refreshSuggestion();
+  return true;
+}
+
+bool hairBrusher::undo(Operatable* op) {
+  if (!Interactor::undo(op)) return false;
+  refreshSuggestion();
+  return true;
+}
+
+bool hairBrusher::eraseRange(int first, int last) {
+  if (!engaged()) {
+    for (int i = first; i <= last; ++i)
+      if (m_history[i] == m_mirrorOp) m_mirrorOp = nullptr;
+  }
+  return Interactor::eraseRange(first, last);
+}
+
+void hairBrusher::createBuffer(const StrokeBufferFormat& format, uint32_t capacity) {
+  Interactor::createBuffer(format, capacity);
+  delete m_previewBuffer;
+  m_previewBuffer = new StrokeBufferRender(format, static_cast<uint32_t>(capacity * 0.01));
+}
+
+void hairBrusher::draw(const Matrix4& model, const Matrix4& viewProjection) {
+  Matrix4 grabbed = model;
+  if (g_modeler) multiplyMatrix4(g_modeler->sceneGrabMatrix(), grabbed, model);
+  Interactor::draw(grabbed, viewProjection);
+  if (m_previewBuffer) m_previewBuffer->draw(grabbed, viewProjection);
+}
+
+Mirrow* hairBrusher::mirrorInUse() const {
+  if (!m_previewBuffer) return nullptr;
+  HeadModel* head = findHeadModel();
+  if (!head || !head->m_mirror || !head->m_mirror->isRenderable()) return nullptr;
+  return head->m_mirror;
+}
+
+bool hairBrusher::press(const float* pose, int n, const float* otherPose, int m) {
+  if (!Interactor::press(pose, n, otherPose, m)) return false;
+  m_mirrorOp = nullptr;
+  Mirrow* mirror = mirrorInUse();
+  if (!mirror || n < kMirroredFrameFloats) return true;
+  m_mirrorOp = newOperation();
+  if (!m_mirrorOp) return true;
+  float frame[kMirroredFrameFloats];
+  mirror->reflect(pose, frame);
+  // A twin that does not start (a connection finding nothing to continue) is no part of the
+  // drag: kept, it would hold its target removed, or be committed as a plain copy.
+  if (m_mirrorOp->begin(frame, kMirroredFrameFloats, nullptr, 0) == 0) {
+    discard(m_mirrorOp);
+    m_mirrorOp = nullptr;
+    return true;
+  }
+  m_previewBuffer->pushOperation(m_mirrorOp);
+  m_mirrorOp->m_bufferIndex = -1;  // the preview is not one of the history's buffers
+  return true;
+}
+
+bool hairBrusher::move(const float* pose, int n, const float* otherPose, int m) {
+  if (!Interactor::move(pose, n, otherPose, m)) return false;
+  Mirrow* mirror = mirrorInUse();
+  if (m_mirrorOp && mirror) {
+    float frame[kMirroredFrameFloats];
+    mirror->reflect(pose, frame);
+    m_mirrorOp->step(frame, kMirroredFrameFloats, nullptr, 0);
+    m_previewBuffer->writeOperation(m_mirrorOp, true);
+  }
+  return true;
+}
+
+std::vector<Operatable*> hairBrusher::collectCompanions(Operatable* stroke) {
+  std::vector<Operatable*> companions;
+  makeExtraStrokes(stroke, companions);
+  return companions;
+}
+
+void hairBrusher::deformForShape(Operatable* stroke) { applyShape(stroke, {}); }
+
+void hairBrusher::prepareFinished(Operatable* stroke) {
+  stroke->computeFrames(false, true);
+  stroke->buildSamples();
+}
+
+void hairBrusher::commitCompanions(const std::vector<Operatable*>& companions) {
+  for (Operatable* companion : companions) {
+    companion->setFlag7(true);
+    companion->postProcess();
+    notify(companion, NOTIFY_ADDED);
+    push(companion, false);
+  }
+}
+
+bool hairBrusher::release(const float* /*pose*/, int /*n*/, const float* /*otherPose*/,
+                          int /*m*/) {
+  if (!engaged()) return false;
+  setSelected(false);
+  Operatable* stroke = m_currentOp;
+  if (!stroke) return false;
+  if (m_mirrorOp) m_previewBuffer->clearBuffers();
+
+  if (stroke->finish() < 2) {
+    notify(stroke, NOTIFY_ABANDONED);
+    discard(stroke);
+    m_currentOp = nullptr;
+    if (m_mirrorOp) discard(m_mirrorOp);
+    m_mirrorOp = nullptr;
+    return false;
+  }
+  const std::vector<Operatable*> companions = collectCompanions(stroke);
+  deformForShape(stroke);
+  prepareFinished(stroke);
+  notify(stroke, NOTIFY_COMMITTED);
+  stroke->postProcess();
+  // Storing rewrites the post-processed geometry and files the samples in the grid.
+  push(stroke, false);
+  commitCompanions(companions);
+
+  if (Operatable* twin = m_mirrorOp) {
+    if (twin->finish() < 2) {
+      discard(twin);
+      m_mirrorOp = nullptr;
+      return true;
+    }
+    const std::vector<Operatable*> twinCompanions = collectCompanions(twin);
+    twin->setFlag7(true);
+    deformForShape(twin);
+    prepareFinished(twin);
+    twin->postProcess();
+    notify(twin, NOTIFY_ADDED);
+    push(twin, false);
+    commitCompanions(twinCompanions);
+  }
+  refreshSuggestion();
+  return true;
+}
+
+void hairBrusher::refreshSuggestion() {
+  if (!m_suggestion) return;
+  // Once the suggestion component exists: the trailing hint strokes (shape 4), oldest first, go
+  // to its updateSuggestion.
+}
+
+void hairBrusher::drawSuggestion(const Matrix4& /*viewProjection*/) {
+  if (!m_suggestion || g_brushShape != 4) return;
+  // Once the suggestion component exists: its preview and reference model, under the grab.
+}
+
+void hairBrusher::acceptSuggestion(bool /*includeUnselected*/) {
+  if (!m_suggestion) return;
+  // Once the suggestion component exists: the reference model's kept strands become strokes.
+}

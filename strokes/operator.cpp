@@ -1,0 +1,165 @@
+#include "strokes/operator.h"
+
+#include <cstdio>
+
+#include "core/events.h"
+#include "core/settings.h"
+#include "render/head_model.h"
+#include "render/modeler.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/interactor.h"
+#include "strokes/operatable.h"
+#include "strokes/stroke_geometry.h"
+#include "strokes/transformer.h"
+
+Operator* g_operator = nullptr;
+
+namespace {
+
+constexpr int kHandFrameFloats = 12;
+constexpr uint32_t kPenCapacity = 800000;       // floats
+constexpr uint32_t kBrushCapacity = 80000000;  // floats
+
+}  // namespace
+
+Operator::~Operator() {
+  // Once the painting files exist: a last savePainting("") before the tools go.
+  for (auto& entry : m_tools) delete entry.second;
+  m_tools.clear();
+  m_files.clear();
+}
+
+void Operator::createTools(bool withBuffers) {
+  // Unique ids follow the creation order.
+  for (int id : {0, 1, 2, 6, 3, 4, 5, 7, 8, 9}) {
+    Interactor* tool = nullptr;
+    if (id == 0 || id == 1) {
+      tool = new hairBrusher(id);
+    } else if (id == 6) {
+      tool = new Transformer();
+    } else {
+      // Tool 7 stays a plain tool with its guide-stroke buffer until the deform tool exists.
+      tool = new Interactor(id);
+    }
+    delete m_tools[id];
+    m_tools[id] = tool;
+  }
+  if (!withBuffers) return;
+  m_tools[0]->createBuffer(StrokeBufferFormat(g_renderRows[0]), kPenCapacity);
+  m_tools[1]->createBuffer(StrokeBufferFormat(g_renderRows[1]), kBrushCapacity);
+  m_tools[7]->createBuffer(StrokeBufferFormat(g_renderRows[0]), kPenCapacity);
+}
+
+Interactor* Operator::getTool(int id) const {
+  const auto it = m_tools.find(id);
+  return it == m_tools.end() ? nullptr : it->second;
+}
+
+void Operator::reset() {
+  HeadModel* head = findHeadModel();
+  const Matrix4 placement = head ? head->m_modelMatrix : Matrix4();
+  coreUndoer::reset();  // also ends an engaged state
+  for (auto& entry : m_tools)
+    if (entry.second) entry.second->reset();
+  if (head && g_transformer) g_transformer->pushTransform(placement);
+  m_currentTool = -1;
+}
+
+bool Operator::redo() {
+  if (engaged()) return false;
+  Interactor* tool = getTool(updateCurrentToolId());
+  return tool ? tool->redo() : true;
+}
+
+bool Operator::undo(Operatable* op) {
+  if (engaged()) return false;
+  Interactor* tool = getTool(updateCurrentToolId());
+  return tool ? tool->undo(op) : true;
+}
+
+bool Operator::press(const float* pose, const float* otherPose) {
+  if (engaged()) return false;
+  setSelected(true);
+  m_currentTool = updateCurrentToolId();
+  Interactor* tool = getTool(m_currentTool);
+  return tool && tool->press(pose, kHandFrameFloats, otherPose, kHandFrameFloats);
+}
+
+bool Operator::move(const float* pose, const float* otherPose) {
+  if (!engaged()) return false;
+  Interactor* tool = getTool(m_currentTool);
+  return tool && tool->move(pose, kHandFrameFloats, otherPose, kHandFrameFloats);
+}
+
+bool Operator::release(const float* pose, const float* otherPose) {
+  if (!engaged()) return false;
+  setSelected(false);
+  Interactor* tool = getTool(m_currentTool);
+  return tool && tool->release(pose, kHandFrameFloats, otherPose, kHandFrameFloats);
+}
+
+void Operator::drawTools(const Matrix4& viewProjection) {
+  const Matrix4 identity;
+  for (auto& entry : m_tools)
+    if (entry.second) entry.second->draw(identity, viewProjection);
+}
+
+int Operator::fileIndexForKey(char key) const {
+  const bool otherTrigger = g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER];
+  if (otherTrigger && key == '<') key = ',';
+  if (otherTrigger && key == '>') key = '.';
+  const int files = static_cast<int>(m_files.size());
+  if (key == ',' && m_fileIndex >= 1 && m_fileIndex <= files) return m_fileIndex - 1;
+  if (key == '.' && m_fileIndex >= -1 && m_fileIndex < files - 1) return m_fileIndex + 1;
+  return -1;
+}
+
+void Operator::onKey(char key) {
+  if (key < ',' || key > 'u') return;
+  switch (key) {
+    case ',':
+    case '.':
+      if (fileIndexForKey(key) >= 0) {
+        // Once the painting files exist: loadFileByIndex(fileIndexForKey(key)).
+      }
+      return;
+    case '<':
+    case '>':
+      if (g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]) {
+        onKey(key == '<' ? ',' : '.');
+      } else if (g_modeState.size() > 3) {
+        g_modeState[3] += key == '<' ? -1 : 1;
+        std::printf("hairId: %d\n", g_modeState[3]);
+      }
+      return;
+    case 'B':
+    case 'b':
+      postEvent(new EventRecord(12, key));
+      return;
+    case 'O':
+    case 'o':
+      toggleFlag(FLAG_VIEW_TRANSFORM);
+      return;
+    case 'P':
+    case 'p':
+      if (m_storedStroke) {
+        Operatable copy(*m_storedStroke);
+        copy.postProcess();
+      }
+      return;
+    case 'R':
+    case 'r':
+      redo();
+      return;
+    case 'S':
+    case 's':
+      postEvent(new EventRecord(6, -1));
+      return;
+    case 'U':
+    case 'u':
+      undo(nullptr);
+      return;
+    default:
+      return;
+  }
+}

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/openvr.h"
+#include "core/events.h"
+#include "core/settings.h"
+#include "render/framebuffer.h"
+#include "render/head_model.h"
+#include "render/modeler.h"
+#include "render/sample_grid.h"
+#include "render/texture.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/operatable.h"
+#include "strokes/sample.h"
+#include "support/asset_root.h"
+#include "support/gl_context.h"
+
+namespace {
+
+// The shipped assets started as the program starts them, with the menu's choice of hair
+// texture 1 and the mirror shown, driven frame by frame by a trace through the simulated
+// headset: each pass renders, then handles input, as the program's frame loop does.
+class BrushTraceGL : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
+    AssetRootTest::SetUp();
+    for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
+    // Eye images without multisampling: the same picture, far fewer fragments to shade.
+    std::string settings = readFile("parameters.txt");
+    settings.replace(settings.find("multisample_size: 12"), 20, "multisample_size: 1");
+    writeFile("parameters.txt", settings);
+    ASSERT_TRUE(m_desktop.init(32, 32, 1));
+  }
+  void TearDown() override {
+    unsetenv("TRESSLET_VR_TRACE");
+    clearEvents();
+    drainGLErrors();
+    AssetRootTest::TearDown();
+  }
+
+  void start(const std::string& trace) {
+    g_parameters.Clear();
+    g_autosaves.Clear();
+    g_defaultLightCurve.Clear();
+    testing::internal::CaptureStdout();
+    loadParameters();
+    initApplication();
+    postEvent(new EventRecord(1, 1));
+    postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
+    writeFile("run/test.trace", trace);
+    setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
+    const bool started = m_vr.init();
+    m_output = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(started) << m_output;
+    m_vr.resetControllerAssignment();
+    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
+  }
+  // Runs passes until `frame` has been published and its input handled.
+  void runThrough(int frame) {
+    testing::internal::CaptureStdout();
+    for (; m_pass <= frame; ++m_pass) {
+      m_vr.renderFrame();
+      m_vr.handleInput();
+    }
+    m_output += testing::internal::GetCapturedStdout();
+  }
+  void stop() {
+    testing::internal::CaptureStdout();
+    shutdownApplication();
+    m_vr.shutdown();
+    testing::internal::GetCapturedStdout();
+    delete g_textureManager;
+    g_textureManager = nullptr;
+    m_pass = 0;
+  }
+
+  FramebufferDesc m_desktop;
+  OpenVR m_vr;
+  std::string m_output;
+  int m_pass = 0;
+};
+
+// Three strokes down the right side of the head (the twins go to the left), then a pad press
+// on the left of the drawing hand's touchpad and one on the right.
+const char* const kHeader =
+    "render_size 128 128\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+    "pose 0 pos 0.1 1.0 0.45 rot 15 0 0\npose 1 pos 0.25 0.85 0.35 rot 20 -10 0\n"
+    "pose 2 pos -0.25 0.85 0.35 rot -20 -30 0\n";
+std::string strokeTrace(bool pressing) {
+  std::string trace = kHeader;
+  const char* const tops[] = {"0.16 1.08 0.12", "0.19 1.08 0.06", "0.19 1.06 0.0"};
+  const char* const bottoms[] = {"0.17 0.88 0.10", "0.20 0.88 0.04", "0.20 0.86 -0.02"};
+  auto frame = [&trace](int f, const char* what) { trace += "@" + std::to_string(f) + what; };
+  for (int k = 0; k < 3; ++k) {
+    const int f = 3 + 12 * k;
+    frame(f, std::string(" lerp\npose 1 pos ").append(tops[k]).append(" rot 20 -10 0\n").c_str());
+    if (pressing) frame(f + 1, "\ntrigger 1 down\n");
+    frame(f + 7, std::string(" lerp\npose 1 pos ").append(bottoms[k]).append(" rot 20 -25 0\n").c_str());
+    if (pressing) frame(f + 8, "\ntrigger 1 up\n");
+  }
+  if (pressing) {
+    frame(38, "\naxis 1 -0.5 0\npad 1 down\n");
+    frame(39, "\npad 1 up\n");
+    frame(41, "\naxis 1 0.5 0\npad 1 down\n");
+    frame(42, "\npad 1 up\n");
+  }
+  frame(44, "\nsnapshot left left.png\n");
+  return trace;
+}
+
+}  // namespace
+
+TEST_F(BrushTraceGL, ThreeMirroredStrokesUndoAsPairsAndShowInTheLeftEye) {
+  start(strokeTrace(true));
+  runThrough(36);
+  HeadModel* head = findHeadModel();
+  ASSERT_TRUE(head && head->m_mirror && head->m_mirror->isRenderable()) << m_output;
+  ASSERT_NE(g_hairBrusher, nullptr);
+  hairBrusher& brush = *g_hairBrusher;
+  ASSERT_EQ(brush.size(), 6) << m_output;
+  for (int i = 0; i < 6; ++i) {
+    const Operatable* op = brush.m_history[i];
+    EXPECT_EQ(op->getFlag7(), i % 2 == 1) << i;  // each twin after its stroke
+    EXPECT_EQ(op->m_transformLevel, 1) << i;     // made after the head's placement
+    EXPECT_GE(op->pointCount(), 10) << i;
+    ASSERT_GE(op->m_samples.size(), 4u) << i;
+    for (const Sample* sample : op->m_samples)  // filed in the head's grid under their index
+      EXPECT_EQ(head->m_hairGrider->m_elements.at(sample->m_gridIndex), sample) << i;
+    // The twin lies on the other side of the mirror.
+    EXPECT_EQ(op->pointAt(0)[0] > 0.0f, i % 2 == 0) << i;
+  }
+
+  runThrough(40);  // left of the pad: the last pair undone
+  EXPECT_EQ(brush.m_cursor, 3);
+  EXPECT_FALSE(brush.m_history[4]->isRenderable() || brush.m_history[5]->isRenderable());
+  runThrough(43);  // right: redone
+  EXPECT_EQ(brush.m_cursor, 5);
+  runThrough(45);
+  stop();
+  const cv::Mat withStrokes = cv::imread(rootPath("run/left.png"), cv::IMREAD_COLOR);
+
+  start(strokeTrace(false));
+  runThrough(45);
+  EXPECT_EQ(g_hairBrusher->size(), 0);
+  stop();
+  const cv::Mat without = cv::imread(rootPath("run/left.png"), cv::IMREAD_COLOR);
+  ASSERT_EQ(withStrokes.size(), cv::Size(128, 128));
+  ASSERT_EQ(without.size(), cv::Size(128, 128));
+  // Unlit hair is dark on the dark clear colour: a faint difference, but on dozens of pixels.
+  int changed = 0;
+  for (int y = 0; y < 128; ++y)
+    for (int x = 0; x < 128; ++x) {
+      const cv::Vec3b a = withStrokes.at<cv::Vec3b>(y, x), b = without.at<cv::Vec3b>(y, x);
+      if (std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]) > 10) ++changed;
+    }
+  EXPECT_GT(changed, 20);
+}

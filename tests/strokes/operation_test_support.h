@@ -1,0 +1,48 @@
+#pragma once
+#include <vector>
+
+#include "strokes/interactor.h"
+#include "strokes/operator.h"
+#include "strokes/stroke_test_support.h"
+#include "strokes/transformer.h"
+
+// The tool set without buffers as g_operator, selection radius 2 cm at scale 1, the select mode.
+// addStroke puts sampled strokes into the brush history (tool 1); sweep drags a tool's hand.
+class OperationsTest : public BrushStateTest {
+ protected:
+  void SetUp() override {
+    BrushStateTest::SetUp();
+    m_savedUiValues = g_uiValues;
+    g_uiValues.assign(13, 0.0f);
+    g_uiValues[0] = 1.0f;
+    g_uiValues[1] = 0.02f;
+    g_modeState[2] = 1;
+    m_operator.createTools(false);
+    g_operator = &m_operator;
+    setTransformer(dynamic_cast<Transformer*>(m_operator.getTool(6)));
+  }
+  void TearDown() override {
+    m_operator.reset();
+    setTransformer(nullptr);
+    g_operator = nullptr;
+    g_uiValues = m_savedUiValues;
+    BrushStateTest::TearDown();
+  }
+
+  Interactor* tool(int id) { return m_operator.getTool(id); }
+  // A hair stroke of `points` points 1 cm apart up +y from (x, y0), with frames, samples and
+  // control points, pushed into tool 1.
+  Operatable* addStroke(float x, int points = 10, float y0 = 0.0f, int texture = 1) {
+    Operatable* stroke = makeStroke(texture, 0, points, x, y0);
+    stroke->computeFrames(false, true);
+    stroke->buildSamples();
+    stroke->rebuildControl();
+    tool(1)->push(stroke, false);
+    return stroke;
+  }
+  // A drag of tool `id` from (x, y0) up +y, one point per move; whether the tool kept it.
+  bool sweep(int id, float x, float y0 = 0.0f, int frames = 8) { return drag(*tool(id), x, y0, frames); }
+
+  Operator m_operator;
+  std::vector<float> m_savedUiValues;
+};
