@@ -10,10 +10,13 @@
 #include "core/events.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
+#include "strokes/hair_blender.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operation_factory.h"
 #include "strokes/stroke_test_support.h"
+#include "strokes/select_ops.h"
 #include "strokes/transformer.h"
+#include "support/synthetic_hairstyle.h"
 
 namespace {
 
@@ -224,5 +227,28 @@ TEST_F(OperatorTest, FactoryBranchesByToolModeShapeAndTheOtherTrigger) {
   g_brushShape = 2;
   g_modeState[2] = 0;
   EXPECT_EQ(all(), (Ints{-1, 0, 0, -1, 4, 5, 6, -1, 0, 9, -1, -1}));
+  g_operator = nullptr;
+}
+
+TEST_F(OperatorTest, TheHintModeSelectsAmongTheShownSuggestion) {
+  g_operator = &m_operator;
+  hairBrusher* brush = dynamic_cast<hairBrusher*>(tool(1));
+  ASSERT_NE(brush, nullptr);
+  g_hairBrusher = brush;
+  g_modeState[2] = 0;
+  EXPECT_EQ(createOperation(2), nullptr);  // no component
+  brush->m_suggestion = new HairBlender;
+  SyntheticHairstyle h = makeSyntheticHairstyle(6, 20, 1);
+  BufferUndoer* model = h.model.get();
+  ASSERT_TRUE(brush->m_suggestion->addReferenceHairstyle("h", std::move(h.model), std::move(h.strands),
+                                                         std::move(h.affinity)));
+  EXPECT_EQ(createOperation(2), nullptr);  // nothing shown
+  brush->m_suggestion->m_hairstyleName = "h";
+  std::unique_ptr<Operatable> op(createOperation(2));
+  auto* select = dynamic_cast<SelectOp*>(op.get());
+  ASSERT_NE(select, nullptr);
+  EXPECT_EQ(select->m_source, model);
+  EXPECT_EQ(select->m_operation->op_id(), 2);
+  g_hairBrusher = nullptr;
   g_operator = nullptr;
 }
