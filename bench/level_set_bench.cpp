@@ -13,46 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "core/obj_reader.h"
-#include "render/head_model.h"
 #include "render/level_set.h"
+#include "bench/shipped_head.h"
 
 namespace {
 
 const Vec<3, int16_t> kCells(60, 60, 60);
-
-std::string headFolder() {
-  std::string here = __FILE__;  // <repo>/bench/level_set_bench.cpp
-  here = here.substr(0, here.rfind('/'));
-  return here.substr(0, here.rfind('/')) + "/assets/models/defaultHead/";
-}
-
-struct HeadData {
-  Eigen::MatrixXd V, N;
-  Vec3f gridMin, gridMax;
-  bool ok = false;
-};
-
-const HeadData& head() {
-  static HeadData* data = [] {
-    HeadData* d = new HeadData;
-    Eigen::MatrixXd headV, headN;
-    Eigen::MatrixXi F;
-    if (!igl::readOBJ(headFolder() + "head.obj", headV, headN, F) ||
-        !igl::readOBJ(headFolder() + "head_levelset.obj", d->V, d->N, F) || headV.rows() == 0)
-      return d;
-    Vec3f lo(1e9f), hi(-1e9f);
-    for (Eigen::Index r = 0; r < headV.rows(); ++r)
-      for (int a = 0; a < 3; ++a) {
-        lo[a] = std::min(lo[a], static_cast<float>(headV(r, a)));
-        hi[a] = std::max(hi[a], static_cast<float>(headV(r, a)));
-      }
-    headGridBox(lo, hi, d->gridMin, d->gridMax);
-    d->ok = true;
-    return d;
-  }();
-  return *data;
-}
 
 double cellSize(const GLGrider& g) {
   return (static_cast<double>(g.m_cellSize[0]) + g.m_cellSize[1] + g.m_cellSize[2]) / 3.0;
@@ -60,7 +26,7 @@ double cellSize(const GLGrider& g) {
 
 // A grid with the head's vertices binned.
 GLGrider* binnedGrid() {
-  const HeadData& h = head();
+  const ShippedHead& h = shippedHead();
   GLGrider* g = new GLGrider("levelsetGrider");
   g->setGrid(h.gridMin, h.gridMax, kCells);
   g->pushStream(h.V, h.N);
@@ -84,8 +50,8 @@ void exportValues(const GLGrider& g) {
 }
 
 bool ready(benchmark::State& state) {
-  if (head().ok) return true;
-  state.SkipWithError(("cannot read the head meshes in " + headFolder()).c_str());
+  if (shippedHead().ok) return true;
+  state.SkipWithError(("cannot read the head meshes in " + shippedHeadFolder()).c_str());
   return false;
 }
 
@@ -96,7 +62,7 @@ void BM_LevelsetBinning(benchmark::State& state) {
     benchmark::DoNotOptimize(g->m_vertices.data());
     delete g;
   }
-  state.counters["vertices"] = static_cast<double>(head().V.rows());
+  state.counters["vertices"] = static_cast<double>(shippedHead().V.rows());
 }
 BENCHMARK(BM_LevelsetBinning)->Unit(benchmark::kMillisecond);
 

@@ -18,7 +18,7 @@ class LightManager;
 class CameraManager;
 
 // What the registry needs from the transform tool (tool 6), which lives in a higher layer: the
-// tool registers itself in Modeler::m_transformTool once it exists.
+// tool is registered in Modeler::m_transformTool when it becomes the process-wide one.
 class TransformToolView {
  public:
   virtual ~TransformToolView() = default;

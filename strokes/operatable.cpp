@@ -30,10 +30,6 @@ uint16_t defaultFlagWord() {
   return word;
 }
 
-float columnLength(const Matrix4& m, int column) {
-  return static_cast<float>(length(Vec3f(m.at(0, column), m.at(1, column), m.at(2, column))));
-}
-
 // How a stored stroke names itself in messages: by the id it was saved with.
 void report(const quillax::Operation& op, const std::string& what) {
   std::printf("stroke %lld: %s\n", static_cast<long long>(op.unique_id()), what.c_str());
@@ -148,6 +144,12 @@ const Matrix4* levelInverse(int level) {
   return &g_transformer->m_levelInverse[static_cast<size_t>(level - 1)];
 }
 
+float levelInverseScale(int level) {
+  const Matrix4* inverse = levelInverse(level);
+  if (!inverse) return 1.0f;
+  return static_cast<float>(length(Vec3f(inverse->at(0, 0), inverse->at(1, 0), inverse->at(2, 0))));
+}
+
 const Matrix4* levelForward(int level) {
   if (!g_transformer || level < 1 || level > static_cast<int>(g_transformer->m_levelForward.size()))
     return nullptr;
@@ -174,8 +176,7 @@ Operatable::Operatable(int texture) : m_operation(new quillax::Operation) {
 
   m_transformLevel = static_cast<int16_t>(transformLevelCount());
 
-  float w = op.width();
-  if (const Matrix4* inverse = levelInverse(m_transformLevel)) w *= columnLength(*inverse, 0);
+  const float w = op.width() * levelInverseScale(m_transformLevel);
   const int n = std::abs(op.curvature()) + 1;
   op.set_height(static_cast<float>((std::cos(kHalfStep) - std::cos(n * kHalfStep)) * w /
                                    (std::sin(kStep) * n)));
@@ -325,7 +326,7 @@ void Operatable::toProto(quillax::Operation* out) const {
   out->set_flags(m_flags);
   *out->mutable_color() = currentColor();
   if (const Matrix4* inverse = levelInverse(m_transformLevel)) {
-    out->set_width(m_operation->width() * columnLength(*inverse, 0));
+    out->set_width(m_operation->width() * levelInverseScale(m_transformLevel));
     transformOperationPoints(*out, *inverse);
   }
 }

@@ -164,3 +164,6 @@ class Operatable : public coreObject, public coreDeformable {
 int transformLevelCount();
 const Matrix4* levelInverse(int level);
 const Matrix4* levelForward(int level);
+// What a length at level `level` measures in the frame before every level: the length of the x
+// axis of levelInverse(level); 1 where there is none.
+float levelInverseScale(int level);

@@ -80,12 +80,11 @@ void Sample::setFrame(const Vec3f& a, const Vec3f& b, const Vec3f& c) {
   const float* first = m_frames.front().data();
   const Vec3f f[3] = {column(first, 0), column(first, 3), column(first, 2)};
   const Vec3f now[3] = {a, b, c};
-  FloatGrid r(3, 3, 0.0f);
+  if (m_rotation.rows() != 3 || m_rotation.columns() != 3) m_rotation = FloatGrid(3, 3, 0.0f);
   for (int row = 0; row < 3; ++row)
     for (int col = 0; col < 3; ++col) {
       float s = 0.0f;
       for (int k = 0; k < 3; ++k) s += now[k][row] * f[k][col];
-      r[row][col] = s;
+      m_rotation[row][col] = s;
     }
-  m_rotation = r;
 }

@@ -33,10 +33,6 @@ Vec3f tangentAt(size_t i, size_t n, const At& at) {
   return normalized(at(next) - at(previous));
 }
 
-float columnLength(const Matrix4& m, int column) {
-  return static_cast<float>(length(Vec3f(m.at(0, column), m.at(1, column), m.at(2, column))));
-}
-
 // The head's level set, when it has been computed.
 const GLGrider* headLevelset() {
   const HeadModel* head = findHeadModel();
@@ -194,8 +190,7 @@ int Operatable::postProcess() {
 void Operatable::attachToHead() {
   const GLGrider* grid = headLevelset();
   if (!grid) return;
-  float w = m_operation->width();
-  if (const Matrix4* inverse = levelInverse(m_transformLevel)) w *= columnLength(*inverse, 0);
+  const float w = m_operation->width() * levelInverseScale(m_transformLevel);
   const float nearLevel = 0.05f * w;
   const float farLevel = nearLevel + m_operation->height();
   for (size_t s = 0; s < m_samples.size(); ++s) {

@@ -18,100 +18,23 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
-#include "support/asset_root.h"
-#include "support/gl_context.h"
+#include "support/trace_run.h"
 
 namespace {
 
-// The shipped assets started as the program starts them, with the menu's choice of hair
-// texture 1 and the mirror shown, driven frame by frame by a trace through the simulated
-// headset: each pass renders, then handles input, as the program's frame loop does.
-class BrushTraceGL : public AssetRootTest {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
-    AssetRootTest::SetUp();
-    for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
-    // Eye images without multisampling: the same picture, far fewer fragments to shade.
-    std::string settings = readFile("parameters.txt");
-    settings.replace(settings.find("multisample_size: 12"), 20, "multisample_size: 1");
-    writeFile("parameters.txt", settings);
-    ASSERT_TRUE(m_desktop.init(32, 32, 1));
-  }
-  void TearDown() override {
-    unsetenv("TRESSLET_VR_TRACE");
-    clearEvents();
-    drainGLErrors();
-    AssetRootTest::TearDown();
-  }
+using BrushTraceGL = TraceRunGL;
 
-  void start(const std::string& trace) {
-    g_parameters.Clear();
-    g_autosaves.Clear();
-    g_defaultLightCurve.Clear();
-    testing::internal::CaptureStdout();
-    loadParameters();
-    initApplication();
-    postEvent(new EventRecord(1, 1));
-    postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
-    writeFile("run/test.trace", trace);
-    setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
-    const bool started = m_vr.init();
-    m_output = testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(started) << m_output;
-    m_vr.resetControllerAssignment();
-    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
-  }
-  // Runs passes until `frame` has been published and its input handled.
-  void runThrough(int frame) {
-    testing::internal::CaptureStdout();
-    for (; m_pass <= frame; ++m_pass) {
-      m_vr.renderFrame();
-      m_vr.handleInput();
-    }
-    m_output += testing::internal::GetCapturedStdout();
-  }
-  void stop() {
-    testing::internal::CaptureStdout();
-    shutdownApplication();
-    m_vr.shutdown();
-    testing::internal::GetCapturedStdout();
-    delete g_textureManager;
-    g_textureManager = nullptr;
-    m_pass = 0;
-  }
-
-  FramebufferDesc m_desktop;
-  OpenVR m_vr;
-  std::string m_output;
-  int m_pass = 0;
-};
-
-// Three strokes down the right side of the head (the twins go to the left), then a pad press
-// on the left of the drawing hand's touchpad and one on the right.
-const char* const kHeader =
-    "render_size 128 128\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
-    "pose 0 pos 0.1 1.0 0.45 rot 15 0 0\npose 1 pos 0.25 0.85 0.35 rot 20 -10 0\n"
-    "pose 2 pos -0.25 0.85 0.35 rot -20 -30 0\n";
+// The three strokes, then a pad press on the left of the drawing hand's touchpad and one on
+// the right.
 std::string strokeTrace(bool pressing) {
-  std::string trace = kHeader;
-  const char* const tops[] = {"0.16 1.08 0.12", "0.19 1.08 0.06", "0.19 1.06 0.0"};
-  const char* const bottoms[] = {"0.17 0.88 0.10", "0.20 0.88 0.04", "0.20 0.86 -0.02"};
-  auto frame = [&trace](int f, const char* what) { trace += "@" + std::to_string(f) + what; };
-  for (int k = 0; k < 3; ++k) {
-    const int f = 3 + 12 * k;
-    frame(f, std::string(" lerp\npose 1 pos ").append(tops[k]).append(" rot 20 -10 0\n").c_str());
-    if (pressing) frame(f + 1, "\ntrigger 1 down\n");
-    frame(f + 7, std::string(" lerp\npose 1 pos ").append(bottoms[k]).append(" rot 20 -25 0\n").c_str());
-    if (pressing) frame(f + 8, "\ntrigger 1 up\n");
-  }
+  std::string trace = threeStrokeTrace(pressing);
   if (pressing) {
-    frame(38, "\naxis 1 -0.5 0\npad 1 down\n");
-    frame(39, "\npad 1 up\n");
-    frame(41, "\naxis 1 0.5 0\npad 1 down\n");
-    frame(42, "\npad 1 up\n");
+    traceFrame(trace, 38, "\naxis 1 -0.5 0\npad 1 down\n");
+    traceFrame(trace, 39, "\npad 1 up\n");
+    traceFrame(trace, 41, "\naxis 1 0.5 0\npad 1 down\n");
+    traceFrame(trace, 42, "\npad 1 up\n");
   }
-  frame(44, "\nsnapshot left left.png\n");
+  traceFrame(trace, 44, "\nsnapshot left left.png\n");
   return trace;
 }
 

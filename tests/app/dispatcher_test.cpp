@@ -173,3 +173,22 @@ TEST_F(DispatcherTest, HairSetIndicesOutsideTheSetAreIgnored) {
             (std::vector<std::string>{"../hair/b/b.txt", "", ""}));
   EXPECT_EQ(dispatch({{9, 2}, {9, -1}}), "");
 }
+
+TEST_F(DispatcherTest, SelectAllTakesEveryShownStrokeAsOneSelection) {
+  Operator tools;
+  tools.createTools(false);
+  g_operator = &tools;
+  Interactor& brush = *tools.getTool(1);
+  for (int i = 0; i < 3; ++i) brush.push(new Operatable(1), false);
+  brush.m_history[1]->setRemoved(true);
+  dispatch({{10, 0}});
+  Interactor& select = *tools.getTool(2);
+  ASSERT_EQ(select.size(), 1);
+  EXPECT_EQ((std::vector<int>{brush.m_history[0]->isSelected(), brush.m_history[1]->isSelected(),
+                              brush.m_history[2]->isSelected()}),
+            (std::vector<int>{1, 0, 1}));
+  EXPECT_TRUE(select.undo());
+  EXPECT_FALSE(brush.m_history[2]->isSelected());
+  tools.reset();
+  g_operator = nullptr;
+}

@@ -10,7 +10,7 @@
 #include "core/obj_reader.h"
 #include "render/head_model.h"
 #include "render/render_gl_fixture.h"
-#include "support/asset_root.h"
+#include "support/shipped_head.h"
 #include "support/sphere_mesh.h"
 
 namespace {
@@ -259,14 +259,9 @@ std::vector<GridCell> plainMarch(std::vector<double>& dist, std::vector<Vec3f>& 
 }
 
 TEST(LevelSet, TheMarchTakesCellsInThePlainOrderOnTheShippedHead) {
-  Eigen::MatrixXd headV, headN, V, N;
-  Eigen::MatrixXi F;
-  ASSERT_TRUE(igl::readOBJ(repoAssetPath("models/defaultHead/head.obj"), headV, headN, F));
-  ASSERT_TRUE(igl::readOBJ(repoAssetPath("models/defaultHead/head_levelset.obj"), V, N, F));
-  const Eigen::RowVector3d lo = headV.colwise().minCoeff(), hi = headV.colwise().maxCoeff();
+  Eigen::MatrixXd V, N;
   Vec3f gridMin, gridMax;
-  headGridBox(Vec3f(float(lo(0)), float(lo(1)), float(lo(2))),
-              Vec3f(float(hi(0)), float(hi(1)), float(hi(2))), gridMin, gridMax);
+  ASSERT_TRUE(readShippedHeadLevelset(V, N, gridMin, gridMax));
   GLGrider grid("levelsetGrider");
   grid.setGrid(gridMin, gridMax, Vec<3, int16_t>(60, 60, 60));
   ASSERT_TRUE(grid.pushStream(V, N));

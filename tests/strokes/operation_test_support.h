@@ -1,8 +1,11 @@
 #pragma once
 #include <vector>
 
+#include "render/head_model.h"
+#include "render/modeler.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
+#include "strokes/stroke_geometry.h"
 #include "strokes/stroke_test_support.h"
 #include "strokes/transformer.h"
 
@@ -46,3 +49,40 @@ class OperationsTest : public BrushStateTest {
   Operator m_operator;
   std::vector<float> m_savedUiValues;
 };
+
+// The tool set as g_operator, its brush (tool 1) with its preview buffer, and a head whose mirror
+// (the plane x = 0) is shown.
+class MirroredBrushGL : public BrushStateGLTest {
+ protected:
+  void SetUp() override {
+    BrushStateGLTest::SetUp();
+    m_operator.createTools(false);
+    m_operator.getTool(1)->createBuffer(StrokeBufferFormat(g_renderRows[1]), 800000);
+    g_operator = &m_operator;
+    g_modeler = &m_modeler;
+    auto* head = new HeadModel("head");
+    head->m_mirror = new Mirrow("mirror");
+    head->m_mirror->m_localNormal = Vec3f(1.0f, 0.0f, 0.0f);
+    head->m_mirror->updateTransform();
+    head->m_mirror->setRenderable(true);
+    m_modeler.m_models[0] = head;
+  }
+  void TearDown() override {
+    m_operator.reset();
+    g_operator = nullptr;
+    g_modeler = nullptr;
+    BrushStateGLTest::TearDown();
+  }
+  Interactor& brush() { return *m_operator.getTool(1); }
+  Operatable* addStroke(float x, float y0, float step) {
+    Operatable* stroke = makeStroke(1, 0, 60, x, y0, step);
+    stroke->computeFrames(false, true);
+    stroke->buildSamples();
+    brush().push(stroke, false);
+    return stroke;
+  }
+
+  Modeler m_modeler;
+  Operator m_operator;
+};
+

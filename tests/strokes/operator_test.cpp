@@ -10,13 +10,9 @@
 #include "core/events.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
-#include "strokes/hair_blender.h"
 #include "strokes/hair_brusher.h"
-#include "strokes/operation_factory.h"
 #include "strokes/stroke_test_support.h"
-#include "strokes/select_ops.h"
 #include "strokes/transformer.h"
-#include "support/synthetic_hairstyle.h"
 
 namespace {
 
@@ -204,51 +200,4 @@ TEST_F(OperatorTest, KeysStepFilesAndHairIdsAndPostSaveAndKeyEvents) {
   EXPECT_EQ(tool(1)->m_cursor, -1);
   m_operator.onKey('r');
   EXPECT_EQ(tool(1)->m_cursor, 0);
-}
-
-TEST_F(OperatorTest, FactoryBranchesByToolModeShapeAndTheOtherTrigger) {
-  g_operator = &m_operator;
-  // The op_id of what a press of each tool records; -1 for nothing.
-  auto made = [](int id) {
-    std::unique_ptr<Operatable> op(createOperation(id));
-    return op ? op->m_operation->op_id() : -1;
-  };
-  auto all = [&] {
-    Ints out;
-    for (int id = -1; id <= 10; ++id) out.push_back(made(id));
-    return out;
-  };
-  g_modeState[2] = 1;
-  EXPECT_EQ(all(), (Ints{-1, 0, 0, 2, 4, 5, 6, -1, 0, 9, -1, -1}));
-  g_flags[FLAG_OTHER_TRIGGER] = true;
-  EXPECT_EQ(all(), (Ints{-1, 7, 7, 3, 4, 5, 6, -1, 0, 9, -1, -1}));
-  // The spin shape with the other trigger held still draws a plain stroke; the select tool
-  // records nothing in the hint mode.
-  g_brushShape = 2;
-  g_modeState[2] = 0;
-  EXPECT_EQ(all(), (Ints{-1, 0, 0, -1, 4, 5, 6, -1, 0, 9, -1, -1}));
-  g_operator = nullptr;
-}
-
-TEST_F(OperatorTest, TheHintModeSelectsAmongTheShownSuggestion) {
-  g_operator = &m_operator;
-  hairBrusher* brush = dynamic_cast<hairBrusher*>(tool(1));
-  ASSERT_NE(brush, nullptr);
-  g_hairBrusher = brush;
-  g_modeState[2] = 0;
-  EXPECT_EQ(createOperation(2), nullptr);  // no component
-  brush->m_suggestion = new HairBlender;
-  SyntheticHairstyle h = makeSyntheticHairstyle(6, 20, 1);
-  BufferUndoer* model = h.model.get();
-  ASSERT_TRUE(brush->m_suggestion->addReferenceHairstyle("h", std::move(h.model), std::move(h.strands),
-                                                         std::move(h.affinity)));
-  EXPECT_EQ(createOperation(2), nullptr);  // nothing shown
-  brush->m_suggestion->m_hairstyleName = "h";
-  std::unique_ptr<Operatable> op(createOperation(2));
-  auto* select = dynamic_cast<SelectOp*>(op.get());
-  ASSERT_NE(select, nullptr);
-  EXPECT_EQ(select->m_source, model);
-  EXPECT_EQ(select->m_operation->op_id(), 2);
-  g_hairBrusher = nullptr;
-  g_operator = nullptr;
 }

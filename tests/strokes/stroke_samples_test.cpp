@@ -5,7 +5,6 @@
 #include <set>
 #include <vector>
 
-#include "core/obj_reader.h"
 #include "core/text_file.h"
 #include "render/head_model.h"
 #include "render/level_set.h"
@@ -16,6 +15,7 @@
 #include "strokes/stroke_test_support.h"
 #include "strokes/transformer.h"
 #include "support/asset_root.h"
+#include "support/shipped_head.h"
 #include "support/sphere_mesh.h"
 
 namespace {
@@ -332,14 +332,9 @@ class ShippedHeadStrokes : public BrushStateTest {
  protected:
   void SetUp() override {
     BrushStateTest::SetUp();
-    Eigen::MatrixXd headV, headN, V, N;
-    Eigen::MatrixXi F;
-    ASSERT_TRUE(igl::readOBJ(repoAssetPath("models/defaultHead/head.obj"), headV, headN, F));
-    ASSERT_TRUE(igl::readOBJ(repoAssetPath("models/defaultHead/head_levelset.obj"), V, N, F));
-    const Eigen::RowVector3d lo = headV.colwise().minCoeff(), hi = headV.colwise().maxCoeff();
+    Eigen::MatrixXd V, N;
     Vec3f gridMin, gridMax;
-    headGridBox(Vec3f(float(lo(0)), float(lo(1)), float(lo(2))),
-                Vec3f(float(hi(0)), float(hi(1)), float(hi(2))), gridMin, gridMax);
+    ASSERT_TRUE(readShippedHeadLevelset(V, N, gridMin, gridMax));
     g_modeler = new Modeler();
     m_head = new HeadModel("head");
     g_modeler->m_models[0] = m_head;

@@ -1,0 +1,78 @@
+#pragma once
+// What several benchmarks share: a GL context for the stroke buffers, a hair brush state, and
+// strokes shaped like a user's.
+#include <GL/glew.h>
+
+#include <random>
+#include <vector>
+
+#include "core/geometry.h"
+#include "core/settings.h"
+#include "platform/window.h"
+#include "quillax.pb.h"
+
+// A hidden window with a 4.5 context, made once per program; false without a display.
+inline bool ensureBenchContext() {
+  static platform::NativeWindow window;
+  static platform::GLContext context;
+  static const bool ready = [] {
+    if (!window.open(0, 0, 64, 64, "tresslet_bench") || !context.create(window)) return false;
+    glewExperimental = GL_TRUE;
+    if (glewInit() != GLEW_OK) return false;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    return true;
+  }();
+  return ready;
+}
+
+// The brush state of a hair stroke of curvature 0 (ribbons of two vertices per point).
+inline void setBrushState() {
+  g_hairTexture = 1;
+  g_brushShape = 0;
+  g_curvature = 0;
+  g_brushWidth = 0.01f;
+  g_flags.assign(9, false);
+  g_modeState.assign(11, 0);
+  g_curveProfiles.assign(47, {});
+  g_curveProfileNormals.assign(47, {});
+  for (int c = -23; c <= 23; ++c)
+    buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
+  g_defaultLightCurve.Clear();
+  for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
+  g_parameters.set_sampling_distance(0.012f);
+}
+
+// Hand-drawn-like strokes: `points` points 1.2 cm apart wandering down around a head, as stored.
+inline std::vector<quillax::Operation> paintedStrokes(int count, int points) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::vector<quillax::Operation> out(count);
+  for (quillax::Operation& op : out) {
+    op.set_texture(1);
+    op.set_curvature(0);
+    op.set_width(0.01f);
+    *op.mutable_lightcurve() = g_defaultLightCurve;
+    Vec3f p(unit(rng) * 0.1f, 1.7f + unit(rng) * 0.05f, unit(rng) * 0.1f);
+    Vec3f dir = normalized(Vec3f(unit(rng) * 0.3f, -1.0f, unit(rng) * 0.3f));
+    for (int i = 0; i < points; ++i) {
+      auto* point = op.add_points();
+      point->set_x(p[0]);
+      point->set_y(p[1]);
+      point->set_z(p[2]);
+      const Vec3f side = normalized(cross(dir, Vec3f(0.0f, 0.0f, 1.0f)));
+      auto* pitch = op.add_pitches();
+      pitch->set_x(side[0]);
+      pitch->set_y(side[1]);
+      pitch->set_z(side[2]);
+      const Vec3f normal = cross(side, dir);
+      auto* n = op.add_normals();
+      n->set_x(normal[0]);
+      n->set_y(normal[1]);
+      n->set_z(normal[2]);
+      dir = normalized(dir + Vec3f(unit(rng), unit(rng), unit(rng)) * 0.1f);
+      p += dir * 0.012f;
+    }
+  }
+  return out;
+}

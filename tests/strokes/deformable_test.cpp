@@ -1,0 +1,213 @@
+#include "strokes/deformable.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "strokes/operation_test_support.h"
+#include "strokes/sample.h"
+#include "strokes/select_ops.h"
+
+namespace {
+
+using Ints = std::vector<int>;
+using Floats = std::vector<float>;
+
+// Control points per stroke is 20 while the settings file gives none.
+class DeformableTest : public BrushStateTest {
+ protected:
+  void SetUp() override {
+    BrushStateTest::SetUp();
+    g_parameters.clear_control_sample_size();
+    g_parameters.set_sampling_space(3);
+    m_savedUiValues = g_uiValues;
+    g_uiValues.assign(13, 0.0f);
+  }
+  void TearDown() override {
+    g_uiValues = m_savedUiValues;
+    BrushStateTest::TearDown();
+  }
+  // A sampled stroke of `points` points 1 cm apart up +y from x, pitch +x, normal +z.
+  Operatable* sampled(int points, float x = 0.0f) {
+    Operatable* stroke = own(makeStroke(1, 0, points, x));
+    stroke->buildSamples();
+    return stroke;
+  }
+  // A stroke stored with the given midaxis values and 5 points.
+  Operatable* loaded(const Floats& midaxis) {
+    auto* op = new quillax::Operation;
+    op->set_width(0.2f);
+    for (int i = 0; i < 5; ++i) {
+      quillax::Operation_Point* p = op->add_points();
+      p->set_y(0.01f * static_cast<float>(i));
+      op->add_pitches()->set_x(1.0f);
+    }
+    for (float v : midaxis) op->mutable_midaxis()->add_v(v);
+    return own(new Operatable(op));
+  }
+
+  StrokeStore own;
+  std::vector<float> m_savedUiValues;
+};
+
+Floats firstPoint(const Floats& control) { return Floats(control.begin(), control.begin() + 3); }
+Floats lastPoint(const Floats& control) { return Floats(control.end() - 3, control.end()); }
+
+float tangentDot(const quillax::Operation& op, int i) {
+  const int n = op.points_size();
+  const Vec3f t = normalized(toVec3(op.points(std::min(i + 1, n - 1))) - toVec3(op.points(std::max(i - 1, 0))));
+  return dot(t, toVec3(op.pitches(i)));
+}
+
+}  // namespace
+
+TEST_F(DeformableTest, DistanceIsTheMeanControlDifferenceWidenedByThePointCounts) {
+  Operatable* a = sampled(30);
+  Operatable* b = sampled(30, 0.1f);
+  Operatable* shortOne = sampled(10, 0.1f);
+  for (Operatable* s : {a, b, shortOne}) s->rebuildControl();
+  EXPECT_FLOAT_EQ(a->distanceTo(b), 0.1f / 3.0f);  // x differs by 0.1, y and z agree
+  b->m_control = a->m_control;
+  EXPECT_EQ(a->distanceTo(b), 0.0f);
+  shortOne->m_control = a->m_control;
+  for (float& v : shortOne->m_control) v += 0.1f;
+  EXPECT_NEAR(shortOne->distanceTo(a), 0.25f, 1e-6f);
+  // Nothing to compare: never the nearest, and never NaN.
+  shortOne->m_control.pop_back();
+  EXPECT_EQ(shortOne->distanceTo(a), 1e9f * 2.5f);
+  a->m_control.clear();
+  b->m_control.clear();
+  EXPECT_EQ(a->distanceTo(b), 1e9f);
+}
+
+TEST_F(DeformableTest, ControlPointsComeFromAWholeMidaxisElseFromTheStroke) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Floats whole;
+  for (int i = 0; i < 60; ++i) whole.push_back(0.5f + static_cast<float>(i));
+  // 3c values stay as they are; 2 whole points and a partial one are refitted to c points.
+  EXPECT_EQ(loaded(whole)->m_control, whole);
+  Operatable* refitted = loaded({0, 0, 0, 0, 1, 0, 7});
+  EXPECT_EQ(refitted->m_control.size(), 60u);
+  EXPECT_THAT(firstPoint(refitted->m_control), floatsAre({0, 0, 0}));
+  EXPECT_THAT(lastPoint(refitted->m_control), floatsAre({0, 1, 0}));
+  // One whole point, or values that are not numbers, count as none: c points along the stroke.
+  for (const Floats& midaxis : {Floats{1, 2, 3, 4}, Floats{0, 0, nan, 0, 1, 0}}) {
+    Operatable* stroke = loaded(midaxis);
+    EXPECT_EQ(stroke->m_control.size(), 60u);
+    EXPECT_THAT(lastPoint(stroke->m_control), floatsAre({0, 0.04f, 0}));
+    EXPECT_EQ(stroke->m_operation->midaxis().v_size(), 60);
+    EXPECT_EQ(stroke->m_target, stroke->m_control);
+  }
+  g_parameters.set_control_sample_size(1);
+  EXPECT_EQ(sampled(10)->rebuildControl(), 0);
+}
+
+TEST_F(DeformableTest, DeformRightAfterRebuildingPutsEverySampleBackAtItsOrigin) {
+  Operatable* stroke = sampled(10);
+  const Vec3f tip = stroke->pointAt(9.0f);
+  stroke->rebuildControl();
+  for (Sample* s : stroke->m_samples) s->m_position += Vec3f(0.0f, 0.0f, 0.05f);
+  stroke->deform();
+  for (const Sample* s : stroke->m_samples) EXPECT_EQ(s->m_position, s->m_origin);
+  EXPECT_EQ(stroke->pointAt(9.0f), tip);
+  EXPECT_TRUE(stroke->getFlag10());
+
+  // Control vectors of unequal length, or holding no whole point, move nothing.
+  const std::vector<std::pair<Floats, Floats>> unusable = {
+      {Floats(60, 1.0f), Floats(57, 0.0f)}, {Floats(), Floats()}, {Floats(4, 1.0f), Floats(4, 0.0f)}};
+  const int midaxis = stroke->m_operation->midaxis().v_size();
+  for (const auto& [control, target] : unusable) {
+    stroke->m_control = control;
+    stroke->m_target = target;
+    stroke->deform();
+    EXPECT_EQ(stroke->pointAt(9.0f), tip);
+    EXPECT_EQ(stroke->m_operation->midaxis().v_size(), midaxis);
+  }
+}
+
+TEST_F(DeformableTest, SpinKeepsItsEndsAndDoublesThePoints) {
+  Operatable* stroke = sampled(20);
+  g_modeState[8] = 5;
+  spinStroke(stroke, 0.01f, 0.5f);
+  const quillax::Operation& op = *stroke->m_operation;
+  EXPECT_EQ((Ints{op.points_size(), op.pitches_size(), op.normals_size(), g_modeState[8]}),
+            (Ints{40, 40, 0, -1}));
+  EXPECT_FLOAT_EQ(g_uiValues[10], 5.0f / 19.0f);
+  EXPECT_EQ(stroke->pointAt(0.0f), Vec3f(0.0f, 0.0f, 0.0f));
+  EXPECT_NEAR(length(stroke->pointAt(39.0f) - Vec3f(0.0f, 0.19f, 0.0f)), 0.0, 1e-4);
+  EXPECT_GT(std::fabs(stroke->pointAt(20.0f)[2]) + std::fabs(stroke->pointAt(20.0f)[0]), 0.001f);
+}
+
+TEST_F(DeformableTest, BraidMakesTwoAndAHalfTimesThePointsWithPitchesAcrossTheTangents) {
+  testing::internal::CaptureStdout();
+  Operatable* stroke = sampled(20);
+  braidStroke(stroke, 0.02f, 0.5f, 2);
+  Operatable* tooShort = sampled(9);
+  braidStroke(tooShort, 0.02f, 0.5f, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "size: 0.1 0.1\nsize: 0.1 0.1\n");
+  const quillax::Operation& op = *stroke->m_operation;
+  ASSERT_EQ((Ints{op.points_size(), op.pitches_size(), op.normals_size()}), (Ints{50, 50, 50}));
+  for (int i = 0; i < 50; ++i) EXPECT_NEAR(tangentDot(op, i), 0.0f, 1e-5f) << i;
+  EXPECT_EQ(tooShort->pointCount(), 9);
+}
+
+TEST_F(DeformableTest, ExtraStrokesByShapeTextureAndOverlay) {
+  // {shape, texture, overlay}: the number of extra strands.
+  const std::vector<std::pair<Ints, int>> cases = {
+      {{3, 1, 0}, 2}, {{3, 1, 1}, 5}, {{3, 2, 1}, 2}, {{0, 1, 1}, 1},
+      {{0, 2, 1}, 1}, {{0, 3, 1}, 0}, {{0, 1, 0}, 0}, {{2, 1, 1}, 1}};
+  testing::internal::CaptureStdout();
+  for (const auto& [c, expected] : cases) {
+    Operatable* stroke = sampled(12);
+    stroke->m_operation->set_shape(c[0]);
+    stroke->m_operation->set_texture(c[1]);
+    g_flags[FLAG_OVERLAY] = c[2] != 0;
+    std::vector<Operatable*> extra;
+    makeExtraStrokes(stroke, extra);
+    for (Operatable* e : extra) own(e);
+    EXPECT_EQ(static_cast<int>(extra.size()), expected) << c[0] << c[1] << c[2];
+    for (const Operatable* e : extra) EXPECT_GE(e->m_samples.size(), 2u);
+  }
+  testing::internal::GetCapturedStdout();
+
+  // The overlay of a flat stroke is lifted along its normals; a curled one is widened instead.
+  Operatable* flat = sampled(12);
+  std::vector<Operatable*> extra;
+  makeExtraStrokes(flat, extra);
+  ASSERT_EQ(extra.size(), 1u);
+  own(extra[0]);
+  EXPECT_EQ((Ints{extra[0]->m_operation->texture(), extra[0]->getFlag10()}), (Ints{3, 1}));
+  EXPECT_NEAR(extra[0]->pointAt(4.0f)[2], -0.003f, 1e-6f);  // normal = tangent x pitch = -z
+  flat->m_operation->set_curvature(18);
+  extra.clear();
+  makeExtraStrokes(flat, extra);
+  own(extra[0]);
+  EXPECT_FLOAT_EQ(extra[0]->m_operation->width(), 0.2f * 1.1f);
+  EXPECT_EQ(extra[0]->pointAt(4.0f)[2], 0.0f);
+  // A connection brings none.
+  flat->m_operation->set_op_id(OP_CONNECT);
+  extra.clear();
+  makeExtraStrokes(flat, extra);
+  EXPECT_TRUE(extra.empty());
+}
+
+TEST_F(MirroredBrushGL, ABraidReleaseWithItsTwinIsOneUndoGroup) {
+  g_brushShape = 3;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(drag(brush(), 0.5f, 0.0f, 12));
+  testing::internal::GetCapturedStdout();
+  // The stroke and its two strands, then the twin and its two.
+  ASSERT_EQ(brush().size(), 6);
+  Ints chained;
+  for (const Operatable* op : brush().m_history) chained.push_back(op->getFlag7());
+  EXPECT_EQ(chained, (Ints{0, 1, 1, 1, 1, 1}));
+  EXPECT_LT(brush().m_history[3]->pointAt(0.0f)[0], 0.0f);
+  EXPECT_TRUE(brush().undo());
+  EXPECT_EQ(brush().m_cursor, -1);
+  EXPECT_TRUE(brush().redo());
+  EXPECT_EQ(brush().m_cursor, 5);
+}

@@ -1,0 +1,104 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/application.h"
+#include "app/openvr.h"
+#include "core/events.h"
+#include "core/settings.h"
+#include "render/framebuffer.h"
+#include "render/texture.h"
+#include "support/asset_root.h"
+#include "support/gl_context.h"
+
+// The shipped assets started as the program starts them, with the menu's choice of hair
+// texture 1 and the mirror shown, driven frame by frame by a trace through the simulated
+// headset: each pass renders, then handles input, as the program's frame loop does.
+class TraceRunGL : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
+    AssetRootTest::SetUp();
+    for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
+    // Eye images without multisampling: the same picture, far fewer fragments to shade.
+    std::string settings = readFile("parameters.txt");
+    settings.replace(settings.find("multisample_size: 12"), 20, "multisample_size: 1");
+    writeFile("parameters.txt", settings);
+    ASSERT_TRUE(m_desktop.init(32, 32, 1));
+  }
+  void TearDown() override {
+    unsetenv("TRESSLET_VR_TRACE");
+    clearEvents();
+    drainGLErrors();
+    AssetRootTest::TearDown();
+  }
+
+  void start(const std::string& trace) {
+    g_parameters.Clear();
+    g_autosaves.Clear();
+    g_defaultLightCurve.Clear();
+    testing::internal::CaptureStdout();
+    loadParameters();
+    initApplication();
+    postEvent(new EventRecord(1, 1));
+    postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
+    writeFile("run/test.trace", trace);
+    setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
+    const bool started = m_vr.init();
+    m_output = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(started) << m_output;
+    m_vr.resetControllerAssignment();
+    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
+  }
+  // Runs passes until `frame` has been published and its input handled.
+  void runThrough(int frame) {
+    testing::internal::CaptureStdout();
+    for (; m_pass <= frame; ++m_pass) {
+      m_vr.renderFrame();
+      m_vr.handleInput();
+    }
+    m_output += testing::internal::GetCapturedStdout();
+  }
+  void stop() {
+    testing::internal::CaptureStdout();
+    shutdownApplication();
+    m_vr.shutdown();
+    testing::internal::GetCapturedStdout();
+    delete g_textureManager;
+    g_textureManager = nullptr;
+    m_pass = 0;
+  }
+
+  FramebufferDesc m_desktop;
+  OpenVR m_vr;
+  std::string m_output;
+  int m_pass = 0;
+};
+
+
+// Appends keyframe f with its lines (what starts with " lerp" or a line break).
+inline void traceFrame(std::string& trace, int f, const std::string& what) {
+  trace += "@" + std::to_string(f) + what;
+}
+
+// Headset and two controllers, then three strokes drawn by the drawing hand down the right side
+// of the head, pressed (or only moved) over frames 4 to 38; the twins go to the left while the
+// mirror is shown.
+inline std::string threeStrokeTrace(bool pressing) {
+  std::string trace =
+      "render_size 128 128\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+      "pose 0 pos 0.1 1.0 0.45 rot 15 0 0\npose 1 pos 0.25 0.85 0.35 rot 20 -10 0\n"
+      "pose 2 pos -0.25 0.85 0.35 rot -20 -30 0\n";
+  const char* const tops[] = {"0.16 1.08 0.12", "0.19 1.08 0.06", "0.19 1.06 0.0"};
+  const char* const bottoms[] = {"0.17 0.88 0.10", "0.20 0.88 0.04", "0.20 0.86 -0.02"};
+  for (int k = 0; k < 3; ++k) {
+    const int f = 3 + 12 * k;
+    traceFrame(trace, f, std::string(" lerp\npose 1 pos ") + tops[k] + " rot 20 -10 0\n");
+    if (pressing) traceFrame(trace, f + 1, "\ntrigger 1 down\n");
+    traceFrame(trace, f + 7, std::string(" lerp\npose 1 pos ") + bottoms[k] + " rot 20 -25 0\n");
+    if (pressing) traceFrame(trace, f + 8, "\ntrigger 1 up\n");
+  }
+  return trace;
+}
