@@ -381,9 +381,11 @@ template double HairBlender::blendObjective<double>(const Eigen::VectorXd&, Eige
 
 void HairBlender::blendStrand(const StrandRecord& strand, const float* weights,
                               std::vector<float>& inout) const {
-  const size_t D = static_cast<size_t>(strand.m_size);
+  const size_t D = static_cast<size_t>(std::max(strand.m_size, 0));
   if (inout.size() != D) inout.assign(D, 0.0f);
-  const size_t K = std::min(static_cast<size_t>(strand.m_variationCount), strand.m_vectors.size() - 1);
+  if (strand.m_vectors.empty()) return;
+  const size_t K = std::min(static_cast<size_t>(std::max(strand.m_variationCount, 0)),
+                            strand.m_vectors.size() - 1);
   for (size_t k = 1; k <= K; ++k) {
     const std::vector<float>& V = strand.m_vectors[k];
     const float wk = weights[k - 1];
@@ -394,13 +396,12 @@ void HairBlender::blendStrand(const StrandRecord& strand, const float* weights,
 void HairBlender::strandWeights(const std::vector<float>& weights, int32_t strand,
                                 std::vector<float>& out) const {
   auto strands = m_referenceStrands.find(m_hairstyleName);
-  auto table = m_strandAffinity.find(m_hairstyleName);
-  if (strands == m_referenceStrands.end() || table == m_strandAffinity.end()) return;
+  if (strands == m_referenceStrands.end()) return;
   const size_t K = static_cast<size_t>(strands->second[0].m_variationCount);
   if (out.size() != K) out.assign(K, 0.0f);
-  const std::vector<float>& row = table->second[static_cast<size_t>(strand)];
-  std::vector<float> x(m_matches.size()), a;
-  for (size_t m = 0; m < m_matches.size(); ++m) x[m] = row[static_cast<size_t>(m_matches[m].m_strand)];
+  const std::vector<float>* row = affinityRow(strand);
+  std::vector<float> x, a;
+  if (!row || !matchAffinities(*row, x)) return;
   toNormalizedWeights(x, a, false);
   for (size_t k = 0; k < K; ++k) {
     float sum = 0.0f;
@@ -412,14 +413,28 @@ void HairBlender::strandWeights(const std::vector<float>& weights, int32_t stran
 void HairBlender::propagateResiduals(const std::vector<std::vector<float>>& residuals, int32_t strand,
                                      std::vector<float>& inout) const {
   if (residuals.empty() || m_matches.empty()) return;
-  auto table = m_strandAffinity.find(m_hairstyleName);
-  if (table == m_strandAffinity.end()) return;
+  const std::vector<float>* row = affinityRow(strand);
+  std::vector<float> x, a;
+  if (!row || !matchAffinities(*row, x)) return;
   if (inout.size() != residuals[0].size()) inout.assign(residuals[0].size(), 0.0f);
-  const std::vector<float>& row = table->second[static_cast<size_t>(strand)];
-  std::vector<float> x(m_matches.size()), a;
-  for (size_t m = 0; m < m_matches.size(); ++m) x[m] = row[static_cast<size_t>(m_matches[m].m_strand)];
   toNormalizedWeights(x, a, true);
   for (size_t m = 0; m < a.size() && m < residuals.size(); ++m) addScaled(inout, residuals[m], a[m]);
+}
+
+const std::vector<float>* HairBlender::affinityRow(int32_t strand) const {
+  auto table = m_strandAffinity.find(m_hairstyleName);
+  if (table == m_strandAffinity.end() || strand < 0 || static_cast<size_t>(strand) >= table->second.size())
+    return nullptr;
+  return &table->second[static_cast<size_t>(strand)];
+}
+
+bool HairBlender::matchAffinities(const std::vector<float>& row, std::vector<float>& x) const {
+  x.clear();
+  for (const BlendMatch& match : m_matches) {
+    if (match.m_strand < 0 || static_cast<size_t>(match.m_strand) >= row.size()) return false;
+    x.push_back(row[static_cast<size_t>(match.m_strand)]);
+  }
+  return true;
 }
 
 const float* HairBlender::groupWeights(const std::vector<float>& weights, int32_t strand,

@@ -128,6 +128,10 @@ class HairBlender {
 
  private:
   void releaseHairGrid();
+  // Row `strand` of the current hairstyle's affinity table; null outside it.
+  const std::vector<float>* affinityRow(int32_t strand) const;
+  // x = the row's value at each match's strand; false when a match lies outside the row.
+  bool matchAffinities(const std::vector<float>& row, std::vector<float>& x) const;
   // The weights of strand j's group: per-match weights through its affinity, else the vector.
   const float* groupWeights(const std::vector<float>& weights, int32_t strand,
                             std::vector<float>& scratch) const;

@@ -206,6 +206,15 @@ TEST_F(HairBlenderTest, AFitIsCachedByTheNewestStrokeAndOtherHairIdsRequestAPred
     EXPECT_EQ(update({hint(3, {0.2f, 0.5f, 0.3f})}), "") << id;
     EXPECT_EQ(m_blender.m_hairstyleName, "") << id;
   }
+  HairstyleRequest target;
+  target.m_batch.add_guid_strokes();
+  target.m_batch.add_guid_strokes();
+  g_requestClient = &target;
+  update({hint(3, {0.2f, 0.5f, 0.3f})});
+  g_requestClient = nullptr;
+  EXPECT_EQ(target.m_state, 3);
+  ASSERT_EQ(target.m_batch.guid_strokes_size(), 1);  // the batch it held is replaced
+  EXPECT_EQ(target.m_batch.guid_strokes(0).pos_size(), 60);
   // A hint stroke whose control vector is not of the strands' length is named and skipped.
   g_modeState[3] = 0;
   Operatable* odd = own(makeHintStroke({0, 1, 0, 0, 1.1f, 0}));
