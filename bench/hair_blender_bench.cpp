@@ -46,7 +46,8 @@ void BM_SuggestionUpdate(benchmark::State& state) {
   const bool perMatch = state.range(1) != 0;
   g_curveProfiles.assign(47, {});
   g_curveProfileNormals.assign(47, {});
-  for (int c = -23; c <= 23; ++c) buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
+  for (int c = -23; c <= 23; ++c)
+    buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
   g_defaultLightCurve.Clear();
   for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
 
@@ -56,12 +57,14 @@ void BM_SuggestionUpdate(benchmark::State& state) {
   const std::vector<float> weights = {0.1f, 0.2f, 0.15f, 0.25f, 0.2f, 0.1f};
   for (int i = 0; i < hints; ++i) {
     const int strand = 3 * (i * (kStrands / 3) / hints);  // key strands spread over the head
-    owned.emplace_back(makeHintStroke(blendedControl(h.strands[static_cast<size_t>(strand)], weights)));
+    owned.emplace_back(
+        makeHintStroke(blendedControl(h.strands[static_cast<size_t>(strand)], weights)));
     strokes.push_back(owned.back().get());
   }
   HairBlender blender;
   blender.m_perMatchWeights = perMatch;
-  blender.addReferenceHairstyle("h", std::move(h.model), std::move(h.strands), std::move(h.affinity));
+  blender.addReferenceHairstyle("h", std::move(h.model), std::move(h.strands),
+                                std::move(h.affinity));
   blender.m_strokes = strokes;
 
   size_t matches = 0;

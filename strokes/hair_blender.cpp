@@ -81,7 +81,8 @@ void HairBlender::reset() {
   m_strokes.clear();
 }
 
-bool HairBlender::addReferenceHairstyle(const std::string& name, std::unique_ptr<BufferUndoer> model,
+bool HairBlender::addReferenceHairstyle(const std::string& name,
+                                        std::unique_ptr<BufferUndoer> model,
                                         std::vector<StrandRecord> strands,
                                         std::vector<std::vector<float>> affinity) {
   auto refuse = [&](const char* why) {
@@ -100,7 +101,8 @@ bool HairBlender::addReferenceHairstyle(const std::string& name, std::unique_ptr
         strand.m_vectors.size() != static_cast<size_t>(K) + 1)
       return refuse("a strand record has other counts than the first");
     for (const std::vector<float>& v : strand.m_vectors)
-      if (v.size() != static_cast<size_t>(D)) return refuse("a strand vector does not hold D floats");
+      if (v.size() != static_cast<size_t>(D))
+        return refuse("a strand vector does not hold D floats");
   }
   if (affinity.size() != n) return refuse("the affinity table has another number of rows");
   for (const std::vector<float>& row : affinity)
@@ -174,9 +176,10 @@ void packHintStrokes(const std::vector<Operatable*>& strokes, quillax::DataBatch
     quillax::DataBatch_stroke* packed = batch.add_guid_strokes();
     const int S = stroke ? static_cast<int>(stroke->m_samples.size()) : 0;
     for (int i = 0; i < kPackedPoints; ++i) {
-      const Vec3f p = stroke ? stroke->samplePositionAt(static_cast<float>(i) * static_cast<float>(S - 1) /
-                                                        static_cast<float>(kPackedPoints - 1))
-                             : Vec3f();
+      const Vec3f p =
+          stroke ? stroke->samplePositionAt(static_cast<float>(i) * static_cast<float>(S - 1) /
+                                            static_cast<float>(kPackedPoints - 1))
+                 : Vec3f();
       for (int a = 0; a < 3; ++a) packed->add_pos(p[a]);
     }
   }
@@ -206,7 +209,8 @@ void HairBlender::parseHairstyle(const std::string& name) {
     const std::vector<float>* u = controlOf(m_strokes, static_cast<int32_t>(i), D);
     if (!u) {
       const size_t held = m_strokes[i] ? m_strokes[i]->m_control.size() : 0;
-      std::printf("hint stroke %zu: %zu control floats, the strands hold %d; not matched\n", i, held, D);
+      std::printf("hint stroke %zu: %zu control floats, the strands hold %d; not matched\n", i,
+                  held, D);
       continue;
     }
     int32_t best = -1;
@@ -252,7 +256,8 @@ void HairBlender::parseHairstyle(const std::string& name) {
   std::printf("time blend %u\n", now - start);
   if (g_timers.size() > kFitTimer) g_timers[kFitTimer] = now;
   if (!m_strokes.empty() && m_strokes.back())
-    m_cache.emplace(static_cast<int64_t>(m_strokes.back()->m_id), BlendRecord{name, weights, m_matches});
+    m_cache.emplace(static_cast<int64_t>(m_strokes.back()->m_id),
+                    BlendRecord{name, weights, m_matches});
 }
 
 bool HairBlender::fitBlendWeights(std::vector<float>& weights) {
@@ -358,7 +363,8 @@ Scalar HairBlender::blendObjective(const Eigen::Matrix<Scalar, Eigen::Dynamic, 1
                           Scalar(B[2]) - Scalar((*u)[2])};
     for (int32_t i = 0; i < M; ++i) {
       Scalar b(0);
-      for (Eigen::Index k = 1; k <= K; ++k) b += Scalar(V[static_cast<size_t>(k)][i]) * w[q * K + k - 1];
+      for (Eigen::Index k = 1; k <= K; ++k)
+        b += Scalar(V[static_cast<size_t>(k)][i]) * w[q * K + k - 1];
       const Scalar fade = Scalar(1) - Scalar(i) / Scalar(M - 1);
       const Scalar shift = fade * r0[i % 3];
       const Scalar r = (b + Scalar(B[i])) - (shift + Scalar((*u)[i]));
@@ -405,25 +411,28 @@ void HairBlender::strandWeights(const std::vector<float>& weights, int32_t stran
   toNormalizedWeights(x, a, false);
   for (size_t k = 0; k < K; ++k) {
     float sum = 0.0f;
-    for (size_t m = 0; m < a.size() && m * K + k < weights.size(); ++m) sum += weights[m * K + k] * a[m];
+    for (size_t m = 0; m < a.size() && m * K + k < weights.size(); ++m)
+      sum += weights[m * K + k] * a[m];
     out[k] = sum;
   }
 }
 
-void HairBlender::propagateResiduals(const std::vector<std::vector<float>>& residuals, int32_t strand,
-                                     std::vector<float>& inout) const {
+void HairBlender::propagateResiduals(const std::vector<std::vector<float>>& residuals,
+                                     int32_t strand, std::vector<float>& inout) const {
   if (residuals.empty() || m_matches.empty()) return;
   const std::vector<float>* row = affinityRow(strand);
   std::vector<float> x, a;
   if (!row || !matchAffinities(*row, x)) return;
   if (inout.size() != residuals[0].size()) inout.assign(residuals[0].size(), 0.0f);
   toNormalizedWeights(x, a, true);
-  for (size_t m = 0; m < a.size() && m < residuals.size(); ++m) addScaled(inout, residuals[m], a[m]);
+  for (size_t m = 0; m < a.size() && m < residuals.size(); ++m)
+    addScaled(inout, residuals[m], a[m]);
 }
 
 const std::vector<float>* HairBlender::affinityRow(int32_t strand) const {
   auto table = m_strandAffinity.find(m_hairstyleName);
-  if (table == m_strandAffinity.end() || strand < 0 || static_cast<size_t>(strand) >= table->second.size())
+  if (table == m_strandAffinity.end() || strand < 0 ||
+      static_cast<size_t>(strand) >= table->second.size())
     return nullptr;
   return &table->second[static_cast<size_t>(strand)];
 }

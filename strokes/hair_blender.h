@@ -30,7 +30,9 @@ struct StrandRecord {
 struct BlendMatch {
   int32_t m_stroke = -1;
   int32_t m_strand = -1;
-  bool operator==(const BlendMatch& o) const { return m_stroke == o.m_stroke && m_strand == o.m_strand; }
+  bool operator==(const BlendMatch& o) const {
+    return m_stroke == o.m_stroke && m_strand == o.m_strand;
+  }
 };
 
 // A fitted blend: the hairstyle, its K x G weights and the matches they were fitted to.
@@ -100,10 +102,12 @@ class HairBlender {
   // residuals, recolours them in the brush colour and hides the covered ones.
   void applyBlend(const std::vector<float>& weights);
   // inout (made D zeros when it does not hold D) += sum of the variations times the K weights.
-  void blendStrand(const StrandRecord& strand, const float* weights, std::vector<float>& inout) const;
+  void blendStrand(const StrandRecord& strand, const float* weights,
+                   std::vector<float>& inout) const;
   // Strand `strand`'s K weights in per-match mode: the match groups weighted by its affinity to
   // each matched strand.
-  void strandWeights(const std::vector<float>& weights, int32_t strand, std::vector<float>& out) const;
+  void strandWeights(const std::vector<float>& weights, int32_t strand,
+                     std::vector<float>& out) const;
   // inout += the residuals (one per match) weighted by strand `strand`'s affinity to each match's
   // strand, scaled by the largest; made zeros of a residual's length when its length differs.
   void propagateResiduals(const std::vector<std::vector<float>>& residuals, int32_t strand,

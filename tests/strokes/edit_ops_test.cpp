@@ -75,10 +75,8 @@ TEST_F(EditTest, TheHintModeSelectsAmongTheShownSuggestion) {
   g_modeState[2] = 0;
   EXPECT_EQ(createOperation(2), nullptr);  // no component
   brush->m_suggestion = new HairBlender;
-  SyntheticHairstyle h = makeSyntheticHairstyle(6, 20, 1);
-  BufferUndoer* model = h.model.get();
-  ASSERT_TRUE(brush->m_suggestion->addReferenceHairstyle("h", std::move(h.model), std::move(h.strands),
-                                                         std::move(h.affinity)));
+  BufferUndoer* model = addSyntheticHairstyle(*brush->m_suggestion, "h", 6, 1);
+  ASSERT_NE(model, nullptr);
   EXPECT_EQ(createOperation(2), nullptr);  // nothing shown
   brush->m_suggestion->m_hairstyleName = "h";
   std::unique_ptr<Operatable> op(createOperation(2));

@@ -100,9 +100,7 @@ TEST_F(HairBlenderTest, TheFitRecoversTheWeightsWithOneGroupAndPerMatch) {
   HairBlender perMatch;
   perMatch.m_predictions = {"h"};
   perMatch.m_perMatchWeights = true;
-  SyntheticHairstyle h = makeSyntheticHairstyle(150, 20, 3);
-  ASSERT_TRUE(perMatch.addReferenceHairstyle("h", std::move(h.model), std::move(h.strands),
-                                             std::move(h.affinity)));
+  ASSERT_NE(addSyntheticHairstyle(perMatch, "h", 150, 3), nullptr);  // the same strands
   const std::vector<Floats> groups = {{0.2f, 0.5f, 0.3f}, {0.6f, 0.1f, 0.3f}};
   const std::vector<Operatable*> two = {hint(3, groups[0]), hint(90, groups[1])};
   testing::internal::CaptureStdout();
@@ -130,7 +128,8 @@ TEST_F(HairBlenderTest, TheGradientIsTheObjectivesAndItsTermsAreAsStated) {
     Eigen::VectorXd up = w, down = w;
     up[k] += h;
     down[k] -= h;
-    const double numeric = (m_blender.blendObjective(up, gp) - m_blender.blendObjective(down, gm)) / (2 * h);
+    const double numeric =
+        (m_blender.blendObjective(up, gp) - m_blender.blendObjective(down, gm)) / (2 * h);
     EXPECT_NEAR(g[k], numeric, 1e-4 * std::max(1.0, std::fabs(numeric))) << "weight " << k;
   }
 
@@ -160,15 +159,25 @@ TEST_F(HairBlenderTest, MatchingRefinesNearKeyStrandsOnly) {
   };
   const std::vector<Case> cases = {
       {"a key strand's variation beats a nearer base",
-       {{true, {0, 0, 0.23f}, {0, 0, 0.5f}}, {true, {0, 0, 0.5f}, {0, 0, -0.3f}}}, 1, "min 1, 0.000000\n"},
+       {{true, {0, 0, 0.23f}, {0, 0, 0.5f}}, {true, {0, 0, 0.5f}, {0, 0, -0.3f}}},
+       1,
+       "min 1, 0.000000\n"},
       {"a candidate beyond 10 x dmin + 0.01 ends the refinement",
-       {{true, {0, 0, 0.23f}, {0, 0, 0.5f}}, {true, {0, 0, 0.6f}, {0, 0, -0.4f}}}, 0, "min 0, 0.010000\n"},
+       {{true, {0, 0, 0.23f}, {0, 0, 0.5f}}, {true, {0, 0, 0.6f}, {0, 0, -0.4f}}},
+       0,
+       "min 0, 0.010000\n"},
       {"the first pass takes key strands only",
-       {{false, {0, 0, 0.2f}, {0, 0, 0}}, {true, {0, 0, 0.26f}, {0, 0, 0.5f}}}, 1, "min 1, 0.020000\n"},
+       {{false, {0, 0, 0.2f}, {0, 0, 0}}, {true, {0, 0, 0.26f}, {0, 0, 0.5f}}},
+       1,
+       "min 1, 0.020000\n"},
       {"a non-key strand's variation distance counts ten times when no key strand is there",
-       {{false, {0, 0, 0.26f}, {0, 0, -0.03f}}}, 0, "min 0, 0.100000\n"},
+       {{false, {0, 0, 0.26f}, {0, 0, -0.03f}}},
+       0,
+       "min 0, 0.100000\n"},
       {"equal distances keep the first",
-       {{true, {0, 0, 0.23f}, {0, 0, 0.5f}}, {true, {0, 0, 0.23f}, {0, 0, 0.5f}}}, 0, "min 0, 0.010000\n"},
+       {{true, {0, 0, 0.23f}, {0, 0, 0.5f}}, {true, {0, 0, 0.23f}, {0, 0, 0.5f}}},
+       0,
+       "min 0, 0.010000\n"},
   };
   for (const Case& c : cases) {
     SmallHairstyle small;
@@ -331,9 +340,9 @@ TEST_F(HairBlenderTest, OpacityFollowsTheToolAndTheHandsDistanceFromTheHead) {
   };
   const std::vector<Case> cases = {
       {0, false, 0.4f, 0.3f}, {0, false, 0.2f, 0.1f}, {0, false, 0.7f, 0.5f},  // brush, by distance
-      {3, false, 0.0f, 0.6f},                                                   // transform tool
-      {0, true, 0.0f, 0.6f},                                                    // select, mode 0
-      {1, false, 0.0f, 0.0f}, {2, false, 0.0f, 0.0f},                           // others
+      {3, false, 0.0f, 0.6f},                                                  // transform tool
+      {0, true, 0.0f, 0.6f},                                                   // select, mode 0
+      {1, false, 0.0f, 0.0f}, {2, false, 0.0f, 0.0f},                          // others
   };
   for (const Case& c : cases) {
     g_modeState[2] = c.mode;
@@ -351,7 +360,8 @@ TEST_F(HairBlenderTest, OpacityFollowsTheToolAndTheHandsDistanceFromTheHead) {
 TEST_F(HairBlenderTest, ASolverFailureLeavesNoSuggestionAndNothingCached) {
   addHairstyle(30);
   m_strands[0].m_vectors[1][10] = std::numeric_limits<float>::quiet_NaN();
-  m_blender.m_referenceStrands.at("h")[0].m_vectors[1][10] = std::numeric_limits<float>::quiet_NaN();
+  m_blender.m_referenceStrands.at("h")[0].m_vectors[1][10] =
+      std::numeric_limits<float>::quiet_NaN();
   const std::vector<Operatable*> hints = {own(makeHintStroke(m_strands[0].m_vectors[0]))};
   const std::string printed = update(hints);
   EXPECT_TRUE(has(printed, "fit: the line search")) << printed;
@@ -373,6 +383,8 @@ TEST_F(HairBlenderTest, ReferenceDataThatDoesNotFitTogetherIsRefused) {
     return testing::internal::GetCapturedStdout() + (taken ? "taken" : "");
   };
   EXPECT_EQ(refused(0, 3, 0), "taken");
-  EXPECT_EQ(refused(1, 3, 0), "reference hairstyle h: a strand record has other counts than the first; not taken\n");
-  EXPECT_EQ(refused(0, 3, 1), "reference hairstyle h: a strand vector does not hold D floats; not taken\n");
+  EXPECT_EQ(refused(1, 3, 0),
+            "reference hairstyle h: a strand record has other counts than the first; not taken\n");
+  EXPECT_EQ(refused(0, 3, 1),
+            "reference hairstyle h: a strand vector does not hold D floats; not taken\n");
 }

@@ -139,10 +139,8 @@ class HairSuggestionTest : public BrushStateTest {
     BrushStateTest::SetUp();
     m_brush.m_suggestion = new HairBlender;
     m_brush.m_suggestion->m_predictions = {"h"};
-    SyntheticHairstyle h = makeSyntheticHairstyle(60, 20, 3);
-    m_model = h.model.get();
-    ASSERT_TRUE(m_brush.m_suggestion->addReferenceHairstyle("h", std::move(h.model),
-                                                            std::move(h.strands), std::move(h.affinity)));
+    m_model = addSyntheticHairstyle(*m_brush.m_suggestion, "h", 60, 3);
+    ASSERT_NE(m_model, nullptr);
   }
   Operatable* stroke(int shape) {
     Operatable* op = makeStroke(1, 0, 3);
@@ -165,7 +163,8 @@ TEST_F(HairSuggestionTest, TheTrailingHintStrokesGoToTheComponentOldestFirst) {
   EXPECT_EQ(m_brush.m_suggestion->m_strokes, (std::vector<Operatable*>{pushed[4]}));
   pushed[3]->setVisible(true);
   m_brush.refreshSuggestion();
-  EXPECT_EQ(m_brush.m_suggestion->m_strokes, (std::vector<Operatable*>{pushed[2], pushed[3], pushed[4]}));
+  EXPECT_EQ(m_brush.m_suggestion->m_strokes,
+            (std::vector<Operatable*>{pushed[2], pushed[3], pushed[4]}));
   m_brush.undo();  // undo refreshes with what is left
   EXPECT_EQ(m_brush.m_suggestion->m_strokes, (std::vector<Operatable*>{pushed[2], pushed[3]}));
   testing::internal::GetCapturedStdout();
@@ -210,9 +209,7 @@ class HairSuggestionGL : public BrushStateGLTest {
     m_brush.m_suggestion->m_predictions = {"h"};
     std::unique_ptr<BufferUndoer> model(new BufferUndoer);
     model->createBuffer(StrokeBufferFormat(g_renderRows[1]), 800000);
-    SyntheticHairstyle h = makeSyntheticHairstyle(60, 20, 3, std::move(model));
-    ASSERT_TRUE(m_brush.m_suggestion->addReferenceHairstyle("h", std::move(h.model),
-                                                            std::move(h.strands), std::move(h.affinity)));
+    ASSERT_NE(addSyntheticHairstyle(*m_brush.m_suggestion, "h", 60, 3, std::move(model)), nullptr);
   }
   // Pixels of the suggestion colour after drawing it, the view moved down by 1 so that the
   // strands around (0, 1, 0) are in sight.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/vec.h"
@@ -25,12 +26,18 @@ inline Vec3f syntheticVariation(int k, float t, const Vec3f& dir, const Vec3f& s
                                 const Vec3f& side2) {
   const float wave = std::sin(6.2831853f * t);
   switch ((k - 1) % 6) {
-    case 0: return side1 * (0.1f * t * t);
-    case 1: return side2 * (0.05f * wave);
-    case 2: return dir * (0.1f * t);
-    case 3: return side2 * (0.1f * t * t);
-    case 4: return side1 * (0.05f * wave);
-    default: return Vec3f(0.0f, -0.1f * t * t, 0.0f);
+    case 0:
+      return side1 * (0.1f * t * t);
+    case 1:
+      return side2 * (0.05f * wave);
+    case 2:
+      return dir * (0.1f * t);
+    case 3:
+      return side2 * (0.1f * t * t);
+    case 4:
+      return side1 * (0.05f * wave);
+    default:
+      return Vec3f(0.0f, -0.1f * t * t, 0.0f);
   }
 }
 
@@ -85,7 +92,8 @@ inline SyntheticHairstyle makeSyntheticHairstyle(int count, int points, int K,
       }
     }
     Operatable* stroke = strokeThrough(record.m_vectors[0], 0);
-    if (j % 3 == 0) stroke->m_flags = static_cast<uint16_t>(stroke->m_flags | (1u << kKeyStrandBit));
+    if (j % 3 == 0)
+      stroke->m_flags = static_cast<uint16_t>(stroke->m_flags | (1u << kKeyStrandBit));
     strokes.push_back(stroke);
     h.strands.push_back(std::move(record));
     h.roots.push_back(root);
@@ -114,4 +122,15 @@ inline Operatable* makeHintStroke(const std::vector<float>& control) {
   hint->m_control = control;
   hint->m_target = control;
   return hint;
+}
+
+// Hands a synthetic hairstyle to the blender under `name`; its model, null when refused.
+inline BufferUndoer* addSyntheticHairstyle(HairBlender& blender, const std::string& name, int count,
+                                           int K, std::unique_ptr<BufferUndoer> model = nullptr) {
+  SyntheticHairstyle h = makeSyntheticHairstyle(count, 20, K, std::move(model));
+  BufferUndoer* held = h.model.get();
+  return blender.addReferenceHairstyle(name, std::move(h.model), std::move(h.strands),
+                                       std::move(h.affinity))
+             ? held
+             : nullptr;
 }
