@@ -13,6 +13,7 @@
 
 #include "app/openvr.h"
 #include "bench/bench_support.h"
+#include "bench/brush_scene.h"
 #include "core/hand_frames.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
@@ -23,42 +24,6 @@
 #include "strokes/transformer.h"
 
 namespace {
-
-std::string headPath() { return TRESSLET_SOURCE_DIR "/assets/models/defaultHead/head.txt"; }
-
-// The program's tools and the shipped head as start-up leaves them, with the mirror shown and
-// `stored` strokes of 100 points in the hair brush. Null when the head does not load.
-HeadModel* startScene(int stored) {
-  setBrushState();
-  g_parameters.set_sampling_space(3);
-  g_uiValues.assign(13, 0.0f);
-  g_timers.clear();  // no autosave writes from the benchmark
-  g_textureManager = new TextureManager();
-  g_textureManager->registerTypeNames();
-  g_modeler = new Modeler();
-  g_operator = new Operator();
-  g_operator->createTools();
-  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
-  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
-  HeadModel* head = g_modeler->loadHead(headPath());
-  if (!head || !head->m_mirror) return nullptr;
-  head->m_mirror->setRenderable(true);
-  g_hairBrusher->attachSampleGrid(head->m_hairGrider);
-  std::vector<Operatable*> strokes;
-  for (const quillax::Operation& op : paintedStrokes(stored, 100))
-    strokes.push_back(new Operatable(new quillax::Operation(op)));
-  g_hairBrusher->pushList(strokes, false);
-  return head;
-}
-
-void endScene() {
-  delete g_operator;
-  g_operator = nullptr;
-  delete g_modeler;
-  g_modeler = nullptr;
-  delete g_textureManager;
-  g_textureManager = nullptr;
-}
 
 // The VR object moved on to the next traced frame without drawing the eyes: the poses, the
 // hand frames, then the input of that frame.
@@ -151,18 +116,6 @@ void BM_InputFrameWhileDragging(benchmark::State& state) {
 // The drag frames of 100 strokes.
 BENCHMARK(BM_InputFrameWhileDragging)->Arg(50)->Arg(5000)->Iterations(10700)
     ->Unit(benchmark::kMicrosecond);
-
-// A hand frame on a helix around the head's upright axis: radius 13 cm, 4.5 cm lower per turn,
-// 1.26 cm between frames, so each one adds a point. Position, then the radial, upward and
-// tangent axes.
-std::vector<float> helixFrame(int i) {
-  const float step = 0.0126f, radius = 0.13f, drop = 0.045f;
-  const float perTurn = std::sqrt(std::pow(2.0f * 3.14159265f * radius, 2.0f) + drop * drop);
-  const float a = 2.0f * 3.14159265f * step * i / perTurn;
-  const float c = std::cos(a), s = std::sin(a);
-  return {radius * c, 1.12f - drop * a / (2.0f * 3.14159265f), radius * s, c, 0.0f, s,
-          0.0f, 1.0f, 0.0f, -s, 0.0f, c};
-}
 
 void BM_ReleaseWithMirror(benchmark::State& state) {
   if (!ensureBenchContext()) {

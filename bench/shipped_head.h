@@ -16,11 +16,8 @@ struct ShippedHead {
   bool ok = false;
 };
 
-inline std::string shippedHeadFolder() {
-  std::string here = __FILE__;  // <repo>/bench/shipped_head.h
-  here = here.substr(0, here.rfind('/'));
-  return here.substr(0, here.rfind('/')) + "/assets/models/defaultHead/";
-}
+// From the source tree's path given at build time (__FILE__ may be relative under ccache).
+inline std::string shippedHeadFolder() { return TRESSLET_SOURCE_DIR "/assets/models/defaultHead/"; }
 
 inline const ShippedHead& shippedHead() {
   static ShippedHead* data = [] {

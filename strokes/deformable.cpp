@@ -138,6 +138,7 @@ void Operatable::deform() {
     for (size_t s = 0; s < m_samples.size(); ++s)
       m_samples[s]->m_position = m_samples[s]->m_origin + moves[std::min(s, moves.size() - 1)];
     postProcess();
+    updateSampleBounds();  // also where post-processing left the samples alone
   }
   m_operation->mutable_midaxis()->mutable_v()->Assign(m_control.begin(), m_control.end());
 }

@@ -28,19 +28,20 @@ hairBrusher::hairBrusher(int32_t opType) : Interactor(opType) {}
 
 hairBrusher::~hairBrusher() {
   if (g_hairBrusher == this) g_hairBrusher = nullptr;
+  delete m_previewBuffer;
+  m_previewBuffer = nullptr;
   // A twin still being drawn is in no history: nothing else would delete it.
   if (engaged() && m_mirrorOp) discard(m_mirrorOp);
   m_mirrorOp = nullptr;
-  delete m_previewBuffer;
-  m_previewBuffer = nullptr;
   delete m_suggestion;
   m_suggestion = nullptr;
 }
 
 void hairBrusher::reset() {
+  // The preview first: clearing it touches the twin it holds.
+  if (m_previewBuffer) m_previewBuffer->clearBuffers();
   if (engaged() && m_mirrorOp) discard(m_mirrorOp);
   m_mirrorOp = nullptr;  // otherwise a committed twin, which the history reset deletes
-  if (m_previewBuffer) m_previewBuffer->clearBuffers();
   Interactor::reset();
   if (m_suggestion) m_suggestion->reset();
 }
@@ -108,7 +109,10 @@ bool hairBrusher::press(const float* pose, int n, const float* otherPose, int m)
 
 bool hairBrusher::move(const float* pose, int n, const float* otherPose, int m) {
   if (!Interactor::move(pose, n, otherPose, m)) return false;
-  Mirrow* mirror = mirrorInUse();
+  // Hiding the mirror mid-drag does not stop the twin; a head replaced mid-drag takes its mirror
+  // with it, and the twin stops where it is.
+  HeadModel* head = findHeadModel();
+  Mirrow* mirror = head ? head->m_mirror : nullptr;
   if (m_mirrorOp && mirror) {
     float frame[kMirroredFrameFloats];
     mirror->reflect(pose, frame);

@@ -189,6 +189,9 @@ Operatable::Operatable(const Operatable& other)
   m_operation->set_op_id(0);
   m_flags = m_operation->has_flags() ? static_cast<uint16_t>(m_operation->flags()) : other.m_flags;
   m_transformLevel = other.m_transformLevel;
+  m_sampleLow = other.m_sampleLow;
+  m_sampleHigh = other.m_sampleHigh;
+  m_sampleBoundsKnown = other.m_sampleBoundsKnown;
   m_sampleIndices = other.m_sampleIndices;
   m_samples.reserve(other.m_samples.size());
   for (const Sample* sample : other.m_samples) {

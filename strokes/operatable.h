@@ -125,6 +125,12 @@ class Operatable : public coreObject, public coreDeformable {
   Vec3f samplePositionAt(float t) const;
   // Distance from p (world) to the nearest sample; sqrt(1e9) without samples.
   float nearestSampleDistance(const Vec3f& p) const;
+  // False when no sample can lie within r of p (world), judged by the box around the samples
+  // that buildSamples and syncSamples keep, so a search can pass the stroke by without reading
+  // its samples. True when the box is not known.
+  bool samplesMayReach(const Vec3f& p, float r) const;
+  // The box around the samples' world positions, after they moved.
+  void updateSampleBounds();
   // After a stroke is finished: samples corrected against the head's level set (attached for the
   // attach shape, else pushed out of the head and aligned to it), then the points and pitches
   // refitted from them (a Catmull-Rom fit with smoothing on). Returns the sample count; a stroke
@@ -151,6 +157,9 @@ class Operatable : public coreObject, public coreDeformable {
   int16_t m_bufferIndex = -1;                 // render buffer of the owning history, -1 none
   int16_t m_bufferSlot = -1;                  // slot in that buffer, -1 none
   int16_t m_transformLevel = 0;               // transform level the stroke was made at
+  // The box around the samples' world positions; not known until the samples are placed.
+  Vec3f m_sampleLow, m_sampleHigh;
+  bool m_sampleBoundsKnown = false;
   // Operations that hold this stroke (not owned): selections (op_id 2, 3, 4, 7, 8), recolours
   // (5), transforms (9).
   std::vector<Operatable*> m_selectRefs;

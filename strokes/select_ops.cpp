@@ -77,7 +77,9 @@ bool SelectOp::canSelect(Operatable* target) {
 }
 
 float SelectOp::score(Operatable* target, const float* point, float radius) {
-  const float d = target->nearestSampleDistance(Vec3f(point[0], point[1], point[2]));
+  const Vec3f p(point[0], point[1], point[2]);
+  if (!target->samplesMayReach(p, radius)) return -1.0f;
+  const float d = target->nearestSampleDistance(p);
   return d > radius ? -1.0f : d;
 }
 

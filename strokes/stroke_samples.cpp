@@ -98,6 +98,7 @@ int Operatable::buildSamples() {
     }
   }
   buildSampleFrames();
+  updateSampleBounds();
   return static_cast<int>(m_samples.size());
 }
 
@@ -136,6 +137,7 @@ void Operatable::syncSamples(bool fromPoints) {
         sample.m_pitch = normalized(sample.m_localPitch);
       }
     }
+    updateSampleBounds();
     return;
   }
   const Matrix4* forward = levelForward(m_transformLevel);
@@ -166,6 +168,24 @@ float Operatable::nearestSampleDistance(const Vec3f& p) const {
   float best = 1e9f;
   for (const Sample* sample : m_samples) best = std::min(best, squaredLength(sample->m_position - p));
   return std::sqrt(best);
+}
+
+bool Operatable::samplesMayReach(const Vec3f& p, float r) const {
+  if (!m_sampleBoundsKnown) return true;
+  for (int a = 0; a < 3; ++a)
+    if (p[a] < m_sampleLow[a] - r || p[a] > m_sampleHigh[a] + r) return false;
+  return true;
+}
+
+void Operatable::updateSampleBounds() {
+  m_sampleBoundsKnown = !m_samples.empty();
+  if (!m_sampleBoundsKnown) return;
+  m_sampleLow = m_sampleHigh = m_samples.front()->m_position;
+  for (const Sample* sample : m_samples)
+    for (int a = 0; a < 3; ++a) {
+      m_sampleLow[a] = std::min(m_sampleLow[a], sample->m_position[a]);
+      m_sampleHigh[a] = std::max(m_sampleHigh[a], sample->m_position[a]);
+    }
 }
 
 int Operatable::postProcess() {

@@ -212,6 +212,10 @@ TEST_F(EditTest, AMoveShowsTheStrokesUnderItsTransformAndAppliesItInTheStoredFra
   for (size_t k = 0; k < control.size(); ++k)
     EXPECT_NEAR(a->m_control[k], control[k] + (k % 3 == 1 ? 0.05f : 0.0f), 1e-6f) << k;
   EXPECT_NEAR(a->pointAt(0.0f)[1], 0.05f, 1e-5f);
+  // Searches skip the stroke by the box around its samples where they are now.
+  EXPECT_EQ((Ints{a->samplesMayReach(Vec3f(0.0f, 0.0f, 0.0f), 0.01f),
+                  a->samplesMayReach(Vec3f(0.0f, 0.14f, 0.0f), 0.0f)}),
+            (Ints{0, 1}));
   EXPECT_FLOAT_EQ(a->m_operation->width(), width * std::sqrt(1.001f));
   // The move is in the stroke: undo and redo of it change nothing.
   const std::string after = stored(a);

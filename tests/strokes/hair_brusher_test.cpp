@@ -91,18 +91,28 @@ TEST_F(HairBrusherGL, OnlyStrokesOfTwoPointsAreKept) {
             (Ints{0, 0, 0}));
   EXPECT_TRUE(m_brush.m_currentOp == nullptr && m_brush.m_mirrorOp == nullptr);
 
-  // The mirror hidden during the drag: the twin keeps its one point and is dropped alone.
+  // Hidden during the drag, the mirror still takes the twin along: both are kept.
   ASSERT_TRUE(m_brush.press(pose, 12, pose, 12));
   m_mirror->setRenderable(false);
-  m_brush.move(handFrame(0.5f, 0.05f).data(), 12, pose, 12);
+  ASSERT_TRUE(m_brush.move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
   EXPECT_TRUE(m_brush.release(pose, 12, pose, 12));
-  EXPECT_EQ(m_brush.size(), 1);
-  EXPECT_EQ(m_brush.m_mirrorOp, nullptr);
+  EXPECT_EQ(m_brush.size(), 2);
 
-  // With the mirror hidden from the start there is no twin and the preview stays empty.
+  // Hidden from the start: no twin, and the preview stays empty.
   ASSERT_TRUE(drag(m_brush, -0.5f, 0.0f, 4));
-  EXPECT_EQ((Ints{m_brush.size(), m_brush.m_previewBuffer->size()}), (Ints{2, 0}));
-  EXPECT_FALSE(m_brush.m_history[1]->getFlag7());
+  EXPECT_EQ((Ints{m_brush.size(), m_brush.m_previewBuffer->size()}), (Ints{3, 0}));
+  EXPECT_FALSE(m_brush.m_history[2]->getFlag7());
+
+  // The head (and its mirror) gone during the drag: the twin keeps its one point and is dropped
+  // alone.
+  m_mirror->setRenderable(true);
+  ASSERT_TRUE(m_brush.press(pose, 12, pose, 12));
+  delete m_modeler->m_models[0];
+  m_modeler->m_models.clear();
+  ASSERT_TRUE(m_brush.move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
+  EXPECT_TRUE(m_brush.release(pose, 12, pose, 12));
+  EXPECT_EQ(m_brush.size(), 4);
+  EXPECT_EQ(m_brush.m_mirrorOp, nullptr);
 }
 
 TEST_F(HairBrusherGL, AResetDuringADragDropsTheStrokeAndItsTwin) {
@@ -115,6 +125,13 @@ TEST_F(HairBrusherGL, AResetDuringADragDropsTheStrokeAndItsTwin) {
   EXPECT_TRUE(m_brush.m_currentOp == nullptr && m_brush.m_mirrorOp == nullptr);
   EXPECT_FALSE(redAt(m_brush, 16));
   EXPECT_FALSE(m_brush.release(pose, 12, pose, 12));
+
+  // Deleted during a drag, the tool takes the stroke and the twin with it.
+  auto* other = new hairBrusher(1);
+  other->createBuffer(StrokeBufferFormat(g_renderRows[1]), 800000);
+  ASSERT_TRUE(other->press(pose, 12, pose, 12));
+  ASSERT_NE(other->m_mirrorOp, nullptr);
+  delete other;
 }
 
 TEST_F(HairBrusherGL, StrokesFollowAWholeSceneGrabWhileItLasts) {

@@ -1,0 +1,62 @@
+#pragma once
+// The program's tools around the shipped head, as the brush and editing benchmarks drive them.
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "bench/shipped_head.h"
+#include "render/head_model.h"
+#include "render/modeler.h"
+#include "render/texture.h"
+#include "strokes/hair_brusher.h"
+#include "strokes/operatable.h"
+#include "strokes/operator.h"
+#include "strokes/transformer.h"
+
+// The program's tools and the shipped head as start-up leaves them, with the mirror shown and
+// `stored` strokes of 100 points in the hair brush. Null when the head does not load.
+inline HeadModel* startScene(int stored) {
+  setBrushState();
+  g_parameters.set_sampling_space(3);
+  g_uiValues.assign(13, 0.0f);
+  g_timers.clear();  // no autosave writes from the benchmark
+  g_textureManager = new TextureManager();
+  g_textureManager->registerTypeNames();
+  g_modeler = new Modeler();
+  g_operator = new Operator();
+  g_operator->createTools();
+  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
+  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
+  HeadModel* head = g_modeler->loadHead(shippedHeadFolder() + "head.txt");
+  if (!head || !head->m_mirror) return nullptr;
+  head->m_mirror->setRenderable(true);
+  g_hairBrusher->attachSampleGrid(head->m_hairGrider);
+  std::vector<Operatable*> strokes;
+  for (const quillax::Operation& op : paintedStrokes(stored, 100))
+    strokes.push_back(new Operatable(new quillax::Operation(op)));
+  g_hairBrusher->pushList(strokes, false);
+  return head;
+}
+
+inline void endScene() {
+  delete g_operator;
+  g_operator = nullptr;
+  delete g_modeler;
+  g_modeler = nullptr;
+  delete g_textureManager;
+  g_textureManager = nullptr;
+}
+
+// A hand frame on a helix around the head's upright axis: radius 13 cm, 4.5 cm lower per turn,
+// 1.26 cm between frames, so each one adds a point. Position, then the radial, upward and
+// tangent axes.
+inline std::vector<float> helixFrame(int i) {
+  const float step = 0.0126f, radius = 0.13f, drop = 0.045f;
+  const float perTurn = std::sqrt(std::pow(2.0f * 3.14159265f * radius, 2.0f) + drop * drop);
+  const float a = 2.0f * 3.14159265f * step * i / perTurn;
+  const float c = std::cos(a), s = std::sin(a);
+  return {radius * c, 1.12f - drop * a / (2.0f * 3.14159265f), radius * s, c, 0.0f, s,
+          0.0f, 1.0f, 0.0f, -s, 0.0f, c};
+}
+
