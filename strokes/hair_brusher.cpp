@@ -209,7 +209,9 @@ void hairBrusher::drawSuggestion(const Matrix4& viewProjection) {
 void hairBrusher::acceptSuggestion(bool includeUnselected) {
   if (!m_suggestion) return;
   BufferUndoer* model = m_suggestion->currentModel();
-  if (!model) return;
+  // During a drag the stroke being drawn is the newest in the buffer: strands pushed behind it
+  // would take the slots its next points are written to.
+  if (!model || engaged()) return;
   std::vector<Operatable*> kept;
   // The cursor entry is a shown strand too: it is taken with the rest.
   for (int i = 0; i <= model->m_cursor && i < model->size(); ++i) {
@@ -220,7 +222,7 @@ void hairBrusher::acceptSuggestion(bool includeUnselected) {
     kept.push_back(strand);
   }
   // The hint strokes give way to the strands they called up.
-  while (!engaged() && m_cursor >= 0 && m_cursor < size() && isHintStroke(m_history[m_cursor]))
+  while (m_cursor >= 0 && m_cursor < size() && isHintStroke(m_history[m_cursor]))
     if (!BufferUndoer::undo(nullptr)) break;
   truncateRedo();
   bool first = true;

@@ -197,6 +197,11 @@ TEST_F(HairSuggestionTest, AcceptingTakesTheSelectedStrandsInPlaceOfTheHintStrok
   m_model->m_history[2]->setSelected(true);
   m_model->m_history[59]->setSelected(true);  // the cursor entry counts too
   g_currentColor.set_blue(0.25f);
+  const std::vector<float> hand = handFrame(0.0f, 0.0f);
+  ASSERT_TRUE(m_brush.press(hand.data(), 12, hand.data(), 12));
+  m_brush.acceptSuggestion(false);  // not during a drag
+  EXPECT_EQ((Ints{m_brush.size(), blender.currentModel() != nullptr}), (Ints{3, 1}));
+  m_brush.release(hand.data(), 12, hand.data(), 12);  // one point: nothing kept
 
   m_brush.acceptSuggestion(false);
   ASSERT_EQ(m_brush.size(), 3);
