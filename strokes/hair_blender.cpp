@@ -39,7 +39,7 @@ int32_t stateAt(size_t index, int32_t fallback) {
   return g_modeState.size() > index ? g_modeState[index] : fallback;
 }
 
-// The base vector's first D floats of a hint stroke, or null when it does not hold D.
+// Hint stroke s's control vector when it holds exactly D floats, else null.
 const std::vector<float>* controlOf(const std::vector<Operatable*>& strokes, int32_t s, int32_t D) {
   if (s < 0 || static_cast<size_t>(s) >= strokes.size() || !strokes[static_cast<size_t>(s)])
     return nullptr;
