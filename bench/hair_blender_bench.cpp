@@ -9,8 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/geometry.h"
-#include "core/settings.h"
+#include "bench/bench_support.h"
 #include "strokes/hair_blender.h"
 #include "tests/support/synthetic_hairstyle.h"
 
@@ -44,12 +43,7 @@ class QuietStdout {
 void BM_SuggestionUpdate(benchmark::State& state) {
   const int hints = static_cast<int>(state.range(0));
   const bool perMatch = state.range(1) != 0;
-  g_curveProfiles.assign(47, {});
-  g_curveProfileNormals.assign(47, {});
-  for (int c = -23; c <= 23; ++c)
-    buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
-  g_defaultLightCurve.Clear();
-  for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
+  setBrushState();
 
   SyntheticHairstyle h = makeSyntheticHairstyle(kStrands, kControlPoints, kVariations);
   std::vector<std::unique_ptr<Operatable>> owned;
