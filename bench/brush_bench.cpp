@@ -65,16 +65,8 @@ std::string dragTrace() {
 }
 
 void BM_InputFrameWhileDragging(benchmark::State& state) {
-  if (!ensureBenchContext()) {
-    state.SkipWithError("no GL context (run under xvfb-run -a)");
-    return;
-  }
   const int stored = static_cast<int>(state.range(0));
-  if (!startScene(stored)) {
-    state.SkipWithError("the shipped head does not load");
-    endScene();
-    return;
-  }
+  if (!startBenchScene(state, stored)) return;
   char path[] = "/tmp/tresslet_bench_trace_XXXXXX";
   const int fd = mkstemp(path);
   const std::string trace = dragTrace();
@@ -118,27 +110,11 @@ BENCHMARK(BM_InputFrameWhileDragging)->Arg(50)->Arg(5000)->Iterations(10700)
     ->Unit(benchmark::kMicrosecond);
 
 void BM_ReleaseWithMirror(benchmark::State& state) {
-  if (!ensureBenchContext()) {
-    state.SkipWithError("no GL context (run under xvfb-run -a)");
-    return;
-  }
-  if (!startScene(50)) {
-    state.SkipWithError("the shipped head does not load");
-    endScene();
-    return;
-  }
+  if (!startBenchScene(state, 50)) return;
   g_flags[FLAG_SMOOTHING] = true;
   const int points = static_cast<int>(state.range(0));
-  const std::vector<float> other = helixFrame(0);
-  hairBrusher& brush = *g_hairBrusher;
-  for (auto _ : state) {
-    state.PauseTiming();
-    if (brush.size() > 50) brush.undo();  // the next press cuts the last pair away
-    brush.press(helixFrame(0).data(), 12, other.data(), 12);
-    for (int i = 1; i < points; ++i) brush.move(helixFrame(i).data(), 12, other.data(), 12);
-    state.ResumeTiming();
-    brush.release(other.data(), 12, other.data(), 12);
-  }
+  timeReleases(state, points, 50);
+  const hairBrusher& brush = *g_hairBrusher;
   state.counters["points"] = brush.m_currentOp ? brush.m_currentOp->pointCount() : 0;
   state.counters["pairs kept"] = brush.m_mirrorOp ? 1 : 0;
   endScene();

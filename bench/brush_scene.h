@@ -1,5 +1,7 @@
 #pragma once
 // The program's tools around the shipped head, as the brush and editing benchmarks drive them.
+#include <benchmark/benchmark.h>
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -60,3 +62,31 @@ inline std::vector<float> helixFrame(int i) {
           0.0f, 1.0f, 0.0f, -s, 0.0f, c};
 }
 
+// startScene for a benchmark run: false, with the run marked as skipped and nothing left
+// behind, without a GL context or when the head does not load.
+inline bool startBenchScene(benchmark::State& state, int stored) {
+  if (!ensureBenchContext()) {
+    state.SkipWithError("no GL context (run under xvfb-run -a)");
+    return false;
+  }
+  if (startScene(stored)) return true;
+  state.SkipWithError("the shipped head does not load");
+  endScene();
+  return false;
+}
+
+// The hair brush drawn along the helix for `points` frames (the other hand still) and let go,
+// timing only the release; before each press the group of the last release is undone, so the
+// press cuts it away and the history stays at `stored` strokes.
+inline void timeReleases(benchmark::State& state, int points, int stored) {
+  const std::vector<float> other = helixFrame(0);
+  hairBrusher& brush = *g_hairBrusher;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (brush.size() > stored) brush.undo();
+    brush.press(helixFrame(0).data(), 12, other.data(), 12);
+    for (int i = 1; i < points; ++i) brush.move(helixFrame(i).data(), 12, other.data(), 12);
+    state.ResumeTiming();
+    brush.release(other.data(), 12, other.data(), 12);
+  }
+}

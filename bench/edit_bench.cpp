@@ -40,16 +40,8 @@ Vec3f sweepPath(int k) {
 Vec3f sweepHand(int k) { return sweepPath(k) + 0.25f * (sweepPath(k) - sweepPath(k - 1)); }
 
 void BM_SelectStep(benchmark::State& state) {
-  if (!ensureBenchContext()) {
-    state.SkipWithError("no GL context (run under xvfb-run -a)");
-    return;
-  }
   const int stored = static_cast<int>(state.range(0));
-  if (!startScene(stored)) {
-    state.SkipWithError("the shipped head does not load");
-    endScene();
-    return;
-  }
+  if (!startBenchScene(state, stored)) return;
   g_uiValues[1] = kRadius;
   std::unique_ptr<SelectOp> op;
   int k = 0;
@@ -80,16 +72,8 @@ BENCHMARK(BM_SelectStep)->Arg(50)->Arg(5000)->Unit(benchmark::kMicrosecond);
 // The same samples in one flat array with their stroke's index: every sample within the
 // radius of the point marks its stroke.
 void BM_SelectFlatScan(benchmark::State& state) {
-  if (!ensureBenchContext()) {
-    state.SkipWithError("no GL context (run under xvfb-run -a)");
-    return;
-  }
   const int stored = static_cast<int>(state.range(0));
-  if (!startScene(stored)) {
-    state.SkipWithError("the shipped head does not load");
-    endScene();
-    return;
-  }
+  if (!startBenchScene(state, stored)) return;
   std::vector<Vec3f> samples;
   std::vector<int> owner;
   for (int s = 0; s < g_hairBrusher->size(); ++s)
@@ -128,16 +112,8 @@ BENCHMARK(BM_SelectFlatScan)->Arg(50)->Arg(5000)->Unit(benchmark::kMicrosecond);
 
 // 1,000 selected strokes moved 5 cm by the hand and let go.
 void BM_TransOpFinish(benchmark::State& state) {
-  if (!ensureBenchContext()) {
-    state.SkipWithError("no GL context (run under xvfb-run -a)");
-    return;
-  }
   const int stored = static_cast<int>(state.range(0));
-  if (!startScene(stored)) {
-    state.SkipWithError("the shipped head does not load");
-    endScene();
-    return;
-  }
+  if (!startBenchScene(state, stored)) return;
   g_flags[FLAG_SMOOTHING] = true;
   for (Operatable* stroke : g_hairBrusher->m_history) stroke->setSelected(true);
   const std::vector<float> start = handAt(sweepCentre());
@@ -161,29 +137,12 @@ BENCHMARK(BM_TransOpFinish)->Arg(1000)->Unit(benchmark::kMillisecond)->Iteration
 // A braid of 100 hand points (250 per strand) with its two strands, the three overlay strands
 // and the mirrored twin with its five: twelve strokes post-processed and committed.
 void BM_BraidReleaseWithOverlay(benchmark::State& state) {
-  if (!ensureBenchContext()) {
-    state.SkipWithError("no GL context (run under xvfb-run -a)");
-    return;
-  }
-  if (!startScene(50)) {
-    state.SkipWithError("the shipped head does not load");
-    endScene();
-    return;
-  }
+  if (!startBenchScene(state, 50)) return;
   g_flags[FLAG_SMOOTHING] = true;
   g_flags[FLAG_OVERLAY] = true;
   g_brushShape = 3;
-  const std::vector<float> other = helixFrame(0);
-  hairBrusher& brush = *g_hairBrusher;
-  for (auto _ : state) {
-    state.PauseTiming();
-    if (brush.size() > 50) brush.undo();  // the next press cuts the last group away
-    brush.press(helixFrame(0).data(), 12, other.data(), 12);
-    for (int i = 1; i < 100; ++i) brush.move(helixFrame(i).data(), 12, other.data(), 12);
-    state.ResumeTiming();
-    brush.release(other.data(), 12, other.data(), 12);
-  }
-  state.counters["strokes committed"] = brush.size() - 50;
+  timeReleases(state, 100, 50);
+  state.counters["strokes committed"] = g_hairBrusher->size() - 50;
   endScene();
 }
 BENCHMARK(BM_BraidReleaseWithOverlay)->Unit(benchmark::kMillisecond)->Iterations(20);

@@ -32,6 +32,9 @@ class RecolorOp : public SelectOp {
   // Each model whose box holds the point (scene coordinates) takes this colour; returns their
   // number.
   int onPoint(const Vec3f& point, float radius) override;
+  // Forgotten without unmarking: hiding this operation would take the colour from the other
+  // targets too.
+  void targetLeaving(Operatable* target) override { forgetTarget(target); }
 };
 
 // Picks the brush colour from the nearest stroke; undo restores the brush colour of its
@@ -41,6 +44,8 @@ class SetColorOp : public NearestSelectOp {
   explicit SetColorOp(coreUndoer<Operatable*>* source);
   void unmark(Operatable* target) override;
   void mark(Operatable* target) override;
+  // Forgotten without unmarking: a stroke being deleted does not change the brush colour.
+  void targetLeaving(Operatable* target) override { forgetTarget(target); }
 };
 
 // Continues a stroke of the calling brush: begun near the tip half of a stroke, it becomes a copy

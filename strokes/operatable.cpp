@@ -235,17 +235,13 @@ void Operatable::fillOperationDefaults(quillax::Operation* op) {
 // ---- operations ----
 
 void Operatable::detach() {
-  // Each operation that holds this stroke lets go of it: selections and recolours unmark it
-  // first. A transform lets go without unmarking (its mark changes nothing), so that a stroke
-  // deleted during a move leaves no target behind in it.
-  auto withdraw = [this](std::vector<Operatable*>& refs, bool unmarkIt) {
-    for (auto it = refs.rbegin(); it != refs.rend(); ++it)
-      if (auto* op = dynamic_cast<SelectOp*>(*it)) op->dropTarget(this, unmarkIt);
-    refs.clear();
-  };
-  withdraw(m_selectRefs, true);
-  withdraw(m_recolorRefs, true);
-  withdraw(m_transRefs, false);
+  // Each operation that holds this stroke lets go of it (unmarking it where its mark is on the
+  // stroke), so none keeps a target that is about to be deleted.
+  for (std::vector<Operatable*>* refs : {&m_selectRefs, &m_recolorRefs, &m_transRefs}) {
+    for (auto it = refs->rbegin(); it != refs->rend(); ++it)
+      if (auto* op = dynamic_cast<SelectOp*>(*it)) op->targetLeaving(this);
+    refs->clear();
+  }
   // Once the deform tool exists: g_deformer drops this stroke from its weights.
 }
 
@@ -337,7 +333,7 @@ void Operatable::toProto(quillax::Operation* out) const {
 void Operatable::registerOp(Operatable* op) {
   if (!op || !op->m_operation) return;
   switch (op->m_operation->op_id()) {
-    case 2: case 3: case 4: case 7: case 8:
+    case 2: case 3: case 4: case 6: case 7: case 8:
       m_selectRefs.push_back(op);
       break;
     case 5:
@@ -354,7 +350,7 @@ void Operatable::registerOp(Operatable* op) {
 bool Operatable::unregisterOp(Operatable* op) {
   if (!op || !op->m_operation) return false;
   const int id = op->m_operation->op_id();
-  if (id < 2 || id > 9 || id == 6) return true;
+  if (id < 2 || id > 9) return true;
   std::vector<Operatable*>& refs = id == 5 ? m_recolorRefs : id == 9 ? m_transRefs : m_selectRefs;
   const auto it = std::find(refs.rbegin(), refs.rend(), op);
   if (it == refs.rend()) return false;

@@ -58,6 +58,8 @@ class Operatable : public coreObject, public coreDeformable {
   // message only the flags are written, so its points never leave the stroke's frame.
   void toProto(quillax::Operation* out) const;
 
+  // Lists op among the operations holding this stroke, by its op_id (see m_selectRefs); other
+  // ids and null are ignored. unregisterOp drops its newest entry: false when it was not there.
   void registerOp(Operatable* op);
   bool unregisterOp(Operatable* op);
   // The newest visible recolour operation's colour, else the stroke's own.
@@ -160,8 +162,8 @@ class Operatable : public coreObject, public coreDeformable {
   // The box around the samples' world positions; not known until the samples are placed.
   Vec3f m_sampleLow, m_sampleHigh;
   bool m_sampleBoundsKnown = false;
-  // Operations that hold this stroke (not owned): selections (op_id 2, 3, 4, 7, 8), recolours
-  // (5), transforms (9).
+  // Operations that hold this stroke (not owned): selections and colour picks (op_id 2, 3, 4,
+  // 6, 7, 8), recolours (5), transforms (9).
   std::vector<Operatable*> m_selectRefs;
   std::vector<Operatable*> m_recolorRefs;
   std::vector<Operatable*> m_transRefs;

@@ -35,12 +35,17 @@ void SelectOp::releaseTargets() {
   m_selected.clear();
 }
 
-bool SelectOp::dropTarget(Operatable* target, bool unmarkIt) {
+bool SelectOp::forgetTarget(Operatable* target) {
   const auto it = std::find(m_selected.rbegin(), m_selected.rend(), target);
   if (it == m_selected.rend()) return false;
-  if (unmarkIt) unmark(target);
   m_selected.erase(std::next(it).base());
   return true;
+}
+
+void SelectOp::targetLeaving(Operatable* target) {
+  if (std::find(m_selected.begin(), m_selected.end(), target) == m_selected.end()) return;
+  unmark(target);
+  forgetTarget(target);
 }
 
 int SelectOp::begin(const float* values, int count, const float* /*other*/, int /*otherCount*/) {

@@ -48,13 +48,16 @@ class SelectOp : public Operatable, public coreSelectable<Operatable*> {
   int selectAll();
   // Unmarks every target, unregisters this operation from it and forgets it.
   void releaseTargets();
-  // Forgets one target that is leaving (unmarked when unmarkIt); false when it was not held.
-  bool dropTarget(Operatable* target, bool unmarkIt);
+  // A target leaving its history (being deleted): unmarked and forgotten. Nothing when it is
+  // not held.
+  virtual void targetLeaving(Operatable* target);
 
   coreUndoer<Operatable*>* m_source = nullptr;  // not owned
 
  protected:
   SelectOp(coreUndoer<Operatable*>* source, int opId);
+  // Forgets a target without unmarking it; false when it was not held.
+  bool forgetTarget(Operatable* target);
   // The source's applied entries, oldest first.
   template <typename F>
   void forEachSourceCandidate(F f) const {

@@ -9,6 +9,7 @@
 
 #include "strokes/hair_blender.h"
 #include "strokes/hair_brusher.h"
+#include "render/grider.h"
 #include "strokes/operation_factory.h"
 #include "strokes/operation_test_support.h"
 #include "support/synthetic_hairstyle.h"
@@ -123,6 +124,24 @@ TEST_F(EditTest, RecoloursStackAndUndoToTheColourBefore) {
   EXPECT_TRUE(tool(4)->undo());
   EXPECT_EQ(rgb(a->currentColor()), red);
 
+  // A model whose box the hand passes through takes the colour for good.
+  Modeler modeler;
+  g_modeler = &modeler;
+  auto* model = new ModelElement("model");
+  auto* box = new BoundingBox("box");
+  box->widen(Vec3f(-0.1f, -0.1f, -0.1f));
+  box->widen(Vec3f(0.1f, 0.2f, 0.1f));
+  box->updateTransform();
+  model->setAttached(box);
+  modeler.m_models[1] = model;
+  setCurrentColor(colour(0.0f, 0.5f, 1.0f));
+  g_currentColor.set_alpha(0.5f);
+  g_currentColor.set_lightness(0.8f);
+  ASSERT_TRUE(sweep(4, 0.01f));
+  EXPECT_TRUE(tool(4)->undo());
+  EXPECT_EQ(model->m_color, Vec4f(0.0f, 0.25f, 0.5f, 0.8f));
+  g_modeler = nullptr;
+
   // One operation passing twice over a stroke takes it once.
   setCurrentColor(colour(1.0f, 1.0f, 0.0f));
   RecolorOp op(tool(1));
@@ -139,6 +158,25 @@ TEST_F(EditTest, AColourPickSetsTheBrushColourAndUndoRestoresIt) {
   EXPECT_EQ(rgb(g_currentColor), Vec3f(0.0f, 1.0f, 0.0f));
   EXPECT_TRUE(tool(5)->undo());
   EXPECT_EQ(rgb(g_currentColor), brush);
+}
+
+TEST_F(EditTest, AStrokeLeavingItsHistoryLeavesTheColoursOfTheOthersAlone) {
+  Operatable* a = addStroke(0.0f);
+  Operatable* b = addStroke(0.01f);
+  *b->m_operation->mutable_color() = colour(0.0f, 1.0f, 0.0f);
+  ASSERT_TRUE(sweep(5, 0.01f));  // the brush colour picked from b
+  setCurrentColor(colour(0.0f, 0.0f, 1.0f));
+  ASSERT_TRUE(sweep(4, 0.005f));  // both recoloured blue by one operation
+  ASSERT_EQ(a->m_recolorRefs.size() + b->m_recolorRefs.size(), 2u);
+  setCurrentColor(colour(1.0f, 1.0f, 0.0f));
+  // b undone, then cut away by the next stroke: deleted.
+  EXPECT_TRUE(tool(1)->undo());
+  addStroke(0.5f);
+  EXPECT_EQ(rgb(a->currentColor()), Vec3f(0.0f, 0.0f, 1.0f));
+  EXPECT_EQ(rgb(g_currentColor), Vec3f(1.0f, 1.0f, 0.0f));
+  // The colour pick no longer holds the deleted stroke: its undo and redo read nothing of it.
+  EXPECT_TRUE(tool(5)->undo() && tool(5)->redo());
+  EXPECT_TRUE(dynamic_cast<SetColorOp*>(tool(5)->m_history[0])->m_selected.empty());
 }
 
 TEST_F(EditTest, AConnectionContinuesOnlyFromTheTipHalfOfAStrokeOfItsShader) {
