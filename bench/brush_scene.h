@@ -51,10 +51,10 @@ inline void endScene() {
 }
 
 // A hand frame on a helix around the head's upright axis: radius 13 cm, 4.5 cm lower per turn,
-// 1.26 cm between frames, so each one adds a point. Position, then the radial, upward and
-// tangent axes.
+// 1.21 cm between frames, so each one adds a point (and the remainders about one more per 120).
+// Position, then the radial, upward and tangent axes.
 inline std::vector<float> helixFrame(int i) {
-  const float step = 0.0126f, radius = 0.13f, drop = 0.045f;
+  const float step = 0.0121f, radius = 0.13f, drop = 0.045f;
   const float perTurn = std::sqrt(std::pow(2.0f * 3.14159265f * radius, 2.0f) + drop * drop);
   const float a = 2.0f * 3.14159265f * step * i / perTurn;
   const float c = std::cos(a), s = std::sin(a);

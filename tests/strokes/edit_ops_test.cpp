@@ -285,3 +285,17 @@ TEST_F(MirroredBrushGL, AMirroredConnectionThatDoesNotStartIsDropped) {
             (Ints{1, 0, 0}));
   EXPECT_EQ(dynamic_cast<hairBrusher&>(brush()).m_mirrorOp, nullptr);
 }
+
+TEST_F(MirroredBrushGL, AStrokeHeldByAMoveIsDrawnUnderItsTransform) {
+  Operatable* stroke = addStroke(-0.5f, -0.3f, 0.01f);
+  stroke->setSelected(true);
+  TransOp move(&brush());
+  const std::vector<float> hand = handFrame(0.0f, 0.0f);
+  ASSERT_EQ(move.begin(hand.data(), 12, hand.data(), 12), 1);
+  stroke->setSelected(false);  // drawn in its own red, not in the selection's blue
+  EXPECT_TRUE(redAt(brush(), 16) && !redAt(brush(), 48));
+  move.m_transform.at(0, 3) = 1.0f;  // one to the right
+  EXPECT_TRUE(!redAt(brush(), 16) && redAt(brush(), 48));
+  move.detach();
+  EXPECT_TRUE(redAt(brush(), 16) && !redAt(brush(), 48));
+}

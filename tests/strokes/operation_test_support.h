@@ -78,7 +78,7 @@ class MirroredBrushGL : public BrushStateGLTest {
     Operatable* stroke = makeStroke(1, 0, 60, x, y0, step);
     stroke->computeFrames(false, true);
     stroke->buildSamples();
-    brush().push(stroke, false);
+    brush().pushList({stroke}, false);  // buffered, as a loaded stroke is
     return stroke;
   }
 
