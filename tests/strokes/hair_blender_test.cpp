@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -355,6 +356,7 @@ TEST_F(HairBlenderTest, OpacityFollowsTheToolAndTheHandsDistanceFromTheHead) {
     EXPECT_NEAR(g_uiValues[9], c.opacity, 1e-5f) << c.mode << " " << c.handX;
   }
   g_modeler = nullptr;
+  std::fill(g_drawingHandMatrix, g_drawingHandMatrix + 3, 0.0f);
 }
 
 TEST_F(HairBlenderTest, ASolverFailureLeavesNoSuggestionAndNothingCached) {
