@@ -97,6 +97,11 @@ void correctUnusableValues(quillax::Parameters* p) {
   requirePositive("sampling_space", &P::sampling_space, &P::set_sampling_space, defaults, p);
   requirePositive("control_sample_size", &P::control_sample_size, &P::set_control_sample_size,
                   defaults, p);
+  // Every stroke keeps three floats per control point: a huge count would exhaust memory.
+  if (p->control_sample_size() > kMaxControlSamples) {
+    reportCorrected("control_sample_size", p->control_sample_size(), kMaxControlSamples);
+    p->set_control_sample_size(kMaxControlSamples);
+  }
 
   const float distance = p->sampling_distance();
   if (!std::isfinite(distance)) {

@@ -19,17 +19,19 @@ constexpr int kSpinShape = 2;
 constexpr int kBraidShape = 3;
 constexpr int kDenseTexture = 1;
 constexpr int kSparseTexture = 3;
-constexpr float kBraidRadius = 0.384f;      // of the stroke's width
+constexpr float kBraidRadius = 0.384f;  // of the stroke's width
 constexpr int kBraidLeastPoints = 10;
 constexpr float kBraidThird = 2.0f * 3.14159265358979f / 3.0f;
 constexpr float kOverlayBraidWidth = 1.08f;
 constexpr float kOverlayCurledWidth = 1.1f;  // curvature 18 and above
 constexpr int kOverlayCurled = 18;
-constexpr float kOverlayLift = 0.003f;       // metres along the normals
-constexpr float kLeastTurn = 0.01f;          // tangent turns below this are not carried
+constexpr float kOverlayLift = 0.003f;  // metres along the normals
+constexpr float kLeastTurn = 0.01f;     // tangent turns below this are not carried
 
-constexpr size_t kSpinStartIndex = 8;  // g_modeState: the spin start set by the tool geometry, -1 none
-constexpr size_t kSpinStartValue = 10; // g_uiValues: the spin start as a fraction of the stroke
+// The spin start: set by the tool geometry in g_modeState (-1 none), kept in g_uiValues as a
+// fraction of the stroke.
+constexpr size_t kSpinStartIndex = 8;
+constexpr size_t kSpinStartValue = 10;
 
 std::vector<Vec3f> tangents(const std::vector<Vec3f>& points) {
   const size_t n = points.size();
@@ -53,7 +55,8 @@ void carryAlong(const std::vector<Vec3f>& t, std::vector<std::vector<Vec3f>*> di
 
 std::vector<Vec3f> toPoints(const std::vector<float>& flat) {
   std::vector<Vec3f> out(flat.size() / 3);
-  for (size_t k = 0; k < out.size(); ++k) out[k] = Vec3f(flat[3 * k], flat[3 * k + 1], flat[3 * k + 2]);
+  for (size_t k = 0; k < out.size(); ++k)
+    out[k] = Vec3f(flat[3 * k], flat[3 * k + 1], flat[3 * k + 2]);
   return out;
 }
 
@@ -64,17 +67,22 @@ std::vector<float> flatten(const std::vector<Vec3f>& points) {
   return out;
 }
 
+bool allFinite(const std::vector<float>& values) {
+  return std::all_of(values.begin(), values.end(), [](float x) { return std::isfinite(x); });
+}
+
 // The control points a stored midaxis gives: unchanged with c whole points, refitted to c from
 // at least 2 whole points (a partial point dropped), none otherwise or when a value is not a
-// number.
+// number (also after the refit, which huge values overflow).
 std::vector<float> controlFromMidaxis(const quillax::Operation& op, int c) {
   if (!op.has_midaxis()) return {};
   const auto& v = op.midaxis().v();
-  if (!std::all_of(v.begin(), v.end(), [](float x) { return std::isfinite(x); })) return {};
   std::vector<float> values(v.begin(), v.end());
+  if (!allFinite(values)) return {};
   if (values.size() == static_cast<size_t>(3 * c)) return values;
   if (values.size() / 3 < 2) return {};
-  return flatten(refitByArcLength(toPoints(values), c));
+  values = flatten(refitByArcLength(toPoints(values), c));
+  return allFinite(values) ? values : std::vector<float>();
 }
 
 }  // namespace
@@ -162,7 +170,8 @@ void spinStroke(Operatable* stroke, float r, float a) {
   if (n < 2 || op.pitches_size() != n) return;
 
   int k = 0;
-  const bool haveStart = g_modeState.size() > kSpinStartIndex && g_uiValues.size() > kSpinStartValue;
+  const bool haveStart =
+      g_modeState.size() > kSpinStartIndex && g_uiValues.size() > kSpinStartValue;
   if (haveStart) {
     if (g_modeState[kSpinStartIndex] >= 0) {
       k = g_modeState[kSpinStartIndex];
@@ -184,7 +193,8 @@ void spinStroke(Operatable* stroke, float r, float a) {
 
   for (int i = 1; i + 1 < n; ++i) {
     const size_t u = static_cast<size_t>(i);
-    const float w = i < k ? 0.0f : 1.0f - std::exp(-0.1f * static_cast<float>(std::min(i - k, n - 1 - i)));
+    const float w =
+        i < k ? 0.0f : 1.0f - std::exp(-0.1f * static_cast<float>(std::min(i - k, n - 1 - i)));
     points[u] += r * w * rotateAroundAxis(side[u], t[u], static_cast<float>(i) * a);
     pitches[u] = normalized((1.0f - w) * pitches[u] + w * carried[u]);
   }
@@ -212,7 +222,8 @@ void braidStroke(Operatable* stroke, float r, float length, int phase) {
   const float fade = 1.0f - std::exp(-0.01f * static_cast<float>(m));
   for (int i = 0; i + 1 < n; ++i) {
     const size_t u = static_cast<size_t>(i);
-    const float taper = 1.0f - std::pow(static_cast<float>(i) / static_cast<float>(n - 1), 5.0f) * fade;
+    const float taper =
+        1.0f - std::pow(static_cast<float>(i) / static_cast<float>(n - 1), 5.0f) * fade;
     const float x = length * static_cast<float>(i) + static_cast<float>(phase);
     points[u] += r * taper * taper * (std::sin(x) * b[u] + 0.7f * std::sin(2.0f * x) * a[u]);
   }
@@ -244,12 +255,13 @@ void makeExtraStrokes(Operatable* stroke, std::vector<Operatable*>& out) {
     for (int s = 1; s <= 2; ++s) extra(s * kBraidThird, nothing, nothing);
     if (op.texture() == kDenseTexture && overlay) {
       for (int s = 0; s <= 2; ++s) {
-        extra(s * kBraidThird,
-              [](quillax::Operation& copy) {
-                copy.set_width(copy.width() * kOverlayBraidWidth);
-                copy.set_texture(kSparseTexture);
-              },
-              nothing);
+        extra(
+            s * kBraidThird,
+            [](quillax::Operation& copy) {
+              copy.set_width(copy.width() * kOverlayBraidWidth);
+              copy.set_texture(kSparseTexture);
+            },
+            nothing);
       }
     }
     return;

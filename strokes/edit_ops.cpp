@@ -17,10 +17,12 @@ namespace {
 constexpr float kSameColor = 0.01f;
 constexpr int kConnectMinSamples = 5;
 constexpr int kConnectMinPoints = 4;
-constexpr float kBendFalloff = 0.1f;   // per point walked back from the cut
-constexpr float kBendLeast = 0.1f;     // the walk stops before a weight below this
+constexpr float kBendFalloff = 0.1f;  // per point walked back from the cut
+constexpr float kBendLeast = 0.1f;    // the walk stops before a weight below this
 
-bool otherTriggerHeld() { return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]; }
+bool otherTriggerHeld() {
+  return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER];
+}
 
 float columnLength(const Matrix4& m, int column) {
   return static_cast<float>(length(Vec3f(m.at(0, column), m.at(1, column), m.at(2, column))));
@@ -33,8 +35,10 @@ int shaderOfTexture(int texture) {
 }
 
 bool sameColor(const quillax::Color& a, const quillax::Color& b) {
-  return std::fabs(a.red() - b.red()) < kSameColor && std::fabs(a.green() - b.green()) < kSameColor &&
-         std::fabs(a.blue() - b.blue()) < kSameColor && std::fabs(a.alpha() - b.alpha()) < kSameColor;
+  return std::fabs(a.red() - b.red()) < kSameColor &&
+         std::fabs(a.green() - b.green()) < kSameColor &&
+         std::fabs(a.blue() - b.blue()) < kSameColor &&
+         std::fabs(a.alpha() - b.alpha()) < kSameColor;
 }
 
 // A list entry moved by d, made unit when asked.
@@ -164,8 +168,10 @@ int ConnectOp::begin(const float* values, int count, const float* /*other*/, int
   const Vec3f dp = hand - toVec3(op.points(end));
   const bool withPitch = count >= 6 && end < op.pitches_size();
   const bool withNormal = count >= 9 && end < op.normals_size();
-  const Vec3f dq = withPitch ? Vec3f(values[3], values[4], values[5]) - toVec3(op.pitches(end)) : Vec3f();
-  const Vec3f dn = withNormal ? Vec3f(values[6], values[7], values[8]) - toVec3(op.normals(end)) : Vec3f();
+  const Vec3f dq =
+      withPitch ? Vec3f(values[3], values[4], values[5]) - toVec3(op.pitches(end)) : Vec3f();
+  const Vec3f dn =
+      withNormal ? Vec3f(values[6], values[7], values[8]) - toVec3(op.normals(end)) : Vec3f();
   op.mutable_points()->DeleteSubrange(k, n - k);
   if (op.pitches_size() > k) op.mutable_pitches()->DeleteSubrange(k, op.pitches_size() - k);
   if (op.normals_size() > k) op.mutable_normals()->DeleteSubrange(k, op.normals_size() - k);

@@ -66,11 +66,9 @@ class ConnectOp : public NearestSelectOp {
   int begin(const float* values, int count, const float* other, int otherCount) override;
   // Grows the stroke like a brush stroke.
   int step(const float* values, int count, const float* other, int otherCount) override;
-  // 0 without a target; else as a stroke.
+  // 0 without a target; else as a stroke. Undo and redo (a selection's) act on the target only:
+  // the history's buffers hide and show the connected stroke.
   int finish() override;
-  // Undo and redo act on the target only: the history's buffers show and hide the stroke.
-  using SelectOp::revert;
-  using SelectOp::apply;
 };
 
 // Moves the selected strokes with the hands: while the trigger is held they are drawn under the

@@ -60,7 +60,8 @@ int SelectOp::step(const float* values, int count, const float* /*other*/, int /
   const int changed = onPoint(newest, r);
   // The path is in the scene as it is now; the samples are in the stored frame.
   Vec3f stored = newest;
-  if (const Matrix4* inverse = levelInverse(m_transformLevel)) stored = transformPoint(*inverse, stored);
+  if (const Matrix4* inverse = levelInverse(m_transformLevel))
+    stored = transformPoint(*inverse, stored);
   return changed + select(&stored[0], r * uiValue(0, 1.0f));
 }
 

@@ -23,9 +23,9 @@ class coreTransformable {
   float m_otherStart[kFrameFloats] = {};
   int m_otherCount = 0;
   int m_mode = 0;
-  bool m_twoHand = true;           // two-hand transforms allowed
-  bool m_noUniformScale = true;    // the two-hand transform keeps its scale
-  bool m_fullRotation = true;      // a one-hand transform turns with the hand
+  bool m_twoHand = true;         // two-hand transforms allowed
+  bool m_noUniformScale = true;  // the two-hand transform keeps its scale
+  bool m_fullRotation = true;    // a one-hand transform turns with the hand
   bool m_fourth = true;
-  Matrix4 m_transform;             // accumulated since the grab
+  Matrix4 m_transform;  // accumulated since the grab
 };

@@ -34,7 +34,7 @@ TEST_F(EditTraceGL, ADeleteSweepRemovesTheStrokeItPassesAndThePadBringsItBack) {
   ASSERT_NE(g_hairBrusher, nullptr);
   hairBrusher& brush = *g_hairBrusher;
   ASSERT_EQ(brush.size(), 6) << m_output;  // three strokes and their twins
-  postEvent(new EventRecord(0, 2));         // the delete mode, as the menu posts it
+  postEvent(new EventRecord(0, 2));        // the delete mode, as the menu posts it
   runThrough(49);
   auto removed = [&brush] {
     std::vector<int> out;

@@ -97,6 +97,9 @@ TEST_F(SettingsTest, UnusableValuesAreReplacedInMemoryAndKeptInTheFile) {
     EXPECT_EQ(corrected, expected != std::strtof(value, nullptr));
     EXPECT_NE(readFile("parameters.txt").find(line), std::string::npos);
   }
+  // Control points: at most 1000 per stroke.
+  EXPECT_NE(load("control_sample_size: 2000000000\n").find("control_sample_size"), std::string::npos);
+  EXPECT_EQ(g_parameters.control_sample_size(), 1000);
 }
 
 TEST_F(SettingsTest, ModeMapsToToolIdAndFlagsStayInRange) {

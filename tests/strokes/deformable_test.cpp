@@ -59,7 +59,8 @@ Floats lastPoint(const Floats& control) { return Floats(control.end() - 3, contr
 
 float tangentDot(const quillax::Operation& op, int i) {
   const int n = op.points_size();
-  const Vec3f t = normalized(toVec3(op.points(std::min(i + 1, n - 1))) - toVec3(op.points(std::max(i - 1, 0))));
+  const Vec3f t =
+      normalized(toVec3(op.points(std::min(i + 1, n - 1))) - toVec3(op.points(std::max(i - 1, 0))));
   return dot(t, toVec3(op.pitches(i)));
 }
 
@@ -95,7 +96,8 @@ TEST_F(DeformableTest, ControlPointsComeFromAWholeMidaxisElseFromTheStroke) {
   EXPECT_THAT(firstPoint(refitted->m_control), floatsAre({0, 0, 0}));
   EXPECT_THAT(lastPoint(refitted->m_control), floatsAre({0, 1, 0}));
   // One whole point, or values that are not numbers, count as none: c points along the stroke.
-  for (const Floats& midaxis : {Floats{1, 2, 3, 4}, Floats{0, 0, nan, 0, 1, 0}}) {
+  for (const Floats& midaxis :
+       {Floats{1, 2, 3, 4}, Floats{0, 0, nan, 0, 1, 0}, Floats{0, 0, -3e38f, 0, 0, 3e38f}}) {
     Operatable* stroke = loaded(midaxis);
     EXPECT_EQ(stroke->m_control.size(), 60u);
     EXPECT_THAT(lastPoint(stroke->m_control), floatsAre({0, 0.04f, 0}));
@@ -117,8 +119,9 @@ TEST_F(DeformableTest, DeformRightAfterRebuildingPutsEverySampleBackAtItsOrigin)
   EXPECT_TRUE(stroke->getFlag10());
 
   // Control vectors of unequal length, or holding no whole point, move nothing.
-  const std::vector<std::pair<Floats, Floats>> unusable = {
-      {Floats(60, 1.0f), Floats(57, 0.0f)}, {Floats(), Floats()}, {Floats(4, 1.0f), Floats(4, 0.0f)}};
+  const std::vector<std::pair<Floats, Floats>> unusable = {{Floats(60, 1.0f), Floats(57, 0.0f)},
+                                                           {Floats(), Floats()},
+                                                           {Floats(4, 1.0f), Floats(4, 0.0f)}};
   const int midaxis = stroke->m_operation->midaxis().v_size();
   for (const auto& [control, target] : unusable) {
     stroke->m_control = control;
@@ -157,9 +160,9 @@ TEST_F(DeformableTest, BraidMakesTwoAndAHalfTimesThePointsWithPitchesAcrossTheTa
 
 TEST_F(DeformableTest, ExtraStrokesByShapeTextureAndOverlay) {
   // {shape, texture, overlay}: the number of extra strands.
-  const std::vector<std::pair<Ints, int>> cases = {
-      {{3, 1, 0}, 2}, {{3, 1, 1}, 5}, {{3, 2, 1}, 2}, {{0, 1, 1}, 1},
-      {{0, 2, 1}, 1}, {{0, 3, 1}, 0}, {{0, 1, 0}, 0}, {{2, 1, 1}, 1}};
+  const std::vector<std::pair<Ints, int>> cases = {{{3, 1, 0}, 2}, {{3, 1, 1}, 5}, {{3, 2, 1}, 2},
+                                                   {{0, 1, 1}, 1}, {{0, 2, 1}, 1}, {{0, 3, 1}, 0},
+                                                   {{0, 1, 0}, 0}, {{2, 1, 1}, 1}};
   testing::internal::CaptureStdout();
   for (const auto& [c, expected] : cases) {
     Operatable* stroke = sampled(12);

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "render/grider.h"
 #include "strokes/hair_blender.h"
 #include "strokes/hair_brusher.h"
-#include "render/grider.h"
 #include "strokes/operation_factory.h"
 #include "strokes/operation_test_support.h"
 #include "support/synthetic_hairstyle.h"
@@ -281,8 +281,9 @@ TEST_F(MirroredBrushGL, AMirroredConnectionThatDoesNotStartIsDropped) {
   Operatable* left = addStroke(-0.5f, 0.59f, -0.01f);
   ASSERT_TRUE(connectAt(brush(), 0.5f, 0.45f));
   EXPECT_EQ(brush().size(), 3);  // the two strokes and the connection, no twin
-  EXPECT_EQ((Ints{right->isRemoved(), left->isRemoved(), static_cast<int>(left->m_selectRefs.size())}),
-            (Ints{1, 0, 0}));
+  EXPECT_EQ(
+      (Ints{right->isRemoved(), left->isRemoved(), static_cast<int>(left->m_selectRefs.size())}),
+      (Ints{1, 0, 0}));
   EXPECT_EQ(dynamic_cast<hairBrusher&>(brush()).m_mirrorOp, nullptr);
 }
 

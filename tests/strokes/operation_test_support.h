@@ -44,7 +44,9 @@ class OperationsTest : public BrushStateTest {
     return stroke;
   }
   // A drag of tool `id` from (x, y0) up +y, one point per move; whether the tool kept it.
-  bool sweep(int id, float x, float y0 = 0.0f, int frames = 8) { return drag(*tool(id), x, y0, frames); }
+  bool sweep(int id, float x, float y0 = 0.0f, int frames = 8) {
+    return drag(*tool(id), x, y0, frames);
+  }
 
   Operator m_operator;
   std::vector<float> m_savedUiValues;
@@ -85,4 +87,3 @@ class MirroredBrushGL : public BrushStateGLTest {
   Modeler m_modeler;
   Operator m_operator;
 };
-

@@ -86,7 +86,8 @@ TEST_F(SelectTest, TheDeformSelectionTakesOnlySelectedStrokesAndMarksThemWithFla
   EXPECT_EQ(op.countCandidates(), 1);
   EXPECT_EQ(op.select(hand, 0.05f), 1);
   EXPECT_EQ(op.m_selected, (std::vector<Operatable*>{selected}));
-  EXPECT_EQ((Ints{plain->getFlag2(), selected->getFlag2(), selected->isSelected()}), (Ints{0, 1, 1}));
+  EXPECT_EQ((Ints{plain->getFlag2(), selected->getFlag2(), selected->isSelected()}),
+            (Ints{0, 1, 1}));
   op.detach();
   EXPECT_FALSE(selected->getFlag2());
 }
