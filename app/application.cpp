@@ -2,10 +2,14 @@
 
 #include "app/brush_state.h"
 
+#include <iostream>
+#include <string>
+
 #include "core/events.h"
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "quillax.pb.h"
 #include "render/modeler.h"
 #include "render/shader.h"
@@ -19,13 +23,46 @@ namespace {
 const char* const kAutosavesFile = "autosaves.txt";
 const uint32_t kBrushStatePeriodMs = 8000;
 
+// An autosave file that did not read is the user's last brush and scene: it is moved aside
+// before the first write instead of being written over.
+enum class AutosavesFile { Ours, MoveAside, Untouchable };
+AutosavesFile s_autosavesFile = AutosavesFile::Ours;
+
+// False when the file must not be written this run.
+bool readyToWriteAutosaves() {
+  if (s_autosavesFile == AutosavesFile::MoveAside) {
+    std::string movedTo;
+    if (platform::moveAside(kAutosavesFile, ".bad", movedTo)) {
+      std::cout << "autosaveTick: " << kAutosavesFile << " moved to " << movedTo << std::endl;
+      s_autosavesFile = AutosavesFile::Ours;
+    } else {
+      std::cout << "autosaveTick: " << kAutosavesFile
+                << " could not be moved aside; the brush state is not autosaved this run"
+                << std::endl;
+      s_autosavesFile = AutosavesFile::Untouchable;
+    }
+  }
+  return s_autosavesFile == AutosavesFile::Ours;
+}
+
 }  // namespace
 
-void initApplication() {
-  // 1. The previous run's brush state and scene. A file that does not parse is dropped whole,
-  //    so a half-read record never restores half a brush.
+void readAutosaves() {
+  // A file that does not parse is dropped whole, so a half-read record never restores half a
+  // brush.
   g_autosaves.Clear();
-  if (!ReadProtoFromTextFile(kAutosavesFile, &g_autosaves)) g_autosaves.Clear();
+  s_autosavesFile = AutosavesFile::Ours;
+  if (readOwnTextFile(kAutosavesFile, &g_autosaves) == OwnFileRead::Kept) {
+    std::cout << "initApplication: " << kAutosavesFile
+              << " could not be read; using the default brush, and the file is moved to "
+              << kAutosavesFile << ".bad before the first autosave" << std::endl;
+    s_autosavesFile = AutosavesFile::MoveAside;
+  }
+}
+
+void initApplication() {
+  // 1. The previous run's brush state and scene.
+  readAutosaves();
 
   // 2. Texture cache with its type names.
   g_textureManager = new TextureManager();
@@ -70,18 +107,22 @@ bool autosaveTick() {
     quillax::Scene* scene = g_autosaves.mutable_scene();
     scene->Clear();
     if (g_modeler) g_modeler->toScene(scene);
-    WriteProtoToTextFile(g_autosaves, kAutosavesFile);
+    if (readyToWriteAutosaves()) WriteProtoToTextFile(g_autosaves, kAutosavesFile);
     // Then g_cameraManager->saveCameras().
   }
-  // Project autosave: when project_autosave_period >= 1 and now - g_timers[1] exceeds it in
-  // milliseconds, g_timers[1] := now and Operator::autosave(), once the Operator exists.
+  const int64_t period = g_parameters.project_autosave_period();
+  if (period >= 1 && static_cast<int64_t>(now - g_timers[1]) > period * 1000) {
+    g_timers[1] = now;
+    Operator::autosave();
+  }
   return true;
 }
 
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. g_operator->savePainting("") into the run's saving folder.
+  // 2. The painting, under a new name in the run's saving folder.
+  if (g_operator) g_operator->savePainting(std::string());
   // 3. The managers, in this order; the TextureManager and the hair texture slots end with the
   //    process. Between the shader manager and the tool controller: delete g_uivr, once it
   //    exists.

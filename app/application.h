@@ -1,7 +1,12 @@
 #pragma once
 
+// Reads "autosaves.txt" from the working directory into g_autosaves (empty when it does not
+// read). One that is there but does not read is reported, and moved aside to
+// "autosaves.txt.bad" at the first autosave rather than written over.
+void readAutosaves();
+
 // Creates the process-wide managers, in their fixed order, once the GL context is current and
-// before the VR runtime starts. Reads "autosaves.txt" from the working directory.
+// before the VR runtime starts; reads the autosaves first.
 void initApplication();
 
 // Once per frame (and once at shutdown): every 8000 ms the brush state goes into g_autosaves,

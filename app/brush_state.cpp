@@ -121,7 +121,9 @@ bool loadHairTextureMaps() {
   for (const MapField& field : kFields) {
     if (!(g_hairTextureMaps.*field.present)()) continue;
     Texture* texture = g_textureManager->loadTexture(folder + (g_hairTextureMaps.*field.value)(), field.type);
-    if (texture) g_hairTextureSlots->addTexture(texture->m_id, field.sampler);
+    if (!texture) continue;
+    reportUnloadedImage(*texture, "hair texture map");
+    g_hairTextureSlots->addTexture(texture->m_id, field.sampler);
   }
   return true;
 }

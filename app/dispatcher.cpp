@@ -140,12 +140,13 @@ void load(const EventRecord& record) {
     return;
   }
   const std::string path = resolveLoadPath(record);
+  if (!g_operator) return;
   if (isPaintingFilePath(path)) {
-    // Once the painting files exist: Operator::savePainting(""), Operator::reset, then
-    // Operator::loadPainting(path, false). The reset never runs without the save before it.
+    // Read first; saved, reset and loaded only when the file reads and the save holds.
+    g_operator->replacePainting(path, path.find(".obj") == std::string::npos, -1);
   } else {
-    // Once the painting files exist: Operator::listFiles(path, ".txt"), then
-    // Operator::loadFileByIndex(0), which saves the current work first.
+    g_operator->listFiles(path, ".txt");
+    g_operator->loadFileByIndex(0);  // saves the current work first
   }
 }
 
@@ -172,7 +173,7 @@ void dispatch(const EventRecord& record) {
       load(record);
       return;
     case 6:
-      // Once the painting files exist: Operator::savePainting(m_name).
+      if (g_operator) g_operator->savePainting(record.m_name);
       return;
     case 7:
       if (!flag(FLAG_OTHER_TRIGGER)) {
@@ -182,8 +183,8 @@ void dispatch(const EventRecord& record) {
       if (g_operator) g_operator->reset();
       return;
     case 9:
-      if (hairSetEntryPath(record.m_id).empty()) return;
-      // Once the painting files exist: Operator::loadPainting(hairSetEntryPath(m_id), true).
+      if (g_operator && !hairSetEntryPath(record.m_id).empty())
+        g_operator->loadPainting(hairSetEntryPath(record.m_id), true);
       return;
     case 10:
       selectAll();

@@ -13,6 +13,8 @@ namespace {
 
 // How long create and waitForExit sleep between checks that the window thread still runs.
 const uint32_t kThreadCheckMs = 20;
+// How long create waits for the window's first paint.
+const uint32_t kFirstPaintMs = 10000;
 
 Vec3f toVec3(const float* p) { return Vec3f(p[0], p[1], p[2]); }
 
@@ -230,11 +232,19 @@ bool WGLDisplay::create(int x, int y, int width, int height, const std::string& 
   m_closeRequested = false;
   if (!m_thread.start([this] { displayWindowThread(); })) return false;
   bool painted = false;
-  while (!painted) {
+  for (uint32_t waited = 0; !painted && waited < kFirstPaintMs; waited += kThreadCheckMs) {
     painted = m_event.waitFor(kThreadCheckMs);
     if (!painted && m_thread.hasFinished()) break;
   }
-  if (!painted) return false;
+  if (!painted) {
+    // A window the server never shows must not hold the start for good.
+    if (m_thread.isRunning()) {
+      std::printf("The desktop window did not show within %u s\n", kFirstPaintMs / 1000);
+      m_window.postQuit();
+      waitForExit();
+    }
+    return false;
+  }
   setTitle(title);
   if (!m_context.create(m_window)) return false;
   lockGL();

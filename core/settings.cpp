@@ -1,7 +1,5 @@
 #include "core/settings.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -83,12 +81,23 @@ void requirePositive(const char* field, int32_t (quillax::Parameters::*get)() co
   (p->*set)(fallback);
 }
 
+// X keeps window sizes in 16 bits: larger ones wrap or make a window that never shows.
+void requireAtMost(const char* field, int32_t limit, int32_t (quillax::Parameters::*get)() const,
+                   void (quillax::Parameters::*set)(int32_t), quillax::Parameters* p) {
+  const int32_t value = (p->*get)();
+  if (value <= limit) return;
+  reportCorrected(field, value, limit);
+  (p->*set)(limit);
+}
+
 void correctUnusableValues(quillax::Parameters* p) {
   using P = quillax::Parameters;
   P defaults;
   fillCodeDefaults(&defaults);
   requirePositive("window_width", &P::window_width, &P::set_window_width, defaults, p);
   requirePositive("window_height", &P::window_height, &P::set_window_height, defaults, p);
+  requireAtMost("window_width", kMaxWindowSize, &P::window_width, &P::set_window_width, p);
+  requireAtMost("window_height", kMaxWindowSize, &P::window_height, &P::set_window_height, p);
   requirePositive("multisample_size", &P::multisample_size, &P::set_multisample_size, defaults, p);
   requirePositive("capture_image_width", &P::capture_image_width, &P::set_capture_image_width,
                   defaults, p);
@@ -132,19 +141,11 @@ void loadParameters() {
 
   const std::string path = g_parameters.asset_path() + "parameters.txt";
   quillax::Parameters parameters;
-  bool writeBack = true;
-  if (!ReadProtoFromTextFile(path.c_str(), &parameters)) {
-    // Whatever the parser got before the error is not trusted.
-    parameters.Clear();
-    struct stat existing {};
-    if (stat(path.c_str(), &existing) == 0) {
-      // Overwriting it with defaults would lose the user's settings over one typo.
-      std::cout << "loadParameters: " << path
-                << " could not be read; using the default settings and leaving the file as it is"
-                << std::endl;
-      writeBack = false;
-    }
-  }
+  // Overwriting a file that does not read with defaults would lose the user's settings over
+  // one typo.
+  const OwnFileRead read = readOwnTextFile(path, &parameters);
+  if (read == OwnFileRead::Kept) reportKeptFile("loadParameters", path, "default settings");
+  const bool writeBack = read != OwnFileRead::Kept;
   fillCodeDefaults(&parameters);
   // A failed write is reported by the writer; the run goes on with these settings.
   if (writeBack) WriteProtoToTextFile(parameters, path.c_str());

@@ -49,6 +49,8 @@ extern int32_t g_curvature;    // curvature of new strokes of the default shape
 constexpr float kMinSamplingDistance = 0.001f;
 // The most control points a stroke keeps; larger settings are lowered to it.
 constexpr int32_t kMaxControlSamples = 1000;
+// The largest window width or height; larger settings are brought down to it.
+constexpr int32_t kMaxWindowSize = 16384;
 
 // Starts the timers, sizes and resets the flag, mode, value and timer vectors, reads
 // g_parameters.asset_path() + "parameters.txt", fills absent settings with the code defaults,

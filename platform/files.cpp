@@ -2,10 +2,14 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 
 namespace platform {
 
@@ -52,6 +56,120 @@ std::vector<std::string> listFilesByEnding(const std::string& folder, const std:
     if (::stat((prefix + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) files.push_back(name);
   }
   return files;
+}
+
+namespace {
+
+// "dir/" for "dir/name", "" for a bare name.
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Creates a fresh temporary file next to `target`; -1 when the folder refuses it.
+int createTemporary(const std::string& target, std::string* temporary) {
+  static std::atomic<unsigned> s_counter{0};
+  const std::string folder = folderOf(target);
+  // Short and hidden, and ending in ".tmp", so folder listings that pick up ".txt" files never
+  // see it.
+  const std::string base = target.substr(folder.size()).substr(0, 64);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *temporary = folder + ".~" + base + "." + std::to_string(::getpid()) + "." +
+                 std::to_string(s_counter.fetch_add(1)) + ".tmp";
+    const int fd = ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Makes the rename itself durable; a folder that cannot be synced costs only durability.
+void syncFolder(const std::string& target) {
+  const std::string folder = folderOf(target);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+FileReplacement::FileReplacement(const std::string& path) : m_target(path) {
+  if (path.empty()) return;
+  struct stat existing {};
+  const bool existed = ::stat(path.c_str(), &existing) == 0;
+  if (existed) {
+    if (S_ISDIR(existing.st_mode)) return;
+    if (!S_ISREG(existing.st_mode)) {
+      // Devices and pipes have nothing to replace.
+      m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      m_inPlace = true;
+      return;
+    }
+    // A file the user made read-only stays as it is.
+    if (::access(path.c_str(), W_OK) != 0) return;
+    // Replace the file a link points at, not the link.
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+      m_target = resolved;
+      ::free(resolved);
+    }
+  }
+  m_fd = createTemporary(m_target, &m_temporary);
+  // A replaced file keeps its permissions; best effort, the content matters more.
+  if (m_fd >= 0 && existed) (void)::fchmod(m_fd, existing.st_mode & 07777);
+}
+
+FileReplacement::~FileReplacement() { abandon(); }
+
+void FileReplacement::abandon() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  if (!m_temporary.empty()) ::unlink(m_temporary.c_str());
+  m_temporary.clear();
+}
+
+bool FileReplacement::write(const char* data, size_t size) {
+  if (m_fd < 0) return false;
+  while (size > 0) {
+    const ssize_t written = ::write(m_fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool FileReplacement::commit() {
+  if (m_fd < 0) return false;
+  if (m_inPlace) {
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    return closed;
+  }
+  bool ok = ::fsync(m_fd) == 0;
+  ok = ::close(m_fd) == 0 && ok;
+  m_fd = -1;
+  ok = ok && ::rename(m_temporary.c_str(), m_target.c_str()) == 0;
+  if (!ok) {
+    abandon();
+    return false;
+  }
+  m_temporary.clear();
+  syncFolder(m_target);
+  return true;
+}
+
+bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo) {
+  movedTo.clear();
+  for (int n = 0; n < 100; ++n) {
+    const std::string target = path + ending + (n == 0 ? std::string() : std::to_string(n));
+    struct stat info;
+    if (::lstat(target.c_str(), &info) == 0 || errno != ENOENT) continue;
+    if (::rename(path.c_str(), target.c_str()) != 0) return false;
+    movedTo = target;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace platform

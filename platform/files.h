@@ -23,4 +23,38 @@ bool listFolder(const std::string& folder, std::vector<std::string>& names);
 // Names of the folder's regular files whose name ends with ending (".txt"), in byte order.
 std::vector<std::string> listFilesByEnding(const std::string& folder, const std::string& ending);
 
+// Replaces the file at a path whole or not at all. The bytes go to a temporary file in the same
+// folder (hidden, never ending in ".txt", so listings of painting files skip it), which commit()
+// syncs and renames over the target; a replacement dropped without commit() leaves the old file
+// as it was and removes the temporary. A new file gets mode 0644, a replaced one keeps its mode;
+// a link is followed to the file it names. Devices and pipes are written through as opened.
+// A folder, a read-only file or a folder that refuses the temporary gives no descriptor.
+class FileReplacement {
+ public:
+  explicit FileReplacement(const std::string& path);
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // The descriptor to write to, -1 when the target cannot be replaced.
+  int fd() const { return m_fd; }
+  // Writes all of size bytes, retrying short writes; false on any failure.
+  bool write(const char* data, size_t size);
+  // Syncs, closes and renames into place; false, with the old file untouched, on any failure.
+  bool commit();
+
+ private:
+  void abandon();
+
+  int m_fd = -1;
+  bool m_inPlace = false;
+  std::string m_target;
+  std::string m_temporary;
+};
+
+// Renames whatever is at path to path + ending, or path + ending + "1", "2", ... when that name
+// is taken, so nothing is ever renamed over. False when nothing could be moved; `movedTo` then
+// stays empty.
+bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo);
+
 }  // namespace platform

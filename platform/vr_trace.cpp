@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
+
 namespace vr {
 namespace {
 
@@ -337,8 +339,10 @@ bool parseTrace(const std::string& text, const std::string& source, Trace* out) 
 }
 
 bool loadTraceFile(const std::string& path, Trace* out) {
-  std::ifstream in(path);
-  if (!in) {
+  // A folder opens as an empty stream and a device may never end: regular files only.
+  std::ifstream in;
+  if (platform::isReadableFile(path)) in.open(path);
+  if (!in.is_open()) {
     std::printf("VR trace %s: cannot be opened\n", path.c_str());
     return false;
   }

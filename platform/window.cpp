@@ -19,7 +19,12 @@ namespace {
 
 std::once_flag g_windowSystemOnce;
 
+// Errors reported on this thread. Each thread reads only its own connection, and Xlib calls the
+// handler on the thread that reads the error, so a thread can tell whether its requests failed.
+thread_local unsigned t_xErrors = 0;
+
 int reportXError(Display* display, XErrorEvent* error) {
+  ++t_xErrors;
   char text[256] = {0};
   XGetErrorText(display, error->error_code, text, sizeof(text));
   std::printf("X error: %s (request %d.%d)\n", text, error->request_code, error->minor_code);
@@ -208,9 +213,16 @@ bool NativeWindow::open(int x, int y, int width, int height, const std::string& 
                            static_cast<unsigned>(height), 0, visual->depth, InputOutput,
                            visual->visual, CWColormap | CWBorderPixel | CWEventMask, &attributes);
   XFree(visual);
-  if (!s.window) {
+  // The server refuses some windows only in its reply (a size it cannot hold): ask for it now,
+  // or the window never shows and nothing says why.
+  const unsigned errorsBefore = t_xErrors;
+  XSync(s.display, False);
+  if (!s.window || t_xErrors != errorsBefore) {
+    if (s.window) XDestroyWindow(s.display, s.window);
+    s.window = 0;
     std::printf("Unable to create the desktop window\n");
     XFreeColormap(s.display, s.colormap);
+    s.colormap = 0;
     XCloseDisplay(s.display);
     s.display = nullptr;
     return false;

@@ -170,6 +170,12 @@ bool HeadModel::load(const std::string& descriptionPath, unsigned flags) {
     std::cout << "error: fail to load textfile " << descriptionPath << "." << std::endl;
     return false;
   }
+  // Without it the mesh path would be the folder, and the failure would blame the folder.
+  if (m_description.head_model().empty()) {
+    std::cout << "error: the head description " << descriptionPath << " names no head_model"
+              << std::endl;
+    return false;
+  }
   const std::string folder = folderWithSlash(descriptionPath);
   const std::string meshPath = folder + m_description.head_model();
   if (!ModelElement::load(meshPath, flags)) {
@@ -200,6 +206,7 @@ bool HeadModel::loadTextures(const std::string& folder) {
   for (size_t i = 0; i < sizeof(maps) / sizeof(maps[0]) && g_textureManager; ++i) {
     const Texture* texture = g_textureManager->loadTexture(folder + maps[i].file, maps[i].type);
     if (!texture) continue;
+    if (!maps[i].file.empty()) reportUnloadedImage(*texture, "head texture map");
     // A texture that did not read keeps its place with id 0, so later maps keep their sampler
     // numbers and the program sees that map as absent.
     slots.addTexture(texture->m_id, texture->m_typeName);
@@ -214,6 +221,8 @@ bool HeadModel::loadMirror(const std::string& folder) {
   Eigen::MatrixXd V, N;
   Eigen::MatrixXi F;
   if (!igl::readOBJ(path, V, N, F) || V.rows() != 4 || N.rows() < 1) return false;
+  // A plane without a direction, or off at infinity, reflects strokes into NaN.
+  if (!V.allFinite() || !N.row(0).allFinite() || N.row(0).squaredNorm() == 0.0) return false;
 
   delete m_mirror;
   m_mirror = new Mirrow("headMirrow");
@@ -248,6 +257,11 @@ bool HeadModel::loadLevelset(const std::string& folder) {
   m_levelsetGrider->setGrid(gridMin, gridMax,
                             Vec<3, int16_t>(kLevelsetCells, kLevelsetCells, kLevelsetCells));
   m_levelsetGrider->pushStream(V, N);
+  if (m_levelsetGrider->m_vertices.empty()) {
+    // Nothing to march from: an empty level set would only look like one.
+    releaseGrids();
+    return false;
+  }
   m_levelsetGrider->computeLevelset();
   m_levelsetGrider->buildGeometry();
   m_hairGrider = new EGrider("hairGrider");
@@ -261,18 +275,29 @@ bool HeadModel::loadLevelset(const std::string& folder) {
 
 bool HeadModel::loadPlacement(Matrix4& transform, const std::string& path) {
   quillax::Model stored;
-  if (ReadProtoFromTextFile(path.c_str(), &stored)) {
-    Matrix4 read;
-    if (floatListToMatrix(stored.transforms(), read) && allFinite(read)) {
-      transform = read;
+  const OwnFileRead read = readOwnTextFile(path, &stored);
+  if (read == OwnFileRead::Read) {
+    Matrix4 placement;
+    if (floatListToMatrix(stored.transforms(), placement) && allFinite(placement)) {
+      transform = placement;
       return true;
     }
-  } else {
-    stored.Clear();  // a half-parsed file is not written back
   }
   const BoundingBox* headBox = box();
   transform = headBox ? defaultHeadPlacement(headBox->m_min, headBox->m_max)
                       : defaultHeadPlacement(Vec3f(1e9f), Vec3f(-1e9f));
+  // Only a missing file is written: one that is there holds what the user last placed or wrote.
+  if (read == OwnFileRead::Kept) {
+    reportKeptFile("loadPlacement", path, "default placement");
+    return true;
+  }
+  if (read == OwnFileRead::Read) {
+    std::cout << "loadPlacement: " << path
+              << " does not hold 16 finite values; using the default placement and leaving the "
+                 "file as it is"
+              << std::endl;
+    return true;
+  }
   quillax::FloatList* values = stored.mutable_transforms();
   values->clear_v();
   for (int i = 0; i < 16; ++i) values->add_v(transform[i]);

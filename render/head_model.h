@@ -41,23 +41,25 @@ class HeadModel : public ModelElement {
   // The element reset, then the hair grid's (its sample registrations are dropped).
   void reset() override;
   // Reads the description (a quillax.FaceTextureMaps) and the head mesh; false when either
-  // cannot be read. Textures, mirror and level set are optional: their absence is reported and
+  // cannot be read or the description names no head_model. Textures, mirror and level set are optional: their absence is reported and
   // the load is still true.
   bool load(const std::string& descriptionPath, unsigned flags) override;
   // Carries the head's transform to the level set, the hair grid and the mirror.
   void updateTransform() override;
 
-  // The five maps of the description into the head's texture set. False when the diffuse
-  // albedo map did not load.
+  // The five maps of the description into the head's texture set; a named map that does not
+  // load is reported with its path. False when the diffuse albedo map did not load.
   bool loadTextures(const std::string& folder);
-  // folder + "mirror.obj": a quad of exactly four vertices with at least one normal. False (old
-  // mirror kept) when there is none.
+  // folder + "mirror.obj": a quad of exactly four finite vertices whose first normal is finite
+  // and not zero. False (old mirror kept) when there is none.
   bool loadMirror(const std::string& folder);
   // The level set (60 cells a side) and the hair grid (50) over the head's grid box, from the
-  // description's level-set mesh. False, and no grids, when that mesh cannot be read.
+  // description's level-set mesh. False, and no grids, when that mesh cannot be read or none of
+  // its vertices (with a usable normal) lies in the grid.
   bool loadLevelset(const std::string& folder);
   // The placement stored in `path` (a quillax.Model with 16 finite transform values), else the
-  // default placement, written back to `path`. Always true.
+  // default placement. The default is written to `path` only when nothing is there; a file that
+  // does not read or holds no usable transform is reported and left as it is. Always true.
   bool loadPlacement(Matrix4& transform, const std::string& path);
 
   GLGrider* m_levelsetGrider = nullptr;

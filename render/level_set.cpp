@@ -438,8 +438,10 @@ bool GLGrider::pushStream(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N) {
     if (!inside) continue;
     const Vec3f normal(static_cast<float>(N(r, 0)), static_cast<float>(N(r, 1)),
                        static_cast<float>(N(r, 2)));
-    if (!std::isfinite(normal[0]) || !std::isfinite(normal[1]) || !std::isfinite(normal[2]))
-      continue;  // a corrupt normal would spread NaN through the march
+    // A corrupt normal would spread NaN through the march; a zero one gives no plane.
+    if (!std::isfinite(normal[0]) || !std::isfinite(normal[1]) || !std::isfinite(normal[2]) ||
+        squaredLength(normal) == 0.0f)
+      continue;
     const size_t u =
         (static_cast<size_t>(cell[0]) * m_counts[1] + cell[1]) * m_counts[2] + cell[2];
     m_cellVertices[u].push_back(static_cast<int32_t>(m_vertices.size()));

@@ -41,7 +41,8 @@ class GLGrider : public VGrider<Vec3f> {
 
   // V and N: one row of three coordinates per vertex (positions and normals as read from an
   // OBJ). Bins every vertex whose cell lies in the lattice (up to one cell below the minimum
-  // counts as cell 0) with its normal made unit. False, nothing binned, when the row counts
+  // counts as cell 0) with its normal made unit; a vertex whose normal is zero or not finite is
+  // left out. False, nothing binned, when the row counts
   // differ or a matrix has fewer than three columns.
   bool pushStream(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N);
   // Fills the distance, normal and foot grids: direct values, fast march, foot refinement. With

@@ -3,6 +3,8 @@
 #include <assimp/Importer.hpp>
 #include <assimp/scene.h>
 
+#include <cctype>
+#include <cmath>
 #include <exception>
 #include <iostream>
 
@@ -33,8 +35,37 @@ void collectMeshes(const aiScene* scene, const aiNode* node, ImportedMeshes& out
     if (node->mChildren[i]) collectMeshes(scene, node->mChildren[i], out);
 }
 
+bool hasObjEnding(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string ending = path.substr(path.size() - 4);
+  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ending == ".obj";
+}
+
+// Every mesh the program draws is OBJ, whose size follows the file's. Other formats are refused
+// before the importer sees them: some trust counts in their headers and allocate whatever a
+// damaged file claims.
+bool isObjMesh(const std::string& path) {
+  if (hasObjEnding(path)) return true;
+  std::cout << "error: " << path << " is not an OBJ mesh; only OBJ meshes are read" << std::endl;
+  return false;
+}
+
+// A non-finite coordinate hides the mesh and poisons its box and everything placed from it.
+bool hasFiniteVertices(const aiMesh* mesh, const std::string& path) {
+  for (unsigned i = 0; i < mesh->mNumVertices; ++i) {
+    const aiVector3D& p = mesh->mVertices[i];
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+      std::cout << "error: " << path << " has a vertex that is not finite" << std::endl;
+      return false;
+    }
+  }
+  return true;
+}
+
 // Reads the file; false (with the importer's reason) when it gives no usable scene.
 bool importMeshes(const std::string& path, unsigned flags, ImportedMeshes& out) {
+  if (!isObjMesh(path)) return false;
   const aiScene* scene = nullptr;
   std::string error;
   try {
@@ -147,6 +178,7 @@ bool ModelElement::load(const std::string& path, unsigned flags) {
   ImportedMeshes imported;
   if (!importMeshes(path, flags, imported)) return false;
   if (imported.meshes.empty()) return false;
+  if (!hasFiniteVertices(imported.meshes[0].first, path)) return false;
   return buildFromMesh(imported.meshes[0].first, imported.meshes[0].second, folderOf(path));
 }
 
@@ -226,6 +258,7 @@ bool ModelContainer::load(const std::string& path, unsigned flags) {
   const std::string folder = folderOf(path);
   bool built = false;
   for (size_t i = 0; i < imported.meshes.size(); ++i) {
+    if (!hasFiniteVertices(imported.meshes[i].first, path)) continue;
     ModelElement* child = new ModelElement(m_name + "_" + std::to_string(i));
     built = child->buildFromMesh(imported.meshes[i].first, imported.meshes[i].second, folder) ||
             built;

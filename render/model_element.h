@@ -26,8 +26,10 @@ class ModelElement : public ModelRender {
   void reset() override;
   // Draws with parent matrix P as P x m_modelMatrix, and the box while selected.
   void render(const Matrix4& parent, const Matrix4& viewProjection) override;
-  // Builds this element from the first mesh of the file. False, with "ERROR::ASSIMP::" and the
-  // importer's reason, when the file does not import; false silently when it has no mesh.
+  // Builds this element from the first mesh of an OBJ file. False, with "ERROR::ASSIMP::" and
+  // the importer's reason, when the file does not import; with a line of its own when the path
+  // is not an OBJ file or the mesh has a coordinate that is not finite; silently when the file
+  // has no mesh.
   // `flags` are Assimp post-processing flags.
   virtual bool load(const std::string& path, unsigned flags);
   // Carries the model matrix to the attached child. Subclasses extend it.

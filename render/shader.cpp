@@ -169,10 +169,11 @@ void HairShader::setUniforms() {
   Shader::setUniforms();
   const std::string path = g_parameters.asset_path() + "shaders/pbr_hair_parameters.txt";
   quillax::HairShaderParam p;
-  if (!ReadProtoFromTextFile(path.c_str(), &p)) {
-    setHairDefaults(p);
-    WriteProtoToTextFile(p, path.c_str());
-  }
+  const OwnFileRead read = readOwnTextFile(path, &p);
+  if (read != OwnFileRead::Read) setHairDefaults(p);
+  // The user's tuned shading survives a typo: only a missing file gets the defaults written.
+  if (read == OwnFileRead::Missing) WriteProtoToTextFile(p, path.c_str());
+  if (read == OwnFileRead::Kept) reportKeptFile("HairShader", path, "default hair parameters");
   const std::pair<const char*, float> values[] = {
       {"_Cutoff", p.cutoff()},
       {"_Bumpiness", p.bumpiness()},

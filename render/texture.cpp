@@ -158,6 +158,11 @@ void resetUnpackState() {
 
 }  // namespace
 
+void reportUnloadedImage(const Texture& texture, const char* what) {
+  if (texture.m_id == 0)
+    std::cout << what << " " << texture.m_file << " is missing or cannot be decoded" << std::endl;
+}
+
 bool uploadTexture(GLuint& id, int width, int height, const uint8_t* pixels) {
   id = 0;
   if (!pixels || width <= 0 || height <= 0) return false;

@@ -88,6 +88,10 @@ extern TextureSlots* g_hairTextureSlots;
 // The hair material slots, or an empty set when they were never made.
 const TextureSlots& hairTextureSlots();
 
+// For an image the user's files name (hair and head maps): "<what> <file> is missing or cannot
+// be decoded" when the texture holds no image, so a map that failed is not lost silently.
+void reportUnloadedImage(const Texture& texture, const char* what);
+
 // Uploads RGBA8 pixels (rows from the bottom) as a mipmapped, clamped texture; `id` is filled in.
 // False (id 0) when there are no pixels, the size is not positive or GL gives no texture.
 bool uploadTexture(GLuint& id, int width, int height, const uint8_t* pixels);

@@ -23,7 +23,8 @@ constexpr uint32_t kBrushCapacity = 80000000;  // floats
 }  // namespace
 
 Operator::~Operator() {
-  // Once the painting files exist: a last savePainting("") before the tools go.
+  // Closing the window keeps the work.
+  savePainting(std::string());
   for (auto& entry : m_tools) delete entry.second;
   m_tools.clear();
   m_files.clear();
@@ -119,9 +120,7 @@ void Operator::onKey(char key) {
   switch (key) {
     case ',':
     case '.':
-      if (fileIndexForKey(key) >= 0) {
-        // Once the painting files exist: loadFileByIndex(fileIndexForKey(key)).
-      }
+      if (fileIndexForKey(key) >= 0) loadFileByIndex(fileIndexForKey(key));
       return;
     case '<':
     case '>':

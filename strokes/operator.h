@@ -9,6 +9,11 @@
 
 class Interactor;
 class Operatable;
+struct PaintingStrokes;
+
+namespace quillax {
+class Painting;
+}
 
 // The tool controller: owns the ten tools, routes the drawing hand's trigger to the tool of the
 // current mode, forwards undo and redo to it, draws the tools' strokes and answers the command
@@ -47,6 +52,47 @@ class Operator : public coreUndoer<Operatable*> {
   int fileIndexForKey(char key) const;
 
   bool engaged() const { return isSelected(); }
+
+  // ---- painting files (painting_files.cpp) ----
+  // Paths use '/'; the saving root is asset_path + project_to_save unless one is given.
+  enum class SaveResult { Saved, NothingToSave, Failed };
+  // The run folder root/A (mode 1, not created) or a fresh file base root/A/B in it (any other
+  // mode; the run folder is created). Empty, with a message, when a folder cannot be created;
+  // the root's parent must exist.
+  std::string makeSavingFolder(int mode, std::string root);
+  // The stored work of the brush (tool 1) with the scene, head, hair texture and hair id.
+  // False for null.
+  bool fillPainting(quillax::Painting* out) const;
+  // Saves the work as name.txt and name.obj (empty name: a fresh base in the run folder) and
+  // makes it the autosave's last saved file. Nothing is written without a stroke to save; a
+  // ".txt" that cannot be written fails the save (no OBJ then), an OBJ that cannot is reported.
+  SaveResult saveWork(const std::string& name);
+  // saveWork's result as true for a save that happened.
+  bool savePainting(const std::string& name);
+  // The periodic save of g_operator's work as "autosaves.txt" in the run folder, which a save of
+  // this run must have created. The write's result.
+  static bool autosave();
+  // Appends the painting at path (a ".txt" file, or a folder a/b holding a/b/b.txt) to the
+  // brush's work, recoloured with the current colour when asked. A path containing ".obj" reads
+  // nothing and gives true; a painting that cannot be read changes nothing and gives false.
+  bool loadPainting(const std::string& path, bool recolour);
+  static bool exportObj(const std::vector<Operatable*>& strokes, const std::string& path);
+  // m_files := the files of folder (empty: asset_path + project_to_load) whose name ends in
+  // extension, and those of its sub-folders, by name; no file is loaded yet (m_fileIndex -1).
+  void listFiles(std::string folder, const std::string& extension);
+  // Replaces the work by file index of m_files (an index outside it does nothing), see
+  // replacePainting.
+  void loadFileByIndex(int index);
+  // Replaces the work by the painting at path (read it only when `read`): the file is read
+  // first, then the work saved, every tool reset and the painting added. A file that does not
+  // read, or a save that fails, leaves the work as it was (false). fileIndex >= 0: the list
+  // entry being loaded, which becomes m_fileIndex (also when it does not read, so the next step
+  // goes past it).
+  bool replacePainting(const std::string& path, bool read, int fileIndex);
+  // Hands strokes read from a painting to the brush, behind its work (the redo tail is cut).
+  void addStrokes(PaintingStrokes& read);
+  // The list file loaded last, empty when none.
+  std::string loadedListFile() const;
 
   int32_t m_currentTool = -1;          // the tool the current press went to, -1 none
   Operatable* m_storedStroke = nullptr;  // not owned; the 'P' key post-processes a copy

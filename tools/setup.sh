@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package tresslet needs to build, test and benchmark.
-# python3-numpy serves the asset generators in tools/ (their output is committed).
+# python3-numpy serves the asset generators in tools/ (their output is committed); clang and its
+# runtime libraries build the fuzz targets (tools/fuzz.sh).
 # Idempotent: packages already present are skipped, and apt runs only when something is missing.
 set -euo pipefail
 
@@ -8,7 +9,7 @@ packages=(
   build-essential cmake pkg-config
   libprotobuf-dev protobuf-compiler
   libeigen3-dev
-  libopencv-core-dev libopencv-imgcodecs-dev libopencv-imgproc-dev
+  libopencv-core-dev libopencv-imgcodecs-dev
   libassimp-dev
   libglew-dev
   liblbfgspp-dev
@@ -18,6 +19,7 @@ packages=(
   xvfb xauth libgl1-mesa-dri
   libnanoflann-dev
   python3 python3-numpy
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,11 @@
 #include "render/shader.h"
 #include "render/texture.h"
 #include "strokes/hair_brusher.h"
+#include "strokes/operatable.h"
 #include "strokes/operator.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
+#include "support/hostile_files.h"
 
 namespace {
 
@@ -114,4 +117,74 @@ TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
   quillax::Autosaves written;
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
   EXPECT_FLOAT_EQ(written.operation().width(), 0.03f);
+}
+
+TEST_F(ApplicationGL, TheProjectAutosaveFallsDueEachPeriodOnceASaveMadeTheRunFolder) {
+  writeFile("data/.keep", "");
+  g_parameters.set_project_autosave_period(2);
+  initApplication();
+  platform::useVirtualClock();
+  g_timers.assign(5, platform::timeGetTime());
+  g_operator->getTool(1)->push(new Operatable(1), false);
+  const std::string autosave = "data/record/" + std::to_string(g_operator->m_id) + "/autosaves.txt";
+  auto tick = [](uint32_t ms) {
+    platform::advanceVirtualClock(ms);
+    testing::internal::CaptureStdout();
+    autosaveTick();
+    return testing::internal::GetCapturedStdout();
+  };
+  EXPECT_EQ(tick(2000), "");
+  // Due, but no save of this run has made the run folder yet.
+  EXPECT_EQ(tick(1), "WriteProtoToTextFile ../" + autosave + " not found!\n");
+  ASSERT_TRUE(g_operator->savePainting(""));
+  EXPECT_EQ(tick(2000), "");
+  EXPECT_FALSE(std::filesystem::exists(rootPath(autosave)));
+  EXPECT_EQ(tick(1), "");
+  quillax::Painting painting;
+  ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile(autosave), &painting));
+  EXPECT_EQ(painting.operations_size(), 1);
+
+  // A period of 0 turns it off.
+  std::filesystem::remove(rootPath(autosave));
+  g_parameters.set_project_autosave_period(0);
+  tick(1000000);
+  EXPECT_FALSE(std::filesystem::exists(rootPath(autosave)));
+  g_operator->reset();
+}
+
+using AutosavesFileTest = AssetRootTest;
+
+TEST_F(AutosavesFileTest, OneThatDoesNotReadIsMovedAsideWholeBeforeTheFirstWrite) {
+  platform::useVirtualClock();
+  g_parameters.Clear();
+  testing::internal::CaptureStdout();
+  loadParameters();
+  testing::internal::GetCapturedStdout();
+  // Each kind in turn; a name already taken by an earlier one is never renamed over.
+  const char* const movedTo[] = {"autosaves.txt.bad", "autosaves.txt.bad1", "autosaves.txt.bad2",
+                                 "autosaves.txt.bad3"};
+  for (size_t i = 0; i < hostileFiles().size(); ++i) {
+    const HostileFile& hostile = hostileFiles()[i];
+    SCOPED_TRACE(hostile.kind);
+    std::filesystem::remove_all(rootPath("run/autosaves.txt"));
+    hostile.make(rootPath("run/autosaves.txt"), "operation { width: 0.05 }\n");
+    const std::string before = fingerprint(rootPath("run/autosaves.txt"));
+    testing::internal::CaptureStdout();
+    readAutosaves();
+    g_timers.assign(5, platform::timeGetTime());
+    platform::advanceVirtualClock(8001);
+    autosaveTick();
+    platform::advanceVirtualClock(8001);
+    autosaveTick();  // moved once only
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("initApplication: autosaves.txt could not be read; using the default brush"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find(std::string("autosaveTick: autosaves.txt moved to ") + movedTo[i] + "\n"),
+              std::string::npos) << out;
+    EXPECT_FALSE(g_autosaves.operation().has_texture() && g_autosaves.operation().width() == 0.05f);
+    EXPECT_EQ(fingerprint(rootPath(std::string("run/") + movedTo[i])), before);
+    quillax::Autosaves written;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
+  }
+  platform::useRealClock();
 }

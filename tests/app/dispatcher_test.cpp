@@ -148,7 +148,11 @@ TEST_F(DispatcherTest, LoadAndClearNeedTheOtherHandsTrigger) {
   EXPECT_EQ(sizes(), (std::vector<int>{1, 0}));
   fill();
   g_flags[FLAG_OTHER_TRIGGER] = true;
-  EXPECT_EQ(dispatch({{5, 0}, {7, 0}}), "");
+  // The settings' default painting is not there: the work stays until the clear.
+  EXPECT_EQ(dispatch({{5, 0}}), "ReadProtoFromTextFile ../data/demo.txt not found!\n"
+                                "painting ../data/demo.txt not loaded: the current work stays.\n");
+  EXPECT_EQ(sizes(), (std::vector<int>{2, 1}));
+  EXPECT_EQ(dispatch({{7, 0}}), "");
   EXPECT_EQ(sizes(), (std::vector<int>{0, 0}));
   g_operator = nullptr;
 }
@@ -172,6 +176,70 @@ TEST_F(DispatcherTest, HairSetIndicesOutsideTheSetAreIgnored) {
   EXPECT_EQ((std::vector<std::string>{hairSetEntryPath(1), hairSetEntryPath(2), hairSetEntryPath(-1)}),
             (std::vector<std::string>{"../hair/b/b.txt", "", ""}));
   EXPECT_EQ(dispatch({{9, 2}, {9, -1}}), "");
+}
+
+TEST_F(DispatcherTest, SaveLoadAndHairSetEntriesGoThroughTheToolController) {
+  Operator tools;
+  tools.createTools(false);
+  g_operator = &tools;
+  Interactor& brush = *tools.getTool(1);
+  auto strokeAt = [](float x) {
+    auto* stroke = new Operatable(1);
+    const float pose[3] = {x, 0.0f, 0.0f};
+    stroke->addPoint(pose, 3);
+    return stroke;
+  };
+  auto firstXs = [&brush] {
+    std::vector<float> xs;
+    for (int i = 0; i <= brush.m_cursor; ++i) xs.push_back(brush.m_history[i]->pointAt(0)[0]);
+    return xs;
+  };
+  writeFile("data/.keep", "");
+  writeFile("list/.keep", "");
+  g_defaultLightCurve.add_v(1.0f);
+  brush.push(strokeAt(1.0f), false);
+  brush.push(strokeAt(2.0f), false);
+
+  // Saves: under the run folder without a name, else as named.
+  EXPECT_EQ(dispatch({{6, -1}}), "");
+  const std::string run = "../data/record/" + std::to_string(tools.m_id) + "/";
+  EXPECT_EQ(g_autosaves.last_save_file().rfind(run, 0), 0u) << g_autosaves.last_save_file();
+  EXPECT_EQ(dispatch({{6, -1, rootPath("named")}}), "");
+  EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
+
+  // Loads, with the other hand's trigger held: the work is saved first, then replaced.
+  g_flags[FLAG_OTHER_TRIGGER] = true;
+  brush.push(strokeAt(3.0f), false);
+  EXPECT_EQ(dispatch({{5, 0, rootPath("named.txt")}}), "");
+  EXPECT_EQ(firstXs(), (std::vector<float>{1.0f, 2.0f}));
+  EXPECT_EQ(g_autosaves.last_save_file().rfind(run, 0), 0u);  // the three strokes, kept
+  writeFile("bad.txt", "operations {");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatch({{5, 0, rootPath("bad.txt")}}),
+            "ReadProtoFromTextFile " + rootPath("bad.txt") +
+                " does not parse: line 1 column 13: Expected identifier, got: \n"
+                "painting " + rootPath("bad.txt") + " not loaded: the current work stays.\n");
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(firstXs(), (std::vector<float>{1.0f, 2.0f}));
+
+  // A folder: its files are listed and the first loaded.
+  brush.reset();
+  brush.push(strokeAt(4.0f), false);
+  ASSERT_TRUE(tools.savePainting(rootPath("list/one")));
+  brush.reset();
+  const std::string out = dispatch({{5, 0, rootPath("list")}});
+  EXPECT_EQ(out, "total 1 files\nprepare to load file 0/1 " + rootPath("list/one.txt") + "\n");
+  EXPECT_EQ(firstXs(), (std::vector<float>{4.0f}));
+
+  // A hair-set entry is added to the work in the current colour.
+  g_hairs.add_hairs()->set_file_path("list/one.txt");
+  g_currentColor.set_red(0.5f);
+  g_currentColor.set_alpha(0.5f);
+  EXPECT_EQ(dispatch({{9, 0}}), "");
+  EXPECT_EQ(firstXs(), (std::vector<float>{4.0f, 4.0f}));
+  EXPECT_FLOAT_EQ(brush.m_history[1]->m_operation->color().red(), 0.25f);
+  tools.reset();
+  g_operator = nullptr;
 }
 
 TEST_F(DispatcherTest, SelectAllTakesEveryShownStrokeAsOneSelection) {

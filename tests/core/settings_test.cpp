@@ -4,8 +4,12 @@
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <vector>
+
 #include "core/text_file.h"
 #include "support/asset_root.h"
+#include "support/hostile_files.h"
 
 using google::protobuf::util::MessageDifferencer;
 using testing::internal::CaptureStdout;
@@ -67,12 +71,19 @@ TEST_F(SettingsTest, PartialFileKeepsItsValuesAndGainsTheRest) {
 }
 
 TEST_F(SettingsTest, UnreadableFileIsNeitherTrustedNorOverwritten) {
-  // It parses as far as its bad line: what came before is dropped too.
-  const char* text = "window_width: 800\nbogus: 1\n";
-  EXPECT_EQ(load(text), "loadParameters: ../parameters.txt could not be read; using the default "
-                        "settings and leaving the file as it is\n");
-  EXPECT_EQ(readFile("parameters.txt"), text);
-  EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, codeDefaults()));
+  // A typo parses as far as its bad line: what came before is dropped too.
+  for (const HostileFile& hostile : hostileFiles()) {
+    SCOPED_TRACE(hostile.kind);
+    const std::string path = rootPath("parameters.txt");
+    std::filesystem::remove_all(path);
+    hostile.make(path, "window_width: 800\n");
+    const std::string before = fingerprint(path);
+    EXPECT_NE(load().find("loadParameters: ../parameters.txt could not be read; using the default "
+                          "settings and leaving the file as it is\n"),
+              std::string::npos);
+    EXPECT_EQ(fingerprint(path), before);
+    EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, codeDefaults()));
+  }
 }
 
 TEST_F(SettingsTest, UnusableValuesAreReplacedInMemoryAndKeptInTheFile) {
@@ -85,6 +96,19 @@ TEST_F(SettingsTest, UnusableValuesAreReplacedInMemoryAndKeptInTheFile) {
     EXPECT_NE(out.find(std::string("parameters.txt: ") + field + " "), std::string::npos) << field;
   }
   EXPECT_TRUE(MessageDifferencer::Equals(fileOnDisk(), codeDefaults(text.c_str())));
+
+  // Window sizes: X keeps 16 bits, so sizes above 16384 come down to it.
+  for (const char* size : {"16384", "16385", "65536", "70000", "2147483647"}) {
+    SCOPED_TRACE(size);
+    const std::string text = std::string("window_width: ") + size + "\nwindow_height: " + size + "\n";
+    const std::string out = load(text.c_str());
+    EXPECT_EQ((std::vector<int32_t>{g_parameters.window_width(), g_parameters.window_height()}),
+              (std::vector<int32_t>{16384, 16384}));
+    EXPECT_EQ(out.find(std::string("parameters.txt: window_width ") + size + " is out of range, using 16384") !=
+                  std::string::npos,
+              std::string(size) != "16384");
+    EXPECT_NE(readFile("parameters.txt").find(text), std::string::npos);
+  }
 
   // Sampling distance: a floor of 0.001, and the default for a value that is not finite.
   const std::pair<const char*, float> distances[] = {

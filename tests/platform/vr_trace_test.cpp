@@ -136,3 +136,13 @@ TEST(VrTracePlayer, CloseAndFrameLimitSetTheCloseFrame) {
   EXPECT_EQ((std::vector<int>{closing.closeFrame(), open.closeFrame()}), (std::vector<int>{7, -1}));
   EXPECT_EQ(TracePlayer(parseOk("max_frames 5\ndevice 0 hmd\n@9\nclose\n")).closeFrame(), 4);
 }
+
+TEST(VrTraceFile, WhatIsNotARegularFileCannotBeOpened) {
+  // A folder would read as an empty trace; a device might never end.
+  for (const char* path : {"/tmp", "/dev/zero", "/nonexistent/x.trace"}) {
+    Trace trace;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(loadTraceFile(path, &trace));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("VR trace ") + path + ": cannot be opened\n");
+  }
+}

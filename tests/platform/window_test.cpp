@@ -70,3 +70,14 @@ TEST(DesktopWindowGL, ContextNeedsAnOpenWindow) {
   EXPECT_FALSE(context.exists());
   EXPECT_FALSE(context.makeCurrent());
 }
+
+TEST(DesktopWindowGL, ASizeTheServerRefusesFailsTheOpen) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  // X keeps 16 bits of a size: 65536 arrives as 0, which the server refuses in its reply.
+  platform::NativeWindow window;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(window.open(0, 0, 65536, 100, "tresslet"));
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Unable to create the desktop window\n"), std::string::npos) << out;
+  EXPECT_FALSE(window.isOpen());
+}

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
 
 #include "core/text_file.h"
 #include "render/grider.h"
 #include "support/asset_root.h"
+#include "support/hostile_files.h"
 
 namespace {
 
@@ -62,7 +65,7 @@ TEST(Mirrow, ReflectingTwiceGivesTheFrameBack) {
 
 using HeadPlacementFileTest = AssetRootTest;
 
-TEST_F(HeadPlacementFileTest, DefaultIsWrittenReadBackAndReplacesUnusableFiles) {
+TEST_F(HeadPlacementFileTest, DefaultIsWrittenOnlyWhereNoFileIsAndReadBack) {
   // Heads with a mesh box only: enough for the placement, no GL.
   auto headWithBox = [](const Vec3f& min, const Vec3f& max) {
     std::unique_ptr<HeadModel> head(new HeadModel("head.txt"));
@@ -81,19 +84,27 @@ TEST_F(HeadPlacementFileTest, DefaultIsWrittenReadBackAndReplacesUnusableFiles) 
   EXPECT_TRUE(headWithBox(Vec3f(0, 0, 0), Vec3f(5, 5, 5))->loadPlacement(again, path));
   for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(again[i], placement[i]) << i;
 
-  // Too few values, or a NaN: the default again, the rest of the file kept, all finite.
-  for (const char* text :
-       {"obj_name: \"kept\"\ntransforms { v: 1 v: 0 v: 0 }\n",
-        "obj_name: \"kept\"\ntransforms { v: 1 v: 0 v: 0 v: 0 v: 0 v: 1 v: 0 v: 0 v: 0 v: 0 v: 1"
-        " v: 0 v: nan v: 0 v: 0 v: 1 }\n"}) {
-    writeFile("headTransform.txt", text);
+  // A file that is there but unusable keeps every byte: the default is used and said.
+  std::vector<HostileFile> cases = hostileFiles();
+  cases.push_back({"short", [](const std::string& p, const std::string&) {
+                     std::ofstream(p) << "obj_name: \"kept\"\ntransforms { v: 1 v: 0 v: 0 }\n";
+                   }});
+  cases.push_back({"nan", [](const std::string& p, const std::string&) {
+                     std::ofstream(p) << "transforms { v: 1 v: 0 v: 0 v: 0 v: 0 v: 1 v: 0 v: 0 v: 0 v: 0 "
+                                         "v: 1 v: 0 v: nan v: 0 v: 0 v: 1 }\n";
+                   }});
+  for (const HostileFile& hostile : cases) {
+    SCOPED_TRACE(hostile.kind);
+    std::filesystem::remove_all(path);
+    hostile.make(path, "obj_name: \"kept\"\n");
+    const std::string before = fingerprint(path);
+    testing::internal::CaptureStdout();
     EXPECT_TRUE(head->loadPlacement(placement, path));
-    EXPECT_NEAR(placement.at(0, 0), 0.5f, 1e-6) << text;
-    quillax::Model rewritten;
-    ASSERT_TRUE(ReadProtoFromTextFile(path.c_str(), &rewritten));
-    EXPECT_EQ(rewritten.obj_name(), "kept");
-    ASSERT_EQ(rewritten.transforms().v_size(), 16);
-    for (float v : rewritten.transforms().v()) EXPECT_TRUE(std::isfinite(v));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("loadPlacement: " + path), std::string::npos);
+    EXPECT_NE(out.find("using the default placement and leaving the file as it is\n"), std::string::npos) << out;
+    EXPECT_NEAR(placement.at(0, 0), 0.5f, 1e-6);
+    EXPECT_EQ(fingerprint(path), before);
   }
 }
 

@@ -238,6 +238,61 @@ TEST_F(ModelerGLTest, AReplacedHeadReleasesItsGridsFirstAndMissingPartsKeepTheHe
   EXPECT_NE(head->m_textures.ids[2], 0u);
 }
 
+TEST_F(ModelerGLTest, HostileHeadFilesAreRefusedWithALineAndTheLoadEnds) {
+  // A small head; each row replaces one of its files. Its texture map never decodes.
+  const std::vector<std::pair<std::string, std::string>> good = {
+      {"head.txt", "head_model: \"head.obj\" head_levelset_model: \"set.obj\" diff_albedo_map: \"albedo.png\"\n"},
+      {"head.obj", "v 0 0 0\nv 0.2 0 0\nv 0 0.2 0\nv 0 0 0.2\nf 1 2 3\nf 1 2 4\nf 1 3 4\nf 2 3 4\n"},
+      {"set.obj", "v 0 0 0\nv 0.2 0 0\nv 0 0.2 0\nv 0 0 0.2\nvn -1 -1 -1\nvn 1 0 0\nvn 0 1 0\nvn 0 0 1\n"},
+      {"mirror.obj", "v 0 -1 -1\nv 0 1 -1\nv 0 1 1\nv 0 -1 1\nvn 1 0 0\nf 1//1 2//1 3//1\nf 1//1 3//1 4//1\n"},
+      {"albedo.png", "not a picture"},
+  };
+  struct Row {
+    const char* name;
+    const char* file;
+    const char* text;
+    const char* expected;
+    bool loads;
+  };
+  const std::string noLevelset = "load levelset model fail, the attach feature will be disabled!\n";
+  const Row rows[] = {
+      {"as written", "", "", "finish levelset\n", true},
+      {"empty description", "head.txt", "", "names no head_model", false},
+      {"no head_model", "head.txt", "head_levelset_model: \"set.obj\"\n", "names no head_model", false},
+      {"OFF claiming 2e9 faces", "head.txt", "head_model: \"head.off\"\n", "head.off is not an OBJ mesh", false},
+      {"head not finite", "head.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "has a vertex that is not finite",
+       false},
+      {"level set far away", "set.obj", "v 100 100 100\nvn 0 1 0\n", noLevelset.c_str(), true},
+      {"level set empty", "set.obj", "", noLevelset.c_str(), true},
+      {"level set binary", "set.obj", "\x7f""ELF\x02\x01\x01", noLevelset.c_str(), true},
+      {"level set zero normals", "set.obj", "v 0 0 0\nv 0.1 0 0\nvn 0 0 0\nvn 0 0 0\n", noLevelset.c_str(), true},
+      {"mirror without a normal", "mirror.obj", "v 0 -1 -1\nv 0 1 -1\nv 0 1 1\nv 0 -1 1\nvn 0 0 0\n",
+       "no mirror for head found!\n", true},
+      {"mirror at infinity", "mirror.obj", "v inf -1 -1\nv 0 1 -1\nv 0 1 1\nv 0 -1 1\nvn 1 0 0\n",
+       "no mirror for head found!\n", true},
+  };
+  writeFile("h/head.off", "OFF\n2000000000 2000000000 0\n");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    for (const auto& [file, text] : good) writeFile("h/" + file, text);
+    if (*row.file) writeFile(std::string("h/") + row.file, row.text);
+    delete g_modeler;  // it would hand back the head of the same description
+    g_modeler = new Modeler();
+    testing::internal::CaptureStdout();
+    HeadModel* head = g_modeler->loadHead(rootPath("h/head.txt"));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(row.expected), std::string::npos) << out;
+    EXPECT_EQ(head != nullptr, row.loads) << out;
+    if (!head) continue;
+    EXPECT_NE(out.find("head texture map " + rootPath("h/albedo.png") + " is missing or cannot be decoded\n"),
+              std::string::npos);
+    const bool levelset = row.expected != noLevelset;
+    EXPECT_EQ(head->m_levelsetGrider != nullptr, levelset);
+    EXPECT_EQ(out.find("finish levelset") != std::string::npos, levelset);
+    EXPECT_EQ(head->m_mirror != nullptr, std::string(row.expected) != "no mirror for head found!\n");
+  }
+}
+
 TEST_F(ModelerGLTest, MeshLayoutsAndContainers) {
   writeFile("m/plain.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   writeFile("m/full.obj", "mtllib full.mtl\nusemtl m\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\n"

@@ -28,6 +28,7 @@ class OperatorTest : public BrushStateTest {
     setTransformer(dynamic_cast<Transformer*>(m_operator.getTool(6)));
   }
   void TearDown() override {
+    m_operator.reset();  // its destructor would save the work once the test's state is gone
     setTransformer(nullptr);
     clearEvents();
     BrushStateTest::TearDown();

@@ -32,6 +32,9 @@ class KnownBrushState {
     m_saved = strokeGlobals();
     g_parameters.set_sampling_distance(0.01f);
     g_parameters.set_debug_visual(0);
+    // A tool controller that goes saves its work: outside a throw-away asset root that save
+    // fails (its root's parent is missing) instead of writing beside the test program.
+    g_parameters.set_project_to_save("no-saving-folder-here/record");
     g_flags.assign(9, false);
     g_flags[FLAG_COLLISION] = true;
     g_modeState.assign(11, 0);
