@@ -11,12 +11,16 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "quillax.pb.h"
+#include "render/camera.h"
+#include "render/light.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
+#include "strokes/deformer.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
 #include "strokes/transformer.h"
+#include "ui/uivr.h"
 
 namespace {
 
@@ -46,6 +50,10 @@ bool readyToWriteAutosaves() {
 }
 
 }  // namespace
+
+bool periodPassed(uint32_t now, uint32_t since, uint64_t periodMs) {
+  return static_cast<uint32_t>(now - since) > periodMs;
+}
 
 void readAutosaves() {
   // A file that does not parse is dropped whole, so a half-read record never restores half a
@@ -77,20 +85,35 @@ void initApplication() {
 
   // 5. Hair material, then the hair set.
   loadHairTextureMaps();
-  // loadHairSet() goes here.
+  loadHairSet();
 
-  // 6. The model registry. Still to come: its LightManager and CameraManager (which set
-  //    g_lightManager and g_cameraManager) and the default light "dirLight".
+  // 6. The model registry with its light manager, and the default light. The eye render size
+  //    is still the initial 1000 x 1000 here (the VR runtime starts later): a 5000 x 5000 map.
   g_modeler = new Modeler();
+  g_lightManager = g_modeler->m_lightManager;
+  g_cameraManager = g_modeler->m_cameraManager;
+  createDefaultLight();
+  // Every tool's strokes cast shadows. The tool controller is looked up at each pass, so a pass
+  // before step 8 or after the shutdown finds none rather than a deleted one.
+  g_lightManager->m_drawStrokes = [](const Matrix4& viewProjection) {
+    if (g_operator) g_operator->drawTools(viewProjection);
+  };
 
   // 7. Capture cameras from asset_path + "cameras.txt", then select camera 0.
-  // 8. The tool controller and its ten tools. Tool 7 is not a deform tool yet, so there is no
-  //    g_deformer to set.
+  g_cameraManager->loadCameras(g_parameters.asset_path() + "cameras.txt");
+
+  // 8. The tool controller and its ten tools. The captures draw the tools' strokes as the
+  //    shadow pass does.
   g_operator = new Operator();
   g_operator->createTools();
   setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
+  g_deformer = dynamic_cast<Deformer*>(g_operator->getTool(7));
   g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
-  // 9. UIVR: create g_uivr and run its init (menu panel and tool geometry).
+  g_cameraManager->m_drawStrokes = g_lightManager->m_drawStrokes;
+  // 9. The VR interface: the menu panel and the tool geometry. Its first states post the
+  //    starting texture, shape, edit mode, light curve and mode 0 for the first frame's drain.
+  g_uivr = new UIVR();
+  g_uivr->init();
 
   // 10. Load and show the head model during the first frame.
   postEvent(new EventRecord(4, 9, std::string(), {1.0f}));
@@ -99,7 +122,7 @@ void initApplication() {
 bool autosaveTick() {
   if (g_timers.size() < 2) return true;  // before loadParameters there is nothing to time
   const uint32_t now = platform::timeGetTime();
-  if (now - g_timers[0] > kBrushStatePeriodMs) {
+  if (periodPassed(now, g_timers[0], kBrushStatePeriodMs)) {
     g_timers[0] = now;
     quillax::Operation brush;
     saveBrushState(&brush);
@@ -108,10 +131,10 @@ bool autosaveTick() {
     scene->Clear();
     if (g_modeler) g_modeler->toScene(scene);
     if (readyToWriteAutosaves()) WriteProtoToTextFile(g_autosaves, kAutosavesFile);
-    // Then g_cameraManager->saveCameras().
+    if (g_cameraManager) g_cameraManager->saveCameras();
   }
   const int64_t period = g_parameters.project_autosave_period();
-  if (period >= 1 && static_cast<int64_t>(now - g_timers[1]) > period * 1000) {
+  if (period >= 1 && periodPassed(now, g_timers[1], static_cast<uint64_t>(period) * 1000u)) {
     g_timers[1] = now;
     Operator::autosave();
   }
@@ -123,15 +146,18 @@ void shutdownApplication() {
   autosaveTick();
   // 2. The painting, under a new name in the run's saving folder.
   if (g_operator) g_operator->savePainting(std::string());
-  // 3. The managers, in this order; the TextureManager and the hair texture slots end with the
-  //    process. Between the shader manager and the tool controller: delete g_uivr, once it
-  //    exists.
+  // 3. The managers, in this order, each pointer cleared with its object so that what runs
+  //    later sees it gone. The TextureManager and the hair texture slots end with the process.
   delete g_shaderManager;
   g_shaderManager = nullptr;
-  // The tools go with it, letting go of g_transformer and g_hairBrusher.
+  delete g_uivr;
+  g_uivr = nullptr;
+  // The tools go with it, letting go of g_transformer, g_deformer and g_hairBrusher.
   delete g_operator;
   g_operator = nullptr;
   delete g_modeler;
   g_modeler = nullptr;
+  g_lightManager = nullptr;
+  g_cameraManager = nullptr;
   // 4. g_requestClient is never created, so there is nothing to stop.
 }

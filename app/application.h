@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 
 // Reads "autosaves.txt" from the working directory into g_autosaves (empty when it does not
 // read). One that is there but does not read is reported, and moved aside to
@@ -10,8 +11,13 @@ void readAutosaves();
 void initApplication();
 
 // Once per frame (and once at shutdown): every 8000 ms the brush state goes into g_autosaves,
-// which is written to "autosaves.txt" in the working directory. Always returns true.
+// which is written to "autosaves.txt" in the working directory; every project_autosave_period
+// seconds (0 or less: never) the painting is autosaved. Always returns true.
 bool autosaveTick();
+
+// Whether more than periodMs have passed from `since` to `now`, on the 32-bit millisecond clock
+// (wrap-around safe for periods below 2^32 ms).
+bool periodPassed(uint32_t now, uint32_t since, uint64_t periodMs);
 
 // After the frame loop, only when the VR start-up succeeded: a last autosave tick, then the
 // managers are deleted in their fixed order.

@@ -8,6 +8,7 @@
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "core/text_file.h"
+#include "platform/files.h"
 #include "quillax.pb.h"
 #include "render/model_element.h"
 #include "render/texture.h"
@@ -126,4 +127,29 @@ bool loadHairTextureMaps() {
     g_hairTextureSlots->addTexture(texture->m_id, field.sampler);
   }
   return true;
+}
+
+int loadHairSet() {
+  if (!g_parameters.has_hairset_path()) return g_hairs.hairs_size();
+  const std::string root = g_parameters.asset_path();
+  quillax::Hairs set;
+  if (!ReadProtoFromTextFile((root + g_parameters.hairset_path()).c_str(), &set)) {
+    set.Clear();
+    for (const char* name : {"base_back_sep", "base_back_no_sep"}) {
+      quillax::Hairs::Hair* hair = set.add_hairs();
+      const std::string base = std::string("hair/") + name + "/" + name;
+      hair->set_name(name);
+      hair->set_file_path(base + ".txt");
+      hair->set_image_path(base + ".png");
+      hair->set_load_at_begin(1);
+    }
+    // The read may have failed on another path or on a damaged file: a stored set is the
+    // user's and is never written over.
+    const std::string builtInPath = root + "hair/hairset.txt";
+    if (!platform::pathExists(builtInPath)) WriteProtoToTextFile(set, builtInPath.c_str());
+  }
+  for (const quillax::Hairs::Hair& hair : set.hairs())
+    if (hair.load_at_begin() != 0 && platform::isReadableFile(root + hair.file_path()))
+      *g_hairs.add_hairs() = hair;
+  return g_hairs.hairs_size();
 }

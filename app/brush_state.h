@@ -18,3 +18,10 @@ void saveBrushState(quillax::Operation* operation);
 // maps left empty and the slots untouched, when the file cannot be read. Needs the GL context
 // for the images; without a texture manager only the rectangles are read.
 bool loadHairTextureMaps();
+
+// The reference hairstyles of asset_path + hairset_path into g_hairs: each entry with a non-zero
+// load_at_begin whose file (asset_path + file_path) can be read, in order, so an entry's index
+// in g_hairs is its hair-set event id. Without hairset_path nothing is read. A set that cannot
+// be read is replaced by the two built-in entries, which are written to the asset path's
+// "hair/hairset.txt" only when nothing is stored there yet. Returns the size of g_hairs.
+int loadHairSet();

@@ -8,12 +8,14 @@
 #include "core/events.h"
 #include "core/settings.h"
 #include "render/head_model.h"
+#include "render/model_element.h"
 #include "render/modeler.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
 #include "strokes/select_ops.h"
 #include "ui/panel.h"
+#include "ui/shooter.h"
 #include "ui/uivr.h"
 
 namespace {
@@ -41,6 +43,9 @@ void colourPreview(float alpha) {
                                         g_currentColor.blue() * l, alpha));
 }
 
+// The tool geometry, null until the UI root has made it.
+Shooter* toolGeometry() { return g_uivr ? g_uivr->m_shooter : nullptr; }
+
 // Settings that read their first values: a record with fewer is ignored.
 bool hasValues(const EventRecord& record, size_t count) { return record.m_values.size() >= count; }
 
@@ -61,22 +66,32 @@ void applySetting(const EventRecord& record) {
       colourPreview(g_currentColor.alpha());
       return;
     case 2:
-      // Once the tool geometry exists: Shooter::setPrimaryValue(v[0]) with a value, else
-      // Shooter::buildBrusherGeometry.
-      return;
     case 3:
-      // Once the tool geometry exists: Shooter::setSecondaryValue(v[0]) with a value, else
-      // Shooter::buildBrusherGeometry.
+      if (Shooter* shooter = toolGeometry()) {
+        if (v.empty())
+          shooter->buildBrusherGeometry();
+        else if (record.m_id == 2)
+          shooter->setPrimaryValue(v[0]);
+        else
+          shooter->setSecondaryValue(v[0]);
+      }
       return;
     case 4:
       if (hasValues(record, 1)) setFlag(FLAG_SMOOTHING, v[0] > 0.5f);
       return;
     case 6:
-    case 7:
-      // Once the tool geometry exists: without a value Shooter::buildSplinerGeometry; with one,
-      // while the spliner geometry has getFlag2, updateSplinerValue with [0.01, 0.1] on
-      // g_splinerRadius (6) or [0.05, 3.0] on g_splinerLength (7), rebuilding when it changed.
+    case 7: {
+      Shooter* shooter = toolGeometry();
+      if (!shooter) return;
+      // A swipe edits the helix only while it is drawn (the spin and braid shapes).
+      const ModelElement* spliner = shooter->getGeometry(GEOMETRY_UI_SPLINER);
+      const bool changed =
+          !v.empty() && spliner && spliner->getFlag2() &&
+          (record.m_id == 6 ? updateSwipeValue(v[0], 0.01f, 0.1f, &g_splinerRadius)
+                            : updateSwipeValue(v[0], 0.05f, 3.0f, &g_splinerLength));
+      if (v.empty() || changed) shooter->buildSplinerGeometry();
       return;
+    }
     case 8:
       // An empty curve would leave new strokes without lighting; restoreBrushState never
       // allows one either.
@@ -225,11 +240,4 @@ bool isPaintingFilePath(const std::string& path) {
 std::string hairSetEntryPath(int index) {
   if (index < 0 || index >= g_hairs.hairs_size()) return std::string();
   return g_parameters.asset_path() + g_hairs.hairs(index).file_path();
-}
-
-bool updateSplinerValue(float value, float low, float high, float* current) {
-  value = std::clamp(value, low, high);
-  if (std::fabs(value - *current) < 0.001f) return false;
-  *current = value;
-  return true;
 }

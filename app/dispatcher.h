@@ -15,6 +15,3 @@ std::string resolveLoadPath(const EventRecord& record);
 bool isPaintingFilePath(const std::string& path);
 // asset_path + the hair-set entry's file_path, or empty when index is not an entry of g_hairs.
 std::string hairSetEntryPath(int index);
-// A spliner value from a swipe: clamped to [low, high]; changes *current (and returns true)
-// only when it moves by 0.001 or more, so a finger at rest does not rebuild the geometry.
-bool updateSplinerValue(float value, float low, float high, float* current);

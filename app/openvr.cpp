@@ -9,14 +9,22 @@
 #include "app/application.h"
 #include "app/dispatcher.h"
 #include "core/events.h"
+#include "core/geometry.h"
 #include "core/settings.h"
 #include "platform/system.h"
+#include "render/camera.h"
 #include "render/head_model.h"
+#include "render/light.h"
+#include "render/model_element.h"
 #include "render/model_render.h"
+#include "render/texture.h"
 #include "render/modeler.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
+#include "ui/panel.h"
+#include "ui/shooter.h"
+#include "ui/uivr.h"
 
 OpenVR* g_openVR = nullptr;
 
@@ -49,13 +57,89 @@ bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
          });
 }
 
+// Asks again, 1 ms apart, while the runtime answers "loading", but no more than the bound: a
+// model that never arrives counts as failed instead of holding the frame for ever.
+template <typename Load>
+vr::RenderModelError loadWithRetries(Load load) {
+  vr::RenderModelError error = load();
+  for (int tries = 1; error == vr::RenderModelError_Loading && tries < kRenderModelLoadingTries; ++tries) {
+    platform::sleepMilliseconds(1);
+    error = load();
+  }
+  return error;
+}
+
+Panel* menuPanel() { return g_uivr ? g_uivr->m_panel : nullptr; }
+Shooter* toolGeometry() { return g_uivr ? g_uivr->m_shooter : nullptr; }
+
+// The sampler base name of the eye images (texture type 1).
+std::string diffuseSampler() {
+  const std::string name = g_textureManager ? g_textureManager->typeName(1) : std::string();
+  return name.empty() ? std::string("_Diffuse_Map") : name;
+}
+
 }  // namespace
+
+void buildLensMesh(vr::IVRSystem* system, int eye, std::vector<float>& vertices,
+                   std::vector<uint32_t>& indices) {
+  constexpr int n = 43;
+  const float step = 1.0f / static_cast<float>(n - 1);
+  vertices.clear();
+  indices.clear();
+  vertices.reserve(n * n * 9);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      const float u = static_cast<float>(j) * step, v = 1.0f - static_cast<float>(i) * step;
+      vertices.insert(vertices.end(), {eye == 0 ? u - 1.0f : u, 2.0f * static_cast<float>(i) * step - 1.0f, 0.0f});
+      vr::DistortionCoordinates d{{u, v}, {u, v}, {u, v}};
+      if (system) system->computeDistortion(static_cast<vr::Eye>(eye), u, v, &d);
+      for (const float* channel : {d.m_red, d.m_green, d.m_blue})
+        vertices.insert(vertices.end(), {channel[0], 1.0f - channel[1]});
+    }
+  }
+  for (int i = 0; i + 1 < n; ++i) {
+    for (int j = 0; j + 1 < n; ++j) {
+      const auto a = static_cast<uint32_t>(i * n + j), b = a + 1, c = a + n, d = c + 1;
+      indices.insert(indices.end(), {a, b, d, a, d, c});
+    }
+  }
+}
 
 OpenVRContext::OpenVRContext() {
   std::fill(std::begin(m_deviceRenderModels), std::end(m_deviceRenderModels), -1);
 }
 
 OpenVRContext::~OpenVRContext() { std::printf("Shutdown\n"); }
+
+ModelRender* OpenVRContext::deviceRenderModel(uint32_t device) const {
+  if (device >= k_devices) return nullptr;
+  const int model = m_deviceRenderModels[device];
+  return model >= 0 ? m_renderModelList[static_cast<size_t>(model)].m_render : nullptr;
+}
+
+void OpenVRContext::buildLensView() {
+  m_lens.reset(new ModelContainer("Lens"));
+  m_screen.reset(new ModelContainer("screen"));
+  const int locations[4] = {0, 1, 2, 3};
+  const uint32_t sizes[4] = {3, 2, 2, 2};
+  std::vector<float> vertices;
+  std::vector<uint32_t> indices;
+  for (int eye = 0; eye < 2; ++eye) {
+    const GLuint image = (eye == 0 ? m_leftEye : m_rightEye).m_resolveColor;
+    auto* lens = new ModelRender(eye == 0 ? "leftLen" : "rightLen");
+    buildLensMesh(m_system, eye, vertices, indices);
+    lens->uploadGeometry(vertices, 9, GL_TRIANGLES, &indices, locations, sizes, 4);
+    lens->m_textures.addTexture(image, diffuseSampler());
+    m_lens->addChild(lens);
+
+    auto* screen = new ModelRender(eye == 0 ? "leftScreen" : "rightScreen");
+    std::vector<float> quad;
+    buildQuadVertices(quad, Vec4f(eye == 0 ? -1.0f : 0.0f, -1.0f, 1.0f, 2.0f), Vec4f(0.0f, 0.0f, 1.0f, 1.0f));
+    screen->uploadGeometry(quad, 2, GL_TRIANGLES);
+    screen->m_textures.addTexture(image, diffuseSampler());
+    m_screen->addChild(screen);
+  }
+}
 
 bool OpenVRContext::init() {
   vr::InitError error = vr::InitError_None;
@@ -99,9 +183,7 @@ bool OpenVRContext::init() {
   // An incomplete target cannot be drawn into: the eyes are then neither drawn nor submitted.
   if (!m_eyeTargetsReady) std::printf("The eye render targets could not be created\n");
 
-  // Lens view: the "Lens" container ("leftLen", "rightLen", 43 x 43 vertices with the runtime's
-  // distortion, shader 9) and the "screen" container ("leftScreen", "rightScreen", shader 2)
-  // are built here once the render containers exist.
+  buildLensView();
 
   std::fill(std::begin(m_deviceRenderModels), std::end(m_deviceRenderModels), -1);
   for (uint32_t device = vr::k_trackedDeviceIndexHmd + 1; device < k_devices; ++device)
@@ -146,7 +228,8 @@ void OpenVRContext::shutdown() {
     glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_FALSE);
     glDebugMessageCallback(nullptr, nullptr);
   }
-  // The "Lens" and "screen" containers are deleted here once they are built.
+  m_lens.reset();
+  m_screen.reset();
 }
 
 void OpenVRContext::renderFrame() {
@@ -171,7 +254,7 @@ void OpenVRContext::renderFrame() {
     glDisable(GL_DEPTH_TEST);
     glViewport(0, 0, static_cast<GLsizei>(g_parameters.window_width()),
                static_cast<GLsizei>(g_parameters.window_height()));
-    // The "Lens" container is drawn here with identity matrices once it exists.
+    if (m_lens) m_lens->render(Matrix4(), Matrix4());
     if (vr::IVRCompositor* target = compositor()) {
       vr::Texture right;
       right.m_handle = m_rightEye.m_resolveColor;
@@ -254,29 +337,31 @@ int OpenVRContext::findOrLoadRenderModel(const std::string& name) {
   if (!models) return -1;
 
   vr::RenderModel* model = nullptr;
-  vr::RenderModelError error;
-  while ((error = models->loadRenderModelAsync(name.c_str(), &model)) == vr::RenderModelError_Loading)
-    platform::sleepMilliseconds(1);
+  vr::RenderModelError error = loadWithRetries([&] { return models->loadRenderModelAsync(name.c_str(), &model); });
   if (error != vr::RenderModelError_None || !model) {
     std::printf("Unable to load render model %s - %s\n", name.c_str(), models->getRenderModelErrorNameFromEnum(error));
     return -1;
   }
   vr::RenderModelTexture* texture = nullptr;
-  while ((error = models->loadTextureAsync(model->m_diffuseTextureId, &texture)) == vr::RenderModelError_Loading)
-    platform::sleepMilliseconds(1);
+  error = loadWithRetries([&] { return models->loadTextureAsync(model->m_diffuseTextureId, &texture); });
   if (error != vr::RenderModelError_None || !texture) {
     std::printf("Unable to load render texture id:%d for render model %s\n", model->m_diffuseTextureId, name.c_str());
     models->freeRenderModel(model);
     return -1;
   }
-  LoadedRenderModel loaded;
-  loaded.m_name = name;
-  // The drawable ModelRender named after the model is built here from the vertices, indices and
-  // texture once controllers are drawn ("Unable to create GL model from render model %s\n" on
-  // failure, and -1).
-  m_renderModelList.push_back(loaded);
+  auto* render = new ModelRender(name);
+  const bool built = render->setupRenderModel(*model, *texture);
   models->freeRenderModel(model);
   models->freeTexture(texture);
+  if (!built) {
+    std::printf("Unable to create GL model from render model %s\n", name.c_str());
+    delete render;
+    return -1;
+  }
+  LoadedRenderModel loaded;
+  loaded.m_name = name;
+  loaded.m_render = render;
+  m_renderModelList.push_back(loaded);
   return static_cast<int>(m_renderModelList.size() - 1);
 }
 
@@ -317,7 +402,9 @@ void OpenVR::assignRole(uint32_t device) {
   if (device >= k_devices || !m_system) return;
   if (m_system->getTrackedDeviceClass(device) != vr::TrackedDeviceClass_Controller) return;
   const int index = static_cast<int>(device);
-  if (m_drawingHand == -1) {
+  // The other hand keeps its role while the drawing hand's is free: one controller never
+  // holds both, and a drawing hand switched on again takes its role back.
+  if (m_drawingHand == -1 && index != m_otherHand) {
     m_drawingHand = index;
   } else if (m_otherHand == -1 && index != m_drawingHand) {
     m_otherHand = index;
@@ -359,10 +446,7 @@ bool OpenVR::processVREvent(const vr::Event& event) {
         if (event.m_button == vr::Button_ApplicationMenu || event.m_button == vr::Button_Grip) {
           postEvent(new EventRecord(4, 13));
         } else if (event.m_button == vr::Button_Trigger) {
-          // Once the menu panel exists: the hovered widget becomes the pressed one (drag with
-          // hit u, v, 0) and the panel's setSelected; the tool controller then gets the press
-          // only when the panel is (or stays) not pressed.
-          if (g_operator) g_operator->press(g_drawingHandMatrix, g_otherHandMatrix);
+          pressTrigger();
         } else if (event.m_button == vr::Button_Touchpad) {
           m_drawingHandSwipe = -1;
           if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f && g_operator) {
@@ -388,7 +472,8 @@ bool OpenVR::processVREvent(const vr::Event& event) {
     case vr::Event_ButtonUnpress:
       if (drawing) {
         if (event.m_button == vr::Button_Trigger) {
-          // Once the menu panel exists: Panel::release first, when it is pressed.
+          if (Panel* panel = menuPanel())
+            if (panel->isSelected()) panel->release();
           if (g_operator && g_operator->engaged()) g_operator->release(g_drawingHandMatrix, g_otherHandMatrix);
         } else if (event.m_button == vr::Button_Touchpad) {
           m_drawingHandSwipe = -1;
@@ -415,6 +500,18 @@ bool OpenVR::processVREvent(const vr::Event& event) {
   }
 }
 
+void OpenVR::pressTrigger() {
+  Panel* panel = menuPanel();
+  if (panel && !panel->isSelected()) {
+    // A press over a widget belongs to the menu; the tool sees only presses that miss it.
+    panel->m_pressed = panel->m_hovered;
+    if (panel->m_pressed) panel->m_pressed->drag(panel->m_hitU, panel->m_hitV, 0);
+    panel->setSelected(panel->m_pressed != nullptr);
+    if (panel->isSelected()) return;
+  }
+  if (g_operator) g_operator->press(g_drawingHandMatrix, g_otherHandMatrix);
+}
+
 void OpenVR::preRender() {
   m_otherHandTracked = false;
   m_drawingHandTracked = false;
@@ -434,9 +531,20 @@ void OpenVR::preRender() {
     }
   }
   updateDeviceMatrix(m_deviceMatrices[vr::k_trackedDeviceIndexHmd], g_headMatrix);
-  // Once lights and capture cameras exist: every renderable light, last to first, renders its
-  // shadow map; CameraManager::captureAll(""); with the camera tool current, its camera follows
-  // the drawing hand and renders its capture.
+  if (g_lightManager) {
+    const std::vector<LightModel*>& lights = g_lightManager->m_lights;
+    for (auto light = lights.rbegin(); light != lights.rend(); ++light)
+      if (*light && (*light)->isRenderable()) (*light)->renderShadowMap();
+  }
+  if (g_cameraManager) {
+    g_cameraManager->captureAll(std::string());
+    Shooter* shooter = toolGeometry();
+    CameraModel* preview = shooter ? shooter->toolCamera() : nullptr;
+    if (preview && updateCurrentToolId() == 9) {
+      preview->followDrawingHand();
+      preview->renderCapture(-2);
+    }
+  }
 }
 
 void OpenVR::renderScene(int eye) {
@@ -445,8 +553,19 @@ void OpenVR::renderScene(int eye) {
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   Matrix4 viewProjection = getCurrentViewProjectionMatrix(eye);
-  // Once they exist, in this order: the render model of every connected controller with a valid
-  // pose; the menu panel (VP x other hand) and the tool geometry.
+  for (uint32_t device = 0; device < k_devices; ++device) {
+    if (!m_poses[device].m_poseIsValid || !m_poses[device].m_deviceIsConnected) continue;
+    if (m_system->getTrackedDeviceClass(device) != vr::TrackedDeviceClass_Controller) continue;
+    // A controller whose model failed to load is still used, just not drawn.
+    if (ModelRender* model = deviceRenderModel(device)) model->render(m_deviceMatrices[device], viewProjection);
+  }
+  if (Panel* panel = menuPanel(); panel && panel->isVisible()) {
+    Matrix4 held;
+    multiplyMatrix4(viewProjection, held, m_otherHandMatrix);
+    panel->render(held);
+  }
+  if (Shooter* shooter = toolGeometry(); shooter && shooter->isVisible())
+    shooter->render(m_drawingHandMatrix, viewProjection);
   HeadModel* head = findHeadModel();
   if (head && g_flags.size() > FLAG_VIEW_TRANSFORM && g_flags[FLAG_VIEW_TRANSFORM]) {
     Matrix4 headLocked;
@@ -455,7 +574,12 @@ void OpenVR::renderScene(int eye) {
   }
   if (g_operator) g_operator->drawTools(viewProjection);
   if (g_modeler) g_modeler->renderModels(viewProjection);
-  // Once they exist: the lights and the capture cameras.
+  if (g_lightManager)
+    for (LightModel* light : g_lightManager->m_lights)
+      if (light && light->isRenderable()) light->render(Matrix4(), viewProjection);
+  if (g_cameraManager)
+    for (CameraModel* camera : g_cameraManager->m_cameras)
+      if (camera && camera->isRenderable()) camera->render(Matrix4(), viewProjection);
   if (g_hairBrusher) g_hairBrusher->drawSuggestion(viewProjection);
   if (head && head->m_mirror && head->m_mirror->isRenderable())
     head->m_mirror->render(g_modeler->sceneGrabMatrix(), viewProjection);
@@ -467,8 +591,11 @@ void OpenVR::swipeDrawingHand() {
   if (m_drawingHandSwipe < 3) {
     m_drawingSwipeStart[0] = x;
     m_drawingSwipeStart[1] = y;
-    // Once the tool geometry exists: the bases and steps come from Shooter::getPrimaryValue and
-    // Shooter::getSecondaryValue, and the counter grows when either is available.
+    Shooter* shooter = toolGeometry();
+    if (!shooter) return;
+    const bool primary = shooter->getPrimaryValue(m_primaryBase, m_primaryStep);
+    const bool secondary = shooter->getSecondaryValue(m_secondaryBase, m_secondaryStep);
+    if (primary || secondary) ++m_drawingHandSwipe;
     return;
   }
   const float dx = x - m_drawingSwipeStart[0], dy = y - m_drawingSwipeStart[1];
@@ -486,8 +613,15 @@ void OpenVR::swipeOtherHand() {
   if (m_otherHandSwipe < 3) {
     m_otherSwipeStart[0] = x;
     m_otherSwipeStart[1] = y;
-    // Once the tool geometry exists: while the spliner geometry has getFlag2, the bases are
-    // g_splinerRadius (step 0.02) and g_splinerLength (step 0.2) and the counter grows.
+    // The other hand shapes the helix, and only while it is drawn.
+    Shooter* shooter = toolGeometry();
+    const ModelElement* spliner = shooter ? shooter->getGeometry(GEOMETRY_UI_SPLINER) : nullptr;
+    if (!spliner || !spliner->getFlag2()) return;
+    m_radiusBase = g_splinerRadius;
+    m_radiusStep = 0.02f;
+    m_lengthBase = g_splinerLength;
+    m_lengthStep = 0.2f;
+    ++m_otherHandSwipe;
     return;
   }
   const float dx = x - m_otherSwipeStart[0], dy = y - m_otherSwipeStart[1];
@@ -507,13 +641,14 @@ bool OpenVR::handleInput() {
   if (m_drawingHand >= 0 && m_drawingHand < static_cast<int>(k_devices) && poseValid(m_drawingHand)) {
     if (g_operator && g_operator->engaged()) {
       g_operator->move(g_drawingHandMatrix, g_otherHandMatrix);
-    } else {
-      // Once the menu panel and tool geometry exist: the panel is shown exactly while the other
-      // hand is tracked and the tool geometry while the drawing hand is, then UIVR::update
-      // with both device matrices.
+    } else if (g_uivr) {
+      if (g_uivr->m_panel) g_uivr->m_panel->setVisible(m_otherHandTracked);
+      if (g_uivr->m_shooter) g_uivr->m_shooter->setVisible(m_drawingHandTracked);
+      g_uivr->update(m_otherHandMatrix, m_drawingHandMatrix);
     }
-    // Once the menu panel exists: a pressed widget that is still hovered gets
-    // drag(hit u, hit v, 1).
+    Panel* panel = menuPanel();
+    if (panel && panel->isSelected() && panel->m_pressed && panel->m_pressed == panel->m_hovered)
+      panel->m_pressed->drag(panel->m_hitU, panel->m_hitV, 1);
   }
   swipeDrawingHand();
   swipeOtherHand();

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,18 @@
 #include "platform/vr_runtime.h"
 #include "render/framebuffer.h"
 
+class ModelContainer;
 class ModelRender;
+
+// The lens mesh of one eye: 43 x 43 vertices (step 1/42) of 9 floats, the position in normalised
+// device coordinates (x = u - 1 for the left eye, u for the right, so each fills its half of the
+// window) and the runtime's distortion (u', 1 - v') for red, green and blue. Without a runtime
+// the coordinates are undistorted. Two triangles per cell in `indices`.
+void buildLensMesh(vr::IVRSystem* system, int eye, std::vector<float>& vertices,
+                   std::vector<uint32_t>& indices);
+// How many times a render model or its texture may answer "loading", 1 ms apart, before the
+// load counts as failed.
+constexpr int kRenderModelLoadingTries = 5000;
 
 // Binds the program to the VR runtime: starts and stops it, renders both eyes into multisampled
 // targets, submits them, waits for the next poses and keeps one matrix per tracked device.
@@ -51,6 +63,10 @@ class OpenVRContext {
   bool hasRenderModel(uint32_t device) const { return device < vr::k_maxTrackedDeviceCount && m_hasRenderModel[device]; }
   char deviceClassChar(uint32_t device) const { return m_deviceClassChar[device]; }
   size_t renderModelCount() const { return m_renderModelList.size(); }
+  // The drawable of a device's render model, null when it has none.
+  ModelRender* deviceRenderModel(uint32_t device) const;
+  const ModelContainer* lens() const { return m_lens.get(); }
+  const ModelContainer* screen() const { return m_screen.get(); }
 
  protected:
   void updateHMDMatrixPose();
@@ -78,8 +94,11 @@ class OpenVRContext {
   float m_nearClip = 0.1f;
   float m_farClip = 1000.0f;
 
-  // The lens view ("Lens" with "leftLen"/"rightLen", "screen" with "leftScreen"/"rightScreen")
-  // comes with the render objects; until then the desktop shows no mirror of the eyes.
+  // The desktop mirror: "Lens" ("leftLen", "rightLen") is drawn; "screen" ("leftScreen",
+  // "rightScreen", plain quads) is built but not drawn.
+  void buildLensView();
+  std::unique_ptr<ModelContainer> m_lens;
+  std::unique_ptr<ModelContainer> m_screen;
 
   Matrix4 m_headPose;
   Matrix4 m_eyeToHead[2];
@@ -89,8 +108,8 @@ class OpenVRContext {
   uint32_t m_renderWidth = 0;
   uint32_t m_renderHeight = 0;
 
-  // The render models the runtime delivered, each with its drawable (owned; built once the
-  // controllers are drawn, null until then), and each device's entry (-1 none).
+  // The render models the runtime delivered, each with its drawable (owned), and each device's
+  // entry (-1 none).
   struct LoadedRenderModel {
     std::string m_name;
     ModelRender* m_render = nullptr;
@@ -122,6 +141,8 @@ class OpenVR : public OpenVRContext, public coreObject {
   bool otherHandTracked() const { return m_otherHandTracked; }
   const Matrix4& drawingHandDeviceMatrix() const { return m_drawingHandMatrix; }
   const Matrix4& otherHandDeviceMatrix() const { return m_otherHandMatrix; }
+  int drawingHandSwipe() const { return m_drawingHandSwipe; }
+  int otherHandSwipe() const { return m_otherHandSwipe; }
 
   // Hand frame: position 5 cm along the device's -z, then its x, y, z axes normalised.
   static void updateDeviceMatrix(const Matrix4& device, float out[12]);
@@ -132,6 +153,7 @@ class OpenVR : public OpenVRContext, public coreObject {
   bool poseValid(int device) const;
   void swipeDrawingHand();
   void swipeOtherHand();
+  void pressTrigger();
 
   int m_otherHand = -1;
   int m_otherHandSwipe = -1;

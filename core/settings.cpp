@@ -191,3 +191,16 @@ void setCurrentColor(const quillax::Color& color) {
   if (&color == &g_currentColor) return;
   g_currentColor.CopyFrom(color);
 }
+
+quillax::Color toColorMessage(const Vec3f& color) {
+  return toColorMessage(Vec4f(color[0], color[1], color[2], 1.0f));
+}
+
+quillax::Color toColorMessage(const Vec4f& color) {
+  quillax::Color message;
+  message.set_red(color[0]);
+  message.set_green(color[1]);
+  message.set_blue(color[2]);
+  message.set_lightness(color[3]);
+  return message;
+}

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/vec.h"
 #include "quillax.pb.h"
 
 // Process-wide settings and editing state. Every object is read and written on the main thread
@@ -47,10 +48,10 @@ extern int32_t g_curvature;    // curvature of new strokes of the default shape
 
 // The closest spacing strokes are sampled at, metres; smaller settings are raised to it.
 constexpr float kMinSamplingDistance = 0.001f;
-// The most control points a stroke keeps; larger settings are lowered to it.
-constexpr int32_t kMaxControlSamples = 1000;
 // The largest window width or height; larger settings are brought down to it.
 constexpr int32_t kMaxWindowSize = 16384;
+// The most control points a stroke keeps; larger settings are lowered to it.
+constexpr int32_t kMaxControlSamples = 1000;
 
 // Starts the timers, sizes and resets the flag, mode, value and timer vectors, reads
 // g_parameters.asset_path() + "parameters.txt", fills absent settings with the code defaults,
@@ -65,6 +66,11 @@ int32_t updateCurrentToolId();
 
 // Inverts bit n of g_flags; an index outside the vector is ignored.
 void toggleFlag(int32_t n);
+
+// Red, green and blue from the first three components, lightness from the fourth (1 for three
+// components); alpha left at its default.
+quillax::Color toColorMessage(const Vec3f& color);
+quillax::Color toColorMessage(const Vec4f& color);
 
 // Replaces g_currentColor by a copy of `color`.
 void setCurrentColor(const quillax::Color& color);

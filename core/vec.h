@@ -92,3 +92,6 @@ Vec<N, T> normalized(Vec<N, T> a) {
 using Vec2f = Vec<2, float>;
 using Vec3f = Vec<3, float>;
 using Vec4f = Vec<4, float>;
+
+// In place: x, y and z divided by the length; a zero vector is left as it is.
+inline void normalizeVec3(Vec3f& v) { v = normalized(v); }

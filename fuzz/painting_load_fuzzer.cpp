@@ -34,7 +34,7 @@ struct LoadTarget {
     g_curveProfileNormals.assign(47, {});
     for (int c = -23; c <= 23; ++c) buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
     for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
-    grid.setGrid(Vec3f(-1.0f, -1.0f, -1.0f), Vec3f(1.0f, 1.0f, 1.0f), Vec<3, int16_t>(24, 24, 24));
+    grid.setGrid(Vec3f(-1.0f, -1.0f, -1.0f), Vec3f(1.0f, 1.0f, 1.0f), Vec<3, int16_t>(8, 8, 8));
     controller.createTools(false);
     brush = controller.getTool(1);
     brush->m_sampleGrid = &link;

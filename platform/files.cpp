@@ -30,6 +30,11 @@ bool isReadableFile(const std::string& path) {
          ::access(path.c_str(), R_OK) == 0;
 }
 
+bool pathExists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 || errno != ENOENT;
+}
+
 bool listFolder(const std::string& folder, std::vector<std::string>& names) {
   names.clear();
   DIR* dir = ::opendir(folder.c_str());

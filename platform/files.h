@@ -16,6 +16,9 @@ bool isFolder(const std::string& path);
 // True when path names a file that can be opened for reading.
 bool isReadableFile(const std::string& path);
 
+// True when anything (file, folder, unreadable entry) is at path; false only when nothing is.
+bool pathExists(const std::string& path);
+
 // Names (not paths) of the folder's entries, "." and ".." left out, in byte order so a listing
 // is the same on every run. False, with names empty, when the folder cannot be listed.
 bool listFolder(const std::string& folder, std::vector<std::string>& names);

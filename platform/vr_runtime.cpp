@@ -21,7 +21,7 @@
 namespace vr {
 namespace {
 
-// A box standing in for a device's render model, sized by its class.
+// A box standing in for a device's render model, sized by its class and centred on `centre`.
 struct OwnedRenderModel : RenderModel {
   std::vector<RenderModelVertex> m_vertices;
   std::vector<uint16_t> m_indices;
@@ -31,7 +31,8 @@ struct OwnedTexture : RenderModelTexture {
   std::vector<uint8_t> m_pixels;
 };
 
-OwnedRenderModel* buildBox(float sx, float sy, float sz, TextureId texture) {
+OwnedRenderModel* buildBox(float sx, float sy, float sz, TextureId texture,
+                           const float centre[3] = nullptr) {
   auto* model = new OwnedRenderModel();
   const float half[3] = {sx / 2, sy / 2, sz / 2};
   for (int axis = 0; axis < 3; ++axis) {
@@ -45,6 +46,8 @@ OwnedRenderModel* buildBox(float sx, float sy, float sz, TextureId texture) {
         vertex.m_position.v[axis] = sign * half[axis];
         vertex.m_position.v[u] = cu * half[u] * sign;
         vertex.m_position.v[v] = cv * half[v];
+        if (centre)
+          for (int k = 0; k < 3; ++k) vertex.m_position.v[k] += centre[k];
         vertex.m_normal.v[axis] = float(sign);
         vertex.m_textureCoord[0] = (cu + 1) / 2;
         vertex.m_textureCoord[1] = (cv + 1) / 2;
@@ -259,7 +262,13 @@ class SimulatedHeadset final : public IVRSystem, public IVRCompositor, public IV
     }
     switch (info.m_class) {
       case TrackedDeviceClass_HMD: *model = buildBox(0.18f, 0.10f, 0.10f, info.m_textureId); break;
-      case TrackedDeviceClass_Controller: *model = buildBox(0.04f, 0.03f, 0.14f, info.m_textureId); break;
+      case TrackedDeviceClass_Controller: {
+        // The handle lies behind the tracked point and below its plane, so what the program
+        // draws in front of the hand and just above it (the tool's card and icon) stays in view.
+        const float handle[3] = {0.0f, -0.013f, 0.07f};
+        *model = buildBox(0.035f, 0.025f, 0.13f, info.m_textureId, handle);
+        break;
+      }
       default: *model = buildBox(0.06f, 0.06f, 0.06f, info.m_textureId); break;
     }
     return RenderModelError_None;

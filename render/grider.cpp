@@ -68,8 +68,10 @@ void BoundingBox::buildGeometry() {
 
 void BoundingBox::updateTransform() {
   ModelElement::updateTransform();
-  m_inverseMatrix = m_modelMatrix;
-  invertMatrix4(m_inverseMatrix);
+  // Without a determinant threshold: a box placed at a small scale (a head in millimetres, a
+  // grabbed light or camera) must still contain what lies inside it.
+  m_inverseMatrix = Matrix4();
+  invertAffineMatrix4ByLU(m_modelMatrix, m_inverseMatrix);
   m_worldCenter = transformPoint(m_modelMatrix, center(false));
 }
 

@@ -135,7 +135,8 @@ void Mirrow::reflect(const float* in, float* out) const {
 // ---- HeadModel ----
 
 HeadModel::HeadModel(const std::string& descriptionPath) : ModelElement(descriptionPath) {
-  m_forcedPass = true;  // the head also casts shadows
+  m_forcedPass = true;     // the head also casts shadows
+  m_cullBackFaces = true;  // a closed mesh: its back faces are never seen
 }
 
 HeadModel::~HeadModel() {

@@ -8,6 +8,7 @@
 #include <exception>
 #include <iostream>
 
+#include "core/settings.h"
 #include "quillax.pb.h"
 #include "render/grider.h"
 #include "render/texture.h"
@@ -163,11 +164,7 @@ void ModelElement::toProto(quillax::Model* model) const {
   quillax::FloatList* transforms = model->mutable_transforms();
   transforms->clear_v();
   for (int i = 0; i < 16; ++i) transforms->add_v(m_modelMatrix[i]);
-  quillax::Color* color = model->mutable_color();
-  color->set_red(m_color[0]);
-  color->set_green(m_color[1]);
-  color->set_blue(m_color[2]);
-  color->set_lightness(m_color[3]);
+  *model->mutable_color() = toColorMessage(m_color);
 }
 
 BoundingBox* ModelElement::box() const { return dynamic_cast<BoundingBox*>(m_attached.get()); }

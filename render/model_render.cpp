@@ -202,12 +202,14 @@ void ModelRender::render(const Matrix4& model, const Matrix4& viewProjection) {
 }
 
 void ModelRender::drawMesh() const {
+  if (m_cullBackFaces) glEnable(GL_CULL_FACE);
   glBindVertexArray(m_vao);
   if (m_ebo != 0)
     glDrawElements(m_primitive, m_count, m_indexType, nullptr);
   else
     glDrawArrays(m_primitive, 0, m_count);
   glBindVertexArray(0);
+  if (m_cullBackFaces) glDisable(GL_CULL_FACE);
 }
 
 bool ModelRender::setupRenderModel(const vr::RenderModel& model,

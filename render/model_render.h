@@ -86,4 +86,7 @@ class ModelRender : public coreObject {
   Vec<4, float> m_color;
   float m_opacity = 1.0f;
   bool m_forcedPass = false;
+  // Closed meshes skip their back faces; everything else (ribbons, quads, lines) stays
+  // two-sided. Culling is switched on only around this object's own draw.
+  bool m_cullBackFaces = false;
 };

@@ -2,8 +2,10 @@
 
 #include "core/settings.h"
 #include "quillax.pb.h"
+#include "render/camera.h"
 #include "render/grider.h"
 #include "render/head_model.h"
+#include "render/light.h"
 
 Modeler* g_modeler = nullptr;
 
@@ -23,12 +25,16 @@ HeadModel* findHeadModel(const Modeler* modeler) {
 
 HeadModel* findHeadModel() { return findHeadModel(g_modeler); }
 
-Modeler::Modeler() = default;
+Modeler::Modeler() : m_lightManager(new LightManager()), m_cameraManager(new CameraManager()) {}
 
 Modeler::~Modeler() {
   for (auto& entry : m_models) delete entry.second;
   m_models.clear();
-  // The light and camera managers are deleted here once the registry owns them.
+  m_cameraManager->clear();
+  delete m_cameraManager;
+  m_cameraManager = nullptr;
+  delete m_lightManager;
+  m_lightManager = nullptr;
 }
 
 HeadModel* Modeler::loadHead(const std::string& descriptionPath) {
@@ -89,10 +95,14 @@ void Modeler::grabNearest(const Vec3f& hand) {
   if (updateCurrentToolId() != kTransformTool) return;
   if (m_transformTool && m_transformTool->grabEngaged()) return;
 
-  // Models in key order; the lights, then the cameras, follow once their managers exist.
+  // Models in key order, then the lights, then the cameras.
   std::vector<ModelElement*> candidates;
   for (auto& entry : m_models)
     if (entry.second) candidates.push_back(entry.second);
+  if (m_lightManager)
+    candidates.insert(candidates.end(), m_lightManager->m_lights.begin(), m_lightManager->m_lights.end());
+  if (m_cameraManager)
+    candidates.insert(candidates.end(), m_cameraManager->m_cameras.begin(), m_cameraManager->m_cameras.end());
 
   ModelElement* nearest = nullptr;
   double best = 1e9;

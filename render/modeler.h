@@ -64,7 +64,8 @@ class Modeler : public coreObject {
 
   // Owned; null values are skipped.
   std::map<int32_t, ModelElement*> m_models;
-  // The scene's lights and capture cameras; null until those managers are built.
+  // The scene's lights and capture cameras (owned, made with the registry; g_lightManager and
+  // g_cameraManager point at them).
   LightManager* m_lightManager = nullptr;
   CameraManager* m_cameraManager = nullptr;
   // Not owned; null until the tools exist.

@@ -10,6 +10,8 @@
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "quillax.pb.h"
+#include "render/camera.h"
+#include "render/light.h"
 #include "render/texture.h"
 
 const std::array<uint32_t, kAttributeSlots> g_attributeFloatCounts = {3, 2, 3, 3, 3, 3, 1};
@@ -346,10 +348,8 @@ bool ShaderManager::bindTexture(const std::string& sampler, int unit, GLuint tex
 }
 
 int ShaderManager::bindTextures(const TextureSlots& slots) {
-  // TODO(lights, cameras): when LightManager and CameraManager exist, pass their sets here:
-  // &g_lightManager->m_textures (shadow maps) then &g_cameraManager->m_textures (the current
-  // camera's image). Until then the shadow and visibility samplers get texture 0.
-  return bindTextures(slots, {});
+  return bindTextures(slots, {g_lightManager ? &g_lightManager->m_textures : nullptr,
+                              g_cameraManager ? &g_cameraManager->m_textures : nullptr});
 }
 
 int ShaderManager::bindTextures(const TextureSlots& slots,

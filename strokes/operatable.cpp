@@ -8,6 +8,7 @@
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
+#include "strokes/deformer.h"
 #include "strokes/sample.h"
 #include "strokes/select_ops.h"
 #include "strokes/transformer.h"
@@ -242,7 +243,7 @@ void Operatable::detach() {
       if (auto* op = dynamic_cast<SelectOp*>(*it)) op->targetLeaving(this);
     refs->clear();
   }
-  // Once the deform tool exists: g_deformer drops this stroke from its weights.
+  if (g_deformer) g_deformer->removeOperation(this);
 }
 
 int Operatable::begin(const float* values, int count, const float* /*other*/, int /*otherCount*/) {

@@ -1,6 +1,8 @@
 #include "strokes/operation_factory.h"
 
+#include "core/hand_frames.h"
 #include "core/settings.h"
+#include "render/camera.h"
 #include "strokes/edit_ops.h"
 #include "strokes/hair_blender.h"
 #include "strokes/hair_brusher.h"
@@ -13,6 +15,33 @@ namespace {
 constexpr int32_t kBrushTool = 1;
 
 Interactor* tool(int32_t id) { return g_operator ? g_operator->getTool(id) : nullptr; }
+
+// The camera tool's press: with the other hand's trigger held a capture camera is added at the
+// drawing hand (raised by half its image plane, looking along the hand's forward axis), else
+// every camera takes its picture into the run folder.
+void cameraToolAction() {
+  if (!g_cameraManager) return;
+  if (g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]) {
+    CameraModel* camera = g_cameraManager->createCamera(Vec3f(0.0f, 0.0f, 0.0f), Vec3f(0.0f, 0.0f, 1.0f));
+    // The hand frame's position already lies 0.05 along the device's -z from the device, so
+    // device + h up - 0.05 forward is the frame's position + h up.
+    const float* hand = g_drawingHandMatrix;
+    const float h = 0.5f * camera->m_height;
+    const Vec3f up(hand[6], hand[7], hand[8]), forward(hand[9], hand[10], hand[11]);
+    camera->lookAt(Vec3f(hand[0], hand[1], hand[2]) + up * h, forward);
+    return;
+  }
+  // Once the painting files exist: the prefix is a fresh file base in the run folder
+  // (Operator::makeSavingFolder); until then the pictures are taken but not written.
+  const std::string prefix;
+  g_cameraManager->captureAll(prefix);
+  if (prefix.empty()) return;
+  if (CameraModel* own = g_cameraManager->m_toolCamera) {
+    if (own->m_targetReady)
+      saveFramebufferImage(prefix + ".png", static_cast<uint32_t>(own->m_imageWidth),
+                           static_cast<uint32_t>(own->m_imageHeight), own->m_target.m_resolveFramebuffer);
+  }
+}
 
 bool otherTriggerHeld() { return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]; }
 
@@ -47,10 +76,11 @@ Operatable* createOperation(int32_t toolId) {
       return new Operatable(0);
     case 8:
       return new TransOp(tool(kBrushTool));
+    case 9:
+      cameraToolAction();
+      return nullptr;
     default:
-      // Once capture cameras exist, the camera tool (9) adds a camera with the other hand's
-      // trigger held, else takes the pictures; it records no operation either way, nor does the
-      // move tool (6), which keeps its own transform.
+      // The move tool (6) keeps its own transform and records no operation.
       return nullptr;
   }
 }

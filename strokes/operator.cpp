@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
+#include "strokes/deformer.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operatable.h"
@@ -38,8 +39,9 @@ void Operator::createTools(bool withBuffers) {
       tool = new hairBrusher(id);
     } else if (id == 6) {
       tool = new Transformer();
+    } else if (id == 7) {
+      tool = new Deformer(m_tools[1]);  // deforms the brush tool's strokes
     } else {
-      // Tool 7 stays a plain tool with its guide-stroke buffer until the deform tool exists.
       tool = new Interactor(id);
     }
     delete m_tools[id];

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/settings.h"
+#include "render/model_element.h"
 
 Transformer* g_transformer = nullptr;
 
@@ -34,6 +35,50 @@ void Transformer::reset() {
 }
 
 bool Transformer::undo(Operatable* /*op*/) { return true; }
+
+bool Transformer::press(const float* pose, int n, const float* otherPose, int m) {
+  if (engaged()) return false;
+  setSelected(true);
+  if (m_picked) m_pickedStart = m_picked->m_modelMatrix;
+  if (m_picked && m_picked->m_transformFlags) {
+    const std::array<uint8_t, 4>& allowed = *m_picked->m_transformFlags;
+    m_twoHand = allowed[0] != 0;
+    m_noUniformScale = allowed[1] != 0;
+    m_fullRotation = allowed[2] != 0;
+    m_fourth = allowed[3] != 0;
+  } else {
+    m_twoHand = m_noUniformScale = m_fullRotation = m_fourth = true;
+  }
+  const bool otherHeld = g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER];
+  m_mode = otherHeld ? 2 : 1;
+  grab(pose, n, otherPose, m);
+  return true;
+}
+
+bool Transformer::move(const float* pose, int /*n*/, const float* otherPose, int /*m*/) {
+  if (!engaged()) return false;
+  deltaTransform(pose, nullptr, otherPose);
+  if (m_picked) {
+    Matrix4 placed;
+    m_picked->setTransform(multiplyMatrix4(m_transform, placed, m_pickedStart));
+  }
+  return true;
+}
+
+bool Transformer::release(const float* /*pose*/, int /*n*/, const float* /*otherPose*/, int /*m*/) {
+  if (!engaged()) return false;
+  setSelected(false);
+  if (!m_picked) {
+    pushTransform(m_transform);
+    if (g_modeler) g_modeler->applyTransform(m_transform);
+    m_transform = Matrix4();
+    return true;
+  }
+  Matrix4 placed;
+  m_picked->setTransform(multiplyMatrix4(m_transform, placed, m_pickedStart));
+  m_picked = nullptr;
+  return true;
+}
 
 void Transformer::pushTransform(const Matrix4& transform) {
   for (Matrix4& draw : m_levelDraw) multiplyMatrix4(transform, draw, draw);

@@ -3,6 +3,7 @@
 //   textures/color_wheel.png, textures/lightness_bar.png     the colour pickers' images (RGBA)
 //   textures/grid.png                                          the light-curve editor's backdrop
 //   targets/braid_result.png                                   the default reference image
+//   textures/geos/icon*.png                                    the tool geometry's 16 icons
 // The atlases are laid out from the default menu's own table, so every icon the menu addresses
 // has a picture; a table entry without a drawing here stops the program. Deterministic: run
 //   build/tools/make_menu_images [asset root]
@@ -344,6 +345,87 @@ bool write(const std::string& path, const cv::Mat& image) {
   return false;
 }
 
+// The icons the drawing hand's tool geometry shows: dark glyphs on a light tile, on the white
+// that the card's program cuts away (the tile takes the mode's or the brush's colour). The card
+// icons are twice as long as wide, like the card.
+struct ToolIcon {
+  const char* file;
+  const char* glyph;  // a menu glyph, or one of the tool geometry's own below
+  bool card;
+};
+const ToolIcon kToolIcons[] = {
+    {"iconpenhead", "texturePen", true},          {"iconhairNormal", "brushToolNormal", false},
+    {"iconattach", "brushToolAttach", false},     {"iconspin", "brushToolSpin", false},
+    {"iconbraid", "brushToolBraid", false},       {"iconhint", "hint", false},
+    {"iconhairdense", "textureHairDense", true},  {"iconhairmiddle", "textureHairMiddle", true},
+    {"iconhairsparse", "textureHairSparse", true}, {"iconselect", "select", false},
+    {"icondelete", "deleteTool", false},          {"iconrecolor", "recolorTool", false},
+    {"iconcolorpicker", "colorPickerTool", true}, {"iconmove", "moveTool", false},
+    {"icondeform", "deform", false},              {"icontrans", "trans", false},
+};
+
+std::map<std::string, Glyph> toolGlyphs() {
+  std::map<std::string, Glyph> g = glyphs();
+  g["hint"] = [](cv::Mat& m, const cv::Scalar& c) {  // a light bulb
+    cv::circle(m, pt(64, 46), 26, c, 6, cv::LINE_AA);
+    line(m, 52, 72, 52, 84, c, 6);
+    line(m, 76, 72, 76, 84, c, 6);
+    line(m, 50, 86, 78, 86, c, 6);
+    line(m, 54, 96, 74, 96, c, 6);
+  };
+  g["select"] = [](cv::Mat& m, const cv::Scalar& c) {  // a dashed circle round a dot
+    for (int i = 0; i < 12; i += 2)
+      cv::ellipse(m, pt(64, 56), cv::Size(38, 38), 0, i * 30, i * 30 + 22, c, 6, cv::LINE_AA);
+    cv::circle(m, pt(64, 56), 9, c, cv::FILLED, cv::LINE_AA);
+  };
+  g["deform"] = [](cv::Mat& m, const cv::Scalar& c) {  // a strand bent by a pulling hand
+    std::vector<cv::Point> points;
+    for (int i = 0; i <= 40; ++i) {
+      const double t = i / 40.0;
+      points.push_back(pt(30 + 68 * t, 84 - 50 * std::sin(t * kPi)));
+    }
+    polyline(m, points, c, 6);
+    arrow(m, 64, 60, 64, 16, c);
+  };
+  g["trans"] = [](cv::Mat& m, const cv::Scalar& c) {  // a box with a turning arrow
+    cv::rectangle(m, pt(44, 38), pt(84, 78), c, 5, cv::LINE_AA);
+    cv::ellipse(m, pt(64, 58), cv::Size(44, 44), 0, 200, 470, c, 5, cv::LINE_AA);
+    const double a = 470.0 * kPi / 180.0;
+    const double x = 64 + 44 * std::cos(a), y = 58 + 44 * std::sin(a);
+    cv::fillConvexPoly(m, std::vector<cv::Point>{pt(x - 10, y - 12), pt(x + 12, y), pt(x - 10, y + 12)}, c,
+                       cv::LINE_AA);
+  };
+  return g;
+}
+
+cv::Mat toolIcon(const Glyph& glyph, bool card) {
+  const int height = card ? 2 * kCell : kCell;
+  cv::Mat m(height, kCell, CV_8UC3, cv::Scalar(255, 255, 255));
+  const cv::Scalar tile(205, 205, 205), ink(40, 40, 40);
+  cv::rectangle(m, pt(kMargin, kMargin), pt(kCell - 1 - kMargin, height - 1 - kMargin), tile, cv::FILLED);
+  cv::rectangle(m, pt(kMargin, kMargin), pt(kCell - 1 - kMargin, height - 1 - kMargin), ink, 3, cv::LINE_AA);
+  cv::Mat face(kCell, kCell, CV_8UC3, tile);
+  glyph(face, ink);
+  // Inside the outline only, so the glyph's own ground does not cover it.
+  const int inset = kMargin + 3, width = kCell - 2 * inset, top = (height - 104) / 2 + 6;
+  face(cv::Rect(inset, 0, width, 104)).copyTo(m(cv::Rect(inset, top, width, 104)));
+  return m;
+}
+
+bool writeToolIcons(const std::string& root) {
+  const auto drawings = toolGlyphs();
+  bool ok = true;
+  for (const ToolIcon& icon : kToolIcons) {
+    const auto glyph = drawings.find(icon.glyph);
+    if (glyph == drawings.end()) {
+      std::printf("no picture for the tool icon \"%s\"\n", icon.file);
+      return false;
+    }
+    ok = write(root + "textures/geos/" + icon.file + ".png", toolIcon(glyph->second, icon.card)) && ok;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -383,5 +465,6 @@ int main(int argc, char** argv) {
   ok = write(root + "textures/lightness_bar.png", bar) && ok;
   ok = write(root + "textures/grid.png", grid()) && ok;
   ok = write(root + "targets/braid_result.png", braidResult()) && ok;
+  ok = writeToolIcons(root) && ok;
   return ok ? 0 : 1;
 }

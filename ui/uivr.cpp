@@ -1,7 +1,31 @@
 #include "ui/uivr.h"
 
+#include <cmath>
+
+#include "core/settings.h"
+#include "quillax.pb.h"
 #include "ui/panel.h"
+#include "ui/shooter.h"
 
 UIVR* g_uivr = nullptr;
 
-UIVR::~UIVR() { delete m_panel; }
+UIVR::~UIVR() {
+  delete m_panel;
+  delete m_shooter;
+}
+
+void UIVR::init() {
+  m_panel = new Panel();
+  m_shooter = new Shooter();
+  quillax::UIParam description;
+  m_panel->init(description);
+  m_shooter->init(description);
+}
+
+void UIVR::update(const Matrix4& otherHand, const Matrix4& drawingHand) {
+  if (!m_panel || !m_shooter || !m_panel->isVisible() || !m_shooter->isVisible()) return;
+  const float distance = m_panel->hitTest(otherHand, drawingHand);
+  if (g_uiValues.size() <= 8 || std::fabs(g_uiValues[8] - distance) <= 1e-5f) return;
+  g_uiValues[8] = distance;
+  m_shooter->buildPointerGeometry();
+}

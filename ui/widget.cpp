@@ -26,11 +26,7 @@ void addImageTexture(TextureSlots& slots, const std::string& relativePath) {
 }  // namespace
 
 void toWidgetColor(const Vec4f& color, quillax::WidgetParam& param) {
-  quillax::Color* c = param.mutable_color();
-  c->set_red(color[0]);
-  c->set_green(color[1]);
-  c->set_blue(color[2]);
-  c->set_lightness(color[3]);
+  *param.mutable_color() = toColorMessage(color);
 }
 
 // ---- UIWidget ----

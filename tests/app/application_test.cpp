@@ -13,12 +13,20 @@
 #include "platform/clock.h"
 #include "quillax.pb.h"
 #include "render/head_model.h"
+#include "render/light.h"
+#include "render/camera.h"
 #include "render/modeler.h"
 #include "render/shader.h"
 #include "render/texture.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
+#include "strokes/deformer.h"
+#include "strokes/interactor.h"
+#include "strokes/stroke_buffer.h"
+#include "strokes/stroke_geometry.h"
+#include "strokes/stroke_test_support.h"
+#include "ui/uivr.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 #include "support/hostile_files.h"
@@ -42,10 +50,14 @@ class ApplicationGL : public AssetRootTest {
   void TearDown() override {
     delete g_shaderManager;
     g_shaderManager = nullptr;
+    delete g_uivr;
+    g_uivr = nullptr;
     delete g_operator;
     g_operator = nullptr;
     delete g_modeler;
     g_modeler = nullptr;
+    g_lightManager = nullptr;
+    g_cameraManager = nullptr;
     delete g_textureManager;
     g_textureManager = nullptr;
     clearEvents();
@@ -99,6 +111,66 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
   drain({{4, 9, "../missing/head.txt", {1.0f}}});
   EXPECT_EQ(findHeadModel(), nullptr);
   EXPECT_EQ(g_hairBrusher->m_sampleGrid, nullptr);
+}
+
+TEST_F(ApplicationGL, StartUpLightsTheSceneWithTheToolsStrokesAndShutdownClearsEachManager) {
+  for (const char* asset : {"shaders", "models", "textures", "cameras.txt"}) copyAsset(asset);
+  g_parameters.set_head_model("models/defaultHead/head.txt");
+  initApplication();
+  // The shipped cameras, the first one current; the deform tool is tool 7.
+  ASSERT_TRUE(g_cameraManager && g_cameraManager == g_modeler->m_cameraManager);
+  EXPECT_EQ(g_cameraManager->m_cameras.size(), 3u);
+  EXPECT_EQ(g_cameraManager->m_current, 0);
+  ASSERT_NE(g_deformer, nullptr);
+  EXPECT_EQ(static_cast<Interactor*>(g_deformer), g_operator->getTool(7));
+  // The light comes after the shader manager (its uniforms reached the programs) and before the
+  // VR runtime has set the eye render size: 5 x the initial 1000.
+  ASSERT_TRUE(g_modeler && g_lightManager == g_modeler->m_lightManager);
+  ASSERT_EQ(g_lightManager->m_lights.size(), 1u);
+  LightModel* light = g_lightManager->m_lights[0];
+  EXPECT_EQ(std::vector<int32_t>({light->m_shadowMapWidth, light->m_shadowMapHeight}),
+            std::vector<int32_t>({5000, 5000}));
+  EXPECT_NE(light->shadowTexture(), 0u);
+  std::vector<float> sent(16);
+  glGetUniformfv(g_shaderManager->programId(8),
+                 glGetUniformLocation(g_shaderManager->programId(8), "m_lightSpaceMatrix0"), sent.data());
+  EXPECT_EQ(sent, std::vector<float>(light->m_lightSpaceMatrix.data(), light->m_lightSpaceMatrix.data() + 16));
+  const std::string out = drain({});
+  ASSERT_NE(findHeadModel(), nullptr) << out;
+
+  // A ribbon drawn flat, 1.2 m up, to the side of the head, through the tool controller: the
+  // pass that start-up wired casts it into the map.
+  g_hairTexture = 1;
+  auto frameAt = [](float z) {
+    return std::vector<float>{0.5f, 1.2f, z, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+  };
+  std::vector<float> pose = frameAt(-0.1f);
+  ASSERT_TRUE(g_operator->press(pose.data(), pose.data()));
+  for (int step = 1; step <= 20; ++step) {
+    pose = frameAt(-0.1f + 0.01f * step);
+    g_operator->move(pose.data(), pose.data());
+  }
+  g_operator->release(pose.data(), pose.data());
+  ASSERT_EQ(g_hairBrusher->size(), 1);
+  light->renderShadowMap();
+  // The ribbon's middle, through the light-space matrix, in map texels.
+  const Matrix4& m = light->m_lightSpaceMatrix;
+  const float x = m.at(0, 0) * 0.5f + m.at(0, 1) * 1.2f + m.at(0, 3);
+  const float y = m.at(1, 0) * 0.5f + m.at(1, 1) * 1.2f + m.at(1, 3);
+  float depth = 0;
+  glBindFramebuffer(GL_FRAMEBUFFER, light->m_shadowTarget->m_framebuffer);
+  glReadPixels(static_cast<GLint>((x * 0.5f + 0.5f) * 5000), static_cast<GLint>((y * 0.5f + 0.5f) * 5000), 1,
+               1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  EXPECT_NEAR(depth, 0.5f + 0.5f * (m.at(2, 1) * 1.2f + m.at(2, 3)), 0.01f);
+  EXPECT_EQ(drainGLErrors(), 0u);
+
+  testing::internal::CaptureStdout();
+  shutdownApplication();
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ((std::vector<const void*>{g_shaderManager, g_operator, g_hairBrusher, g_deformer, g_modeler,
+                                      g_lightManager, g_cameraManager}),
+            (std::vector<const void*>(7, nullptr)));
 }
 
 TEST_F(ApplicationGL, AutosaveTickWritesTheBrushStateOncePer8Seconds) {
@@ -187,4 +259,62 @@ TEST_F(AutosavesFileTest, OneThatDoesNotReadIsMovedAsideWholeBeforeTheFirstWrite
     EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
   }
   platform::useRealClock();
+}
+
+TEST(AutosavePeriod, ElapsedTimeIsCountedOnTheWrappingClockAndPeriodsIn64Bits) {
+  struct Case {
+    uint32_t now, since;
+    uint64_t period;
+    bool passed;
+  };
+  const uint32_t nearWrap = 0xFFFFF000u;  // 4096 ms before the clock wraps
+  const Case cases[] = {
+      {8000, 0, 8000, false},
+      {8001, 0, 8000, true},
+      {nearWrap + 8000u, nearWrap, 8000, false},  // 3904 after the wrap
+      {nearWrap + 8001u, nearWrap, 8000, true},
+      {3000000000u, 0, 3000000ull * 1000, false},  // a period of 3,000,000 s
+      {3000000001u, 0, 3000000ull * 1000, true},
+      {0xFFFFFFFFu, 0, 5000000ull * 1000, false},  // longer than the clock can count: never
+  };
+  std::vector<bool> got, want;
+  for (const Case& c : cases) {
+    got.push_back(periodPassed(c.now, c.since, c.period));
+    want.push_back(c.passed);
+  }
+  EXPECT_EQ(got, want);
+}
+
+// Without the GL context: no managers, only the timers and "autosaves.txt".
+class AutosaveTimers : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    AssetRootTest::SetUp();
+    platform::useVirtualClock();
+    g_timers.assign(5, platform::timeGetTime());
+    m_start = g_timers[0];
+  }
+  void TearDown() override {
+    platform::useRealClock();
+    g_parameters.Clear();
+    AssetRootTest::TearDown();
+  }
+  // Advances the clock and ticks; returns how far timers 0 and 1 stand from the start.
+  std::vector<uint32_t> tickAfter(uint32_t milliseconds) {
+    platform::advanceVirtualClock(milliseconds);
+    autosaveTick();
+    return {g_timers[0] - m_start, g_timers[1] - m_start};
+  }
+  uint32_t m_start = 0;
+};
+
+TEST_F(AutosaveTimers, TheProjectTimerRestartsOnlyWhenItsPeriodHasPassedAndNeverWithPeriod0) {
+  g_parameters.set_project_autosave_period(3000000);
+  EXPECT_EQ(tickAfter(8001), (std::vector<uint32_t>{8001, 0}));
+  EXPECT_EQ(tickAfter(3000000000u - 8001), (std::vector<uint32_t>{3000000000u, 0}));
+  EXPECT_EQ(tickAfter(1), (std::vector<uint32_t>{3000000000u, 3000000001u}));
+  EXPECT_NE(readFile("run/autosaves.txt").find("operation"), std::string::npos);
+
+  g_parameters.set_project_autosave_period(0);
+  EXPECT_EQ(tickAfter(4000000000u)[1], 3000000001u);
 }

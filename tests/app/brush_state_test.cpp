@@ -97,3 +97,61 @@ TEST_F(BrushState, HairTextureMapsWithoutTheTextureManager) {
   ASSERT_NE(g_hairTextureSlots, nullptr);
   EXPECT_TRUE(g_hairTextureSlots->names.empty());
 }
+
+// ---- the hair set ----
+
+class HairSet : public AssetRootTest {
+ protected:
+  void SetUp() override {
+    AssetRootTest::SetUp();
+    g_parameters.Clear();
+    g_parameters.set_asset_path(root());
+    g_hairs.Clear();
+  }
+  void TearDown() override {
+    g_hairs.Clear();
+    g_parameters.Clear();
+    AssetRootTest::TearDown();
+  }
+  // loadHairSet's count, then the names in g_hairs, one per line.
+  std::string load() {
+    testing::internal::CaptureStdout();
+    std::string names = std::to_string(loadHairSet()) + "\n";
+    testing::internal::GetCapturedStdout();
+    for (const auto& hair : g_hairs.hairs()) names += hair.name() + "\n";
+    return names;
+  }
+};
+
+TEST_F(HairSet, OnlyEntriesToLoadWhoseFileReadsAreKeptInOrder) {
+  EXPECT_EQ(load(), "0\n") << "without hairset_path nothing is read";
+  g_parameters.set_hairset_path("hair/mine.txt");
+  writeFile("hair/mine.txt",
+            "hairs { name: 'a' file_path: 'hair/a.txt' load_at_begin: 1 }\n"
+            "hairs { name: 'off' file_path: 'hair/off.txt' load_at_begin: 0 }\n"
+            "hairs { name: 'gone' file_path: 'hair/gone.txt' load_at_begin: 1 }\n"
+            "hairs { name: 'b' file_path: 'hair/b.txt' image_path: 'hair/b.png' load_at_begin: 2 }\n");
+  for (const char* file : {"hair/a.txt", "hair/off.txt", "hair/b.txt"}) writeFile(file, "");
+  EXPECT_EQ(load(), "2\na\nb\n");
+  EXPECT_EQ(g_hairs.hairs(1).image_path(), "hair/b.png");
+}
+
+TEST_F(HairSet, AFailedReadUsesTheBuiltInsAndWritesThemOnlyWhereNoSetIsStored) {
+  g_parameters.set_hairset_path("hair/missing.txt");
+  writeFile("hair/base_back_sep/base_back_sep.txt", "");
+  EXPECT_EQ(load(), "1\nbase_back_sep\n");
+  quillax::Hairs written;
+  ASSERT_TRUE(ReadProtoFromTextFile(rootPath("hair/hairset.txt").c_str(), &written));
+  EXPECT_EQ(written.ShortDebugString(),
+            "hairs { file_path: \"hair/base_back_sep/base_back_sep.txt\" image_path: \"hair/base_back_sep/base_back_sep.png\""
+            " name: \"base_back_sep\" load_at_begin: 1 } hairs { file_path: \"hair/base_back_no_sep/base_back_no_sep.txt\""
+            " image_path: \"hair/base_back_no_sep/base_back_no_sep.png\" name: \"base_back_no_sep\" load_at_begin: 1 }");
+
+  // A damaged stored set fails to read too, but stays as the user left it.
+  const std::string damaged = "hairs { name: 'mine' file_path: 'hair/m.txt' \nbroken {{{\n";
+  g_hairs.Clear();
+  g_parameters.set_hairset_path("hair/hairset.txt");
+  writeFile("hair/hairset.txt", damaged);
+  EXPECT_EQ(load(), "1\nbase_back_sep\n");
+  EXPECT_EQ(readFile("hair/hairset.txt"), damaged);
+}

@@ -18,23 +18,48 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
-#include "support/trace_run.h"
+#include "support/app_trace.h"
 
 namespace {
 
-using BrushTraceGL = TraceRunGL;
-
-// The three strokes, then a pad press on the left of the drawing hand's touchpad and one on
-// the right.
-std::string strokeTrace(bool pressing) {
-  std::string trace = threeStrokeTrace(pressing);
-  if (pressing) {
-    traceFrame(trace, 38, "\naxis 1 -0.5 0\npad 1 down\n");
-    traceFrame(trace, 39, "\npad 1 up\n");
-    traceFrame(trace, 41, "\naxis 1 0.5 0\npad 1 down\n");
-    traceFrame(trace, 42, "\npad 1 up\n");
+// The menu's choice of hair texture 1 and the mirror shown, posted after start-up.
+class BrushTraceGL : public AppTraceGL {
+ protected:
+  void start(const std::string& trace) {
+    AppTraceGL::start(
+        [] {
+          postEvent(new EventRecord(1, 1));
+          postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
+        },
+        [&] { return trace; });
   }
-  traceFrame(trace, 44, "\nsnapshot left left.png\n");
+};
+
+// Three strokes down the right side of the head (the twins go to the left), then a pad press
+// on the left of the drawing hand's touchpad and one on the right.
+const char* const kHeader =
+    "render_size 128 128\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+    "pose 0 pos 0.1 1.0 0.45 rot 15 0 0\npose 1 pos 0.25 0.85 0.35 rot 20 -10 0\n"
+    "pose 2 pos -0.25 0.85 0.35 rot -20 -30 0\n";
+std::string strokeTrace(bool pressing) {
+  std::string trace = kHeader;
+  const char* const tops[] = {"0.16 1.08 0.12", "0.19 1.08 0.06", "0.19 1.06 0.0"};
+  const char* const bottoms[] = {"0.17 0.88 0.10", "0.20 0.88 0.04", "0.20 0.86 -0.02"};
+  auto frame = [&trace](int f, const char* what) { trace += "@" + std::to_string(f) + what; };
+  for (int k = 0; k < 3; ++k) {
+    const int f = 3 + 12 * k;
+    frame(f, std::string(" lerp\npose 1 pos ").append(tops[k]).append(" rot 20 -10 0\n").c_str());
+    if (pressing) frame(f + 1, "\ntrigger 1 down\n");
+    frame(f + 7, std::string(" lerp\npose 1 pos ").append(bottoms[k]).append(" rot 20 -25 0\n").c_str());
+    if (pressing) frame(f + 8, "\ntrigger 1 up\n");
+  }
+  if (pressing) {
+    frame(38, "\naxis 1 -0.5 0\npad 1 down\n");
+    frame(39, "\npad 1 up\n");
+    frame(41, "\naxis 1 0.5 0\npad 1 down\n");
+    frame(42, "\npad 1 up\n");
+  }
+  frame(44, "\nsnapshot left left.png\n");
   return trace;
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -13,6 +15,8 @@
 #include "strokes/interactor.h"
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
+#include "ui/shooter.h"
+#include "ui/uivr.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
 
@@ -64,6 +68,26 @@ class OpenVRGLTest : public AssetRootTest {
       m_vr.handleInput();
     }
     return testing::internal::GetCapturedStdout();
+  }
+
+  // A tool controller without buffers as g_operator, the brush current with `count` strokes.
+  Interactor* brushWith(Operator& tools, int count) {
+    tools.createTools(false);
+    g_operator = &tools;
+    g_hairTexture = 1;
+    g_modeState[2] = 0;
+    Interactor* brush = tools.getTool(1);
+    for (int i = 0; i < count; ++i) brush->push(new Operatable(1), false);
+    return brush;
+  }
+  // Runs the passes until each of the frames has been handled in turn, sampling after each.
+  void atFrames(std::initializer_list<int> list, const std::function<void()>& sample) {
+    int passes = 0;
+    for (int frame : list) {
+      frames(frame + 1 - passes);
+      passes = frame + 1;
+      sample();
+    }
   }
 
   FramebufferDesc m_desktop;
@@ -139,21 +163,11 @@ TEST_F(OpenVRGLTest, TheFirstControllerOnIsTheDrawingHandAndItsPadUndoesAndRedoe
                     "@8\ntrigger 2 up\naxis 1 0.2 0\n@9\npad 1 down\n@10\npad 1 up\n"
                     "@11\naxis 1 0.5 0\npad 1 down\n@12\npad 1 up\n"));  // redo once
   Operator tools;
-  tools.createTools(false);
-  g_operator = &tools;
-  g_hairTexture = 1;
-  g_modeState[2] = 0;
-  Interactor* brush = tools.getTool(1);
-  for (int i = 0; i < 12; ++i) brush->push(new Operatable(1), false);
+  Interactor* brush = brushWith(tools, 12);
 
   // The cursor once frames 2, 4, 7, 10 and 12 have been handled.
   std::vector<int> cursors;
-  int passes = 0;
-  for (int frame : {2, 4, 7, 10, 12}) {
-    frames(frame + 1 - passes);
-    passes = frame + 1;
-    cursors.push_back(brush->m_cursor);
-  }
+  atFrames({2, 4, 7, 10, 12}, [&] { cursors.push_back(brush->m_cursor); });
   g_operator = nullptr;
   g_hairTexture = 0;
   EXPECT_EQ((std::vector<int>{m_vr.drawingHand(), m_vr.otherHand()}), (std::vector<int>{1, 2}));
@@ -172,13 +186,57 @@ TEST_F(OpenVRGLTest, DeviceIndicesOutsideTheSlotsAreIgnored) {
 }
 
 TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
-  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller loading=3\ndevice 2 controller model=bad model_fail\n"));
+  // Device 3's model answers "loading" for longer than the bound (about 5 s) and counts as failed.
+  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller loading=3\ndevice 2 controller model=bad model_fail\n"
+                    "device 3 controller model=slow loading=100000\n"));
   EXPECT_TRUE(m_vr.hasRenderModel(1));
-  EXPECT_FALSE(m_vr.hasRenderModel(2));
+  EXPECT_NE(m_vr.deviceRenderModel(1), nullptr);
+  EXPECT_FALSE(m_vr.hasRenderModel(2) || m_vr.hasRenderModel(3));
   for (const char* line : {"Unable to load render model bad - RenderModelError_InvalidModel\n",
-                           "Unable to load render model for tracked device 2 (tresslet_sim.bad)\n"})
+                           "Unable to load render model for tracked device 2 (tresslet_sim.bad)\n",
+                           "Unable to load render model slow - RenderModelError_Loading\n"})
     EXPECT_NE(m_output.find(line), std::string::npos) << m_output;
+
+  // Once its state can be read the controller counts as having a model, so it is tracked and
+  // used; drawing skips the model that is not there.
+  frames(2);
+  EXPECT_TRUE(m_vr.hasRenderModel(3));
+  EXPECT_EQ(m_vr.deviceRenderModel(3), nullptr);
+  EXPECT_EQ(drainGLErrors(), 0u);
 }
+
+// The tool geometry alone as the UI root, without the menu, so swipes have values to edit.
+class OpenVRSwipeGLTest : public OpenVRGLTest {
+ protected:
+  void SetUp() override {
+    OpenVRGLTest::SetUp();
+    if (HasFatalFailure()) return;  // no context
+    g_uivr = new UIVR();
+    g_uivr->m_shooter = new Shooter();
+    quillax::UIParam ui;
+    testing::internal::CaptureStdout();
+    g_uivr->m_shooter->init(ui);
+    testing::internal::GetCapturedStdout();
+    g_hairTexture = 1;  // the brush: its cross-section is drawn, so swipes edit width and curvature
+    g_brushShape = 0;
+    g_curvature = 0;
+    g_brushWidth = 0.02f;
+  }
+  void TearDown() override {
+    delete g_uivr;
+    g_uivr = nullptr;
+    g_hairTexture = 0;
+    g_brushShape = 0;
+    OpenVRGLTest::TearDown();
+  }
+  // Both controllers held still in front of the headset; then the given keyframes.
+  bool startWith(const std::string& keyframes) {
+    m_trace = "device 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\npose 0 pos 0 1 0.6 rot 0 0 0\n"
+              "pose 1 pos 0.2 0.8 0.3 rot 0 0 0\npose 2 pos -0.2 0.8 0.3 rot 0 0 0\n" + keyframes;
+    return start(m_trace.c_str());
+  }
+  std::string m_trace;
+};
 
 TEST(OpenVRHandFrame, PositionAheadOfTheDeviceAndUnitAxes) {
   Matrix4 device;
@@ -190,4 +248,88 @@ TEST(OpenVRHandFrame, PositionAheadOfTheDeviceAndUnitAxes) {
   const Vec3f ahead = transformPoint(device, Vec3f(0.0f, 0.0f, -0.05f));
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(frame[k], ahead[k], 1e-5);
   for (const float* a = frame + 3; a < frame + 12; a += 3) EXPECT_NEAR(a[0] * a[0] + a[1] * a[1] + a[2] * a[2], 1.0f, 1e-5);
+}
+
+TEST_F(OpenVRSwipeGLTest, ADrawingHandSwipeStartsAtItsThirdReadableFrameAndFollowsTheLongerAxis) {
+  // Touched at frame 2; frames 2 to 4 are read, 4 is the start; the state cannot be read at 5.
+  ASSERT_TRUE(startWith("@2\ntouch 1\naxis 1 0.1 0\n@3\naxis 1 0.2 0\n@4\naxis 1 0.3 0\n"
+                        "@5\nstate_fail 1\naxis 1 0.9 0\n@6\nstate_ok 1\naxis 1 0.8 0\n"     // right by 0.5
+                        "@7\naxis 1 0.5 0.2\n"                                               // equal: nothing
+                        "@8\naxis 1 0.3 0.4\n"                                               // up by 0.4
+                        "@9\nuntouch 1\n@10\ntouch 1\naxis 1 0 0\n@13\naxis 1 0 0.4\n"));  // attach
+  std::vector<float> seen;
+  auto frame = [&](int count) {
+    frames(count);
+    seen.insert(seen.end(), {g_brushWidth, float(g_curvature)});
+  };
+  frames(6);  // frames 0 to 5
+  EXPECT_EQ(m_vr.drawingHandSwipe(), 3);
+  EXPECT_FLOAT_EQ(g_brushWidth, 0.02f);  // the unreadable frame posted nothing
+  frame(1);
+  frame(1);
+  frame(1);
+  EXPECT_EQ(seen, (std::vector<float>{0.03f, 0, 0.03f, 0, 0.03f, 2}));
+  EXPECT_EQ(m_vr.otherHandSwipe(), -1);
+
+  // With the attach shape flag 7 is on: a vertical swipe changes nothing.
+  g_brushShape = 1;
+  g_flags[FLAG_NO_CURVATURE_SWIPE] = true;
+  frames(6);  // frames 9 to 14
+  EXPECT_EQ((std::vector<float>{g_brushWidth, float(g_curvature)}), (std::vector<float>{0.03f, 2}));
+  g_flags[FLAG_NO_CURVATURE_SWIPE] = false;
+}
+
+TEST_F(OpenVRSwipeGLTest, TheOtherHandSwipesTheHelixOnlyWhileItIsDrawn) {
+  ASSERT_TRUE(startWith("@2\ntouch 2\naxis 2 0 0\n@8\naxis 2 0.5 0\n@9\nuntouch 2\n"
+                        "@10\ntouch 2\naxis 2 0 -0.4\n@16\naxis 2 0.5 -0.4\n@17\naxis 2 0.5 0.8\n"));
+  g_splinerRadius = 0.05f;
+  g_splinerLength = 0.3f;
+  frames(9);  // the default shape: no helix drawn, so the counter stays at the touch
+  EXPECT_EQ(m_vr.otherHandSwipe(), 0);
+  EXPECT_FLOAT_EQ(g_splinerRadius, 0.05f);
+  g_brushShape = 2;  // spin: the helix is drawn
+  frames(8);
+  EXPECT_EQ(m_vr.otherHandSwipe(), 3);
+  EXPECT_FLOAT_EQ(g_splinerRadius, 0.06f);
+  frames(1);  // then up by 1.2: the length, without any flag-7 condition
+  EXPECT_FLOAT_EQ(g_splinerLength, 0.54f);
+  EXPECT_EQ(m_vr.drawingHandSwipe(), -1);
+}
+
+TEST_F(OpenVRGLTest, ADrawingHandSwitchedOnAgainTakesItsRoleBackOnlyWhenItIsFree) {
+  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller\ndevice 2 controller\ndevice 3 controller\n@0\n"
+                    "pose 0 pos 0 1 0.6 rot 0 0 0\npose 1 pos 0.2 0.8 0.3 rot 0 0 0\n"
+                    "pose 2 pos -0.2 0.8 0.3 rot 0 0 0\npose 3 pos 0 0.8 0.3 rot 0 0 0\n@1\ndisconnect 3\n"
+                    "@3\ndisconnect 1\n@5\nconnect 1\n"                          // back: drawing again
+                    "@7\ndisconnect 1\n@9\nconnect 3\n@11\nconnect 1\n"          // 3 took the role first
+                    "@13\nstate_fail 3\naxis 3 -0.5 0\npad 3 down\n@14\npad 3 up\n"));  // unreadable pad
+  Operator tools;
+  Interactor* brush = brushWith(tools, 3);
+  std::vector<int> roles;
+  atFrames({2, 4, 6, 8, 10, 12, 14}, [&] { roles.insert(roles.end(), {m_vr.drawingHand(), m_vr.otherHand()}); });
+  g_operator = nullptr;
+  g_hairTexture = 0;
+  EXPECT_EQ(roles, (std::vector<int>{1, 2, -1, 2, 1, 2, -1, 2, 3, 2, 3, 2, 3, 2}));
+  EXPECT_EQ(brush->m_cursor, 2);  // the press whose pad could not be read undid nothing
+}
+
+TEST(OpenVRLens, MeshOfEachEyeByVertex) {
+  std::vector<float> vertices;
+  std::vector<uint32_t> indices;
+  for (int eye = 0; eye < 2; ++eye) {
+    buildLensMesh(nullptr, eye, vertices, indices);  // no runtime: undistorted
+    ASSERT_EQ(vertices.size(), 43u * 43 * 9);
+    ASSERT_EQ(indices.size(), 42u * 42 * 6);
+    // Row i, column j: u = j / 42, v = 1 - i / 42, each channel stored as (u, 1 - v).
+    for (int i : {0, 21, 42})
+      for (int j : {0, 10, 42}) {
+        const float* p = &vertices[static_cast<size_t>(i * 43 + j) * 9];
+        const float u = j / 42.0f, v = 1.0f - i / 42.0f;
+        const std::vector<float> expected = {eye == 0 ? u - 1.0f : u, 2.0f * i / 42.0f - 1.0f, 0.0f,
+                                             u, 1.0f - v, u, 1.0f - v, u, 1.0f - v};
+        for (int k = 0; k < 9; ++k) EXPECT_NEAR(p[k], expected[k], 1e-6) << eye << " " << i << " " << j << " " << k;
+      }
+    EXPECT_EQ(std::vector<uint32_t>(indices.begin(), indices.begin() + 6), (std::vector<uint32_t>{0, 1, 44, 0, 44, 43}));
+    EXPECT_EQ(*std::max_element(indices.begin(), indices.end()), 43u * 43 - 1);
+  }
 }

@@ -11,6 +11,7 @@
 #include "render/grider.h"
 #include "render/head_model.h"
 #include "render/level_set.h"
+#include "render/light.h"
 #include "render/render_gl_fixture.h"
 #include "render/sample_grid.h"
 
@@ -120,6 +121,25 @@ TEST_F(ModelerTest, GrabNearestPicksTheGrabbableBoxWithTheNearestCentre) {
   EXPECT_EQ(modeler.sceneGrabMatrix()[13], 0.0f);
   tool.picked = nullptr;
   EXPECT_EQ(modeler.sceneGrabMatrix()[13], 3.0f);
+}
+
+TEST_F(ModelerTest, ItsLightsArePickedLikeModelsButNotMovedWithTheScene) {
+  modeler.m_transformTool = &tool;
+  modeler.m_models[1] = boxedElement("model", Vec3f(0.3f, 0, 0), true);
+  LightModel* light = new LightModel("light");
+  BoundingBox* box = new BoundingBox("light");
+  box->widen(Vec3f(-0.45f, -0.5f, -0.5f));
+  box->widen(Vec3f(0.55f, 0.5f, 0.5f));
+  light->setAttached(box);
+  light->updateTransform();
+  modeler.m_lightManager->addLight(light);
+  EXPECT_EQ(modeler.m_lightManager->m_textures.names, std::vector<std::string>{"_Shadow_Map0"});
+
+  modeler.grabNearest(Vec3f(0.1f, 0, 0));  // 0.05 from the light's centre, 0.2 from the model's
+  EXPECT_EQ(tool.picked, light);
+  EXPECT_TRUE(light->isSelected() && !modeler.m_models[1]->isSelected());
+  modeler.applyTransform(translation(0, 2, 0));
+  EXPECT_EQ(light->m_modelMatrix[13], 0.0f);
 }
 
 // ---- with GL: the shipped head ----

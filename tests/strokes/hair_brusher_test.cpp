@@ -139,7 +139,7 @@ TEST_F(HairBrusherGL, StrokesFollowAWholeSceneGrabWhileItLasts) {
   ASSERT_TRUE(drag(m_brush, -0.5f, -0.2f, 30));
   Transformer transformer;
   m_modeler->m_transformTool = &transformer;
-  transformer.m_grab.at(0, 3) = 1.0f;  // one to the right
+  transformer.m_transform.at(0, 3) = 1.0f;  // one to the right
   EXPECT_TRUE(redAt(m_brush, 16) && !redAt(m_brush, 48));  // not grabbing
   transformer.setSelected(true);
   EXPECT_TRUE(!redAt(m_brush, 16) && redAt(m_brush, 48));

@@ -10,6 +10,7 @@
 #include "core/events.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
+#include "strokes/deformer.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/stroke_test_support.h"
 #include "strokes/transformer.h"
@@ -68,7 +69,9 @@ TEST_F(OperatorTest, TheToolSetInItsCreationOrderWithItsBuffers) {
     EXPECT_EQ(t->m_opType, id);
     const std::type_info& kind = typeid(*t);
     EXPECT_TRUE(id < 2 ? kind == typeid(hairBrusher)
-                       : id == 6 ? kind == typeid(Transformer) : kind == typeid(Interactor))
+                       : id == 6   ? kind == typeid(Transformer)
+                       : id == 7   ? kind == typeid(Deformer)
+                                   : kind == typeid(Interactor))
         << id;
     ids.push_back(t->m_id);
   }

@@ -2,13 +2,8 @@
 // back. The picture is also written as a PNG beside the test program, for a look by eye.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <string>
 
-#include "app/brush_state.h"
 #include "core/hand_frames.h"
 #include "strokes/stroke_buffer.h"
 #include "strokes/stroke_geometry.h"
@@ -24,29 +19,7 @@ constexpr float kWidth = 0.05f;
 // Pixel column of a world x, and pixel row (from the bottom) of a world y.
 int pixelOf(float v) { return static_cast<int>((v / kHalfView + 1.0f) * 0.5f * kSize); }
 
-// The shipped hair maps and rectangles, loaded as start-up loads them.
-class StrokeRenderGL : public BrushStateGLTest {
- protected:
-  void SetUp() override {
-    BrushStateGLTest::SetUp();
-    if (HasFatalFailure()) return;
-    m_savedSlots = g_hairTextureSlots;
-    g_hairTextureSlots = nullptr;
-    g_parameters.set_asset_path(root());
-    g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
-    copyAsset("textures/defaultHairTex");
-    loadShaders();
-    ASSERT_TRUE(loadHairTextureMaps());
-    ASSERT_EQ(g_hairTextureSlots->names.size(), 6u);
-  }
-  void TearDown() override {
-    delete g_hairTextureSlots;
-    g_hairTextureSlots = m_savedSlots;
-    for (int i = 0; i < 3; ++i) g_headMatrix[i] = 0.0f;
-    BrushStateGLTest::TearDown();
-  }
-  TextureSlots* m_savedSlots = nullptr;
-};
+using StrokeRenderGL = HairMapsGLTest;
 
 }  // namespace
 
@@ -82,15 +55,7 @@ TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
   ASSERT_EQ(drainGLErrors(), 0u);
   std::vector<uint8_t> pixels = target.readPixels();
 
-  // The picture as BGR, top row first, for the eye.
-  cv::Mat image(kSize, kSize, CV_8UC3);
-  const int channels[] = {0, 2, 1, 1, 2, 0};
-  cv::mixChannels(cv::Mat(kSize, kSize, CV_8UC4, pixels.data()), image, channels, 3);
-  cv::flip(image, image, 0);
-  const std::string png =
-      std::filesystem::read_symlink("/proc/self/exe").parent_path() / "stroke_render_gl.png";
-  ASSERT_TRUE(cv::imwrite(png, image));
-  std::printf("stroke picture: %s\n", png.c_str());
+  ASSERT_NE(writePicture(pixels, kSize, kSize, "stroke_render_gl.png"), "");
 
   auto brightness = [&](int x, int y) {
     const uint8_t* p = &pixels[4 * (y * kSize + x)];

@@ -2,12 +2,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "app/brush_state.h"
 #include "core/geometry.h"
+#include "core/hand_frames.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "render/render_gl_fixture.h"
@@ -96,6 +103,45 @@ class BrushStateGLTest : public RenderGLTest {
   KnownBrushState m_state;
   std::unique_ptr<TestRenderTarget> m_target;
 };
+
+// The shipped hair maps and rectangles in the throw-away root, loaded as start-up loads them,
+// with the shaders built; the slots and the headset position are put back afterwards.
+class HairMapsGLTest : public BrushStateGLTest {
+ protected:
+  void SetUp() override {
+    BrushStateGLTest::SetUp();
+    if (HasFatalFailure()) return;
+    m_savedSlots = g_hairTextureSlots;
+    g_hairTextureSlots = nullptr;
+    g_parameters.set_asset_path(root());
+    g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
+    copyAsset("textures/defaultHairTex");
+    loadShaders();
+    ASSERT_TRUE(loadHairTextureMaps());
+    ASSERT_EQ(g_hairTextureSlots->names.size(), 6u);
+  }
+  void TearDown() override {
+    delete g_hairTextureSlots;
+    g_hairTextureSlots = m_savedSlots;
+    for (int i = 0; i < 3; ++i) g_headMatrix[i] = 0.0f;
+    BrushStateGLTest::TearDown();
+  }
+  TextureSlots* m_savedSlots = nullptr;
+};
+
+// Writes RGBA rows from the bottom (a read-back) as a PNG named `name` beside the test program,
+// top row first, for a look by eye; prints and returns its path, empty when it cannot be written.
+inline std::string writePicture(std::vector<uint8_t>& rgbaRows, int width, int height,
+                                const std::string& name) {
+  cv::Mat image(height, width, CV_8UC3);
+  const int channels[] = {0, 2, 1, 1, 2, 0};
+  cv::mixChannels(cv::Mat(height, width, CV_8UC4, rgbaRows.data()), image, channels, 3);
+  cv::flip(image, image, 0);
+  const std::string path = std::filesystem::read_symlink("/proc/self/exe").parent_path() / name;
+  if (!cv::imwrite(path, image)) return std::string();
+  std::printf("picture: %s\n", path.c_str());
+  return path;
+}
 
 // Appends a point at (x, y, 0) with pitch +x and normal +z, whatever the sampling distance.
 inline void addPoint(Operatable* stroke, float x, float y) {

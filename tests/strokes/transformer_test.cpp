@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/settings.h"
+#include "render/model_element.h"
 #include "render/modeler.h"
 #include "strokes/operatable.h"
 #include "strokes/stroke_buffer.h"
@@ -89,6 +90,93 @@ TEST_F(TransformLevels, TheToolIsTheRegistrysWhileItLives) {
   }
   EXPECT_EQ(modeler.m_transformTool, nullptr);
   EXPECT_EQ(g_transformer, nullptr);
+  g_modeler = nullptr;
+}
+
+// A hand frame at p with the world axes.
+std::vector<float> handAt(float x, float y, float z) { return {x, y, z, 1, 0, 0, 0, 1, 0, 0, 0, 1}; }
+
+// Whole-scene grabs: a press and a release still add a level; the models follow the move; a
+// press while engaged, and a move or release while idle, change nothing.
+TEST_F(TransformLevels, AWholeSceneReleaseAddsALevelAndMovesTheModels) {
+  const std::vector<float> savedUiValues = g_uiValues;
+  g_uiValues.assign(13, 0.0f);
+  Modeler modeler;
+  g_modeler = &modeler;
+  auto* model = new ModelElement("model");
+  modeler.m_models[1] = model;
+  Transformer tool;
+  setTransformer(&tool);
+  const std::vector<float> start = handAt(0, 1, 0), other = handAt(0.5f, 1, 0);
+  EXPECT_FALSE(tool.move(start.data(), 12, other.data(), 12));
+  EXPECT_FALSE(tool.release(start.data(), 12, other.data(), 12));
+
+  ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
+  EXPECT_FALSE(tool.press(start.data(), 12, other.data(), 12));
+  EXPECT_EQ(tool.m_mode, 1);
+  ASSERT_TRUE(tool.release(start.data(), 12, other.data(), 12));
+  ASSERT_EQ(tool.m_levelDraw.size(), 1u);
+  EXPECT_TRUE(same(tool.m_levelForward[0], Matrix4()));
+
+  ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
+  const std::vector<float> moved = handAt(0.1f, 1, 0);
+  ASSERT_TRUE(tool.move(moved.data(), 12, other.data(), 12));
+  // The scene follows the grab only in drawing until the release.
+  EXPECT_TRUE(same(modeler.sceneGrabMatrix(), tool.m_transform));
+  EXPECT_TRUE(same(model->m_modelMatrix, Matrix4()));
+  ASSERT_TRUE(tool.release(moved.data(), 12, other.data(), 12));
+  Matrix4 shift;
+  shift[12] = 0.1f;
+  ASSERT_EQ(tool.m_levelDraw.size(), 2u);
+  EXPECT_TRUE(same(tool.m_levelForward[1], shift));
+  EXPECT_TRUE(same(model->m_modelMatrix, shift));
+  EXPECT_TRUE(same(tool.m_transform, Matrix4()));
+  EXPECT_TRUE(same(modeler.sceneGrabMatrix(), Matrix4()));
+
+  setTransformer(nullptr);
+  g_modeler = nullptr;
+  g_uiValues = savedUiValues;
+}
+
+// A picked element moves by G from where it was at the press, its permission bytes switching the
+// transforms; the levels stay as they are and the element is let go at the release.
+TEST_F(TransformLevels, APickedElementMovesAloneWithinItsPermissions) {
+  Modeler modeler;
+  g_modeler = &modeler;
+  Transformer tool;
+  setTransformer(&tool);
+  ModelElement light("light");
+  light.m_transformFlags = std::make_unique<std::array<uint8_t, 4>>(std::array<uint8_t, 4>{0, 1, 1, 1});
+  light.m_modelMatrix[13] = 1.5f;
+  const Matrix4 placed = light.m_modelMatrix;
+  tool.setPickedElement(&light);
+
+  // The other hand's trigger asks for a two-hand move, which the light does not allow.
+  g_flags[FLAG_OTHER_TRIGGER] = true;
+  const std::vector<float> start = handAt(0, 1, 0), other = handAt(0.5f, 1, 0);
+  ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
+  EXPECT_EQ(tool.m_mode, 2);
+  EXPECT_FALSE(tool.m_twoHand);
+  const std::vector<float> apart = handAt(-0.5f, 1, 0);
+  tool.move(start.data(), 12, apart.data(), 12);
+  EXPECT_TRUE(same(light.m_modelMatrix, placed));
+  ASSERT_TRUE(tool.release(start.data(), 12, apart.data(), 12));
+
+  g_flags[FLAG_OTHER_TRIGGER] = false;
+  tool.setPickedElement(&light);
+  ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
+  EXPECT_EQ(tool.m_mode, 1);
+  const std::vector<float> moved = handAt(0, 1.2f, 0);
+  tool.move(moved.data(), 12, other.data(), 12);
+  EXPECT_FLOAT_EQ(light.m_modelMatrix[13], 1.7f);
+  // Only the picked element follows: the scene is drawn as it is.
+  EXPECT_TRUE(same(modeler.sceneGrabMatrix(), Matrix4()));
+  ASSERT_TRUE(tool.release(moved.data(), 12, other.data(), 12));
+  EXPECT_FLOAT_EQ(light.m_modelMatrix[13], 1.7f);
+  EXPECT_EQ(tool.m_picked, nullptr);
+  EXPECT_TRUE(tool.m_levelDraw.empty());
+
+  setTransformer(nullptr);
   g_modeler = nullptr;
 }
 

@@ -1,0 +1,220 @@
+#include "render/light.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "render/lit_scene.h"
+#include "render/render_gl_fixture.h"
+
+namespace {
+
+// The shipped light mesh and shaders in a lit scene with an eye render size of 20 x 20 (a
+// 100 x 100 map) unless a test sets another.
+class LightGLTest : public RenderGLTest {
+ protected:
+  void SetUp() override {
+    RenderGLTest::SetUp();
+    if (HasFatalFailure()) return;
+    m_savedParameters = g_parameters;
+    g_parameters.set_asset_path(root());
+    copyAsset("models/geos");
+    m_scene = std::make_unique<LitScene>(20.0f);
+  }
+  void TearDown() override {
+    m_scene.reset();
+    g_parameters = m_savedParameters;
+    RenderGLTest::TearDown();
+  }
+  // Clip coordinates of a world point through the light-space matrix.
+  static std::vector<float> lightSpace(const LightModel& light, const Vec3f& p) {
+    const Matrix4& m = light.m_lightSpaceMatrix;
+    std::vector<float> out(4);
+    for (int r = 0; r < 4; ++r) out[r] = m.at(r, 0) * p[0] + m.at(r, 1) * p[1] + m.at(r, 2) * p[2] + m.at(r, 3);
+    return out;
+  }
+  quillax::Parameters m_savedParameters;
+  std::unique_ptr<LitScene> m_scene;
+};
+
+std::vector<float> rounded(std::vector<float> values) {
+  for (float& v : values) v = std::round(v * 1e4f) / 1e4f + 0.0f;  // + 0 turns -0 into 0
+  return values;
+}
+
+}  // namespace
+
+TEST_F(LightGLTest, TheShadowMapIsFiveTimesTheEyeSizeOrThereIsNoneAndNoPass) {
+  GLint maxSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+  struct Case {
+    float width, height;
+    int32_t mapWidth, mapHeight;
+    bool made;
+  };
+  const float refused = static_cast<float>(maxSize / 5 + 1);  // beyond what the driver takes
+  const Case cases[] = {
+      {1512, 1680, 7560, 8400, true},
+      {1, 1, 5, 5, false},
+      {1.9f, 1000, 9, 5000, false},
+      {refused, 20, static_cast<int32_t>(refused) * 5, 100, false},
+  };
+  TestRenderTarget screen(8, 8);
+  ASSERT_TRUE(screen.complete());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    LitScene::setEyeSize(c.width, c.height);
+    LightModel light("light");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(light.createShadowMap(), c.made);
+    testing::internal::GetCapturedStdout();
+    drainGLErrors();
+    EXPECT_EQ(std::vector<int32_t>({light.m_shadowMapWidth, light.m_shadowMapHeight}),
+              std::vector<int32_t>({c.mapWidth, c.mapHeight}));
+    EXPECT_EQ(light.shadowTexture() != 0, c.made);
+    if (c.made) continue;
+    // Without a target the pass leaves what is bound alone.
+    screen.bindAndClear(1, 0, 0, 1);
+    GLint bound = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    light.renderShadowMap();
+    GLint after = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &after);
+    EXPECT_EQ(after, bound);
+    EXPECT_EQ(screen.pixel(4, 4), (std::vector<uint8_t>{255, 0, 0, 255}));
+  }
+  glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+TEST_F(LightGLTest, TheDefaultLightSendsItsDirectionColourAndLightSpaceMatrix) {
+  loadShaders();
+  LightModel* light = createDefaultLight();
+  ASSERT_NE(light, nullptr);
+  EXPECT_EQ(g_lightManager->m_lights, std::vector<LightModel*>{light});
+  EXPECT_EQ(light->m_name, "dirLight");
+  EXPECT_NE(light->m_vao, 0u) << "the shipped mesh";
+  EXPECT_EQ(g_lightManager->m_textures.names, std::vector<std::string>{"_Shadow_Map0"});
+  EXPECT_EQ(g_lightManager->m_textures.ids, std::vector<GLuint>{light->shadowTexture()});
+  EXPECT_EQ(*light->m_transformFlags, (std::array<uint8_t, 4>{0, 1, 1, 1}));
+
+  const GLuint hair = g_shaderManager->programId(7), face = g_shaderManager->programId(8);
+  EXPECT_EQ(uniformFloats(face, "m_lightPos0", 3), (std::vector<float>{0, 1, 0}));
+  EXPECT_EQ(uniformFloats(hair, "m_lightColor0", 3), (std::vector<float>{1, 1, 1}));
+  EXPECT_EQ(rounded({light->m_modelMatrix[12], light->m_modelMatrix[13], light->m_modelMatrix[14]}),
+            (std::vector<float>{0, 1.5f, 0}));
+  // Orthographic 2 x 2 x 40 after the view with rows X, Z, Y about (0, 1.5, 0): x stays x, z
+  // becomes the map's y, and depth grows downwards, 0.05 per metre, 0 at the light.
+  EXPECT_EQ(rounded(uniformFloats(hair, "m_lightSpaceMatrix0", 16)),
+            (std::vector<float>{1, 0, 0, 0, 0, 0, -0.05f, 0, 0, 1, 0, 0, 0, 0, 0.075f, 1}));
+
+  // Turned 90 degrees about x: its +Y now points along +z, so it shines along -z.
+  Matrix4 turned;
+  turned.at(1, 1) = 0, turned.at(2, 1) = 1, turned.at(1, 2) = -1, turned.at(2, 2) = 0;
+  turned.at(1, 3) = 1.5f;
+  light->setTransform(turned);
+  EXPECT_EQ(rounded(uniformFloats(face, "m_lightPos0", 3)), (std::vector<float>{0, 0, 1}));
+  const Vec3f at(0, 1.5f, 0);
+  const float depth = lightSpace(*light, at)[2];
+  EXPECT_GT(lightSpace(*light, at + Vec3f(0, 0, -1))[2], depth + 0.04f);
+  EXPECT_FLOAT_EQ(lightSpace(*light, at + Vec3f(0.5f, 0.5f, 0))[2], depth);
+}
+
+// ---- with the shipped head, seen from above ----
+
+namespace {
+
+constexpr int kView = 128;
+constexpr float kHalfView = 0.3f;  // metres from the middle to each edge of the top view
+
+class LightHeadGLTest : public LightGLTest {
+ protected:
+  void SetUp() override {
+    LightGLTest::SetUp();
+    if (HasFatalFailure()) return;
+    copyAsset("models/defaultHead");
+    LitScene::setEyeSize(200, 200);  // a 1000 x 1000 map, 2 mm a texel
+    loadShaders();
+    testing::internal::CaptureStdout();
+    m_head = g_modeler->loadHead(rootPath("models/defaultHead/head.txt"));
+    m_light = createDefaultLight();
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(m_head && m_light);
+  }
+
+  // The scene from above (topViewProjection): RGBA rows from the bottom.
+  std::vector<uint8_t> topView() {
+    const Matrix4 viewProjection = topViewProjection(kHalfView);
+    TestRenderTarget eye(kView, kView);
+    eye.bindAndClear(0, 0, 0, 1);
+    glEnable(GL_DEPTH_TEST);
+    g_modeler->renderModels(viewProjection);
+    std::vector<uint8_t> pixels = eye.readPixels();
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return pixels;
+  }
+  // World x of a pixel column.
+  static float worldX(int column) { return ((column + 0.5f) / kView * 2.0f - 1.0f) * kHalfView; }
+  static int brightness(const std::vector<uint8_t>& pixels, int x, int y) {
+    const uint8_t* p = &pixels[4 * (y * kView + x)];
+    return p[0] + p[1] + p[2];
+  }
+
+  HeadModel* m_head = nullptr;
+  LightModel* m_light = nullptr;
+};
+
+}  // namespace
+
+TEST_F(LightHeadGLTest, AFlatRibbonBetweenLightAndHeadDarkensTheHeadUnderItAndNowhereElse) {
+  m_light->renderShadowMap();
+  const std::vector<uint8_t> before = topView();
+
+  // A strip 8 cm wide across the whole view, 1.45 m up: below the light, above the head. It
+  // casts through the tools' hook and is never drawn in the eye view.
+  ModelRender ribbon("ribbon");
+  const std::vector<float> corners = {-0.04f, 1.45f, -0.4f, 0.04f, 1.45f, -0.4f, 0.04f, 1.45f, 0.4f,
+                                      -0.04f, 1.45f, -0.4f, 0.04f, 1.45f, 0.4f,  -0.04f, 1.45f, 0.4f};
+  ASSERT_TRUE(ribbon.uploadGeometry(corners, 0, GL_TRIANGLES));
+  ribbon.m_forcedPass = true;
+  g_lightManager->m_drawStrokes = [&](const Matrix4& viewProjection) {
+    ribbon.render(Matrix4(), viewProjection);
+  };
+  m_light->renderShadowMap();
+  const std::vector<uint8_t> after = topView();
+  ASSERT_EQ(drainGLErrors(), 0u);
+
+  int under = 0, darkened = 0, aside = 0, changed = 0;
+  for (int y = 0; y < kView; ++y) {
+    for (int x = 0; x < kView; ++x) {
+      const int lit = brightness(before, x, y), now = brightness(after, x, y);
+      if (lit == 0) continue;  // no head here
+      const float distance = std::fabs(worldX(x));
+      if (distance < 0.03f) {
+        ++under;
+        darkened += now < 0.8f * lit;
+      } else if (distance > 0.05f) {
+        ++aside;
+        changed += std::abs(now - lit) > 3;
+      }
+    }
+  }
+  ASSERT_GT(under, 200) << "the head lies under the ribbon";
+  ASSERT_GT(aside, 1000);
+  EXPECT_GT(darkened, under * 9 / 10);
+  EXPECT_EQ(changed, 0);
+}
+
+TEST_F(LightHeadGLTest, CullingTheHeadsBackFacesKeepsItsImage) {
+  m_light->renderShadowMap();
+  const std::vector<uint8_t> culled = topView();
+  m_head->m_cullBackFaces = false;
+  m_light->renderShadowMap();
+  const std::vector<uint8_t> twoSided = topView();
+  int differing = 0;
+  for (size_t i = 0; i < culled.size(); ++i) differing += std::abs(culled[i] - twoSided[i]) > 2;
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(std::count_if(culled.begin(), culled.end(), [](uint8_t v) { return v > 0; }), 10000);
+}

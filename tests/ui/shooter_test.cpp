@@ -1,0 +1,150 @@
+#include "ui/shooter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+#include "render/model_element.h"
+#include "support/asset_root.h"
+
+namespace {
+
+// One line per mode: interaction, component, mode, geometry, placement (scale and translation),
+// colour, icon and spin.
+std::vector<std::string> tableRows(const quillax::UIParam& ui) {
+  std::vector<std::string> rows;
+  for (const auto& interaction : ui.interactions())
+    for (const auto& component : interaction.components())
+      for (const auto& mode : component.modes()) {
+        const auto& t = mode.transform();
+        char line[400];
+        std::snprintf(line, sizeof line, "%d %s | %d %s | %s %s | g%d s(%g %g %g) t(%g %g %g) | %s | %s%s",
+                      interaction.interaction_id(), interaction.name().c_str(), component.component_id(),
+                      component.name().c_str(), mode.name().c_str(),
+                      mode.has_mode_id() ? std::to_string(mode.mode_id()).c_str() : "-", mode.geometry_id(),
+                      t.v(0), t.v(5), t.v(10), t.v(12), t.v(13), t.v(14),
+                      mode.has_color() ? (std::to_string(mode.color().red()).substr(0, 3) + " " +
+                                          std::to_string(mode.color().green()).substr(0, 3) + " " +
+                                          std::to_string(mode.color().blue()).substr(0, 3) + " l" +
+                                          std::to_string(mode.color().lightness()).substr(0, 3))
+                                             .c_str()
+                                       : "-",
+                      mode.has_textures() ? mode.textures().c_str() : "-", mode.has_rotate() ? " spin" : "");
+        rows.push_back(line);
+      }
+  return rows;
+}
+
+}  // namespace
+
+TEST(ShooterInteractions, TheDefaultTableRowByRow) {
+  quillax::UIParam ui;
+  buildDefaultInteractions(ui);
+  const std::string card = "g0 s(0.02 1 0.04) t(0 0 -0.05)", icon = "g0 s(0.035 1 0.035) t(0 0.01 0.03)";
+  const std::string grey = " | 0.6 0.6 0.6 l1.0 | textures/geos/";
+  const std::string sphere = "g2 s(1 1 1) t(0 0 0)", marker = "g1 s(0.03 0.03 0.03) t(0 0 -0.05)";
+  auto shapes = [&](const std::string& interaction) {
+    const std::string head = interaction + " | 1 shape | ";
+    return std::vector<std::string>{head + "BRUSH_SHAPE_DEFAULT 0 | " + icon + grey + "iconhairNormal.png",
+                                    head + "BRUSH_ATTACH 1 | " + icon + grey + "iconattach.png",
+                                    head + "BRUSH_SPIN 2 | " + icon + grey + "iconspin.png",
+                                    head + "BRUSH_BRAID 3 | " + icon + grey + "iconbraid.png",
+                                    head + "BRUSH_HINT 4 | " + icon + grey + "iconhint.png"};
+  };
+  std::vector<std::string> expected = {"0 INTERACTION_PEN | 0 head | default - | " + card +
+                                       " | - | textures/geos/iconpenhead.png"};
+  for (const std::string& row : shapes("0 INTERACTION_PEN")) expected.push_back(row);
+  for (const char* texture : {"hairdense 1", "hairmiddle 2", "hairsparse 3"})
+    expected.push_back(std::string("1 INTERACTION_BRUSH | 0 texture | ") + texture + " | " + card +
+                       " | - | textures/geos/icon" + std::string(texture).substr(0, std::string(texture).find(' ')) +
+                       ".png");
+  for (const std::string& row : shapes("1 INTERACTION_BRUSH")) expected.push_back(row);
+  const struct {
+    const char* interaction;
+    std::string head;
+    const char* icon;
+  } tools[] = {{"2 INTERACTION_SELECT", sphere + " | 0.3 0.9 0.3 l1.0 | - spin", "iconselect.png"},
+               {"3 INTERACTION_DELETE", sphere + " | 0.9 0.3 0.3 l1.0 | - spin", "icondelete.png"},
+               {"4 INTERACTION_RECOLOR", sphere + " | - | - spin", "iconrecolor.png"},
+               {"5 INTERACTION_COLOR_PICK", card + " | - | textures/geos/iconcolorpicker.png", nullptr},
+               {"6 INTERACTION_MOVE", marker + " | 0.7 0.9 0.7 l1.0 | - spin", "iconmove.png"},
+               {"7 INTERACTION_DEFORM", marker + " | 0.9 0.7 0.7 l1.0 | - spin", "icondeform.png"},
+               {"8 INTERACTION_TRANS", marker + " | 0.7 0.7 0.9 l1.0 | - spin", "icontrans.png"}};
+  for (const auto& tool : tools) {
+    expected.push_back(std::string(tool.interaction) + " | 0 head | default - | " + tool.head);
+    if (tool.icon) expected.push_back(std::string(tool.interaction) + " | 1 tool | default - | " + icon + grey + tool.icon);
+  }
+  EXPECT_EQ(tableRows(ui), expected);
+}
+
+TEST(ShooterGeometry, VerticesOfThePointerBrusherAndHelix) {
+  // A missed menu (-1) gives the shortest ray; a hit 0.3 away reaches 0.05 + 0.3.
+  EXPECT_EQ(pointerVertices(-1.0f), (std::vector<float>{0, 0, -0.02f, 0, 0, -0.05f}));
+  EXPECT_FLOAT_EQ(pointerVertices(0.3f)[5], -0.35f);
+
+  // The cross-section is the curvature's profile at the brush width, 0.05 ahead of the hand.
+  g_curveProfiles.assign(47, {});
+  g_curveProfiles[23 + 2] = {0, 0, 1, 0, 2, 1, 3, 3};
+  EXPECT_EQ(brusherVertices(2, 0.5f),
+            (std::vector<float>{0, 0, -0.05f, 0.5f, 0, -0.05f, 0.5f, 0, -0.05f, 1, 0.5f, -0.05f, 1, 0.5f, -0.05f,
+                                1.5f, 1.5f, -0.05f}));
+  EXPECT_TRUE(brusherVertices(5, 0.5f).empty());   // a profile too short for its curvature
+  EXPECT_TRUE(brusherVertices(40, 0.5f).empty());  // outside the table
+  g_curveProfiles.clear();
+
+  // The helix: int(length x 1000) points from 0.02 ahead of the hand, its radius about the z axis.
+  const std::vector<float> helix = splinerVertices(0.3f, 0.05f, 0.012f);
+  ASSERT_EQ(helix.size(), 300u * 3);
+  EXPECT_NEAR(helix[0], 0.05f, 1e-6);
+  EXPECT_NEAR(helix[2], -0.02f, 1e-6);
+  for (size_t i = 0; i < helix.size(); i += 3)
+    EXPECT_NEAR(helix[i] * helix[i] + helix[i + 1] * helix[i + 1], 0.0025f, 1e-6) << i;
+  EXPECT_TRUE(splinerVertices(0.0004f, 0.05f, 0.012f).empty());
+}
+
+TEST(ShooterSwipeValues, WhatASwipeReadsFollowsWhatWasDrawn) {
+  g_uiValues.assign(13, 0.0f);
+  g_uiValues[1] = 0.05f;
+  g_brushWidth = 0.02f;
+  g_curvature = 4;
+  Shooter shooter;
+  for (int key : {GEOMETRY_UI_SPHERE, GEOMETRY_UI_BRUSHER}) shooter.m_geometries[key] = new ModelElement("g");
+  auto read = [&] {
+    float primary = -1, primaryStep = -1, secondary = -1, secondaryStep = -1;
+    const bool p = shooter.getPrimaryValue(primary, primaryStep);
+    const bool s = shooter.getSecondaryValue(secondary, secondaryStep);
+    return std::vector<float>{float(p), primary, primaryStep, float(s), secondary, secondaryStep};
+  };
+  EXPECT_EQ(read(), (std::vector<float>{0, -1, -1, 0, -1, -1}));  // nothing drawn
+  shooter.getGeometry(GEOMETRY_UI_SPHERE)->setFlag2(true);
+  EXPECT_EQ(read(), (std::vector<float>{1, 0.05f, 0.02f, 0, -1, -1}));
+  shooter.getGeometry(GEOMETRY_UI_BRUSHER)->setFlag2(true);  // the brusher is tried first
+  EXPECT_EQ(read(), (std::vector<float>{1, 0.02f, 0.02f, 1, 4, 5}));
+  g_curvature = 0;
+}
+
+TEST(ShooterInteractions, EveryIconOfTheTableIsShippedOnTheWhiteTheCardCutsAway) {
+  quillax::UIParam ui;
+  buildDefaultInteractions(ui);
+  std::set<std::string> icons;
+  for (const auto& interaction : ui.interactions())
+    for (const auto& component : interaction.components())
+      for (const auto& mode : component.modes())
+        if (mode.has_textures()) icons.insert(mode.textures());
+  EXPECT_EQ(icons.size(), 16u);
+  for (const std::string& icon : icons) {
+    const cv::Mat image = cv::imread(repoAssetPath(icon), cv::IMREAD_COLOR);
+    ASSERT_FALSE(image.empty()) << icon;
+    // The corners are white (cut away); the middle holds the picture (kept).
+    EXPECT_EQ(image.at<cv::Vec3b>(0, 0), cv::Vec3b(255, 255, 255)) << icon;
+    const cv::Vec3b middle = image.at<cv::Vec3b>(image.rows / 2, image.cols / 2);
+    EXPECT_LT(std::min({middle[0], middle[1], middle[2]}), 0.92 * 255) << icon;
+  }
+}
