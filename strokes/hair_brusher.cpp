@@ -1,8 +1,11 @@
 #include "strokes/hair_brusher.h"
 
+#include <algorithm>
+
 #include "core/settings.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
+#include "strokes/hair_blender.h"
 #include "strokes/operatable.h"
 
 hairBrusher* g_hairBrusher = nullptr;
@@ -11,6 +14,13 @@ namespace {
 
 // A mirrored hand frame: the point and the first two axes.
 constexpr int kMirroredFrameFloats = 9;
+constexpr int32_t kHintShape = 4;
+
+// A trailing hint stroke: drawn, not removed, of the hint shape.
+bool isHintStroke(const Operatable* op) {
+  return op && !op->isRemoved() && op->isVisible() && op->isRenderable() &&
+         op->m_operation->shape() == kHintShape;
+}
 
 }  // namespace
 
@@ -23,7 +33,8 @@ hairBrusher::~hairBrusher() {
   // A twin still being drawn is in no history: nothing else would delete it.
   if (engaged() && m_mirrorOp) discard(m_mirrorOp);
   m_mirrorOp = nullptr;
-  // Once the suggestion component exists, it is deleted here.
+  delete m_suggestion;
+  m_suggestion = nullptr;
 }
 
 void hairBrusher::reset() {
@@ -32,7 +43,7 @@ void hairBrusher::reset() {
   if (engaged() && m_mirrorOp) discard(m_mirrorOp);
   m_mirrorOp = nullptr;  // otherwise a committed twin, which the history reset deletes
   Interactor::reset();
-  // Once the suggestion component exists, it is reset here.
+  if (m_suggestion) m_suggestion->reset();
 }
 
 bool hairBrusher::redo() {
@@ -179,16 +190,57 @@ bool hairBrusher::release(const float* /*pose*/, int /*n*/, const float* /*other
 
 void hairBrusher::refreshSuggestion() {
   if (!m_suggestion) return;
-  // Once the suggestion component exists: the trailing hint strokes (shape 4), oldest first, go
-  // to its updateSuggestion.
+  std::vector<Operatable*> hints;
+  for (int i = std::min(m_cursor, size() - 1); i >= 0 && isHintStroke(m_history[i]); --i)
+    hints.push_back(m_history[i]);
+  std::reverse(hints.begin(), hints.end());
+  m_suggestion->updateSuggestion(hints);
 }
 
-void hairBrusher::drawSuggestion(const Matrix4& /*viewProjection*/) {
-  if (!m_suggestion || g_brushShape != 4) return;
-  // Once the suggestion component exists: its preview and reference model, under the grab.
+void hairBrusher::drawSuggestion(const Matrix4& viewProjection) {
+  if (!m_suggestion || g_brushShape != kHintShape) return;
+  updateSuggestionOpacity();
+  // The tools draw with the identity as their own transform.
+  const Matrix4 grab = g_modeler ? g_modeler->sceneGrabMatrix() : Matrix4::identity();
+  if (m_suggestion->m_preview) m_suggestion->m_preview->render(grab, viewProjection);
+  if (BufferUndoer* model = m_suggestion->currentModel()) model->draw(grab, viewProjection);
 }
 
-void hairBrusher::acceptSuggestion(bool /*includeUnselected*/) {
+void hairBrusher::acceptSuggestion(bool includeUnselected) {
   if (!m_suggestion) return;
-  // Once the suggestion component exists: the reference model's kept strands become strokes.
+  BufferUndoer* model = m_suggestion->currentModel();
+  // During a drag the stroke being drawn is the newest in the buffer: strands pushed behind it
+  // would take the slots its next points are written to.
+  if (!model || engaged()) return;
+  std::vector<Operatable*> kept;
+  // The cursor entry is a shown strand too: it is taken with the rest.
+  for (int i = 0; i <= model->m_cursor && i < model->size(); ++i) {
+    Operatable* strand = model->m_history[i];
+    if (!strand || strand->isRemoved() || !strand->isVisible() || !strand->isRenderable()) continue;
+    if (!includeUnselected && !strand->isSelected()) continue;
+    strand->setSelected(false);
+    kept.push_back(strand);
+  }
+  // The hint strokes give way to the strands they called up.
+  while (m_cursor >= 0 && m_cursor < size() && isHintStroke(m_history[m_cursor]))
+    if (!BufferUndoer::undo(nullptr)) break;
+  truncateRedo();
+  bool first = true;
+  for (Operatable* strand : kept) {
+    auto* stroke = new Operatable(new quillax::Operation(*strand->m_operation));
+    stroke->setSelected(false);
+    stroke->m_flags = static_cast<uint16_t>(stroke->m_flags & ~(1u << kKeyStrandBit));
+    stroke->m_operation->set_flags(stroke->m_flags);
+    *stroke->m_operation->mutable_color() = g_currentColor;
+    if (m_buffer) {
+      m_buffer->pushOperation(stroke);
+      stroke->m_bufferIndex = 0;
+      writeToBuffer(stroke);
+    }
+    // Every strand after the first is chained to the one before, so one undo takes them all.
+    stroke->setFlag7(!first);
+    first = false;
+    push(stroke, false);
+  }
+  m_suggestion->m_hairstyleName.clear();
 }

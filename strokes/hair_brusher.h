@@ -31,16 +31,20 @@ class hairBrusher : public Interactor {
   // Commits a stroke of at least 2 points, then its twin (flag bit 7) when it has 2 points too.
   bool release(const float* pose, int n, const float* otherPose, int m) override;
 
-  // The suggestion steps act only with a suggestion component, which nothing attaches.
+  // The suggestion steps act only with a suggestion component; the program attaches none.
+  // The trailing hint strokes (shape 4), oldest first, go to the component.
   void refreshSuggestion();
+  // With the hint shape current: the suggested strands and the preview, under the scene grab.
   void drawSuggestion(const Matrix4& viewProjection);
+  // The shown strands (only the selected ones unless includeUnselected) replace the trailing
+  // hint strokes as new strokes in the brush colour, one undo group; the suggestion ends.
   void acceptSuggestion(bool includeUnselected);
 
   // The mirrored stroke of the drag; after a release the committed twin (owned by the history),
   // or null when there was none.
   Operatable* m_mirrorOp = nullptr;
   StrokeBufferRender* m_previewBuffer = nullptr;  // owned; draws the twin during the drag
-  HairBlender* m_suggestion = nullptr;            // never set
+  HairBlender* m_suggestion = nullptr;            // owned; the program attaches none
 
  private:
   // The head's mirror when a twin is drawn: a preview buffer, a head, its mirror shown.

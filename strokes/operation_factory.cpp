@@ -4,6 +4,8 @@
 #include "core/settings.h"
 #include "render/camera.h"
 #include "strokes/edit_ops.h"
+#include "strokes/hair_blender.h"
+#include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
@@ -54,9 +56,14 @@ Operatable* createOperation(int32_t toolId) {
       // Texture -1: the stroke takes the current hair texture with the rest of the brush state.
       return new Operatable(-1);
     case 2:
-      // UI mode 0 selects among the suggested strands, which need the brush tool's suggestion
-      // component; none is ever attached, so that mode records nothing.
-      if (g_modeState.size() > 2 && g_modeState[2] == 0) return nullptr;
+      // UI mode 0 selects among the suggested strands: nothing without the brush tool's
+      // suggestion component (the program attaches none) or a shown suggestion.
+      if (g_modeState.size() > 2 && g_modeState[2] == 0) {
+        BufferUndoer* suggested = g_hairBrusher && g_hairBrusher->m_suggestion
+                                      ? g_hairBrusher->m_suggestion->currentModel()
+                                      : nullptr;
+        return suggested ? new SelectOp(suggested) : nullptr;
+      }
       if (otherTriggerHeld()) return new NearestSelectOp(tool(kBrushTool));
       return new SelectOp(tool(kBrushTool));
     case 3:

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "render/grider.h"
+#include "strokes/hair_blender.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operation_factory.h"
 #include "strokes/operation_test_support.h"
+#include "support/synthetic_hairstyle.h"
 
 namespace {
 
@@ -65,6 +67,25 @@ TEST_F(EditTest, FactoryBranchesByToolModeShapeAndTheOtherTrigger) {
   g_brushShape = 2;
   g_modeState[2] = 0;
   EXPECT_EQ(all(), (Ints{-1, 0, 0, -1, 4, 5, 6, -1, 0, 9, -1, -1}));
+}
+
+TEST_F(EditTest, TheHintModeSelectsAmongTheShownSuggestion) {
+  hairBrusher* brush = dynamic_cast<hairBrusher*>(tool(1));
+  ASSERT_NE(brush, nullptr);
+  g_hairBrusher = brush;
+  g_modeState[2] = 0;
+  EXPECT_EQ(createOperation(2), nullptr);  // no component
+  brush->m_suggestion = new HairBlender;
+  BufferUndoer* model = addSyntheticHairstyle(*brush->m_suggestion, "h", 6, 1);
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(createOperation(2), nullptr);  // nothing shown
+  brush->m_suggestion->m_hairstyleName = "h";
+  std::unique_ptr<Operatable> op(createOperation(2));
+  auto* select = dynamic_cast<SelectOp*>(op.get());
+  ASSERT_NE(select, nullptr);
+  EXPECT_EQ(select->m_source, model);
+  EXPECT_EQ(select->m_operation->op_id(), 2);
+  g_hairBrusher = nullptr;
 }
 
 TEST_F(EditTest, DeletionHidesAsRemovedAndUndoRestoresTheStrokeUnchanged) {

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "render/head_model.h"
+#include "strokes/hair_blender.h"
 #include "render/modeler.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/stroke_test_support.h"
 #include "strokes/transformer.h"
+#include "support/synthetic_hairstyle.h"
 
 namespace {
 
@@ -142,4 +144,138 @@ TEST_F(HairBrusherGL, StrokesFollowAWholeSceneGrabWhileItLasts) {
   transformer.setSelected(true);
   EXPECT_TRUE(!redAt(m_brush, 16) && redAt(m_brush, 48));
   m_modeler->m_transformTool = nullptr;
+}
+
+namespace {
+
+// The hair brush with a suggestion component holding the synthetic hairstyle "h" (60 strands)
+// as its only prediction; no head.
+class HairSuggestionTest : public BrushStateTest {
+ protected:
+  void SetUp() override {
+    BrushStateTest::SetUp();
+    m_brush.m_suggestion = new HairBlender;
+    m_brush.m_suggestion->m_predictions = {"h"};
+    m_model = addSyntheticHairstyle(*m_brush.m_suggestion, "h", 60, 3);
+    ASSERT_NE(m_model, nullptr);
+  }
+  Operatable* stroke(int shape) {
+    Operatable* op = makeStroke(1, 0, 3);
+    op->m_operation->set_shape(shape);
+    return op;
+  }
+
+  hairBrusher m_brush{1};
+  BufferUndoer* m_model = nullptr;
+};
+
+}  // namespace
+
+TEST_F(HairSuggestionTest, TheTrailingHintStrokesGoToTheComponentOldestFirst) {
+  std::vector<Operatable*> pushed = {stroke(4), stroke(0), stroke(4), stroke(4), stroke(4)};
+  for (Operatable* op : pushed) m_brush.push(op, false);
+  pushed[3]->setVisible(false);  // a hidden one ends the run too
+  testing::internal::CaptureStdout();
+  m_brush.refreshSuggestion();
+  EXPECT_EQ(m_brush.m_suggestion->m_strokes, (std::vector<Operatable*>{pushed[4]}));
+  pushed[3]->setVisible(true);
+  m_brush.refreshSuggestion();
+  EXPECT_EQ(m_brush.m_suggestion->m_strokes,
+            (std::vector<Operatable*>{pushed[2], pushed[3], pushed[4]}));
+  m_brush.undo();  // undo refreshes with what is left
+  EXPECT_EQ(m_brush.m_suggestion->m_strokes, (std::vector<Operatable*>{pushed[2], pushed[3]}));
+  testing::internal::GetCapturedStdout();
+}
+
+TEST_F(HairSuggestionTest, AcceptingTakesTheSelectedStrandsInPlaceOfTheHintStrokes) {
+  Operatable* plain = stroke(0);
+  m_brush.push(plain, false);
+  m_brush.push(stroke(4), false);
+  m_brush.push(stroke(4), false);
+  HairBlender& blender = *m_brush.m_suggestion;
+  blender.m_hairstyleName = "h";
+  m_model->m_history[2]->setSelected(true);
+  m_model->m_history[59]->setSelected(true);  // the cursor entry counts too
+  g_currentColor.set_blue(0.25f);
+  const std::vector<float> hand = handFrame(0.0f, 0.0f);
+  ASSERT_TRUE(m_brush.press(hand.data(), 12, hand.data(), 12));
+  m_brush.acceptSuggestion(false);  // not during a drag
+  EXPECT_EQ((Ints{m_brush.size(), blender.currentModel() != nullptr}), (Ints{3, 1}));
+  m_brush.release(hand.data(), 12, hand.data(), 12);  // one point: nothing kept
+
+  m_brush.acceptSuggestion(false);
+  ASSERT_EQ(m_brush.size(), 3);
+  EXPECT_EQ(m_brush.m_history[0], plain);
+  std::vector<Ints> accepted;
+  for (int i = 1; i < 3; ++i) {
+    const Operatable* op = m_brush.m_history[i];
+    accepted.push_back({op->getFlag7(), op->isSelected(), (op->m_flags >> 15) & 1,
+                        op->m_operation->color().blue() == 0.25f, op->pointCount()});
+  }
+  EXPECT_EQ(accepted, (std::vector<Ints>{{0, 0, 0, 1, 20}, {1, 0, 0, 1, 20}}));
+  EXPECT_FALSE(m_model->m_history[2]->isSelected() || m_model->m_history[59]->isSelected());
+  EXPECT_EQ(blender.currentModel(), nullptr);
+  EXPECT_TRUE(m_brush.undo());
+  EXPECT_EQ(m_brush.m_cursor, 0);  // the accepted strands are one group
+}
+
+namespace {
+
+// The suggestion with GL buffers: the brush's and the reference model's.
+class HairSuggestionGL : public BrushStateGLTest {
+ protected:
+  void SetUp() override {
+    BrushStateGLTest::SetUp();
+    m_brush.createBuffer(StrokeBufferFormat(g_renderRows[1]), 800000);
+    m_brush.m_suggestion = new HairBlender;
+    m_brush.m_suggestion->m_predictions = {"h"};
+    std::unique_ptr<BufferUndoer> model(new BufferUndoer);
+    model->createBuffer(StrokeBufferFormat(g_renderRows[1]), 800000);
+    ASSERT_NE(addSyntheticHairstyle(*m_brush.m_suggestion, "h", 60, 3, std::move(model)), nullptr);
+  }
+  // Pixels of the suggestion colour after drawing it, the view moved down by 1 so that the
+  // strands around (0, 1, 0) are in sight.
+  int suggestedPixels() {
+    struct Suggestion {
+      hairBrusher& brush;
+      void draw(const Matrix4&, const Matrix4&) {
+        Matrix4 down;
+        down.at(1, 3) = -1.0f;
+        brush.drawSuggestion(down);
+      }
+    } suggestion{m_brush};
+    redAt(suggestion, 0);
+    m_target->bindAndClear(0, 0, 0, 1);
+    suggestion.draw(Matrix4(), Matrix4());
+    const std::vector<uint8_t> rgba = m_target->readPixels();
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    int count = 0;
+    for (size_t i = 0; i + 3 < rgba.size(); i += 4) count += rgba[i + 1] > 200 && rgba[i] < 200;
+    return count;
+  }
+
+  hairBrusher m_brush{1};
+};
+
+}  // namespace
+
+TEST_F(HairSuggestionGL, AHintStrokeCallsUpStrandsThatAreDrawnAndAcceptedAsOneGroup) {
+  g_brushShape = 4;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(drag(m_brush, 0.0f, 1.1f, 19));
+  const std::string printed = testing::internal::GetCapturedStdout();
+  HairBlender& blender = *m_brush.m_suggestion;
+  ASSERT_EQ(blender.m_hairstyleName, "h") << printed;
+  EXPECT_EQ(blender.m_matches.size(), 1u);
+  EXPECT_GT(suggestedPixels(), 20);
+  g_brushShape = 0;
+  EXPECT_EQ(suggestedPixels(), 0);
+
+  m_brush.acceptSuggestion(true);
+  EXPECT_EQ((Ints{m_brush.size(), m_brush.m_cursor, m_brush.m_buffer->size()}), (Ints{60, 59, 60}));
+  EXPECT_EQ(blender.currentModel(), nullptr);
+  EXPECT_TRUE(m_brush.undo());
+  EXPECT_EQ(m_brush.m_cursor, -1);
+  EXPECT_TRUE(m_brush.redo());
+  EXPECT_EQ(m_brush.m_cursor, 59);
 }
