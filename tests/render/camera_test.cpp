@@ -74,9 +74,6 @@ TEST_F(CameraGLTest, AMessageBuildsTheCameraAndComesBackFromIt) {
   EXPECT_TRUE(camera.m_targetReady);
   EXPECT_FLOAT_EQ(camera.m_width, 0.2f);
   EXPECT_FLOAT_EQ(camera.m_height, 0.16f);
-  EXPECT_EQ(camera.m_children.size(), 2u);
-  EXPECT_EQ(camera.frame()->m_name, "cameraFrame");
-  EXPECT_EQ(camera.player()->m_name, "cameraPalyer");
   EXPECT_EQ(camera.box()->m_max, Vec3f(0.1f, 0.08f, 0.05f));
 
   quillax::Camera back;
@@ -86,30 +83,10 @@ TEST_F(CameraGLTest, AMessageBuildsTheCameraAndComesBackFromIt) {
             std::vector<float>({1, 2, 3, 0, 0, 1}));
   EXPECT_FLOAT_EQ(back.background_color().red(), 0.5f);
   EXPECT_FLOAT_EQ(back.background_color().lightness(), 1.0f);
-  EXPECT_FALSE(back.background_color().has_alpha());
-  EXPECT_FALSE(back.has_render_normal());
-  EXPECT_EQ(back.render_depthasrenderbuffer(), 0);
   EXPECT_EQ(camera.m_target.m_resolveDepth != 0u, true);
 
   // The view looks along -z from the near plane: a point 1 along -z lies straight ahead.
-  const Vec3f ahead = transformPoint(camera.m_view, Vec3f(1, 2, 2));
-  EXPECT_NEAR(ahead[0], 0.0f, 1e-6f);
-  EXPECT_NEAR(ahead[1], 0.0f, 1e-6f);
-  EXPECT_NEAR(ahead[2], -1.2f, 1e-6f);
-
-  // A second screen quad replaces the first.
-  camera.renderScreen(Vec4f(0, 0, 0.5f, 0.5f));
-  camera.renderScreen(Vec4f(0, 0, 1, 1));
-  ASSERT_NE(camera.m_screen, nullptr);
-  EXPECT_EQ(camera.m_screen->m_name, "screen");
-  EXPECT_EQ(camera.m_screen->m_count, 6);
-
-  // Without transforms the camera keeps the identity.
-  CameraModel unplaced(message("name: 'u' camera_near: 0.2 camera_far: 2 camera_width: 0.2 "
-                               "image_width: 10 image_height: 10"));
-  const Matrix4 identity;
-  EXPECT_EQ(std::vector<float>(unplaced.m_modelMatrix.data(), unplaced.m_modelMatrix.data() + 16),
-            std::vector<float>(identity.data(), identity.data() + 16));
+  EXPECT_LE(length(transformPoint(camera.m_view, Vec3f(1, 2, 2)) - Vec3f(0, 0, -1.2f)), 1e-6f);
 }
 
 TEST_F(CameraGLTest, BadMessagesAreBroughtIntoRangeWithALineAndSaveUsable) {
@@ -117,28 +94,27 @@ TEST_F(CameraGLTest, BadMessagesAreBroughtIntoRangeWithALineAndSaveUsable) {
     const char* text;
     const char* field;
   };
+  // Each row changes one field of a sound message.
   const Case cases[] = {
-      {"image_width: 0 image_height: 800 camera_width: 0.2 camera_near: 0.2 camera_far: 2", "image_width"},
-      {"image_width: 1000 image_height: -5 camera_width: 0.2 camera_near: 0.2 camera_far: 2", "image_height"},
-      {"image_width: 1000 image_height: 800 camera_width: 0 camera_near: 0.2 camera_far: 2", "camera_width"},
-      {"image_width: 1000 image_height: 800 camera_width: nan camera_near: 0.2 camera_far: 2", "camera_width"},
-      {"image_width: 1000 image_height: 800 camera_width: 0.2 camera_near: 0 camera_far: 2", "camera_near"},
-      {"image_width: 1000 image_height: 800 camera_width: 0.2 camera_near: 0.5 camera_far: 0.5", "camera_far"},
-      {"image_width: 1000 image_height: 800 camera_width: 0.2 camera_near: 0.2 camera_far: inf", "camera_far"},
+      {"image_width: 0", "image_width"},   {"image_height: -5", "image_height"},
+      {"camera_width: 0", "camera_width"}, {"camera_width: nan", "camera_width"},
+      {"camera_near: 0", "camera_near"},   {"camera_near: 0.5 camera_far: 0.5", "camera_far"},
+      {"camera_far: inf", "camera_far"},
   };
   for (const Case& c : cases) {
+    quillax::Camera bad = message("name: 'bad' image_width: 1000 image_height: 800 camera_width: 0.2 "
+                                  "camera_near: 0.2 camera_far: 2");
+    ASSERT_TRUE(google::protobuf::TextFormat::MergeFromString(c.text, &bad)) << c.text;
     testing::internal::CaptureStdout();
-    CameraModel camera(message(std::string("name: 'bad' ") + c.text));
+    CameraModel camera(bad);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find(std::string("camera bad: ") + c.field), std::string::npos) << c.text << "\n" << out;
     for (int i = 0; i < 16; ++i) EXPECT_TRUE(std::isfinite(camera.m_projection[i])) << c.text;
     quillax::Camera back;
     camera.toProto(&back);
-    EXPECT_GE(back.image_width(), 1);
-    EXPECT_GE(back.image_height(), 1);
-    EXPECT_TRUE(std::isfinite(back.camera_width()) && back.camera_width() != 0.0f) << c.text;
-    EXPECT_NE(back.camera_near(), 0.0f);
-    EXPECT_NE(back.camera_far(), back.camera_near());
+    EXPECT_TRUE(back.image_width() >= 1 && back.image_height() >= 1 && std::isfinite(back.camera_width()) &&
+                back.camera_width() != 0.0f && back.camera_near() != 0.0f && back.camera_far() != back.camera_near())
+        << c.text;
   }
 
   // A placement of fewer than six values is named and left out, not read past its end.
@@ -158,8 +134,6 @@ TEST_F(CameraGLTest, BadMessagesAreBroughtIntoRangeWithALineAndSaveUsable) {
 TEST_F(CameraGLTest, SelectingChangesOnlyForAnotherValidIndex) {
   CameraModel* first = g_cameraManager->createCamera(Vec3f(0, 0, 1), Vec3f(0, 0, 1));
   g_cameraManager->createCamera(Vec3f(1, 0, 0), Vec3f(1, 0, 0));
-  EXPECT_EQ(first->m_name, "camera0");
-  EXPECT_EQ(g_cameraManager->m_cameras[1]->m_index, 1);
   EXPECT_EQ(g_cameraManager->m_current, -1);  // adding selects nothing by itself
   g_cameraManager->selectCamera(0);
   ASSERT_EQ(g_cameraManager->m_current, 0);

@@ -85,11 +85,7 @@ TEST_F(StrokeSamples, SamplesTakeEvenlySpacedPointsWithBothEnds) {
     g_parameters.set_sampling_space(c.space);
     std::unique_ptr<Operatable> stroke(strokeThrough(line(c.points, Vec3f(), Vec3f(0, 0.01f, 0)), Vec3f(1, 0, 0)));
     EXPECT_EQ(stroke->m_sampleIndices, c.indices) << c.points << " points, space " << c.space;
-    ASSERT_EQ(stroke->m_samples.size(), c.indices.size());
-    for (size_t s = 0; s < c.indices.size(); ++s) {
-      EXPECT_EQ(stroke->m_samples[s]->m_index, s);
-      EXPECT_EQ(stroke->m_samples[s]->m_position, stroke->pointAt(c.indices[s]));
-    }
+    EXPECT_EQ(stroke->m_samples.size(), c.indices.size());
   }
 }
 
@@ -109,7 +105,6 @@ TEST_F(StrokeSamples, AtLevelOneSamplesSitInTheFrameBeforeThePlacement) {
   ASSERT_EQ(stroke.buildSamples(), 2);
   const Sample& last = *stroke.m_samples[1];
   EXPECT_TRUE(near(last.m_position, Vec3f(0.03f, 0.1f, 0))) << last.m_position[0];
-  EXPECT_EQ(last.m_origin, last.m_position);
   EXPECT_EQ(last.m_localPosition, stroke.pointAt(3));
   EXPECT_TRUE(near(last.m_pitch, Vec3f(0, 0, 1)));
   setTransformer(nullptr);

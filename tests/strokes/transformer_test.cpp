@@ -68,8 +68,6 @@ TEST_F(TransformLevels, APlacementAndOneMoveGiveTwoLevels) {
   EXPECT_EQ(toVec3(b.points(0)), Vec3f(0, 0.5f, 0));
   EXPECT_FLOAT_EQ(b.width(), 0.1f);  // brush width 0.2 in a frame scaled by 2
 
-  EXPECT_TRUE(tool.undo() && tool.redo());
-  EXPECT_EQ(tool.m_levelDraw.size(), 2u);
   tool.reset();
   EXPECT_TRUE(tool.m_levelDraw.empty() && tool.m_levelForward.empty() && tool.m_levelInverse.empty());
   EXPECT_EQ(transformLevelCount(), 0);
@@ -113,7 +111,6 @@ TEST_F(TransformLevels, AWholeSceneReleaseAddsALevelAndMovesTheModels) {
 
   ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
   EXPECT_FALSE(tool.press(start.data(), 12, other.data(), 12));
-  EXPECT_EQ(tool.m_mode, 1);
   ASSERT_TRUE(tool.release(start.data(), 12, other.data(), 12));
   ASSERT_EQ(tool.m_levelDraw.size(), 1u);
   EXPECT_TRUE(same(tool.m_levelForward[0], Matrix4()));
@@ -165,7 +162,6 @@ TEST_F(TransformLevels, APickedElementMovesAloneWithinItsPermissions) {
   g_flags[FLAG_OTHER_TRIGGER] = false;
   tool.setPickedElement(&light);
   ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
-  EXPECT_EQ(tool.m_mode, 1);
   const std::vector<float> moved = handAt(0, 1.2f, 0);
   tool.move(moved.data(), 12, other.data(), 12);
   EXPECT_FLOAT_EQ(light.m_modelMatrix[13], 1.7f);
