@@ -18,14 +18,14 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/transformer.h"
-#include "support/trace_run.h"
+#include "support/app_trace.h"
 #include "ui/panel.h"
 #include "ui/uivr.h"
 #include "ui/widget.h"
 
 namespace {
 
-using TransformTraceGL = TraceRunGL;
+using TransformTraceGL = AppTraceGL;
 
 constexpr float kPi = 3.14159265f;
 
@@ -87,7 +87,7 @@ double skinColumn(const cv::Mat& image) {
 // follows in the left eye, a level is added, and a stroke drawn after the move at the same place
 // on the head as one drawn before it is stored with the same points.
 TEST_F(TransformTraceGL, TheMoveToolCarriesTheSceneAndStrokesStayInTheHeadsFrame) {
-  start(kHeader);
+  startMirrored(kHeader);
   runThrough(3);
   const Matrix4 menuHand = m_vr.otherHandDeviceMatrix();
   const std::string moveAim = aimAt("moveTool", menuHand), brushAim = aimAt("brushTool", menuHand);
@@ -116,7 +116,7 @@ TEST_F(TransformTraceGL, TheMoveToolCarriesTheSceneAndStrokesStayInTheHeadsFrame
   traceFrame(trace, 79, "\ntrigger 1 down\n");
   traceFrame(trace, 85, " lerp\npose 1 pos 0.27 0.88 0.10 rot 20 -25 0\n");
   traceFrame(trace, 86, "\ntrigger 1 up\n");
-  start(trace);
+  startMirrored(trace);
   runThrough(14);
   ASSERT_NE(g_hairBrusher, nullptr);
   ASSERT_EQ(g_hairBrusher->size(), 2) << m_output;  // the stroke and its mirrored twin
@@ -166,7 +166,7 @@ TEST_F(TransformTraceGL, AGrabbedLightMovesWithItsShadowAndAddsNoLevel) {
   traceFrame(trace, 10, "\ntrigger 1 down\n");
   traceFrame(trace, 18, " lerp\npose 1 pos 0.21 1.47 0.05 rot 0 0 0\n");
   traceFrame(trace, 22, "\ntrigger 1 up\n");
-  start(trace);
+  startMirrored(trace);
   postEvent(new EventRecord(0, 3));  // the move tool's mode
   runThrough(4);
   ASSERT_TRUE(g_lightManager && !g_lightManager->m_lights.empty());
@@ -200,7 +200,7 @@ TEST_F(TransformTraceGL, TheCameraToolAddsACameraThatTheAutosaveStores) {
   traceFrame(trace, 28, "\ntrigger 1 down\n");  // without the other trigger: a capture
   traceFrame(trace, 29, "\ntrigger 1 up\n");
   writeFile("data/.keep", "");
-  start(trace);
+  startMirrored(trace);
   postEvent(new EventRecord(0, 8));  // the camera tool's mode
   runThrough(8);
   ASSERT_NE(g_cameraManager, nullptr);

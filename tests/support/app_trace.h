@@ -55,6 +55,15 @@ class AppTraceGL : public AssetRootTest {
     m_vr.resetControllerAssignment();
     m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
   }
+  // As start(), with the menu's choice of hair texture 1 and the mirror shown.
+  void startMirrored(const std::string& trace) {
+    start(
+        [] {
+          postEvent(new EventRecord(1, 1));
+          postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
+        },
+        [&] { return trace; });
+  }
   // Runs passes until `frame` has been published and its input handled.
   void runThrough(int frame) {
     testing::internal::CaptureStdout();
@@ -79,3 +88,29 @@ class AppTraceGL : public AssetRootTest {
   std::string m_output;
   int m_pass = 0;
 };
+
+// Appends keyframe f with its lines (what starts with " lerp" or a line break).
+inline void traceFrame(std::string& trace, int f, const std::string& what) {
+  trace += "@" + std::to_string(f) + what;
+}
+
+// Headset and two controllers, then three strokes drawn by the drawing hand down the right side
+// of the head, pressed (or only moved) over frames 4 to 38; the twins go to the left while the
+// mirror is shown. Eye images of `size` pixels square.
+inline std::string threeStrokeTrace(bool pressing, int size = 128) {
+  const std::string side = std::to_string(size);
+  std::string trace =
+      "render_size " + side + " " + side + "\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+      "pose 0 pos 0.1 1.0 0.45 rot 15 0 0\npose 1 pos 0.25 0.85 0.35 rot 20 -10 0\n"
+      "pose 2 pos -0.25 0.85 0.35 rot -20 -30 0\n";
+  const char* const tops[] = {"0.16 1.08 0.12", "0.19 1.08 0.06", "0.19 1.06 0.0"};
+  const char* const bottoms[] = {"0.17 0.88 0.10", "0.20 0.88 0.04", "0.20 0.86 -0.02"};
+  for (int k = 0; k < 3; ++k) {
+    const int f = 3 + 12 * k;
+    traceFrame(trace, f, std::string(" lerp\npose 1 pos ") + tops[k] + " rot 20 -10 0\n");
+    if (pressing) traceFrame(trace, f + 1, "\ntrigger 1 down\n");
+    traceFrame(trace, f + 7, std::string(" lerp\npose 1 pos ") + bottoms[k] + " rot 20 -25 0\n");
+    if (pressing) traceFrame(trace, f + 8, "\ntrigger 1 up\n");
+  }
+  return trace;
+}
