@@ -1,6 +1,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -13,6 +14,9 @@
 #include "render/texture.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
+#include "ui/panel.h"
+#include "ui/uivr.h"
+#include "ui/widget.h"
 
 // The shipped assets started as the program starts them and driven frame by frame by a trace
 // through the simulated headset: each pass renders, then handles input, as the program's frame
@@ -57,12 +61,16 @@ class AppTraceGL : public AssetRootTest {
   }
   // As start(), with the menu's choice of hair texture 1 and the mirror shown.
   void startMirrored(const std::string& trace) {
+    startMirrored(std::function<std::string()>([&] { return trace; }));
+  }
+  // As startMirrored(), with the trace written once start-up has built the menu.
+  void startMirrored(const std::function<std::string()>& trace) {
     start(
         [] {
           postEvent(new EventRecord(1, 1));
           postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
         },
-        [&] { return trace; });
+        trace);
   }
   // Runs passes until `frame` has been published and its input handled.
   void runThrough(int frame) {
@@ -113,4 +121,29 @@ inline std::string threeStrokeTrace(bool pressing, int size = 128) {
     if (pressing) traceFrame(trace, f + 8, "\ntrigger 1 up\n");
   }
   return trace;
+}
+
+// The menu hand held still, turned 35 degrees towards the user, and where the drawing hand rests
+// low on the right, as the menu-driving traces pose them.
+const Vec3f kMenuHand(-0.30f, 0.60f, 0.30f), kRestHand(0.22f, 0.72f, 0.38f);
+constexpr float kMenuYaw = 35.0f, kRadToDeg = 57.2957795f;
+
+// The yaw and pitch (degrees) that turn the drawing hand at its rest towards the middle of the
+// named widget of the menu that start-up built. Zeros, with a failure, when there is no such widget.
+inline std::pair<float, float> aimAtWidget(const char* name) {
+  const UIWidget* w = g_uivr && g_uivr->m_panel ? g_uivr->m_panel->m_root->findByName(name) : nullptr;
+  EXPECT_NE(w, nullptr) << name;
+  if (!w) return {0.0f, 0.0f};
+  Matrix4 m = w->m_transform;
+  for (const UIWidget* up = w->m_owner; up; up = up->m_owner) {
+    Matrix4 next;
+    multiplyMatrix4(up->m_transform, next, m);
+    m = next;
+  }
+  const float a = kMenuYaw / kRadToDeg;
+  const Vec3f local = transformPoint(m, Vec3f(0.5f, 0.5f, 0.0f));
+  const Vec3f target(kMenuHand[0] + std::cos(a) * local[0] + std::sin(a) * local[2], kMenuHand[1] + local[1],
+                     kMenuHand[2] - std::sin(a) * local[0] + std::cos(a) * local[2]);
+  const Vec3f d = normalized(target - kRestHand);
+  return {std::atan2(-d[0], -d[2]) * kRadToDeg, std::asin(d[1]) * kRadToDeg};
 }
