@@ -6,15 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
-#include "app/openvr.h"
-#include "core/events.h"
-#include "core/settings.h"
-#include "render/framebuffer.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
 #include "render/sample_grid.h"
-#include "render/texture.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
@@ -22,51 +16,26 @@
 
 namespace {
 
-// The menu's choice of hair texture 1 and the mirror shown, posted after start-up.
-class BrushTraceGL : public AppTraceGL {
- protected:
-  void start(const std::string& trace) {
-    AppTraceGL::start(
-        [] {
-          postEvent(new EventRecord(1, 1));
-          postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
-        },
-        [&] { return trace; });
-  }
-};
+using BrushTraceGL = AppTraceGL;
 
 // Three strokes down the right side of the head (the twins go to the left), then a pad press
 // on the left of the drawing hand's touchpad and one on the right.
-const char* const kHeader =
-    "render_size 128 128\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
-    "pose 0 pos 0.1 1.0 0.45 rot 15 0 0\npose 1 pos 0.25 0.85 0.35 rot 20 -10 0\n"
-    "pose 2 pos -0.25 0.85 0.35 rot -20 -30 0\n";
 std::string strokeTrace(bool pressing) {
-  std::string trace = kHeader;
-  const char* const tops[] = {"0.16 1.08 0.12", "0.19 1.08 0.06", "0.19 1.06 0.0"};
-  const char* const bottoms[] = {"0.17 0.88 0.10", "0.20 0.88 0.04", "0.20 0.86 -0.02"};
-  auto frame = [&trace](int f, const char* what) { trace += "@" + std::to_string(f) + what; };
-  for (int k = 0; k < 3; ++k) {
-    const int f = 3 + 12 * k;
-    frame(f, std::string(" lerp\npose 1 pos ").append(tops[k]).append(" rot 20 -10 0\n").c_str());
-    if (pressing) frame(f + 1, "\ntrigger 1 down\n");
-    frame(f + 7, std::string(" lerp\npose 1 pos ").append(bottoms[k]).append(" rot 20 -25 0\n").c_str());
-    if (pressing) frame(f + 8, "\ntrigger 1 up\n");
-  }
+  std::string trace = threeStrokeTrace(pressing);
   if (pressing) {
-    frame(38, "\naxis 1 -0.5 0\npad 1 down\n");
-    frame(39, "\npad 1 up\n");
-    frame(41, "\naxis 1 0.5 0\npad 1 down\n");
-    frame(42, "\npad 1 up\n");
+    traceFrame(trace, 38, "\naxis 1 -0.5 0\npad 1 down\n");
+    traceFrame(trace, 39, "\npad 1 up\n");
+    traceFrame(trace, 41, "\naxis 1 0.5 0\npad 1 down\n");
+    traceFrame(trace, 42, "\npad 1 up\n");
   }
-  frame(44, "\nsnapshot left left.png\n");
+  traceFrame(trace, 44, "\nsnapshot left left.png\n");
   return trace;
 }
 
 }  // namespace
 
 TEST_F(BrushTraceGL, ThreeMirroredStrokesUndoAsPairsAndShowInTheLeftEye) {
-  start(strokeTrace(true));
+  startMirrored(strokeTrace(true));
   runThrough(36);
   HeadModel* head = findHeadModel();
   ASSERT_TRUE(head && head->m_mirror && head->m_mirror->isRenderable()) << m_output;
@@ -94,7 +63,7 @@ TEST_F(BrushTraceGL, ThreeMirroredStrokesUndoAsPairsAndShowInTheLeftEye) {
   stop();
   const cv::Mat withStrokes = cv::imread(rootPath("run/left.png"), cv::IMREAD_COLOR);
 
-  start(strokeTrace(false));
+  startMirrored(strokeTrace(false));
   runThrough(45);
   EXPECT_EQ(g_hairBrusher->size(), 0);
   stop();

@@ -7,11 +7,11 @@
 #include "strokes/edit_ops.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
-#include "support/trace_run.h"
+#include "support/app_trace.h"
 
 namespace {
 
-using EditTraceGL = TraceRunGL;
+using EditTraceGL = AppTraceGL;
 
 // The three strokes, then (delete mode chosen meanwhile) a sweep of the drawing hand down past
 // the first one only, and a pad press on the left of its touchpad.
@@ -29,7 +29,7 @@ std::string deleteTrace() {
 }  // namespace
 
 TEST_F(EditTraceGL, ADeleteSweepRemovesTheStrokeItPassesAndThePadBringsItBack) {
-  start(deleteTrace());
+  startMirrored(deleteTrace());
   runThrough(39);
   ASSERT_NE(g_hairBrusher, nullptr);
   hairBrusher& brush = *g_hairBrusher;

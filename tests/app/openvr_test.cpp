@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <opencv2/core.hpp>
@@ -238,18 +237,6 @@ class OpenVRSwipeGLTest : public OpenVRGLTest {
   std::string m_trace;
 };
 
-TEST(OpenVRHandFrame, PositionAheadOfTheDeviceAndUnitAxes) {
-  Matrix4 device;
-  // A scaled matrix still gives unit axes.
-  const float angles[3] = {0.0f, 1.5707963f, 0.0f}, scale[3] = {2.0f, 2.0f, 2.0f}, move[3] = {1.0f, 2.0f, 3.0f};
-  transformMatrix4(device, scale, move, angles);
-  float frame[12];
-  OpenVR::updateDeviceMatrix(device, frame);
-  const Vec3f ahead = transformPoint(device, Vec3f(0.0f, 0.0f, -0.05f));
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(frame[k], ahead[k], 1e-5);
-  for (const float* a = frame + 3; a < frame + 12; a += 3) EXPECT_NEAR(a[0] * a[0] + a[1] * a[1] + a[2] * a[2], 1.0f, 1e-5);
-}
-
 TEST_F(OpenVRSwipeGLTest, ADrawingHandSwipeStartsAtItsThirdReadableFrameAndFollowsTheLongerAxis) {
   // Touched at frame 2; frames 2 to 4 are read, 4 is the start; the state cannot be read at 5.
   ASSERT_TRUE(startWith("@2\ntouch 1\naxis 1 0.1 0\n@3\naxis 1 0.2 0\n@4\naxis 1 0.3 0\n"
@@ -311,25 +298,4 @@ TEST_F(OpenVRGLTest, ADrawingHandSwitchedOnAgainTakesItsRoleBackOnlyWhenItIsFree
   g_hairTexture = 0;
   EXPECT_EQ(roles, (std::vector<int>{1, 2, -1, 2, 1, 2, -1, 2, 3, 2, 3, 2, 3, 2}));
   EXPECT_EQ(brush->m_cursor, 2);  // the press whose pad could not be read undid nothing
-}
-
-TEST(OpenVRLens, MeshOfEachEyeByVertex) {
-  std::vector<float> vertices;
-  std::vector<uint32_t> indices;
-  for (int eye = 0; eye < 2; ++eye) {
-    buildLensMesh(nullptr, eye, vertices, indices);  // no runtime: undistorted
-    ASSERT_EQ(vertices.size(), 43u * 43 * 9);
-    ASSERT_EQ(indices.size(), 42u * 42 * 6);
-    // Row i, column j: u = j / 42, v = 1 - i / 42, each channel stored as (u, 1 - v).
-    for (int i : {0, 21, 42})
-      for (int j : {0, 10, 42}) {
-        const float* p = &vertices[static_cast<size_t>(i * 43 + j) * 9];
-        const float u = j / 42.0f, v = 1.0f - i / 42.0f;
-        const std::vector<float> expected = {eye == 0 ? u - 1.0f : u, 2.0f * i / 42.0f - 1.0f, 0.0f,
-                                             u, 1.0f - v, u, 1.0f - v, u, 1.0f - v};
-        for (int k = 0; k < 9; ++k) EXPECT_NEAR(p[k], expected[k], 1e-6) << eye << " " << i << " " << j << " " << k;
-      }
-    EXPECT_EQ(std::vector<uint32_t>(indices.begin(), indices.begin() + 6), (std::vector<uint32_t>{0, 1, 44, 0, 44, 43}));
-    EXPECT_EQ(*std::max_element(indices.begin(), indices.end()), 43u * 43 - 1);
-  }
 }

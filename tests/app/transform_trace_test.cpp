@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
+#include <functional>
 #include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -18,52 +18,21 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/transformer.h"
-#include "support/trace_run.h"
-#include "ui/panel.h"
-#include "ui/uivr.h"
-#include "ui/widget.h"
+#include "support/app_trace.h"
 
 namespace {
 
-using TransformTraceGL = TraceRunGL;
-
-constexpr float kPi = 3.14159265f;
+using TransformTraceGL = AppTraceGL;
 
 const char* const kHeader =
     "render_size 96 96\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
     "pose 0 pos 0 1.0 0.6 rot 0 -8 0\npose 1 pos 0.22 0.72 0.38 rot 20 -10 0\n"
     "pose 2 pos -0.30 0.60 0.30 rot 35 0 0\n";
 
-// A device pose as the trace gives it: yaw about +y, then pitch about the new +x (degrees).
-Matrix4 devicePose(const Vec3f& position, float yaw, float pitch) {
-  const float a = yaw * kPi / 180, b = pitch * kPi / 180;
-  const float ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
-  Matrix4 m;
-  const float columns[3][3] = {{ca, 0, -sa}, {sa * sb, cb, ca * sb}, {sa * cb, -sb, ca * cb}};
-  for (int c = 0; c < 3; ++c)
-    for (int r = 0; r < 3; ++r) m.at(r, c) = columns[c][r];
-  for (int r = 0; r < 3; ++r) m.at(r, 3) = position[r];
-  return m;
-}
-
-// The yaw and pitch (" rot Y P 0") that aim the drawing hand at (0.22, 0.72, 0.38) at the middle
-// of a menu button, found by casting rays at the menu as it stands.
-std::string aimAt(const std::string& name, const Matrix4& menuHand) {
-  Panel* panel = g_uivr ? g_uivr->m_panel : nullptr;
-  if (!panel) return std::string();
-  float sumYaw = 0, sumPitch = 0;
-  int hits = 0;
-  for (float yaw = 40; yaw <= 110; yaw += 0.5f)
-    for (float pitch = -30; pitch <= 40; pitch += 0.5f) {
-      panel->hitTest(menuHand, devicePose(Vec3f(0.22f, 0.72f, 0.38f), yaw, pitch));
-      if (panel->m_hovered && panel->m_hovered->m_name == name) {
-        sumYaw += yaw;
-        sumPitch += pitch;
-        ++hits;
-      }
-    }
-  if (hits == 0) return std::string();
-  return " rot " + std::to_string(sumYaw / hits) + " " + std::to_string(sumPitch / hits) + " 0\n";
+// The drawing hand at its rest turned to the middle of a menu button (" rot Y P 0").
+std::string aimAt(const char* name) {
+  const std::pair<float, float> angles = aimAtWidget(name);
+  return " rot " + std::to_string(angles.first) + " " + std::to_string(angles.second) + " 0\n";
 }
 
 // The mean column of the head's lit skin (red well above blue) in an eye image.
@@ -87,36 +56,30 @@ double skinColumn(const cv::Mat& image) {
 // follows in the left eye, a level is added, and a stroke drawn after the move at the same place
 // on the head as one drawn before it is stored with the same points.
 TEST_F(TransformTraceGL, TheMoveToolCarriesTheSceneAndStrokesStayInTheHeadsFrame) {
-  start(kHeader);
-  runThrough(3);
-  const Matrix4 menuHand = m_vr.otherHandDeviceMatrix();
-  const std::string moveAim = aimAt("moveTool", menuHand), brushAim = aimAt("brushTool", menuHand);
-  stop();
-  ASSERT_FALSE(moveAim.empty());
-  ASSERT_FALSE(brushAim.empty());
-
-  std::string trace = kHeader;
-  traceFrame(trace, 3, " lerp\npose 1 pos 0.16 1.08 0.12 rot 20 -10 0\n");
-  traceFrame(trace, 4, "\ntrigger 1 down\n");
-  traceFrame(trace, 10, " lerp\npose 1 pos 0.17 0.88 0.10 rot 20 -25 0\n");
-  traceFrame(trace, 11, "\ntrigger 1 up\n");
-  traceFrame(trace, 12, "\nsnapshot left before.png\n");
-  traceFrame(trace, 20, " lerp\npose 1 pos 0.22 0.72 0.38" + moveAim);
-  traceFrame(trace, 24, "\ntrigger 1 down\n");
-  traceFrame(trace, 28, "\ntrigger 1 up\n");
-  traceFrame(trace, 36, " lerp\npose 1 pos 0.0 1.0 0.35 rot 0 0 0\n");
-  traceFrame(trace, 40, "\ntrigger 1 down\n");
-  traceFrame(trace, 48, " lerp\npose 1 pos 0.1 1.0 0.35 rot 0 0 0\n");
-  traceFrame(trace, 52, "\ntrigger 1 up\n");
-  traceFrame(trace, 54, "\nsnapshot left after.png\n");
-  traceFrame(trace, 62, " lerp\npose 1 pos 0.22 0.72 0.38" + brushAim);
-  traceFrame(trace, 66, "\ntrigger 1 down\n");
-  traceFrame(trace, 70, "\ntrigger 1 up\n");
-  traceFrame(trace, 78, " lerp\npose 1 pos 0.26 1.08 0.12 rot 20 -10 0\n");
-  traceFrame(trace, 79, "\ntrigger 1 down\n");
-  traceFrame(trace, 85, " lerp\npose 1 pos 0.27 0.88 0.10 rot 20 -25 0\n");
-  traceFrame(trace, 86, "\ntrigger 1 up\n");
-  start(trace);
+  startMirrored(std::function<std::string()>([] {
+    std::string trace = kHeader;
+    traceFrame(trace, 3, " lerp\npose 1 pos 0.16 1.08 0.12 rot 20 -10 0\n");
+    traceFrame(trace, 4, "\ntrigger 1 down\n");
+    traceFrame(trace, 10, " lerp\npose 1 pos 0.17 0.88 0.10 rot 20 -25 0\n");
+    traceFrame(trace, 11, "\ntrigger 1 up\n");
+    traceFrame(trace, 12, "\nsnapshot left before.png\n");
+    traceFrame(trace, 20, " lerp\npose 1 pos 0.22 0.72 0.38" + aimAt("moveTool"));
+    traceFrame(trace, 24, "\ntrigger 1 down\n");
+    traceFrame(trace, 28, "\ntrigger 1 up\n");
+    traceFrame(trace, 36, " lerp\npose 1 pos 0.0 1.0 0.35 rot 0 0 0\n");
+    traceFrame(trace, 40, "\ntrigger 1 down\n");
+    traceFrame(trace, 48, " lerp\npose 1 pos 0.1 1.0 0.35 rot 0 0 0\n");
+    traceFrame(trace, 52, "\ntrigger 1 up\n");
+    traceFrame(trace, 54, "\nsnapshot left after.png\n");
+    traceFrame(trace, 62, " lerp\npose 1 pos 0.22 0.72 0.38" + aimAt("brushTool"));
+    traceFrame(trace, 66, "\ntrigger 1 down\n");
+    traceFrame(trace, 70, "\ntrigger 1 up\n");
+    traceFrame(trace, 78, " lerp\npose 1 pos 0.26 1.08 0.12 rot 20 -10 0\n");
+    traceFrame(trace, 79, "\ntrigger 1 down\n");
+    traceFrame(trace, 85, " lerp\npose 1 pos 0.27 0.88 0.10 rot 20 -25 0\n");
+    traceFrame(trace, 86, "\ntrigger 1 up\n");
+    return trace;
+  }));
   runThrough(14);
   ASSERT_NE(g_hairBrusher, nullptr);
   ASSERT_EQ(g_hairBrusher->size(), 2) << m_output;  // the stroke and its mirrored twin
@@ -166,7 +129,7 @@ TEST_F(TransformTraceGL, AGrabbedLightMovesWithItsShadowAndAddsNoLevel) {
   traceFrame(trace, 10, "\ntrigger 1 down\n");
   traceFrame(trace, 18, " lerp\npose 1 pos 0.21 1.47 0.05 rot 0 0 0\n");
   traceFrame(trace, 22, "\ntrigger 1 up\n");
-  start(trace);
+  startMirrored(trace);
   postEvent(new EventRecord(0, 3));  // the move tool's mode
   runThrough(4);
   ASSERT_TRUE(g_lightManager && !g_lightManager->m_lights.empty());
@@ -200,7 +163,7 @@ TEST_F(TransformTraceGL, TheCameraToolAddsACameraThatTheAutosaveStores) {
   traceFrame(trace, 28, "\ntrigger 1 down\n");  // without the other trigger: a capture
   traceFrame(trace, 29, "\ntrigger 1 up\n");
   writeFile("data/.keep", "");
-  start(trace);
+  startMirrored(trace);
   postEvent(new EventRecord(0, 8));  // the camera tool's mode
   runThrough(8);
   ASSERT_NE(g_cameraManager, nullptr);

@@ -11,18 +11,8 @@
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
 #include "support/app_trace.h"
-#include "ui/panel.h"
-#include "ui/uivr.h"
-#include "ui/widget.h"
 
 namespace {
-
-constexpr float kRadToDeg = 57.2957795f;
-
-// The menu on the left hand, turned 35 degrees towards the user; the drawing hand rests low on
-// the right. Both as the trace states them and as the matrix the menu is carried by.
-const Vec3f kMenuHand(-0.30f, 0.60f, 0.30f), kRest(0.22f, 0.72f, 0.38f);
-constexpr float kMenuYaw = 35.0f;
 
 // A trace written frame by frame: aims at the menu's widgets (taken from the menu that start-up
 // built), trigger clicks held steady around their edges, swipes and strokes.
@@ -30,25 +20,12 @@ class Script {
  public:
   Script() {
     m_text = "render_size 96 96\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
-             "pose 0 pos 0 1.0 0.6 rot 0 -8 0\n" + pose(1, kRest, 20, -10) + pose(2, kMenuHand, kMenuYaw, 0);
+             "pose 0 pos 0 1.0 0.6 rot 0 -8 0\n" + pose(1, kRestHand, 20, -10) + pose(2, kMenuHand, kMenuYaw, 0);
   }
   // Turns the drawing hand at its rest towards the middle of the named widget over 6 frames.
   Script& aim(const char* name) {
-    const UIWidget* w = g_uivr->m_panel->m_root->findByName(name);
-    EXPECT_NE(w, nullptr) << name;
-    if (!w) return *this;
-    Matrix4 m = w->m_transform;
-    for (const UIWidget* up = w->m_owner; up; up = up->m_owner) {
-      Matrix4 next;
-      multiplyMatrix4(up->m_transform, next, m);
-      m = next;
-    }
-    const float a = kMenuYaw / kRadToDeg;
-    const Vec3f local = transformPoint(m, Vec3f(0.5f, 0.5f, 0.0f));
-    const Vec3f target(kMenuHand[0] + std::cos(a) * local[0] + std::sin(a) * local[2], kMenuHand[1] + local[1],
-                       kMenuHand[2] - std::sin(a) * local[0] + std::cos(a) * local[2]);
-    const Vec3f d = normalized(target - kRest);
-    return moveTo(kRest, std::atan2(-d[0], -d[2]) * kRadToDeg, std::asin(d[1]) * kRadToDeg);
+    const std::pair<float, float> angles = aimAtWidget(name);
+    return moveTo(kRestHand, angles.first, angles.second);
   }
   Script& moveTo(const Vec3f& position, float yaw, float pitch, int frames = 6) {
     m_frame += frames;

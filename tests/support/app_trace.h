@@ -1,6 +1,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -13,6 +14,9 @@
 #include "render/texture.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
+#include "ui/panel.h"
+#include "ui/uivr.h"
+#include "ui/widget.h"
 
 // The shipped assets started as the program starts them and driven frame by frame by a trace
 // through the simulated headset: each pass renders, then handles input, as the program's frame
@@ -55,6 +59,19 @@ class AppTraceGL : public AssetRootTest {
     m_vr.resetControllerAssignment();
     m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
   }
+  // As start(), with the menu's choice of hair texture 1 and the mirror shown.
+  void startMirrored(const std::string& trace) {
+    startMirrored(std::function<std::string()>([&] { return trace; }));
+  }
+  // As startMirrored(), with the trace written once start-up has built the menu.
+  void startMirrored(const std::function<std::string()>& trace) {
+    start(
+        [] {
+          postEvent(new EventRecord(1, 1));
+          postEvent(new EventRecord(4, 10, std::string(), {1.0f}));
+        },
+        trace);
+  }
   // Runs passes until `frame` has been published and its input handled.
   void runThrough(int frame) {
     testing::internal::CaptureStdout();
@@ -79,3 +96,54 @@ class AppTraceGL : public AssetRootTest {
   std::string m_output;
   int m_pass = 0;
 };
+
+// Appends keyframe f with its lines (what starts with " lerp" or a line break).
+inline void traceFrame(std::string& trace, int f, const std::string& what) {
+  trace += "@" + std::to_string(f) + what;
+}
+
+// Headset and two controllers, then three strokes drawn by the drawing hand down the right side
+// of the head, pressed (or only moved) over frames 4 to 38; the twins go to the left while the
+// mirror is shown. Eye images of `size` pixels square.
+inline std::string threeStrokeTrace(bool pressing, int size = 128) {
+  const std::string side = std::to_string(size);
+  std::string trace =
+      "render_size " + side + " " + side + "\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+      "pose 0 pos 0.1 1.0 0.45 rot 15 0 0\npose 1 pos 0.25 0.85 0.35 rot 20 -10 0\n"
+      "pose 2 pos -0.25 0.85 0.35 rot -20 -30 0\n";
+  const char* const tops[] = {"0.16 1.08 0.12", "0.19 1.08 0.06", "0.19 1.06 0.0"};
+  const char* const bottoms[] = {"0.17 0.88 0.10", "0.20 0.88 0.04", "0.20 0.86 -0.02"};
+  for (int k = 0; k < 3; ++k) {
+    const int f = 3 + 12 * k;
+    traceFrame(trace, f, std::string(" lerp\npose 1 pos ") + tops[k] + " rot 20 -10 0\n");
+    if (pressing) traceFrame(trace, f + 1, "\ntrigger 1 down\n");
+    traceFrame(trace, f + 7, std::string(" lerp\npose 1 pos ") + bottoms[k] + " rot 20 -25 0\n");
+    if (pressing) traceFrame(trace, f + 8, "\ntrigger 1 up\n");
+  }
+  return trace;
+}
+
+// The menu hand held still, turned 35 degrees towards the user, and where the drawing hand rests
+// low on the right, as the menu-driving traces pose them.
+const Vec3f kMenuHand(-0.30f, 0.60f, 0.30f), kRestHand(0.22f, 0.72f, 0.38f);
+constexpr float kMenuYaw = 35.0f, kRadToDeg = 57.2957795f;
+
+// The yaw and pitch (degrees) that turn the drawing hand at its rest towards the middle of the
+// named widget of the menu that start-up built. Zeros, with a failure, when there is no such widget.
+inline std::pair<float, float> aimAtWidget(const char* name) {
+  const UIWidget* w = g_uivr && g_uivr->m_panel ? g_uivr->m_panel->m_root->findByName(name) : nullptr;
+  EXPECT_NE(w, nullptr) << name;
+  if (!w) return {0.0f, 0.0f};
+  Matrix4 m = w->m_transform;
+  for (const UIWidget* up = w->m_owner; up; up = up->m_owner) {
+    Matrix4 next;
+    multiplyMatrix4(up->m_transform, next, m);
+    m = next;
+  }
+  const float a = kMenuYaw / kRadToDeg;
+  const Vec3f local = transformPoint(m, Vec3f(0.5f, 0.5f, 0.0f));
+  const Vec3f target(kMenuHand[0] + std::cos(a) * local[0] + std::sin(a) * local[2], kMenuHand[1] + local[1],
+                     kMenuHand[2] - std::sin(a) * local[0] + std::cos(a) * local[2]);
+  const Vec3f d = normalized(target - kRestHand);
+  return {std::atan2(-d[0], -d[2]) * kRadToDeg, std::asin(d[1]) * kRadToDeg};
+}

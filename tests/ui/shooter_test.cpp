@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <set>
@@ -13,76 +12,6 @@
 #include "core/settings.h"
 #include "render/model_element.h"
 #include "support/asset_root.h"
-
-namespace {
-
-// One line per mode: interaction, component, mode, geometry, placement (scale and translation),
-// colour, icon and spin.
-std::vector<std::string> tableRows(const quillax::UIParam& ui) {
-  std::vector<std::string> rows;
-  for (const auto& interaction : ui.interactions())
-    for (const auto& component : interaction.components())
-      for (const auto& mode : component.modes()) {
-        const auto& t = mode.transform();
-        char line[400];
-        std::snprintf(line, sizeof line, "%d %s | %d %s | %s %s | g%d s(%g %g %g) t(%g %g %g) | %s | %s%s",
-                      interaction.interaction_id(), interaction.name().c_str(), component.component_id(),
-                      component.name().c_str(), mode.name().c_str(),
-                      mode.has_mode_id() ? std::to_string(mode.mode_id()).c_str() : "-", mode.geometry_id(),
-                      t.v(0), t.v(5), t.v(10), t.v(12), t.v(13), t.v(14),
-                      mode.has_color() ? (std::to_string(mode.color().red()).substr(0, 3) + " " +
-                                          std::to_string(mode.color().green()).substr(0, 3) + " " +
-                                          std::to_string(mode.color().blue()).substr(0, 3) + " l" +
-                                          std::to_string(mode.color().lightness()).substr(0, 3))
-                                             .c_str()
-                                       : "-",
-                      mode.has_textures() ? mode.textures().c_str() : "-", mode.has_rotate() ? " spin" : "");
-        rows.push_back(line);
-      }
-  return rows;
-}
-
-}  // namespace
-
-TEST(ShooterInteractions, TheDefaultTableRowByRow) {
-  quillax::UIParam ui;
-  buildDefaultInteractions(ui);
-  const std::string card = "g0 s(0.02 1 0.04) t(0 0 -0.05)", icon = "g0 s(0.035 1 0.035) t(0 0.01 0.03)";
-  const std::string grey = " | 0.6 0.6 0.6 l1.0 | textures/geos/";
-  const std::string sphere = "g2 s(1 1 1) t(0 0 0)", marker = "g1 s(0.03 0.03 0.03) t(0 0 -0.05)";
-  auto shapes = [&](const std::string& interaction) {
-    const std::string head = interaction + " | 1 shape | ";
-    return std::vector<std::string>{head + "BRUSH_SHAPE_DEFAULT 0 | " + icon + grey + "iconhairNormal.png",
-                                    head + "BRUSH_ATTACH 1 | " + icon + grey + "iconattach.png",
-                                    head + "BRUSH_SPIN 2 | " + icon + grey + "iconspin.png",
-                                    head + "BRUSH_BRAID 3 | " + icon + grey + "iconbraid.png",
-                                    head + "BRUSH_HINT 4 | " + icon + grey + "iconhint.png"};
-  };
-  std::vector<std::string> expected = {"0 INTERACTION_PEN | 0 head | default - | " + card +
-                                       " | - | textures/geos/iconpenhead.png"};
-  for (const std::string& row : shapes("0 INTERACTION_PEN")) expected.push_back(row);
-  for (const char* texture : {"hairdense 1", "hairmiddle 2", "hairsparse 3"})
-    expected.push_back(std::string("1 INTERACTION_BRUSH | 0 texture | ") + texture + " | " + card +
-                       " | - | textures/geos/icon" + std::string(texture).substr(0, std::string(texture).find(' ')) +
-                       ".png");
-  for (const std::string& row : shapes("1 INTERACTION_BRUSH")) expected.push_back(row);
-  const struct {
-    const char* interaction;
-    std::string head;
-    const char* icon;
-  } tools[] = {{"2 INTERACTION_SELECT", sphere + " | 0.3 0.9 0.3 l1.0 | - spin", "iconselect.png"},
-               {"3 INTERACTION_DELETE", sphere + " | 0.9 0.3 0.3 l1.0 | - spin", "icondelete.png"},
-               {"4 INTERACTION_RECOLOR", sphere + " | - | - spin", "iconrecolor.png"},
-               {"5 INTERACTION_COLOR_PICK", card + " | - | textures/geos/iconcolorpicker.png", nullptr},
-               {"6 INTERACTION_MOVE", marker + " | 0.7 0.9 0.7 l1.0 | - spin", "iconmove.png"},
-               {"7 INTERACTION_DEFORM", marker + " | 0.9 0.7 0.7 l1.0 | - spin", "icondeform.png"},
-               {"8 INTERACTION_TRANS", marker + " | 0.7 0.7 0.9 l1.0 | - spin", "icontrans.png"}};
-  for (const auto& tool : tools) {
-    expected.push_back(std::string(tool.interaction) + " | 0 head | default - | " + tool.head);
-    if (tool.icon) expected.push_back(std::string(tool.interaction) + " | 1 tool | default - | " + icon + grey + tool.icon);
-  }
-  EXPECT_EQ(tableRows(ui), expected);
-}
 
 TEST(ShooterGeometry, VerticesOfThePointerBrusherAndHelix) {
   // A missed menu (-1) gives the shortest ray; a hit 0.3 away reaches 0.05 + 0.3.
