@@ -277,6 +277,7 @@ TEST_F(StrokeReferences, CopiesAreNewStrokesWithTheirOwnSamples) {
   source.m_operation->set_op_id(5);
   source.m_tag = 7;
   source.m_bufferSlot = 3;
+  for (Sample* sample : source.m_samples) delete sample;  // the ones the stored stroke built
   source.m_samples = {new Sample(&source, 0, 0), new Sample(&source, 3, 1)};
   Operatable recolour(1);
   recolour.m_operation->set_op_id(5);
