@@ -270,6 +270,9 @@ TEST_F(PanelGLTest, ReferenceImageTakesTheMenusPlaceUntilTheRayComesBack) {
 TEST_F(PanelGLTest, IconsShowAsTheAtlasHasThemAndOnlyHoveredButtonsComeForward) {
   Panel& panel = makePanel();
   std::vector<uint8_t> pixels = draw().readPixels();
+  // The default menu with the brush category open, for a look by eye.
+  std::vector<uint8_t> picture = pixels;
+  EXPECT_FALSE(writePicture(picture, kWidth, kHeight, "default_menu.png").empty());
   // Every icon the open menu shows fills its cell with its tile colour.
   std::vector<UIWidget*> icons;
   for (const char* panelName : {"mainPanel", "brushPanel"})
