@@ -19,6 +19,8 @@ constexpr int kConnectMinSamples = 5;
 constexpr int kConnectMinPoints = 4;
 constexpr float kBendFalloff = 0.1f;  // per point walked back from the cut
 constexpr float kBendLeast = 0.1f;    // the walk stops before a weight below this
+constexpr float kRigidScale = 1e-5f;  // float rounding of a rotation's axis length
+constexpr float kLeastWidthScale = 0.0316f;
 
 bool otherTriggerHeld() {
   return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER];
@@ -26,6 +28,15 @@ bool otherTriggerHeld() {
 
 float columnLength(const Matrix4& m, int column) {
   return static_cast<float>(length(Vec3f(m.at(0, column), m.at(1, column), m.at(2, column))));
+}
+
+// What a move scales a stroke's width by: its x axis's length, exactly 1 for a rigid move (so
+// that moves do not compound rounding), and never below kLeastWidthScale, so that a degenerate
+// move cannot leave a stroke without width.
+float widthScale(const Matrix4& t) {
+  const float scale = columnLength(t, 0);
+  if (std::fabs(scale - 1.0f) <= kRigidScale) return 1.0f;
+  return scale > kLeastWidthScale ? scale : kLeastWidthScale;
 }
 
 // The shader a stroke of this texture is drawn with; -1 for a texture without a render row.
@@ -142,13 +153,18 @@ int ConnectOp::begin(const float* values, int count, const float* /*other*/, int
   op = *target->m_operation;
   op.set_unique_id(static_cast<int64_t>(m_id));
   op.set_op_id(OP_CONNECT);
-  // From the target's level into this operation's, which is the scene as it is now.
+  // The target's control points lie along the part that is cut off; the release takes fresh
+  // ones from the continued stroke.
+  op.clear_midaxis();
+  // From the target's level into this operation's, which is the scene as it is now. The width
+  // is a length in the stroke's own frame, so it goes across with the points.
   const Matrix4* forward = levelForward(m_transformLevel);
   const Matrix4* inverse = levelInverse(target->m_transformLevel);
   if (forward || inverse) {
     Matrix4 carry;
     multiplyMatrix4(forward ? *forward : Matrix4(), carry, inverse ? *inverse : Matrix4());
     transformOperationPoints(op, carry);
+    op.set_width(op.width() * columnLength(carry, 0));
   }
 
   const int n = op.points_size();
@@ -253,8 +269,7 @@ void applyTransform(Operatable* stroke, const Matrix4& t) {
   }
   for (Sample* sample : stroke->m_samples)
     sample->m_pitch = normalized(transformDirection(t, sample->m_pitch));
-  const float scale = columnLength(t, 0);
-  stroke->m_operation->set_width(stroke->m_operation->width() * std::sqrt(scale * scale + 0.001f));
+  stroke->m_operation->set_width(stroke->m_operation->width() * widthScale(t));
   stroke->deform();
 }
 

@@ -99,16 +99,14 @@ float Panel::hitTest(const Matrix4& panelMatrix, const Matrix4& rayPose) {
   if (m_root) m_root->setRenderable(true);
   if (m_referencePanel) m_referencePanel->setRenderable(true);
 
-  bool referenceHit = false;
-  if (m_hitDistance < 0.0f && m_referencePanel) {
-    m_hovered = m_referencePanel->hitTest(origin, direction, panelMatrix, hit);
-    referenceHit = m_hovered != nullptr;
-  }
-  if (m_hitDistance >= 0.0f || referenceHit) {
-    m_hovered = nullptr;
-    for (UIWidget* widget : m_widgets) {
-      if ((m_hovered = widget->hitTest(origin, direction, panelMatrix, hit))) break;
-    }
+  // After a miss the menu comes back over the reference panel's area; the shown sub-panels stand
+  // beside that area and are hit where they are, so a press aimed at them never reaches a tool.
+  const bool afterMiss = m_hitDistance < 0.0f;
+  const bool referenceHit =
+      afterMiss && m_referencePanel && m_referencePanel->hitTest(origin, direction, panelMatrix, hit);
+  for (UIWidget* widget : m_widgets) {
+    if (afterMiss && !referenceHit && widget == m_root) continue;
+    if ((m_hovered = widget->hitTest(origin, direction, panelMatrix, hit))) break;
   }
 
   // While the ray points past the menu, the reference image (when there is one) takes its place.
@@ -146,13 +144,13 @@ void Panel::render(const Matrix4& matrix) {
 
 void Panel::updateOperationPreview() {
   auto* view = m_root ? dynamic_cast<UIModelRender*>(m_root->findByName("opRender")) : nullptr;
-  if (!view || g_hairTexture < 1) return;  // the pen has no preview
+  // The pen has no preview, nor has a texture without a hair ribbon to show.
+  if (!view || !isRibbonTexture(g_hairTexture)) return;
 
   const bool creating = !m_previewStroke;
   if (creating) {
     m_previewStroke.reset(new Operatable(-1));
     quillax::Operation& op = *m_previewStroke->m_operation;
-    op.set_texture(1);
     op.set_width(1.0f);
     op.set_curvature(0);
     for (int i = 0; i < kPreviewPoints; ++i) {
@@ -162,12 +160,12 @@ void Panel::updateOperationPreview() {
       setPoint(op.add_pitches(), Vec3f(1.0f, 0.0f, 0.0f));
     }
     m_previewModel.reset(new ModelRender("op"));
-  } else {
-    quillax::Operation& op = *m_previewStroke->m_operation;
-    *op.mutable_color() = g_currentColor;
-    op.set_texture(g_hairTexture);
-    *op.mutable_lightcurve() = g_defaultLightCurve;
   }
+  // From the first call on, so that the first preview shows what the user chose.
+  quillax::Operation& op = *m_previewStroke->m_operation;
+  *op.mutable_color() = g_currentColor;
+  op.set_texture(g_hairTexture);
+  *op.mutable_lightcurve() = g_defaultLightCurve;
 
   const Operatable& stroke = *m_previewStroke;
   const int floats =

@@ -158,24 +158,33 @@ TEST_F(DeformableTest, BraidMakesTwoAndAHalfTimesThePointsWithPitchesAcrossTheTa
   EXPECT_EQ(tooShort->pointCount(), 9);
 }
 
-TEST_F(DeformableTest, ExtraStrokesByShapeTextureAndOverlay) {
-  // {shape, texture, overlay}: the number of extra strands.
-  const std::vector<std::pair<Ints, int>> cases = {{{3, 1, 0}, 2}, {{3, 1, 1}, 5}, {{3, 2, 1}, 2},
-                                                   {{0, 1, 1}, 1}, {{0, 2, 1}, 1}, {{0, 3, 1}, 0},
-                                                   {{0, 1, 0}, 0}, {{2, 1, 1}, 1}};
+TEST_F(DeformableTest, ExtraStrokesAreBraidStrandsApartInPhaseOrOverlays) {
+  // A straight stroke up +y with pitch +x: the braid moves its root by
+  // 0.384 w (0.7 sin 2p, 0, -sin p) for the strand of phase p radians.
+  Operatable* stroke = sampled(20);
+  stroke->m_operation->set_shape(3);
+  g_flags[FLAG_OVERLAY] = true;
+  std::vector<Operatable*> strands;
   testing::internal::CaptureStdout();
-  for (const auto& [c, expected] : cases) {
-    Operatable* stroke = sampled(12);
-    stroke->m_operation->set_shape(c[0]);
-    stroke->m_operation->set_texture(c[1]);
-    g_flags[FLAG_OVERLAY] = c[2] != 0;
-    std::vector<Operatable*> extra;
-    makeExtraStrokes(stroke, extra);
-    for (Operatable* e : extra) own(e);
-    EXPECT_EQ(static_cast<int>(extra.size()), expected) << c[0] << c[1] << c[2];
-    for (const Operatable* e : extra) EXPECT_GE(e->m_samples.size(), 2u);
-  }
+  makeExtraStrokes(stroke, strands);
+  applyShape(stroke, {});
   testing::internal::GetCapturedStdout();
+  for (Operatable* e : strands) own(e);
+  strands.insert(strands.begin(), stroke);
+  // {phase, width factor, texture} of the stroke, its two strands and the three overlays.
+  const std::vector<std::vector<float>> expected = {{0, 1, 1}, {2, 1, 1},    {4, 1, 1},
+                                                    {0, 1.08f, 3}, {2, 1.08f, 3}, {4, 1.08f, 3}};
+  ASSERT_EQ(strands.size(), expected.size());
+  for (size_t i = 0; i < strands.size(); ++i) {
+    const float p = expected[i][0], r = 0.384f * 0.2f * expected[i][1];
+    const Vec3f root = strands[i]->pointAt(0.0f);
+    EXPECT_NEAR(length(root - Vec3f(0.7f * r * std::sin(2 * p), 0.0f, -r * std::sin(p))), 0.0f, 1e-5f)
+        << i;
+    EXPECT_EQ((Ints{strands[i]->m_operation->texture(), strands[i]->pointCount()}),
+              (Ints{static_cast<int>(expected[i][2]), 50}))
+        << i;
+    EXPECT_GE(strands[i]->m_samples.size(), 2u);
+  }
 
   // The overlay of a flat stroke is lifted along its normals; a curled one is widened instead.
   Operatable* flat = sampled(12);

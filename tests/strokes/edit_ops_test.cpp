@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -43,6 +44,33 @@ bool connectAt(Interactor& brush, float x, float y) {
   if (!brush.press(handFrame(x, y).data(), 12, other.data(), 12)) return false;
   brush.move(handFrame(x, y + 0.013f).data(), 12, other.data(), 12);
   return brush.release(other.data(), 12, other.data(), 12);
+}
+
+// The points as stored (in the frame before every level).
+std::vector<Vec3f> storedPoints(const Operatable* stroke) {
+  quillax::Operation out;
+  stroke->toProto(&out);
+  std::vector<Vec3f> points;
+  for (const auto& p : out.points()) points.push_back(toVec3(p));
+  return points;
+}
+
+Matrix4 turnAboutZ(float radians) {
+  Matrix4 m;
+  m.at(0, 0) = m.at(1, 1) = std::cos(radians);
+  m.at(1, 0) = std::sin(radians);
+  m.at(0, 1) = -std::sin(radians);
+  return m;
+}
+
+// The selected strokes of the brush history moved by `shown` (in the scene) as a release of the
+// move tool applies it.
+void moveSelected(Interactor& brush, const Matrix4& shown) {
+  TransOp move(&brush);
+  const std::vector<float> hand = handFrame(0.0f, 0.0f);
+  ASSERT_EQ(move.begin(hand.data(), 12, hand.data(), 12), 1);
+  move.m_transform = shown;
+  ASSERT_EQ(move.finish(), 1);
 }
 
 }  // namespace
@@ -254,12 +282,62 @@ TEST_F(EditTest, AMoveShowsTheStrokesUnderItsTransformAndAppliesItInTheStoredFra
   EXPECT_EQ((Ints{a->samplesMayReach(Vec3f(0.0f, 0.0f, 0.0f), 0.01f),
                   a->samplesMayReach(Vec3f(0.0f, 0.14f, 0.0f), 0.0f)}),
             (Ints{0, 1}));
-  EXPECT_FLOAT_EQ(a->m_operation->width(), width * std::sqrt(1.001f));
+  EXPECT_EQ(a->m_operation->width(), width);
   // The move is in the stroke: undo and redo of it change nothing.
   const std::string after = stored(a);
   EXPECT_TRUE(move.undo());
   EXPECT_TRUE(move.redo());
   EXPECT_EQ(stored(a), after);
+}
+
+// A stroke loaded before the head's placement (level 0) continued under it, then both strokes
+// turned by moves of unit scale: they stay rigid and keep their widths.
+TEST_F(EditTest, AContinuedStrokeKeepsItsWidthAndTakesControlPointsOfItsOwn) {
+  g_flags[FLAG_OTHER_TRIGGER] = true;
+  Operatable* plain = addStroke(0.3f, 60);
+  addStroke(0.0f, 60);
+  Matrix4 placement;
+  for (int i : {0, 5, 10}) placement[i] = 2.0f;
+  g_transformer->pushTransform(placement);
+  Interactor& brush = *tool(1);
+  ASSERT_TRUE(connectAt(brush, 0.0f, 0.9f));
+  ASSERT_EQ(brush.size(), 3);
+  Operatable* continued = brush.m_history[2];
+  quillax::Operation out;
+  continued->toProto(&out);
+  EXPECT_EQ((std::vector<float>{continued->m_operation->width(), out.width()}),
+            (std::vector<float>{0.4f, 0.2f}));
+  // Control points along the continued stroke, which ends 45.6 cm up, not at the cut-off tip.
+  const std::vector<float>& control = continued->m_control;
+  ASSERT_EQ(control.size(), 60u);
+  const Vec3f tip = storedPoints(continued).back();
+  EXPECT_LT(length(Vec3f(control[57], control[58], control[59]) - tip), 2e-3f);
+  EXPECT_NEAR(tip[1], 0.4565f, 2e-3f);
+  EXPECT_EQ(std::vector<float>(out.midaxis().v().begin(), out.midaxis().v().end()), control);
+
+  // Ten turns of 36 degrees: every stored point goes round with the move.
+  plain->setSelected(true);
+  continued->setSelected(true);
+  const std::vector<Vec3f> plainStart = storedPoints(plain), continuedStart = storedPoints(continued);
+  for (int k = 1; k <= 10; ++k) {
+    moveSelected(brush, turnAboutZ(0.2f * 3.14159265f));
+    const Matrix4 turned = turnAboutZ(0.2f * 3.14159265f * k);
+    for (const auto& [stroke, start] : {std::pair{plain, plainStart}, std::pair{continued, continuedStart}}) {
+      const std::vector<Vec3f> now = storedPoints(stroke);
+      ASSERT_EQ(now.size(), start.size());
+      float worst = 0.0f;
+      for (size_t i = 0; i < now.size(); ++i)
+        worst = std::max(worst, static_cast<float>(length(now[i] - transformPoint(turned, start[i]))));
+      EXPECT_LT(worst, 0.01f) << "turn " << k << (stroke == plain ? " plain" : " continued");
+    }
+  }
+  EXPECT_EQ((std::vector<float>{plain->m_operation->width(), continued->m_operation->width()}),
+            (std::vector<float>{0.2f, 0.4f}));
+  // A move that scales does scale the width.
+  plain->setSelected(true);
+  continued->setSelected(false);
+  moveSelected(brush, placement);
+  EXPECT_FLOAT_EQ(plain->m_operation->width(), 0.4f);
 }
 
 TEST_F(EditTest, AStrokeDeletedDuringAMoveLeavesTheMove) {

@@ -250,19 +250,25 @@ TEST_F(PanelGLTest, ReferenceImageTakesTheMenusPlaceUntilTheRayComesBack) {
   EXPECT_EQ(shown(), (std::vector<bool>{true, false}));
   panel.hitTest(Matrix4(), handAt(1.0f, 1.0f));  // past everything
   EXPECT_EQ(shown(), (std::vector<bool>{false, true}));
-  EXPECT_EQ(aimAt(normal), -1.0f);  // the sub-panel went with the menu
-  EXPECT_EQ(shown(), (std::vector<bool>{false, true}));
   EXPECT_GT(aimAt(brush, 0.1f, 0.1f), 0.0f);  // back over the menu's area
   EXPECT_EQ(panel.m_hovered, brush);
   EXPECT_EQ(shown(), (std::vector<bool>{true, false}));
+  // A shown sub-panel is hit straight after a miss, and the menu comes back with it.
+  panel.hitTest(Matrix4(), handAt(1.0f, 1.0f));
+  EXPECT_GT(aimAt(normal), 0.0f);
+  EXPECT_EQ(panel.m_hovered, normal);
+  EXPECT_EQ(shown(), (std::vector<bool>{true, false}));
 
-  // Without its image the menu stays.
+  // Without its image the menu stays, and its sub-panels are hit after a miss as well.
   g_parameters.set_reference_image("targets/missing.png");
   Panel& without = makePanel();
   EXPECT_TRUE(without.m_referenceImage->m_textures.ids.empty());
   without.hitTest(Matrix4(), handAt(1.0f, 1.0f));
   without.hitTest(Matrix4(), handAt(1.0f, 1.0f));
   EXPECT_EQ(shown(), (std::vector<bool>{true, false}));
+  UIWidget* sub = find("brushToolNormal");
+  EXPECT_GT(aimAt(sub), 0.0f);
+  EXPECT_EQ(without.m_hovered, sub);
 }
 
 // Program 2 shows the icons as the atlases have them (the buttons' colour (0, 0, 0, 1) does not
@@ -310,9 +316,13 @@ TEST_F(PanelGLTest, PreviewStrokeFollowsTheHairTextureInsideItsWidget) {
   Panel& panel = *m_panel;
   EXPECT_EQ(panel.m_previewStroke, nullptr);
 
-  postEvent(new EventRecord(1, 1));
+  // Made first with the texture and colour the user chose.
+  postEvent(new EventRecord(4, 0, "", {0.0f, 1.0f, 0.0f, 1.0f}));
+  postEvent(new EventRecord(1, 3));
   dispatchEvents();
   ASSERT_NE(panel.m_previewStroke, nullptr);
+  EXPECT_EQ(panel.m_previewStroke->m_operation->texture(), 3);
+  EXPECT_EQ(panel.m_previewStroke->m_operation->color().green(), 1.0f);
   ModelRender& model = *panel.m_previewModel;
   const auto* view = static_cast<UIModelRender*>(find("opRender"));
   EXPECT_EQ(view->m_model, &model);
@@ -322,13 +332,13 @@ TEST_F(PanelGLTest, PreviewStrokeFollowsTheHairTextureInsideItsWidget) {
                               static_cast<int>(model.m_shaderIndex), static_cast<int>(model.m_primitive)}),
             (std::vector<int>{38, 40, 7, GL_TRIANGLES}));
 
-  postEvent(new EventRecord(4, 0, "", {0.0f, 1.0f, 0.0f, 1.0f}));
-  postEvent(new EventRecord(1, 3));
+  postEvent(new EventRecord(4, 0, "", {1.0f, 0.0f, 0.0f, 1.0f}));
+  postEvent(new EventRecord(1, 1));
   const GLuint buffer = model.m_vbo;
   dispatchEvents();
-  EXPECT_EQ(panel.m_previewStroke->m_operation->texture(), 3);
+  EXPECT_EQ(panel.m_previewStroke->m_operation->texture(), 1);
   EXPECT_EQ(model.m_vbo, buffer);  // updated in place
-  EXPECT_EQ(panel.m_previewStroke->m_operation->color().green(), 1.0f);
+  EXPECT_EQ(panel.m_previewStroke->m_operation->color().red(), 1.0f);
 
   // Drawn in the colour panel, inside the widget's square only.
   pressOn(find("materialTool"));
