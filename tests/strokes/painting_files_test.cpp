@@ -214,7 +214,7 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
   const std::string older = readFile("p.obj");
   add(makeStroke(1, 2, 4, 1.0f));
   const std::string newer = printfObj(entries());
-  const std::string failure = "Failed to open file [ " + rootPath("p.obj") + " ] for write.\n";
+  const std::string failure = "Failed to open file [ " + rootPath("p.obj") + " ] for write. (File too large)\n";
 
   // A file-size limit in a child stands in for a disk that fills at byte k.
   std::vector<size_t> cuts = {0, 1, older.size(), newer.size() - 1, newer.size()};
@@ -232,10 +232,11 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
 
   // A folder that does not exist, and a target that is a folder.
   fs::create_directories(rootPath("box"));
-  for (const std::string& target : {rootPath("none/p.obj"), rootPath("box")}) {
+  for (const auto& [target, reason] : {std::pair<std::string, std::string>{rootPath("none/p.obj"), ""},
+                                       {rootPath("box"), " (Is a directory)"}}) {
     CaptureStderr();
     EXPECT_FALSE(writeStrokesObj(entries(), target));
-    EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + target + " ] for write.\n");
+    EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + target + " ] for write." + reason + "\n");
   }
   EXPECT_TRUE(fs::is_empty(rootPath("box")));
 }
@@ -373,11 +374,12 @@ TEST_F(OperatorFilesTest, APaintingHoldsTheVisibleStrokesAndItsObjOnlyTheRibbons
   EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
 
   // The ".txt" cannot be written: no OBJ, the last saved file stays.
-  EXPECT_EQ(save(rootPath("none/p")), "failed: WriteProtoToTextFile " + rootPath("none/p.txt") + " not found!\n");
+  EXPECT_EQ(save(rootPath("none/p")), "failed: WriteProtoToTextFile " + rootPath("none/p.txt") +
+                                          " not found!\nthe painting was not saved; the work is still open\n");
   EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
   // The OBJ cannot: reported, and the save holds.
   fs::create_directories(rootPath("obj.obj"));
-  EXPECT_EQ(save(rootPath("obj")), "saved: Failed to open file [ " + rootPath("obj.obj") + " ] for write.\n");
+  EXPECT_EQ(save(rootPath("obj")), "saved: Failed to open file [ " + rootPath("obj.obj") + " ] for write. (Is a directory)\n");
   EXPECT_EQ(g_autosaves.last_save_file(), rootPath("obj.txt"));
 }
 
