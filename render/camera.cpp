@@ -111,7 +111,8 @@ CameraModel::~CameraModel() {
 int32_t CameraModel::imageSizeInRange(const char* field, int32_t size, int32_t setting) const {
   if (size >= 1 && size <= kMaxImageSize) return size;
   const int32_t replacement = size < 1 ? std::clamp(setting, 1, kMaxImageSize) : kMaxImageSize;
-  reportReplaced(m_name, field, size, replacement);
+  std::cout << "camera " << m_name << ": " << field << " " << size << " gives no usable image; "
+            << replacement << " used" << std::endl;
   return replacement;
 }
 
