@@ -4,6 +4,7 @@
 
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "core/events.h"
 #include "core/settings.h"
@@ -19,6 +20,7 @@
 #include "strokes/deformer.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operator.h"
+#include "strokes/painting_files.h"
 #include "strokes/transformer.h"
 #include "ui/uivr.h"
 
@@ -66,6 +68,25 @@ void readAutosaves() {
               << kAutosavesFile << ".bad before the first autosave" << std::endl;
     s_autosavesFile = AutosavesFile::MoveAside;
   }
+}
+
+int removeStaleTemporaries() {
+  const std::string assets = g_parameters.asset_path();
+  std::vector<std::string> folders = {".", assets.empty() ? "." : assets, assets + "hair",
+                                       assets + "shaders"};
+  const std::string savingRoot = defaultSavingRoot();
+  std::vector<std::string> runs;
+  platform::listFolder(savingRoot, runs);
+  for (const std::string& run : runs)
+    if (platform::isFolder(savingRoot + "/" + run)) folders.push_back(savingRoot + "/" + run);
+  int removed = 0;
+  for (const std::string& folder : folders) {
+    const int count = platform::removeStaleTemporaries(folder);
+    if (count > 0)
+      std::cout << "removed " << count << " temporaries of ended saves from " << folder << std::endl;
+    removed += count;
+  }
+  return removed;
 }
 
 void initApplication() {

@@ -6,6 +6,11 @@
 // "autosaves.txt.bad" at the first autosave rather than written over.
 void readAutosaves();
 
+// Removes the temporaries that saves of ended runs left in the folders the program writes: the
+// working directory, the asset root with its "hair/" and "shaders/", and the run folders under
+// the saving root. Returns how many were removed, with a line for each folder that had any.
+int removeStaleTemporaries();
+
 // Creates the process-wide managers, in their fixed order, once the GL context is current and
 // before the VR runtime starts; reads the autosaves first.
 void initApplication();

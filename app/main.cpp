@@ -34,8 +34,10 @@ int main() {
   // each use it.
   platform::initWindowSystem();
   platform::openConsole();
+  platform::ignoreFileSizeSignal();
 
   loadParameters();
+  removeStaleTemporaries();
 
   OGLDisplaySettings settings;
   settings.x = 30;
@@ -53,15 +55,17 @@ int main() {
   settings.rollSpeed = 1.0f;
 
   OGLDisplay* display = new OGLDisplay();
-  display->open(settings);
+  // Without a window or its context nothing can start; the reason is already printed, and the
+  // caller learns of it from the exit status.
+  const bool started = display->open(settings) && display->hasContext();
 
   // GLEW resolves the core profile's entry points only when told to try them all.
   glewExperimental = GL_TRUE;
-  const GLenum glewError = display->hasContext() ? glewInit() : GLEW_ERROR_NO_GL_VERSION;
-  if (glewError != GLEW_OK) {
+  const GLenum glewError = started ? glewInit() : GLEW_OK;
+  if (started && glewError != GLEW_OK) {
     std::printf("%s - Error initializing GLEW! %s\n", "main",
                 reinterpret_cast<const char*>(glewGetErrorString(glewError)));
-  } else {
+  } else if (started) {
     // glewInit may leave GL_INVALID_ENUM behind from its extension query.
     glGetError();
 
@@ -105,5 +109,5 @@ int main() {
   delete display;
   // Without frames nobody drained the queue: the start-up's head event (and any key) is left.
   clearEvents();
-  return 0;
+  return started ? 0 : 1;
 }

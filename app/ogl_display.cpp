@@ -8,13 +8,17 @@
 
 #include "core/events.h"
 #include "core/vec.h"
+#include "platform/clock.h"
 
 namespace {
 
 // How long create and waitForExit sleep between checks that the window thread still runs.
 const uint32_t kThreadCheckMs = 20;
-// How long create waits for the window's first paint.
-const uint32_t kFirstPaintMs = 10000;
+// While the window waits for its first paint, the window system is asked for a round trip after
+// each second without an answer; create gives up only after this long without one. A busy
+// machine may take long to show the window, but a server that answers will.
+const uint32_t kPingAfterMs = 1000;
+const uint32_t kServerSilenceMs = 60000;
 
 Vec3f toVec3(const float* p) { return Vec3f(p[0], p[1], p[2]); }
 
@@ -230,21 +234,37 @@ bool WGLDisplay::create(int x, int y, int width, int height, const std::string& 
   m_height = height;
   m_firstPaint = true;
   m_closeRequested = false;
-  if (!m_thread.start([this] { displayWindowThread(); })) return false;
-  bool painted = false;
-  for (uint32_t waited = 0; !painted && waited < kFirstPaintMs; waited += kThreadCheckMs) {
-    painted = m_event.waitFor(kThreadCheckMs);
-    if (!painted && m_thread.hasFinished()) break;
-  }
-  if (!painted) {
-    // A window the server never shows must not hold the start for good.
-    if (m_thread.isRunning()) {
-      std::printf("The desktop window did not show within %u s\n", kFirstPaintMs / 1000);
-      m_window.postQuit();
-      waitForExit();
-    }
+  if (!m_thread.start([this] { displayWindowThread(); })) {
+    std::printf("Unable to start the desktop window's thread\n");
     return false;
   }
+  // The window thread reports its own failures before it ends.
+  bool painted = false;
+  unsigned answered = m_window.pingsAnswered();
+  uint32_t lastAnswer = platform::timeGetTime();
+  bool asked = false;
+  while (!painted && !m_thread.hasFinished()) {
+    painted = m_event.waitFor(kThreadCheckMs);
+    const uint32_t now = platform::timeGetTime();
+    if (m_window.pingsAnswered() != answered) {
+      answered = m_window.pingsAnswered();
+      lastAnswer = now;
+      asked = false;
+    }
+    const uint32_t silence = now - lastAnswer;
+    if (!painted && !asked && silence >= kPingAfterMs) {
+      m_window.ping();
+      asked = true;
+    }
+    if (!painted && silence >= kServerSilenceMs) {
+      std::printf("The window system did not answer for %u s while the desktop window waited to show\n",
+                  kServerSilenceMs / 1000);
+      m_window.postQuit();
+      waitForExit();
+      return false;
+    }
+  }
+  if (!painted) return false;
   setTitle(title);
   if (!m_context.create(m_window)) return false;
   lockGL();

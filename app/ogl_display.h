@@ -103,8 +103,9 @@ class WGLDisplay : public OGLDisplayBase {
   void close() override;
   // Waits until the window thread has torn the window down (or has ended without a window).
   void waitForExit() override;
-  // Starts the window thread, waits (at most 10 s) for the first paint, then makes the GL context
-  // current on the calling thread. False when there is no window, it never shows, or no context.
+  // Starts the window thread, waits for the first paint as long as the thread runs and the window
+  // system answers, then makes the GL context current on the calling thread. False, with the
+  // reason printed, when there is no window or no context.
   bool create(int x, int y, int width, int height, const std::string& title) override;
   void lockWindow() override { m_windowMutex.lock(); }
   void unlockWindow() override { m_windowMutex.unlock(); }

@@ -81,7 +81,8 @@ void requirePositive(const char* field, int32_t (quillax::Parameters::*get)() co
   (p->*set)(fallback);
 }
 
-// X keeps window sizes in 16 bits: larger ones wrap or make a window that never shows.
+// X keeps window sizes in 16 bits: larger ones wrap or make a window that never shows; GL drivers
+// take no larger images either.
 void requireAtMost(const char* field, int32_t limit, int32_t (quillax::Parameters::*get)() const,
                    void (quillax::Parameters::*set)(int32_t), quillax::Parameters* p) {
   const int32_t value = (p->*get)();
@@ -103,6 +104,10 @@ void correctUnusableValues(quillax::Parameters* p) {
                   defaults, p);
   requirePositive("capture_image_height", &P::capture_image_height, &P::set_capture_image_height,
                   defaults, p);
+  requireAtMost("capture_image_width", kMaxImageSize, &P::capture_image_width,
+                &P::set_capture_image_width, p);
+  requireAtMost("capture_image_height", kMaxImageSize, &P::capture_image_height,
+                &P::set_capture_image_height, p);
   requirePositive("sampling_space", &P::sampling_space, &P::set_sampling_space, defaults, p);
   requirePositive("control_sample_size", &P::control_sample_size, &P::set_control_sample_size,
                   defaults, p);

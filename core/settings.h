@@ -50,6 +50,8 @@ extern int32_t g_curvature;    // curvature of new strokes of the default shape
 constexpr float kMinSamplingDistance = 0.001f;
 // The largest window width or height; larger settings are brought down to it.
 constexpr int32_t kMaxWindowSize = 16384;
+// The largest capture image width or height (settings and cameras), for the same reason.
+constexpr int32_t kMaxImageSize = kMaxWindowSize;
 // The most control points a stroke keeps; larger settings are lowered to it.
 constexpr int32_t kMaxControlSamples = 1000;
 

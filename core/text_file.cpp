@@ -14,8 +14,6 @@
 
 #include "platform/files.h"
 
-#include "platform/files.h"
-
 namespace {
 
 // Keeps the parser's first complaint, with its place, for the one line that names the file.
@@ -35,9 +33,22 @@ class ParseErrorLine : public google::protobuf::io::ErrorCollector {
   std::string m_first;
 };
 
-// True when every printed byte reached the descriptor.
-bool printTo(const google::protobuf::Message& message, int fd) {
-  google::protobuf::io::FileOutputStream stream(fd);
+// Hands the printer's blocks to the replacement, which keeps the reason of a failed write.
+class ReplacementStream : public google::protobuf::io::CopyingOutputStream {
+ public:
+  explicit ReplacementStream(platform::FileReplacement& file) : m_file(file) {}
+  bool Write(const void* buffer, int size) override {
+    return m_file.write(static_cast<const char*>(buffer), static_cast<size_t>(size));
+  }
+
+ private:
+  platform::FileReplacement& m_file;
+};
+
+// True when every printed byte reached the file.
+bool printTo(const google::protobuf::Message& message, platform::FileReplacement& file) {
+  ReplacementStream sink(file);
+  google::protobuf::io::CopyingOutputStreamAdaptor stream(&sink);
   const bool printed = google::protobuf::TextFormat::Print(message, &stream);
   const bool flushed = stream.Flush();
   return printed && flushed;
@@ -100,8 +111,11 @@ void reportKeptFile(const char* who, const std::string& path, const char* defaul
 bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path) {
   if (!path) return false;
   platform::FileReplacement file(path);
-  if (file.fd() < 0 || !printTo(message, file.fd()) || !file.commit()) {
-    std::cout << "WriteProtoToTextFile " << path << " not found!" << std::endl;
+  if (file.fd() < 0 || !printTo(message, file) || !file.commit()) {
+    std::cout << "WriteProtoToTextFile " << path << " not found!";
+    const std::string reason = file.reason();
+    if (!reason.empty()) std::cout << " (" << reason << ")";
+    std::cout << std::endl;
     return false;
   }
   return true;

@@ -29,5 +29,5 @@ void reportKeptFile(const char* who, const std::string& path, const char* defaul
 // Writes `message` as a protobuf text file at `path`. The file is replaced whole or not at all:
 // the text goes to a temporary file in the same folder, which is synced and renamed over the
 // target, so a failure never leaves an empty or half-written file. False on any failure, with
-// "WriteProtoToTextFile <path> not found!" on standard output.
+// "WriteProtoToTextFile <path> not found! (<the system's reason>)" on standard output.
 bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path);

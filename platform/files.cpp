@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace platform {
 
@@ -100,19 +102,33 @@ void syncFolder(const std::string& target) {
 }  // namespace
 
 FileReplacement::FileReplacement(const std::string& path) : m_target(path) {
-  if (path.empty()) return;
+  if (path.empty()) {
+    fail(ENOENT);
+    return;
+  }
   struct stat existing {};
   const bool existed = ::stat(path.c_str(), &existing) == 0;
+  if (!existed && errno != ENOENT) {
+    fail(errno);
+    return;
+  }
   if (existed) {
-    if (S_ISDIR(existing.st_mode)) return;
+    if (S_ISDIR(existing.st_mode)) {
+      fail(EISDIR);
+      return;
+    }
     if (!S_ISREG(existing.st_mode)) {
       // Devices and pipes have nothing to replace.
       m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (m_fd < 0) fail(errno);
       m_inPlace = true;
       return;
     }
     // A file the user made read-only stays as it is.
-    if (::access(path.c_str(), W_OK) != 0) return;
+    if (::access(path.c_str(), W_OK) != 0) {
+      fail(errno);
+      return;
+    }
     // Replace the file a link points at, not the link.
     if (char* resolved = ::realpath(path.c_str(), nullptr)) {
       m_target = resolved;
@@ -120,6 +136,10 @@ FileReplacement::FileReplacement(const std::string& path) : m_target(path) {
     }
   }
   m_fd = createTemporary(m_target, &m_temporary);
+  if (m_fd < 0) {
+    fail(errno);
+    m_temporary.clear();
+  }
   // A replaced file keeps its permissions; best effort, the content matters more.
   if (m_fd >= 0 && existed) (void)::fchmod(m_fd, existing.st_mode & 07777);
 }
@@ -138,7 +158,10 @@ bool FileReplacement::write(const char* data, size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(m_fd, data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) {
+      fail(written < 0 ? errno : EIO);
+      return false;
+    }
     data += written;
     size -= static_cast<size_t>(written);
   }
@@ -149,13 +172,21 @@ bool FileReplacement::commit() {
   if (m_fd < 0) return false;
   if (m_inPlace) {
     const bool closed = ::close(m_fd) == 0;
+    if (!closed) fail(errno);
     m_fd = -1;
     return closed;
   }
   bool ok = ::fsync(m_fd) == 0;
-  ok = ::close(m_fd) == 0 && ok;
+  if (!ok) fail(errno);
+  if (::close(m_fd) != 0) {
+    fail(errno);
+    ok = false;
+  }
   m_fd = -1;
-  ok = ok && ::rename(m_temporary.c_str(), m_target.c_str()) == 0;
+  if (ok && ::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+    fail(errno);
+    ok = false;
+  }
   if (!ok) {
     abandon();
     return false;
@@ -163,6 +194,52 @@ bool FileReplacement::commit() {
   m_temporary.clear();
   syncFolder(m_target);
   return true;
+}
+
+namespace {
+
+// The PID in ".~NAME.PID.N.tmp", 0 when name is not such a temporary.
+pid_t temporaryOwner(const std::string& name) {
+  const std::string prefix = ".~", ending = ".tmp";
+  if (name.size() < prefix.size() + ending.size() + 5 || name.compare(0, 2, prefix) != 0 ||
+      name.compare(name.size() - ending.size(), ending.size(), ending) != 0)
+    return 0;
+  const std::string stem = name.substr(0, name.size() - ending.size());
+  const size_t counterDot = stem.rfind('.');
+  if (counterDot == std::string::npos || counterDot + 1 == stem.size()) return 0;
+  if (stem.find_first_not_of("0123456789", counterDot + 1) != std::string::npos) return 0;
+  const size_t pidDot = stem.rfind('.', counterDot - 1);
+  if (pidDot == std::string::npos || pidDot <= prefix.size() || pidDot + 1 == counterDot) return 0;
+  const std::string pid = stem.substr(pidDot + 1, counterDot - pidDot - 1);
+  if (pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return static_cast<pid_t>(std::stol(pid));
+}
+
+}  // namespace
+
+int removeStaleTemporaries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (!listFolder(folder, names)) return 0;
+  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  int removed = 0;
+  for (const std::string& name : names) {
+    const pid_t owner = temporaryOwner(name);
+    // Only a process that is surely gone: a PID we may not signal still runs.
+    if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    struct stat info;
+    const std::string path = prefix + name;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (::unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
+std::string FileReplacement::reason() const {
+  return m_error == 0 || m_error == ENOENT ? std::string() : std::string(std::strerror(m_error));
+}
+
+void FileReplacement::fail(int error) {
+  if (m_error == 0) m_error = error != 0 ? error : EIO;
 }
 
 bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo) {

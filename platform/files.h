@@ -46,15 +46,26 @@ class FileReplacement {
   bool write(const char* data, size_t size);
   // Syncs, closes and renames into place; false, with the old file untouched, on any failure.
   bool commit();
+  // Why the replacement failed, as the system says it ("No space left on device"); empty while
+  // nothing has failed, and for a missing folder, which the callers' "not found" already says.
+  std::string reason() const;
 
  private:
   void abandon();
+  // Keeps the errno of the first failing step.
+  void fail(int error);
 
   int m_fd = -1;
+  int m_error = 0;
   bool m_inPlace = false;
   std::string m_target;
   std::string m_temporary;
 };
+
+// Removes from folder the temporaries FileReplacement left behind in processes that have ended
+// (".~NAME.PID.N.tmp" regular files whose PID runs no process); those of running processes and
+// every other entry stay. Returns how many were removed.
+int removeStaleTemporaries(const std::string& folder);
 
 // Renames whatever is at path to path + ending, or path + ending + "1", "2", ... when that name
 // is taken, so nothing is ever renamed over. False when nothing could be moved; `movedTo` then

@@ -1,12 +1,15 @@
 #include "platform/system.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <system_error>
 
 namespace platform {
 
 void openConsole() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
+
+void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 void sleepMilliseconds(uint32_t milliseconds) {
   if (milliseconds == 0) {

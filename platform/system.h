@@ -12,6 +12,10 @@ namespace platform {
 // process ends abruptly. Standard output itself is left where the caller put it.
 void openConsole();
 
+// Makes a write past the file-size limit fail with EFBIG, so the save reports it and keeps the
+// older file, instead of the signal ending the process and the session's unsaved work with it.
+void ignoreFileSizeSignal();
+
 // Gives up the rest of the time slice for 0, else sleeps at least the given milliseconds.
 void sleepMilliseconds(uint32_t milliseconds);
 

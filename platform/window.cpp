@@ -32,7 +32,7 @@ int reportXError(Display* display, XErrorEvent* error) {
 }
 
 // Requests from other threads to the window thread.
-enum class Posted { Quit, Close, Title };
+enum class Posted { Quit, Close, Title, Ping };
 
 struct PostedRequest {
   Posted kind;
@@ -142,6 +142,7 @@ struct NativeWindow::State {
   std::atomic<bool> open{false};
   std::atomic<int> width{0};
   std::atomic<int> height{0};
+  std::atomic<unsigned> pingsAnswered{0};
 
   // Other threads never touch the connection: they queue a request and wake the loop.
   std::mutex postedMutex;
@@ -307,6 +308,9 @@ void NativeWindow::runMessageLoop(const Handler& handler) {
         WindowMessage message;
         message.kind = WindowMessage::Close;
         handler(message);
+      } else if (request.kind == Posted::Ping) {
+        XSync(s.display, False);
+        ++s.pingsAnswered;
       } else {
         XStoreName(s.display, s.window, request.text.c_str());
       }
@@ -338,6 +342,8 @@ void NativeWindow::destroy() {
 bool NativeWindow::isOpen() const { return m_state->open.load(); }
 void NativeWindow::postQuit() { m_state->post(Posted::Quit); }
 void NativeWindow::postClose() { m_state->post(Posted::Close); }
+void NativeWindow::ping() { m_state->post(Posted::Ping); }
+unsigned NativeWindow::pingsAnswered() const { return m_state->pingsAnswered.load(); }
 void NativeWindow::setTitle(const std::string& title) { m_state->post(Posted::Title, title); }
 
 void NativeWindow::clientSize(int& width, int& height) const {

@@ -52,6 +52,10 @@ class NativeWindow {
   void postQuit();
   // The same close a user makes with the window's close button.
   void postClose();
+  // Asks the window thread for a round trip to the window system; pingsAnswered counts those
+  // done, so a waiting thread can tell a slow start from a server that no longer answers.
+  void ping();
+  unsigned pingsAnswered() const;
   void setTitle(const std::string& title);
   // Last client size the window system reported.
   void clientSize(int& width, int& height) const;

@@ -63,18 +63,12 @@ CameraModel::CameraModel(const quillax::Camera& message) : CameraModel(message.n
                      : Vec3f(0.0f, 0.0f, 0.0f);
   m_target.m_depthAsRenderbuffer = message.render_depthasrenderbuffer() != 0;
 
-  // A zero or negative size divides the image plane's height by zero or makes no target.
-  int32_t width = message.image_width(), height = message.image_height();
-  if (width < 1) {
-    const int32_t replacement = std::max(1, g_parameters.capture_image_width());
-    reportReplaced(m_name, "image_width", width, replacement);
-    width = replacement;
-  }
-  if (height < 1) {
-    const int32_t replacement = std::max(1, g_parameters.capture_image_height());
-    reportReplaced(m_name, "image_height", height, replacement);
-    height = replacement;
-  }
+  // A zero or negative size divides the image plane's height by zero or makes no target; a
+  // huge one makes the driver abort.
+  const int32_t width = imageSizeInRange("image_width", message.image_width(),
+                                         g_parameters.capture_image_width());
+  const int32_t height = imageSizeInRange("image_height", message.image_height(),
+                                          g_parameters.capture_image_height());
   initTarget(width, height, message.render_sample());
 
   float planeWidth = message.camera_width();
@@ -84,11 +78,11 @@ CameraModel::CameraModel(const quillax::Camera& message) : CameraModel(message.n
   }
   // Near divides the far rectangle's scale; far equal to near divides the depth terms.
   float nearZ = message.camera_near(), farZ = message.camera_far();
-  if (!std::isfinite(nearZ) || nearZ == 0.0f) {
+  if (!std::isfinite(nearZ) || nearZ <= 0.0f) {
     reportReplaced(m_name, "camera_near", nearZ, toolNear());
     nearZ = toolNear();
   }
-  if (!std::isfinite(farZ) || farZ == nearZ) {
+  if (!std::isfinite(farZ) || farZ <= 0.0f || farZ == nearZ) {
     const float replacement = toolFar() != nearZ ? toolFar() : nearZ + 1.0f;
     reportReplaced(m_name, "camera_far", farZ, replacement);
     farZ = replacement;
@@ -114,12 +108,26 @@ CameraModel::~CameraModel() {
   }
 }
 
+int32_t CameraModel::imageSizeInRange(const char* field, int32_t size, int32_t setting) const {
+  if (size >= 1 && size <= kMaxImageSize) return size;
+  const int32_t replacement = size < 1 ? std::clamp(setting, 1, kMaxImageSize) : kMaxImageSize;
+  std::cout << "camera " << m_name << ": " << field << " " << size << " gives no usable image; "
+            << replacement << " used" << std::endl;
+  return replacement;
+}
+
 bool CameraModel::initTarget(int32_t imageWidth, int32_t imageHeight, int32_t samples) {
   m_imageWidth = imageWidth;
   m_imageHeight = imageHeight;
   m_samples = samples;
   m_targetReady = imageWidth >= 1 && imageHeight >= 1 &&
                   m_target.init(static_cast<uint32_t>(imageWidth), static_cast<uint32_t>(imageHeight), samples);
+  // The camera keeps (and saves) the size the context could make; its sample count is brought
+  // down afresh on every start, so a file moved to a larger GPU keeps its own.
+  if (imageWidth >= 1 && imageHeight >= 1) {
+    m_imageWidth = static_cast<int32_t>(m_target.m_width);
+    m_imageHeight = static_cast<int32_t>(m_target.m_height);
+  }
   // A refused target may be left bound; nothing must draw into it.
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   return m_targetReady;

@@ -47,6 +47,7 @@ class CameraModel : public ModelContainer {
   // as its right axis.
   void lookAt(const Vec3f& position, const Vec3f& direction);
   // The multisampled target of the image size; false (no picture) when the driver refuses it.
+  // The image size becomes what the context could make.
   bool initTarget(int32_t imageWidth, int32_t imageHeight, int32_t samples);
   // Renders the tools' strokes and the models into the target. forced >= -1 is the pass's
   // program (-1: every object's own), else the camera's render mode.
@@ -74,6 +75,10 @@ class CameraModel : public ModelContainer {
   Matrix4 m_projection;
   Matrix4 m_viewProjection;
   std::unique_ptr<ModelElement> m_screen;
+
+ private:
+  // A stored image size in 1..16384; below, the setting's, above, 16384, each with a line.
+  int32_t imageSizeInRange(const char* field, int32_t size, int32_t setting) const;
 };
 
 // The capture cameras, the current one, and its depth image for the shaders ("_Visible_Map0").

@@ -6,7 +6,20 @@
 #include <opencv2/imgcodecs.hpp>
 #include <vector>
 
+#include "core/settings.h"
+
 namespace {
+
+// Every target's size goes through here: drivers abort, rather than refuse, on some sizes far
+// beyond what they allow.
+void clampToContext(const char* what, uint32_t* width, uint32_t* height) {
+  const uint32_t limit = static_cast<uint32_t>(maxFramebufferSize());
+  if (*width <= limit && *height <= limit) return;
+  std::printf("%s: %u x %u is larger than this OpenGL allows; %u x %u used\n", what, *width, *height,
+              std::min(*width, limit), std::min(*height, limit));
+  *width = std::min(*width, limit);
+  *height = std::min(*height, limit);
+}
 
 // Shadow maps look up outside [0, 1] and must read the farthest depth there.
 void makeDepthTexture(GLuint* texture, uint32_t width, uint32_t height) {
@@ -43,6 +56,7 @@ FramebufferDesc::~FramebufferDesc() {
 }
 
 bool FramebufferDesc::init(uint32_t width, uint32_t height, int withColor) {
+  clampToContext("FramebufferDesc::init", &width, &height);
   m_width = width;
   m_height = height;
   const auto w = static_cast<GLsizei>(width), h = static_cast<GLsizei>(height);
@@ -82,6 +96,7 @@ FramebufferMultiDesc::~FramebufferMultiDesc() {
 }
 
 bool FramebufferMultiDesc::init(uint32_t width, uint32_t height, int samples) {
+  clampToContext("FramebufferMultiDesc::init", &width, &height);
   m_width = width;
   m_height = height;
   if (samples < 2) samples = 4;
@@ -182,4 +197,11 @@ int maxFramebufferSamples() {
   glGetIntegerv(GL_MAX_COLOR_TEXTURE_SAMPLES, &colour);
   glGetIntegerv(GL_MAX_DEPTH_TEXTURE_SAMPLES, &depth);
   return std::max(1, static_cast<int>(std::min({limit, colour, depth})));
+}
+
+int maxFramebufferSize() {
+  GLint texture = 0, renderbuffer = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &texture);
+  glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &renderbuffer);
+  return std::max(1, std::min({static_cast<GLint>(kMaxImageSize), texture, renderbuffer}));
 }

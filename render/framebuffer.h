@@ -13,8 +13,10 @@ class FramebufferDesc {
   FramebufferDesc& operator=(const FramebufferDesc&) = delete;
   virtual ~FramebufferDesc();
 
-  // withColor > 0 adds an RGB colour texture; 0 makes a depth-only target. False (with a message)
-  // when the framebuffer is incomplete; the target must then not be drawn into.
+  // withColor > 0 adds an RGB colour texture; 0 makes a depth-only target. A size beyond
+  // maxFramebufferSize is brought down to it (with a message); m_width and m_height hold the size
+  // made. False (with a message) when the framebuffer is incomplete; the target must then not be
+  // drawn into.
   virtual bool init(uint32_t width, uint32_t height, int withColor);
 
   uint32_t m_width = 0;
@@ -52,6 +54,9 @@ void computeProjectionMatrix(bool perspective, float width, float height, float 
 // by extension). False when the image cannot be written.
 bool saveFramebufferImage(const std::string& path, uint32_t width, uint32_t height,
                           GLuint framebuffer);
+
+// The largest width or height of a target: 16384, or less when the context allows less.
+int maxFramebufferSize();
 
 // The largest sample count the driver allows for multisampled targets (at least 1).
 int maxFramebufferSamples();

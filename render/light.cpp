@@ -61,7 +61,12 @@ bool LightModel::createShadowMap() {
                                  static_cast<uint32_t>(m_shadowMapHeight), 0);
   // A refused target is left bound by init; nothing may draw into it, nor into what was bound.
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
-  if (made) m_shadowTarget = std::move(target);
+  if (made) {
+    // The context may allow less than five eyes' width: the pass draws what was made.
+    m_shadowMapWidth = static_cast<int32_t>(target->m_width);
+    m_shadowMapHeight = static_cast<int32_t>(target->m_height);
+    m_shadowTarget = std::move(target);
+  }
   return made;
 }
 

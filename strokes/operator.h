@@ -99,6 +99,9 @@ class Operator : public coreUndoer<Operatable*> {
   std::map<int, Interactor*> m_tools;  // owned, by id
   int32_t m_fileIndex = -1;            // index into m_files of the file loaded last, -1 none
   std::vector<std::string> m_files;    // painting files that ',' and '.' step through
+  // Run folders this run created, by the name it wanted: another instance that started in the
+  // same second wants the same name, and a folder it made is never written into.
+  std::map<std::string, std::string> m_runFolders;
 };
 
 extern Operator* g_operator;

@@ -151,6 +151,10 @@ void buildStrokes(quillax::Painting& painting, bool recolour, PaintingStrokes* o
     }
     stroke->setSelected(false);
     stroke->setFlag2(false);
+    // Saves never store hidden or removed strokes: such flags come from elsewhere and would
+    // load work that shows nothing and is dropped by the next save.
+    stroke->setVisible(true);
+    stroke->setRemoved(false);
     // Whatever flag word the file holds, the history that takes the stroke owns it: a stroke
     // that no history owns would never be deleted.
     stroke->setFlag4(true);
@@ -207,7 +211,13 @@ bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string&
     }
     ok = ok && obj.flush() && file.commit();
   }
-  if (!ok) std::fprintf(stderr, "Failed to open file [ %s ] for write.\n", path.c_str());
+  if (!ok) {
+    const std::string reason = file.reason();
+    if (reason.empty())
+      std::fprintf(stderr, "Failed to open file [ %s ] for write.\n", path.c_str());
+    else
+      std::fprintf(stderr, "Failed to open file [ %s ] for write. (%s)\n", path.c_str(), reason.c_str());
+  }
   return ok;
 }
 
@@ -269,14 +279,33 @@ std::string Operator::makeSavingFolder(int mode, std::string root) {
     return std::string();
   }
   const std::string loaded = loadedListFile();
-  const std::string folder = root + "/" + runFolderName(m_id, loaded);
-  if (mode == 1) return folder;
-  const std::string base = folder + "/" + paintingBaseName(generateUniqueId(), loaded);
-  if (platform::createFolder(folder) == platform::FolderResult::Failed) {
+  const std::string wanted = root + "/" + runFolderName(m_id, loaded);
+  const auto own = m_runFolders.find(wanted);
+  if (mode == 1) {
+    if (own != m_runFolders.end()) return own->second;
+    // Not made by this run yet: a folder already there is another instance's.
+    return platform::pathExists(wanted) ? std::string() : wanted;
+  }
+  std::string folder;
+  if (own != m_runFolders.end()) {
+    folder = own->second;
+    if (platform::createFolder(folder) == platform::FolderResult::Failed) folder.clear();
+  } else {
+    // Taken only when this call makes it; a name in use moves on to a fresh id.
+    for (int attempt = 0; attempt < 1000 && folder.empty(); ++attempt) {
+      const std::string candidate =
+          attempt == 0 ? wanted : root + "/" + runFolderName(static_cast<uint64_t>(generateUniqueId()), loaded);
+      const platform::FolderResult made = platform::createFolder(candidate);
+      if (made == platform::FolderResult::Failed) break;
+      if (made == platform::FolderResult::Created) folder = candidate;
+    }
+    if (!folder.empty()) m_runFolders[wanted] = folder;
+  }
+  if (folder.empty()) {
     std::printf("error in creating saving folder. \n");
     return std::string();
   }
-  return base;
+  return folder + "/" + paintingBaseName(generateUniqueId(), loaded);
 }
 
 bool Operator::fillPainting(quillax::Painting* out) const {
@@ -296,7 +325,10 @@ Operator::SaveResult Operator::saveWork(const std::string& name) {
   const std::string base = name.empty() ? makeSavingFolder(2, std::string()) : name;
   if (base.empty()) return SaveResult::Failed;
   // Without its painting the OBJ would be a save no load can bring back: it is not written.
-  if (!WriteProtoToTextFile(painting, (base + ".txt").c_str())) return SaveResult::Failed;
+  if (!WriteProtoToTextFile(painting, (base + ".txt").c_str())) {
+    std::printf("the painting was not saved; the work is still open\n");
+    return SaveResult::Failed;
+  }
   if (const Interactor* brush = getTool(1)) {
     const size_t upToCursor = static_cast<size_t>(std::clamp(brush->m_cursor + 1, 0, brush->size()));
     exportObj(std::vector<Operatable*>(brush->m_history.begin(), brush->m_history.begin() + upToCursor),

@@ -33,8 +33,8 @@ void storeOperations(const BufferUndoer& history, quillax::Painting* out);
 // Writes strokes as an OBJ of their ribbons at path, replacing an older file only when the new
 // one is whole. Exported: visible, not removed strokes of a ribbon texture; the group of each is
 // named by its position in strokes. Positions and normals go through the inverse of the
-// stroke's transform level. False, with "Failed to open file [ path ] for write." on standard
-// error, when any step fails.
+// stroke's transform level. False, with "Failed to open file [ path ] for write." and the
+// system's reason on standard error, when any step fails.
 bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string& path);
 
 // Strokes read from a painting, not yet in any history (owned here until handed over).
@@ -48,9 +48,9 @@ struct PaintingStrokes {
   std::vector<Operatable*> release();
 };
 
-// Parses painting text and builds its strokes: unselected, flag bit 2 clear, owned by whichever
-// history takes them; with recolour, each takes g_currentColor times its own alpha. False, with
-// out empty, when the text does not parse.
+// Parses painting text and builds its strokes: visible, not removed, unselected, flag bit 2
+// clear, owned by whichever history takes them; with recolour, each takes g_currentColor times
+// its own alpha. False, with out empty, when the text does not parse.
 bool parsePaintingStrokes(const std::string& text, bool recolour, PaintingStrokes* out);
 // The same from the file at path. False when it cannot be read or does not parse; a painting
 // that may be cut short is told on standard output.

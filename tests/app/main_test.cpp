@@ -6,6 +6,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "core/text_file.h"
@@ -31,9 +33,11 @@ class ProgramRunGL : public AssetRootTest {
 
 }  // namespace
 
-TEST_F(ProgramRunGL, WithoutADisplayItReportsTheGLFailure) {
-  expectCleanRun("-u TRESSLET_VR_TRACE -u DISPLAY", {"main - Error initializing GLEW!"},
-                 {"openVR context initialization fail"});
+TEST_F(ProgramRunGL, WithoutADisplayItSaysSoOnceAndExitsWithAFailure) {
+  EXPECT_EQ(runTresslet("-u TRESSLET_VR_TRACE -u DISPLAY", m_output), 1) << m_output;
+  EXPECT_NE(m_output.find("Unable to open the X display\n"), std::string::npos) << m_output;
+  for (const char* absent : {"Error initializing GLEW", "openVR context initialization fail"})
+    EXPECT_EQ(m_output.find(absent), std::string::npos) << m_output;
 }
 
 TEST_F(ProgramRunGL, TheShippedTraceSnapshotsTheLeftEyeAndClosesThroughTheShutdown) {
@@ -91,4 +95,50 @@ TEST_F(ProgramRunGL, WithoutAHeadsetItReportsTheVRFailureEvenWithAWindowXCannotH
   expectCleanRun("-u TRESSLET_VR_TRACE", printed, {"Error initializing GLEW", "X error"});
   EXPECT_EQ(readFile("parameters.txt").rfind(settings, 0), 0u);
   EXPECT_NE(m_output.find("parameters.txt: window_width 65536 is out of range, using 16384"), std::string::npos);
+}
+
+// Sizes no GL takes start all the same, each named; temporaries of ended saves go, those of a
+// running process stay.
+TEST_F(ProgramRunGL, HostileCaptureSizesStartAndStaleTemporariesGo) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  writeFile("parameters.txt", "capture_image_width: 2147483647\ncapture_image_height: 8\n");
+  writeFile("cameras.txt", "camera { name: 'c' image_width: 2147483647 image_height: 8 camera_width: 0.2 "
+                           "camera_near: -1 camera_far: 2 }\n");
+  const std::string stale = ".~p.txt.999999999.0.tmp", live = ".~p.txt." + std::to_string(getpid()) + ".0.tmp";
+  for (const std::string& folder : {"", "run/", "data/record/1/"}) {
+    writeFile(folder + stale, "x");
+    writeFile(folder + live, "x");
+  }
+  expectCleanRun("-u TRESSLET_VR_TRACE",
+                 {"openVR context initialization fail", "capture_image_width 2147483647 is out of range, using 16384",
+                  "camera c: image_width 2147483647", "camera c: camera_near -1"},
+                 {"Error initializing GLEW"});
+  for (const std::string& folder : {"", "run/", "data/record/1/"}) {
+    EXPECT_FALSE(std::filesystem::exists(rootPath(folder + stale))) << folder;
+    EXPECT_TRUE(std::filesystem::exists(rootPath(folder + live))) << folder;
+  }
+}
+
+// Two instances started together in one asset root each save into a run folder of their own.
+TEST_F(ProgramRunGL, TwoInstancesAtOnceKeepTheirOwnRunFolders) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
+  writeFile("data/.keep", "");
+  writeFile("run/autosaves.txt", "operation {\n  texture: 1\n  width: 0.01\n}\n");
+  writeFile("three.trace", threeStrokeTrace(true, 64) + "@40\nclose\n");
+  const std::string environment = "TRESSLET_VR_TRACE='" + rootPath("three.trace") + "'";
+  std::string outputs[2];
+  int codes[2] = {-1, -1};
+  std::thread other([&] { codes[1] = runTresslet(environment, outputs[1]); });
+  codes[0] = runTresslet(environment, outputs[0]);
+  other.join();
+  EXPECT_EQ(codes[0], 0) << outputs[0];
+  EXPECT_EQ(codes[1], 0) << outputs[1];
+  std::vector<std::string> runs;
+  for (const auto& entry : std::filesystem::directory_iterator(rootPath("data/record"))) {
+    runs.push_back(entry.path().string());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(entry.path()), std::filesystem::directory_iterator()), 4)
+        << entry.path();
+  }
+  EXPECT_EQ(runs.size(), 2u);
 }

@@ -97,17 +97,22 @@ TEST_F(SettingsTest, UnusableValuesAreReplacedInMemoryAndKeptInTheFile) {
   }
   EXPECT_TRUE(MessageDifferencer::Equals(fileOnDisk(), codeDefaults(text.c_str())));
 
-  // Window sizes: X keeps 16 bits, so sizes above 16384 come down to it.
+  // Window and capture sizes: X keeps 16 bits and GL takes no larger images, so sizes above
+  // 16384 come down to it.
   for (const char* size : {"16384", "16385", "65536", "70000", "2147483647"}) {
     SCOPED_TRACE(size);
-    const std::string text = std::string("window_width: ") + size + "\nwindow_height: " + size + "\n";
+    const std::string text = std::string("window_width: ") + size + "\nwindow_height: " + size +
+                             "\ncapture_image_width: " + size + "\ncapture_image_height: " + size + "\n";
     const std::string out = load(text.c_str());
-    EXPECT_EQ((std::vector<int32_t>{g_parameters.window_width(), g_parameters.window_height()}),
-              (std::vector<int32_t>{16384, 16384}));
-    EXPECT_EQ(out.find(std::string("parameters.txt: window_width ") + size + " is out of range, using 16384") !=
-                  std::string::npos,
-              std::string(size) != "16384");
-    EXPECT_NE(readFile("parameters.txt").find(text), std::string::npos);
+    EXPECT_EQ((std::vector<int32_t>{g_parameters.window_width(), g_parameters.window_height(),
+                                    g_parameters.capture_image_width(), g_parameters.capture_image_height()}),
+              (std::vector<int32_t>{16384, 16384, 16384, 16384}));
+    for (const char* field : {"window_width", "capture_image_height"}) {
+      EXPECT_EQ(out.find(std::string("parameters.txt: ") + field + " " + size + " is out of range, using 16384") !=
+                    std::string::npos,
+                std::string(size) != "16384") << field;
+      EXPECT_NE(readFile("parameters.txt").find(std::string(field) + ": " + size + "\n"), std::string::npos);
+    }
   }
 
   // Sampling distance: a floor of 0.001, and the default for a value that is not finite.

@@ -1,12 +1,14 @@
 #include "core/text_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 
 #include "quillax.pb.h"
 #include "support/asset_root.h"
@@ -33,7 +35,9 @@ class TextFileTest : public AssetRootTest {
     const std::string out = GetCapturedStdout();
     return written && out.empty() ? "ok" : out;
   }
-  std::string failure(const std::string& file) { return "WriteProtoToTextFile " + rootPath(file) + " not found!\n"; }
+  std::string failure(const std::string& file, const std::string& reason = "") {
+    return "WriteProtoToTextFile " + rootPath(file) + " not found!" + (reason.empty() ? "" : " (" + reason + ")") + "\n";
+  }
   // disk/p.txt holds width 800, whole, and no temporary is left beside it.
   void expectDiskFileIs800() const {
     EXPECT_EQ(readFile("disk/p.txt"), "window_width: 800\n");
@@ -90,7 +94,7 @@ TEST_F(TextFileTest, WriteReplacesTheWholeFileAndReadReplacesTheMessage) {
 TEST_F(TextFileTest, FailedWriteLeavesTheOldFileWhole) {
   // The target is a folder.
   fs::create_directories(rootPath("box/inner"));
-  EXPECT_EQ(write(widthOnly(1), "box/inner"), failure("box/inner"));
+  EXPECT_EQ(write(widthOnly(1), "box/inner"), failure("box/inner", "Is a directory"));
   EXPECT_TRUE(fs::is_empty(rootPath("box/inner")));
 
   // The disk gives out in the middle of the text (a file-size limit stands in for a full disk).
@@ -105,14 +109,27 @@ TEST_F(TextFileTest, FailedWriteLeavesTheOldFileWhole) {
   const std::string out = write(big, "disk/p.txt");
   setrlimit(RLIMIT_FSIZE, &previous);
   signal(SIGXFSZ, previousHandler);
-  EXPECT_EQ(out, failure("disk/p.txt"));
+  EXPECT_EQ(out, failure("disk/p.txt", "File too large"));
   expectDiskFileIs800();
 
-  if (geteuid() == 0) return;  // root ignores permissions
+  if (geteuid() == 0) {
+    // A full disk: a folder of its own on a small memory file system (only root may mount one).
+    fs::create_directories(rootPath("full"));
+    if (mount("tmpfs", rootPath("full").c_str(), "tmpfs", 0, "size=16k") != 0) {
+      std::cout << "[ SKIPPED  ] full disk: no tmpfs could be mounted" << std::endl;
+      return;
+    }
+    writeFile("full/p.txt", "window_width: 800\n");
+    EXPECT_EQ(write(big, "full/p.txt"), failure("full/p.txt", "No space left on device"));
+    EXPECT_EQ(readFile("full/p.txt"), "window_width: 800\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(rootPath("full")), fs::directory_iterator()), 1);
+    umount(rootPath("full").c_str());
+    return;  // root ignores permissions
+  }
   // A read-only folder, then a file the user made read-only: neither is replaced.
   for (const char* locked : {"disk", "disk/p.txt"}) {
     fs::permissions(rootPath(locked), fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_EQ(write(widthOnly(1), "disk/p.txt"), failure("disk/p.txt")) << locked;
+    EXPECT_EQ(write(widthOnly(1), "disk/p.txt"), failure("disk/p.txt", "Permission denied")) << locked;
     fs::permissions(rootPath("disk"), fs::perms::owner_all);
   }
   expectDiskFileIs800();

@@ -1,7 +1,10 @@
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,4 +38,28 @@ TEST_F(FolderFiles, ListsRegularFilesByEndingInByteOrder) {
   EXPECT_FALSE(platform::listFolder(rootPath("nowhere"), names));
   EXPECT_TRUE(names.empty());
   EXPECT_TRUE(platform::listFilesByEnding(rootPath("nowhere"), ".txt").empty());
+}
+
+TEST_F(FolderFiles, OnlyTemporariesOfEndedProcessesAreRemoved) {
+  // A child that has ended and been reaped: its pid runs nothing (until the system reuses it).
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  const std::string dead = std::to_string(child), live = std::to_string(getpid());
+  const std::vector<std::string> kept = {
+      ".~p.txt." + live + ".0.tmp",  // a save of a running process
+      ".~p.txt." + dead + ".tmp",    // not the temporaries' name
+      "p.txt." + dead + ".0.tmp",    ".~p.txt.x" + dead + ".0.tmp", "p.txt"};
+  for (const std::string& name : kept) writeFile("run/" + name, "x");
+  writeFile("run/.~p.txt." + dead + ".3.tmp", "x");
+  writeFile("run/.~big.obj." + dead + ".12.tmp/inside", "x");  // a folder is never removed
+
+  EXPECT_EQ(platform::removeStaleTemporaries(rootPath("run")), 1);
+  std::vector<std::string> names;
+  ASSERT_TRUE(platform::listFolder(rootPath("run"), names));
+  std::vector<std::string> expected = kept;
+  expected.push_back(".~big.obj." + dead + ".12.tmp");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(names, expected);
 }

@@ -97,8 +97,10 @@ TEST_F(CameraGLTest, BadMessagesAreBroughtIntoRangeWithALineAndSaveUsable) {
   // Each row changes one field of a sound message.
   const Case cases[] = {
       {"image_width: 0", "image_width"},   {"image_height: -5", "image_height"},
+      {"image_width: 16385", "image_width 16385"}, {"image_height: 2147483647", "image_height 2147483647"},
       {"camera_width: 0", "camera_width"}, {"camera_width: nan", "camera_width"},
       {"camera_near: 0", "camera_near"},   {"camera_near: 0.5 camera_far: 0.5", "camera_far"},
+      {"camera_near: -0.1", "camera_near"}, {"camera_far: -1", "camera_far"},
       {"camera_far: inf", "camera_far"},
   };
   for (const Case& c : cases) {
@@ -112,8 +114,9 @@ TEST_F(CameraGLTest, BadMessagesAreBroughtIntoRangeWithALineAndSaveUsable) {
     for (int i = 0; i < 16; ++i) EXPECT_TRUE(std::isfinite(camera.m_projection[i])) << c.text;
     quillax::Camera back;
     camera.toProto(&back);
-    EXPECT_TRUE(back.image_width() >= 1 && back.image_height() >= 1 && std::isfinite(back.camera_width()) &&
-                back.camera_width() != 0.0f && back.camera_near() != 0.0f && back.camera_far() != back.camera_near())
+    EXPECT_TRUE(back.image_width() >= 1 && back.image_height() >= 1 && back.image_width() <= 16384 &&
+                back.image_height() <= 16384 && std::isfinite(back.camera_width()) && back.camera_width() != 0.0f &&
+                back.camera_near() > 0.0f && back.camera_far() > 0.0f && back.camera_far() != back.camera_near())
         << c.text;
   }
 

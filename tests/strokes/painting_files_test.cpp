@@ -214,7 +214,7 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
   const std::string older = readFile("p.obj");
   add(makeStroke(1, 2, 4, 1.0f));
   const std::string newer = printfObj(entries());
-  const std::string failure = "Failed to open file [ " + rootPath("p.obj") + " ] for write.\n";
+  const std::string failure = "Failed to open file [ " + rootPath("p.obj") + " ] for write. (File too large)\n";
 
   // A file-size limit in a child stands in for a disk that fills at byte k.
   std::vector<size_t> cuts = {0, 1, older.size(), newer.size() - 1, newer.size()};
@@ -232,10 +232,11 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
 
   // A folder that does not exist, and a target that is a folder.
   fs::create_directories(rootPath("box"));
-  for (const std::string& target : {rootPath("none/p.obj"), rootPath("box")}) {
+  for (const auto& [target, reason] : {std::pair<std::string, std::string>{rootPath("none/p.obj"), ""},
+                                       {rootPath("box"), " (Is a directory)"}}) {
     CaptureStderr();
     EXPECT_FALSE(writeStrokesObj(entries(), target));
-    EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + target + " ] for write.\n");
+    EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + target + " ] for write." + reason + "\n");
   }
   EXPECT_TRUE(fs::is_empty(rootPath("box")));
 }
@@ -247,6 +248,9 @@ TEST_F(PaintingFilesTest, ParsedStrokesAreOwnedUnmarkedAndOptionallyRecoloured) 
   storeOperations(m_history, &painting);
   painting.mutable_operations(0)->set_flags(0x2 | 0x4 | 0x1);  // selected, marked, not owned
   painting.mutable_operations(0)->mutable_color()->set_alpha(0.5f);
+  // Stored hidden and removed (no save writes such a stroke): it loads to be seen and saved.
+  painting.add_operations()->CopyFrom(painting.operations(0));
+  painting.mutable_operations(1)->set_flags(-1);
   painting.set_hair_class(2);
   std::string text;
   google::protobuf::TextFormat::PrintToString(painting, &text);
@@ -256,9 +260,10 @@ TEST_F(PaintingFilesTest, ParsedStrokesAreOwnedUnmarkedAndOptionallyRecoloured) 
   g_currentColor.set_alpha(0.5f);
   PaintingStrokes read;
   ASSERT_TRUE(parsePaintingStrokes(text, true, &read));
-  ASSERT_EQ(read.strokes.size(), 1u);
+  ASSERT_EQ(read.strokes.size(), 2u);
   const Operatable& back = *read.strokes[0];
   EXPECT_EQ(back.m_flags, 0x1 | 0x10);
+  EXPECT_TRUE(read.strokes[1]->isVisible() && !read.strokes[1]->isRemoved() && !read.strokes[1]->isSelected());
   EXPECT_EQ(back.m_operation->color().ShortDebugString(), "red: 0.25 green: 0.125 blue: 0 alpha: 1 lightness: 1");
   EXPECT_FALSE(read.cutShort);
 
@@ -373,11 +378,12 @@ TEST_F(OperatorFilesTest, APaintingHoldsTheVisibleStrokesAndItsObjOnlyTheRibbons
   EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
 
   // The ".txt" cannot be written: no OBJ, the last saved file stays.
-  EXPECT_EQ(save(rootPath("none/p")), "failed: WriteProtoToTextFile " + rootPath("none/p.txt") + " not found!\n");
+  EXPECT_EQ(save(rootPath("none/p")), "failed: WriteProtoToTextFile " + rootPath("none/p.txt") +
+                                          " not found!\nthe painting was not saved; the work is still open\n");
   EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
   // The OBJ cannot: reported, and the save holds.
   fs::create_directories(rootPath("obj.obj"));
-  EXPECT_EQ(save(rootPath("obj")), "saved: Failed to open file [ " + rootPath("obj.obj") + " ] for write.\n");
+  EXPECT_EQ(save(rootPath("obj")), "saved: Failed to open file [ " + rootPath("obj.obj") + " ] for write. (Is a directory)\n");
   EXPECT_EQ(g_autosaves.last_save_file(), rootPath("obj.txt"));
 }
 
@@ -561,6 +567,27 @@ TEST_F(OperatorFilesTest, AutosaveWritesIntoTheRunFolderOnlyOnceASaveMadeIt) {
   EXPECT_EQ(painting.operations_size(), 1);
   g_operator = nullptr;
   EXPECT_FALSE(Operator::autosave());
+}
+
+// Another instance started in the same second wants the same run folder: the one that makes it
+// first keeps it, and this run's saves and autosaves go elsewhere.
+TEST_F(OperatorFilesTest, ARunFolderMadeByAnotherInstanceIsNeverWrittenInto) {
+  g_operator = &m_operator;
+  writeFile(run() + "/theirs.txt", "theirs");
+  draw(3);
+  EXPECT_FALSE(Operator::autosave());
+  ASSERT_EQ(save(), "saved");
+  ASSERT_EQ(save(), "saved");
+  EXPECT_TRUE(Operator::autosave());
+  Strings ours;
+  for (const std::string& file : filesUnder("data/record"))
+    if (file != run() + "/theirs.txt") ours.push_back(file.substr(0, file.rfind('/')));
+  ASSERT_EQ(ours.size(), 5u);
+  EXPECT_EQ(ours, Strings(5, ours[0]));  // two paintings, two OBJs and the autosave
+  EXPECT_NE(ours[0], run());
+  EXPECT_EQ(filesUnder(run()), Strings{run() + "/theirs.txt"});
+  EXPECT_EQ(readFile(run() + "/theirs.txt"), "theirs");
+  g_operator = nullptr;
 }
 
 TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoes) {
