@@ -105,7 +105,7 @@ TEST_F(ProgramRunGL, HostileCaptureSizesStartAndStaleTemporariesGo) {
   writeFile("cameras.txt", "camera { name: 'c' image_width: 2147483647 image_height: 8 camera_width: 0.2 "
                            "camera_near: -1 camera_far: 2 }\n");
   const std::string stale = ".~p.txt.999999999.0.tmp", live = ".~p.txt." + std::to_string(getpid()) + ".0.tmp";
-  for (const std::string& folder : {"", "run/", "data/record/1/"}) {
+  for (const std::string folder : {"", "run/", "data/record/1/"}) {
     writeFile(folder + stale, "x");
     writeFile(folder + live, "x");
   }
@@ -113,7 +113,7 @@ TEST_F(ProgramRunGL, HostileCaptureSizesStartAndStaleTemporariesGo) {
                  {"openVR context initialization fail", "capture_image_width 2147483647 is out of range, using 16384",
                   "camera c: image_width 2147483647", "camera c: camera_near -1"},
                  {"Error initializing GLEW"});
-  for (const std::string& folder : {"", "run/", "data/record/1/"}) {
+  for (const std::string folder : {"", "run/", "data/record/1/"}) {
     EXPECT_FALSE(std::filesystem::exists(rootPath(folder + stale))) << folder;
     EXPECT_TRUE(std::filesystem::exists(rootPath(folder + live))) << folder;
   }

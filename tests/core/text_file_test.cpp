@@ -72,8 +72,9 @@ TEST_F(TextFileTest, EveryFailedReadNamesTheFileAndKeepsTheMessage) {
     EXPECT_FALSE(ReadProtoFromTextFile(path.c_str(), &p));
     const std::string out = GetCapturedStdout();
     for (const auto& [kind, fragment] : expected) {
-      if (std::string(kind) == hostile.kind)
+      if (std::string(kind) == hostile.kind) {
         EXPECT_EQ(out.rfind("ReadProtoFromTextFile " + path + fragment, 0), 0u) << out;
+      }
     }
     EXPECT_EQ(readOwnTextFile(path, &p), OwnFileRead::Kept);
   }
