@@ -3,7 +3,7 @@
 // painting of 5,000 hair strokes of 200 points in the brush, and the simulated headset at its
 // default render size (640 x 720, the settings' multisampling) looking at the head with the menu
 // in the left hand and the drawing hand pointing at it. Phases: the step before the eyes (hand
-// frames, the shadow pass, the shipped capture cameras), one eye, its resolve, the menu and tool
+// frames, the shadow pass; no capture cameras, as shipped), one eye, its resolve, the menu and tool
 // geometry inside it, the lens mirror, and input handling.
 #include <benchmark/benchmark.h>
 
@@ -46,8 +46,7 @@ std::string makeRoot() {
   std::error_code ec;
   fs::create_directories(root / "run", ec);
   for (const char* folder : {"shaders", "textures", "models", "targets"}) fs::create_directory_symlink(assets / folder, root / folder, ec);
-  for (const char* file : {"parameters.txt", "cameras.txt"})
-    fs::copy_file(assets / file, root / file, fs::copy_options::overwrite_existing, ec);
+  fs::copy_file(assets / "parameters.txt", root / "parameters.txt", fs::copy_options::overwrite_existing, ec);
   std::ofstream(root / "run" / "frame.trace")
       << "render_size 640 720\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
          "pose 0 pos 0 1.0 0.6 rot 0 -8 0\npose 1 pos 0.22 0.72 0.38 rot 81.25 6.51 0\n"

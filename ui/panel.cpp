@@ -1,11 +1,14 @@
 #include "ui/panel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
+#include "render/light.h"
+#include "render/shader.h"
 #include "render/texture.h"
 #include "strokes/operatable.h"
 #include "strokes/stroke_geometry.h"
@@ -18,6 +21,46 @@ const Vec4f kPanelColor(0.6f, 0.6f, 0.6f, 1.0f);
 // The preview strand: points down the middle of the "opRender" widget, just in front of it.
 constexpr int kPreviewPoints = 20;
 constexpr uint32_t kPreviewShader = 7;
+
+// The colour preview is drawn as a stroke across the crown in full light looks, however the menu
+// hand turns it: its lighting frame turns the strand's face (local +z) towards the light and
+// puts the viewer in front of it. The scene's shadow map is left out, since the lighting frame
+// is not where the strand is.
+class PreviewStrandRender : public ModelRender {
+ public:
+  using ModelRender::ModelRender;
+  void render(const Matrix4& model, const Matrix4& viewProjection) override {
+    ShaderManager* shaders = g_shaderManager;
+    if (!isRenderable() || m_vao == 0 || !shaders || shaders->m_forced >= -1) return;
+    if (!shaders->useProgram(m_shaderIndex)) return;
+    const Matrix4 lighting = facingTheLight();
+    Matrix4 mvp;
+    multiplyMatrix4(viewProjection, mvp, model);
+    if (shaders->hasUniformMatrix()) shaders->setUniformMatrix(mvp.data());
+    if (shaders->hasUniformModel()) shaders->setUniformModel(lighting.data());
+    if (shaders->hasUniformColor()) shaders->setUniformColor(m_color.data());
+    const Vec3f viewer = transformPoint(lighting, Vec3f(0.5f, 0.5f, 0.6f));
+    if (shaders->hasUniformViewPos()) shaders->setUniformViewPos(viewer.data());
+    shaders->bindTextures(m_textures, {});
+    drawMesh();
+  }
+
+ private:
+  // Rotation taking +z to the first light's direction (its own +y), or +y without a light.
+  static Matrix4 facingTheLight() {
+    Vec3f z(0.0f, 1.0f, 0.0f);
+    if (g_lightManager && !g_lightManager->m_lights.empty()) {
+      const Matrix4& light = g_lightManager->m_lights[0]->m_modelMatrix;
+      const Vec3f y(light[4], light[5], light[6]);
+      if (dot(y, y) > 1e-12f) z = normalized(y);
+    }
+    const Vec3f helper = std::fabs(z[0]) < 0.9f ? Vec3f(1.0f, 0.0f, 0.0f) : Vec3f(0.0f, 0.0f, 1.0f);
+    const Vec3f y = normalized(cross(z, helper)), x = cross(y, z);
+    Matrix4 frame;
+    for (int r = 0; r < 3; ++r) frame[r] = x[r], frame[4 + r] = y[r], frame[8 + r] = z[r];
+    return frame;
+  }
+};
 
 }  // namespace
 
@@ -159,7 +202,7 @@ void Panel::updateOperationPreview() {
       setPoint(op.add_normals(), Vec3f(0.0f, 0.0f, 1.0f));
       setPoint(op.add_pitches(), Vec3f(1.0f, 0.0f, 0.0f));
     }
-    m_previewModel.reset(new ModelRender("op"));
+    m_previewModel.reset(new PreviewStrandRender("op"));
   }
   // From the first call on, so that the first preview shows what the user chose.
   quillax::Operation& op = *m_previewStroke->m_operation;

@@ -36,8 +36,10 @@ out vec4 fragColor;
 const float kShininess = 40.0;
 const float kSpecularWithoutMap = 0.06;
 
-// Fraction of the key light that reaches a point, 3x3 PCF. Biases are worked out
-// from the light-space matrix, so they stay right for any light projection.
+// Fraction of the key light that reaches a point. The filter spans a fixed 4 mm (4 x 4 taps, at
+// least a texel apart) rather than a few texels: the map resolves single strands, and a filter
+// narrower than an eye pixel turns a stroke's shadow into a dotted line of strand shadows. Biases
+// are worked out from the light-space matrix, so they stay right for any light projection.
 float shadowVisibility(vec3 worldPos, vec3 n, vec3 l)
 {
     if (is_Shadow_Map0 == 0)
@@ -54,11 +56,12 @@ float shadowVisibility(vec3 worldPos, vec3 n, vec3 l)
     if (c.z >= 1.0)
         return 1.0;
     float bias = depthPerMetre * max(2.0 * metresPerTexel, 0.0005);
+    vec2 step = vec2(max(0.00133 * texPerMetre, 1.0)) / size;
     float lit = 0.0;
-    for (int y = -1; y <= 1; ++y)
-        for (int x = -1; x <= 1; ++x)
-            lit += c.z - bias > texture(_Shadow_Map0, c.xy + vec2(x, y) / size).r ? 0.0 : 1.0;
-    return lit / 9.0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            lit += c.z - bias > texture(_Shadow_Map0, c.xy + (vec2(x, y) - 1.5) * step).r ? 0.0 : 1.0;
+    return lit / 16.0;
 }
 
 vec3 mapNormal(sampler2D map, mat3 tbn)

@@ -67,8 +67,10 @@ const float kPi = 3.14159265;
 // end of the random map's range.
 const float kRandomShiftDegrees = 1.5;
 
-// Fraction of the key light that reaches a point, 3x3 PCF. Biases are worked out
-// from the light-space matrix, so they stay right for any light projection.
+// Fraction of the key light that reaches a point. The filter spans a fixed 4 mm (4 x 4 taps, at
+// least a texel apart) rather than a few texels: the map resolves single strands, and a filter
+// narrower than an eye pixel turns a stroke's shadow into a dotted line of strand shadows. Biases
+// are worked out from the light-space matrix, so they stay right for any light projection.
 float shadowVisibility(vec3 worldPos, vec3 n, vec3 l)
 {
     if (is_Shadow_Map0 == 0)
@@ -85,11 +87,12 @@ float shadowVisibility(vec3 worldPos, vec3 n, vec3 l)
     if (c.z >= 1.0)
         return 1.0;
     float bias = depthPerMetre * max(2.0 * metresPerTexel, 0.0005);
+    vec2 step = vec2(max(0.00133 * texPerMetre, 1.0)) / size;
     float lit = 0.0;
-    for (int y = -1; y <= 1; ++y)
-        for (int x = -1; x <= 1; ++x)
-            lit += c.z - bias > texture(_Shadow_Map0, c.xy + vec2(x, y) / size).r ? 0.0 : 1.0;
-    return lit / 9.0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            lit += c.z - bias > texture(_Shadow_Map0, c.xy + (vec2(x, y) - 1.5) * step).r ? 0.0 : 1.0;
+    return lit / 16.0;
 }
 
 // Longitudinal lobe: a Gaussian of peak 1 around the shifted half angle.
@@ -111,7 +114,8 @@ void main()
         albedo *= texture(_Diffuse_Map0, v_uv).rgb;
     float rnd = is_Random_Map0 != 0 ? texture(_Random_Map0, v_uv).r : 0.5;
     float ao = is_AO_Map0 != 0 ? pow(texture(_AO_Map0, v_uv).r, max(_AO_Scale, 0.0)) : 1.0;
-    float bright = _Brightness * (is_Brightness_Map0 != 0 ? texture(_Brightness_Map0, v_uv).r : 1.0);
+    // The brightness map varies strands around their colour instead of darkening the card.
+    float bright = _Brightness * (is_Brightness_Map0 != 0 ? 0.55 + 0.5 * texture(_Brightness_Map0, v_uv).r : 1.0);
     // Each strand a shade lighter or darker than its neighbours.
     albedo *= clamp(1.0 + (rnd - 0.5) * 0.12 * _Randomness, 0.0, 2.0);
 
@@ -177,10 +181,12 @@ void main()
                + albedo * (_TT_Peak * mTT * nTT)
                + albedo * albedo * (_TRT_Peak * mTRT * nTRT)) * grazing * cosI;
 
-    // Strand diffuse: Kajiya's sine term, softened by the ribbon's facing so
-    // that a card turned away from the light is darker than one facing it.
+    // Strand diffuse: Kajiya's sine term lights strands across the light; light that the
+    // neighbouring strands scatter wraps round the fibre, so a strand hanging along an overhead
+    // light still shows its colour. Softened by the ribbon's facing, so that a card turned away
+    // from the light is darker than one facing it.
     float facing = clamp((dot(n, l) + 0.5) / 1.5, 0.0, 1.0);
-    vec3 diffuse = albedo * (_Kd * cosI * mix(0.35, 1.0, facing));
+    vec3 diffuse = albedo * (_Kd * mix(0.45, 1.0, cosI) * mix(0.5, 1.0, facing));
 
     // Light scattered inside the hair volume: twice tinted, reaches strands
     // turned away from the light.
@@ -193,8 +199,11 @@ void main()
     float visible = shadowVisibility(v_worldPos, lightNormal, l);
     float partly = mix(0.4, 1.0, visible);
 
-    vec3 ambient = albedo * (_Ka * mix(0.22, 0.40, 0.5 + 0.5 * n.y));
+    // Sky above, ground below: strong enough that hair in the head's shadow keeps its colour.
+    vec3 ambient = albedo * (_Ka * mix(0.45, 0.7, 0.5 + 0.5 * n.y));
     vec3 direct = m_lightColor0 * ((diffuse + spec) * visible * sqrt(ao) + (scatter + backScatter) * partly * ao);
-    vec3 color = (ambient * ao + direct) * bright * v_light;
+    // The light curve shades the stroke along its length (darker roots) without blacking it out.
+    float shade = mix(0.3, 1.0, max(v_light, 0.0));
+    vec3 color = (ambient * ao + direct) * bright * shade;
     fragColor = vec4(color, m_color.a);
 }

@@ -114,12 +114,14 @@ TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHide
 }
 
 TEST_F(ApplicationGL, StartUpLightsTheSceneWithTheToolsStrokesAndShutdownClearsEachManager) {
-  for (const char* asset : {"shaders", "models", "textures", "cameras.txt"}) copyAsset(asset);
+  for (const char* asset : {"shaders", "models", "textures"}) copyAsset(asset);
+  writeFile("cameras.txt", "camera { name: 'front' image_width: 64 image_height: 48 camera_width: 0.2 }\n"
+                           "camera { name: 'side' image_width: 64 image_height: 48 camera_width: 0.2 }\n");
   g_parameters.set_head_model("models/defaultHead/head.txt");
   initApplication();
-  // The shipped cameras, the first one current; the deform tool is tool 7.
+  // The cameras of the file, the first one current; the deform tool is tool 7.
   ASSERT_TRUE(g_cameraManager && g_cameraManager == g_modeler->m_cameraManager);
-  EXPECT_EQ(g_cameraManager->m_cameras.size(), 3u);
+  EXPECT_EQ(g_cameraManager->m_cameras.size(), 2u);
   EXPECT_EQ(g_cameraManager->m_current, 0);
   ASSERT_NE(g_deformer, nullptr);
   EXPECT_EQ(static_cast<Interactor*>(g_deformer), g_operator->getTool(7));

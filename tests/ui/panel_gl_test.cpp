@@ -348,15 +348,25 @@ TEST_F(PanelGLTest, PreviewStrokeFollowsTheHairTextureInsideItsWidget) {
   const std::vector<uint8_t> without = draw().readPixels();
   const auto low = pixelOf(pointOn(view, 0.0f, 0.0f)), high = pixelOf(pointOn(view, 1.0f, 1.0f));
   int inside = 0, outside = 0;
+  std::vector<int> channels[3];
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x) {
       const size_t i = (static_cast<size_t>(y) * kWidth + x) * 4;
       if (std::equal(&with[i], &with[i] + 3, &without[i])) continue;
       const bool in = x >= low.first - 1 && x <= high.first + 1 && y >= low.second - 1 && y <= high.second + 1;
       (in ? inside : outside)++;
+      for (int c = 0; c < 3; ++c) channels[c].push_back(with[i + c]);
     }
   EXPECT_GT(inside, 100);
   EXPECT_EQ(outside, 0);
+  // It shows the picked red as a lit stroke shows it, whatever the light above.
+  std::vector<int> median;
+  for (std::vector<int>& c : channels) {
+    std::nth_element(c.begin(), c.begin() + c.size() / 2, c.end());
+    median.push_back(c[c.size() / 2]);
+  }
+  EXPECT_GT(median[0], 150);
+  EXPECT_LT(std::max(median[1], median[2]), median[0] / 6);
   g_uivr = nullptr;
   ui.m_panel = nullptr;  // the fixture owns it
 }
