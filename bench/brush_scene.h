@@ -17,8 +17,9 @@
 #include "strokes/transformer.h"
 
 // The program's tools and the shipped head as start-up leaves them, with the mirror shown and
-// `stored` strokes of 100 points in the hair brush. Null when the head does not load.
-inline HeadModel* startScene(int stored) {
+// `stored` strokes of 100 points in the hair brush, moved by `shift` (stored frame, metres).
+// Null when the head does not load.
+inline HeadModel* startScene(int stored, const Vec3f& shift = Vec3f()) {
   setBrushState();
   g_parameters.set_sampling_space(3);
   g_uiValues.assign(13, 0.0f);
@@ -35,8 +36,11 @@ inline HeadModel* startScene(int stored) {
   head->m_mirror->setRenderable(true);
   g_hairBrusher->attachSampleGrid(head->m_hairGrider);
   std::vector<Operatable*> strokes;
-  for (const quillax::Operation& op : paintedStrokes(stored, 100))
+  for (quillax::Operation& op : paintedStrokes(stored, 100)) {
+    for (quillax::Operation_Point& point : *op.mutable_points())
+      setPoint(&point, toVec3(point) + shift);
     strokes.push_back(new Operatable(new quillax::Operation(op)));
+  }
   g_hairBrusher->pushList(strokes, false);
   return head;
 }
@@ -64,12 +68,12 @@ inline std::vector<float> helixFrame(int i) {
 
 // startScene for a benchmark run: false, with the run marked as skipped and nothing left
 // behind, without a GL context or when the head does not load.
-inline bool startBenchScene(benchmark::State& state, int stored) {
+inline bool startBenchScene(benchmark::State& state, int stored, const Vec3f& shift = Vec3f()) {
   if (!ensureBenchContext()) {
     state.SkipWithError("no GL context (run under xvfb-run -a)");
     return false;
   }
-  if (startScene(stored)) return true;
+  if (startScene(stored, shift)) return true;
   state.SkipWithError("the shipped head does not load");
   endScene();
   return false;

@@ -81,6 +81,7 @@ void coreNeighborable::findNearest(const std::vector<coreNeighborable*>& candida
 EGrider::EGrider(const std::string& name) : coreGrider(name) {}
 
 void EGrider::reset() {
+  ++m_resetCount;
   m_elements.clear();
   m_elementCells.clear();
   m_cellElements.assign(cellCount(), std::vector<uint32_t>());

@@ -71,6 +71,8 @@ class EGrider : public coreGrider {
 
   // Forgets every element (they keep their stale grid index); one empty list per cell.
   void reset() override;
+  // Changes at every reset: a filer that saw another number knows its elements were forgotten.
+  uint64_t resetCount() const { return m_resetCount; }
   // One point per cell centre, white, drawn as points.
   void buildGeometry() override;
   // The base set-up, then reset.
@@ -150,4 +152,5 @@ class EGrider : public coreGrider {
   // Per element, the number of the last queryRadius that listed it.
   std::vector<uint32_t> m_stamps;
   uint32_t m_queryStamp = 0;
+  uint64_t m_resetCount = 0;
 };

@@ -1,7 +1,9 @@
 #include "strokes/buffer_undoer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <unordered_set>
 
 #include "render/head_model.h"
@@ -18,6 +20,8 @@ BufferUndoer::~BufferUndoer() {
 
 void BufferUndoer::reset() {
   if (m_sampleGrid) m_sampleGrid->reset();
+  forgetAllFiled();
+  if (m_headGrid) m_headGridResets = m_headGrid->resetCount();
   if (m_buffer) m_buffer->clearBuffers();
   for (StrokeBufferRender* buffer : m_fullBuffers) delete buffer;
   m_fullBuffers.clear();
@@ -285,6 +289,7 @@ void BufferUndoer::attachSampleGrid(EGrider* grid) {
   m_headGrid = grid;
   m_headGridLink.reset(new GridSampleLink<EGrider>(grid));
   m_sampleGrid = m_headGridLink.get();
+  m_headGridResets = grid->resetCount();
   m_gridReleaseHandle = addGridReleaseListener([this](coreGrider* released) {
     if (released == m_headGrid) releaseHeadGrid();
   });
@@ -299,21 +304,160 @@ void BufferUndoer::releaseHeadGrid() {
   if (m_sampleGrid == m_headGridLink.get()) m_sampleGrid = nullptr;
   m_headGridLink.reset();
   m_headGrid = nullptr;
+  forgetAllFiled();
+}
+
+void BufferUndoer::forgetAllFiled() {
+  m_gridReach = 0.0f;
+  m_unfiled.clear();
+  m_outsideCells.clear();
+  m_outsideKeys.clear();
+}
+
+EGrider* BufferUndoer::queriedGrid() const {
+  if (!m_headGrid || m_sampleGrid != m_headGridLink.get()) return nullptr;
+  // Reset behind our back (the head's own reset): the stored strokes are no longer filed.
+  return m_headGrid->resetCount() == m_headGridResets ? m_headGrid : nullptr;
+}
+
+namespace {
+
+// Side of the cells that index samples outside the head grid (metres), and their index range.
+constexpr float kOutsideCell = 0.05f;
+constexpr int32_t kOutsideSpan = 1 << 20;
+
+int32_t outsideIndex(float v) {
+  const float c = std::floor(v / kOutsideCell);
+  return static_cast<int32_t>(std::clamp(c, -static_cast<float>(kOutsideSpan),
+                                         static_cast<float>(kOutsideSpan - 1)));
+}
+
+uint64_t outsideKey(int32_t i, int32_t j, int32_t k) {
+  auto u = [](int32_t v) { return static_cast<uint64_t>(v + kOutsideSpan); };
+  return (u(i) << 42) | (u(j) << 21) | u(k);
+}
+
+}  // namespace
+
+void BufferUndoer::forgetFiled(Operatable* op) {
+  m_unfiled.erase(op);
+  const auto keys = m_outsideKeys.find(op);
+  if (keys == m_outsideKeys.end()) return;
+  for (uint64_t key : keys->second) {
+    const auto cell = m_outsideCells.find(key);
+    if (cell == m_outsideCells.end()) continue;
+    std::vector<Operatable*>& ops = cell->second;
+    ops.erase(std::remove(ops.begin(), ops.end(), op), ops.end());
+    if (ops.empty()) m_outsideCells.erase(cell);
+  }
+  m_outsideKeys.erase(keys);
+}
+
+void BufferUndoer::noteFiled(Operatable* op) {
+  const EGrider* grid = queriedGrid();
+  if (!grid) return;
+  forgetFiled(op);
+  // Without a sample there is nothing to go by: the stroke is always a candidate.
+  bool always = op->m_samples.empty();
+  float reach2 = 0.0f;
+  std::vector<uint64_t> keys;
+  for (const Sample* sample : op->m_samples) {
+    const size_t idx = static_cast<size_t>(sample->m_gridIndex);
+    if (sample->m_gridIndex >= 0 && idx < grid->m_elements.size() &&
+        grid->m_elements[idx] == sample && !grid->m_elementPoints[idx].empty()) {
+      float nearest2 = std::numeric_limits<float>::infinity();
+      for (const EGrider::FiledPoint& f : grid->m_elementPoints[idx])
+        nearest2 = std::min(nearest2, squaredLength(f.point - sample->m_position));
+      if (std::isfinite(nearest2)) {
+        reach2 = std::max(reach2, nearest2);
+        continue;
+      }
+    }
+    // Not in the grid (beyond its box, say): indexed here by its own position.
+    const Vec3f& q = sample->m_position;
+    if (!std::isfinite(q[0]) || !std::isfinite(q[1]) || !std::isfinite(q[2])) {
+      always = true;
+      continue;
+    }
+    const uint64_t key = outsideKey(outsideIndex(q[0]), outsideIndex(q[1]), outsideIndex(q[2]));
+    if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+  }
+  m_gridReach = std::max(m_gridReach, std::sqrt(reach2));
+  if (always) m_unfiled.insert(op);
+  if (keys.empty()) return;
+  for (uint64_t key : keys) m_outsideCells[key].push_back(op);
+  m_outsideKeys.emplace(op, std::move(keys));
+}
+
+bool BufferUndoer::strokesNear(const Vec3f& p, float r, std::vector<Operatable*>& out) {
+  EGrider* grid = queriedGrid();
+  if (!grid || !(r >= 0.0f) || !std::isfinite(r) || !std::isfinite(m_gridReach) ||
+      !std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
+    return false;
+  // Widened a little past the triangle inequality, for the rounding of the two distances.
+  const float reach = (r + m_gridReach) * 1.0001f + 1e-6f;
+  m_nearSamples.clear();
+  grid->queryRadius(p, reach, m_nearSamples);
+  const int last = std::min(m_cursor, size() - 1);
+  m_nearStamps.resize(m_history.size(), 0u);
+  if (++m_nearStamp == 0) {
+    std::fill(m_nearStamps.begin(), m_nearStamps.end(), 0u);
+    m_nearStamp = 1;
+  }
+  const size_t first = out.size();
+  auto take = [&](Operatable* op) {
+    // Only applied entries of this history, each once.
+    const int32_t tag = op ? op->m_tag : -1;
+    if (tag < 0 || tag > last || m_history[static_cast<size_t>(tag)] != op) return;
+    uint32_t& stamp = m_nearStamps[static_cast<size_t>(tag)];
+    if (stamp == m_nearStamp) return;
+    stamp = m_nearStamp;
+    out.push_back(op);
+  };
+  for (coreNeighborable* element : m_nearSamples)
+    if (const Sample* sample = dynamic_cast<const Sample*>(element)) take(sample->m_stroke);
+  for (Operatable* op : m_unfiled) take(op);
+  // Samples outside the grid, by the cells of their own positions.
+  const float wide = r * 1.0001f + 1e-6f;
+  int32_t low[3], high[3];
+  double cells = 1.0;
+  for (int a = 0; a < 3; ++a) {
+    low[a] = outsideIndex(p[a] - wide);
+    high[a] = outsideIndex(p[a] + wide);
+    cells *= static_cast<double>(high[a] - low[a] + 1);
+  }
+  if (cells > static_cast<double>(m_outsideCells.size())) {
+    for (const auto& entry : m_outsideKeys) take(entry.first);
+  } else {
+    for (int32_t i = low[0]; i <= high[0]; ++i)
+      for (int32_t j = low[1]; j <= high[1]; ++j)
+        for (int32_t k = low[2]; k <= high[2]; ++k) {
+          const auto cell = m_outsideCells.find(outsideKey(i, j, k));
+          if (cell != m_outsideCells.end())
+            for (Operatable* op : cell->second) take(op);
+        }
+  }
+  std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+            [](const Operatable* a, const Operatable* b) { return a->m_tag < b->m_tag; });
+  return true;
 }
 
 void BufferUndoer::addSamplesToGrid(Operatable* op) {
   if (!m_sampleGrid || !op) return;
   for (Sample* sample : op->m_samples) m_sampleGrid->addElement(sample);
+  noteFiled(op);
 }
 
 void BufferUndoer::removeSamplesFromGrid(Operatable* op) {
   if (!m_sampleGrid || !op) return;
   for (auto it = op->m_samples.rbegin(); it != op->m_samples.rend(); ++it)
     if (!m_sampleGrid->removeElement(*it)) std::printf("error: grider remove sample fail.\n");
+  forgetFiled(op);
 }
 
 void BufferUndoer::updateSamplesInGrid(Operatable* op) {
   if (!m_sampleGrid || !op) return;
   for (auto it = op->m_samples.rbegin(); it != op->m_samples.rend(); ++it)
     if (!m_sampleGrid->updateElement(*it)) std::printf("error: grider remove sample fail.\n");
+  noteFiled(op);
 }

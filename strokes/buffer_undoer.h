@@ -1,13 +1,17 @@
 #pragma once
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/matrix.h"
+#include "core/vec.h"
 #include "strokes/stroke_buffer.h"
 #include "strokes/undoer.h"
 
 class EGrider;
 class Operatable;
+class coreNeighborable;
 class Sample;
 
 // What a history needs from the stroke sample grid: register, drop and re-bin one sample, and
@@ -83,6 +87,12 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   // stroke sample grid (null: none). The history lets go of the grid when its head frees it.
   void attachSampleGrid(EGrider* grid);
 
+  // The applied entries, oldest first, that may have a sample within r of p (the frame before
+  // every level, metres): a superset of those that do, found through the head grid. False,
+  // with `out` untouched, when the history cannot tell (no head grid, r not a finite distance):
+  // the caller scans.
+  bool strokesNear(const Vec3f& p, float r, std::vector<Operatable*>& out);
+
   void addSamplesToGrid(Operatable* op);
   void removeSamplesFromGrid(Operatable* op);
   void updateSamplesInGrid(Operatable* op);
@@ -109,9 +119,27 @@ class BufferUndoer : public coreUndoer<Operatable*> {
   void hideRedoTail();
   void hideNewestDrawn();
   void releaseHeadGrid();
+  // Keeps strokesNear sound after op's samples were filed or re-filed in the head grid.
+  void noteFiled(Operatable* op);
+  void forgetFiled(Operatable* op);
+  void forgetAllFiled();
+  EGrider* queriedGrid() const;
 
   // The link to the attached head grid, and the handle of its release listener (-1 none).
   std::unique_ptr<SampleGridLink> m_headGridLink;
   EGrider* m_headGrid = nullptr;
   int m_gridReleaseHandle = -1;
+  // The farthest any stroke's sample lies from its nearest filed point (metres): a query that
+  // much wider reaches every filed sample within its radius. It only grows until the grid goes.
+  float m_gridReach = 0.0f;
+  uint64_t m_headGridResets = 0;  // the head grid's reset count when we filed into it
+  // Strokes with a sample that has no finite position, or with no sample: always candidates.
+  std::unordered_set<Operatable*> m_unfiled;
+  // Samples the head grid does not hold (beyond its box): their strokes by coarse cells of the
+  // samples' own positions, and each stroke's cells.
+  std::unordered_map<uint64_t, std::vector<Operatable*>> m_outsideCells;
+  std::unordered_map<Operatable*, std::vector<uint64_t>> m_outsideKeys;
+  std::vector<coreNeighborable*> m_nearSamples;  // scratch for strokesNear
+  std::vector<uint32_t> m_nearStamps;            // per entry, the last strokesNear that took it
+  uint32_t m_nearStamp = 0;
 };

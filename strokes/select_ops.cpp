@@ -4,6 +4,7 @@
 
 #include "core/settings.h"
 #include "quillax.pb.h"
+#include "strokes/buffer_undoer.h"
 
 namespace {
 
@@ -106,9 +107,15 @@ int SelectOp::countCandidates() {
   return count;
 }
 
+bool SelectOp::sourceStrokesNear(const float* point, float radius) {
+  m_near.clear();
+  BufferUndoer* history = dynamic_cast<BufferUndoer*>(m_source);
+  return history && history->strokesNear(Vec3f(point[0], point[1], point[2]), radius, m_near);
+}
+
 int SelectOp::select(const float* point, float radius) {
   int taken = 0;
-  forEachSourceCandidate([&](Operatable* op) {
+  forEachCandidateNear(point, radius, [&](Operatable* op) {
     if (canSelect(op) && score(op, point, radius) >= 0.0f) {
       mark(op);
       addSelected(op);
@@ -143,7 +150,7 @@ int NearestSelectOp::select(const float* point, float radius) {
   releaseTargets();
   float best = 1e9f;
   Operatable* nearest = nullptr;
-  forEachSourceCandidate([&](Operatable* op) {
+  forEachCandidateNear(point, radius, [&](Operatable* op) {
     if (!canSelect(op)) return;
     const float s = score(op, point, radius);
     // Not skipped at an equal score: the later (newer) candidate wins a tie.

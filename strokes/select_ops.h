@@ -66,6 +66,20 @@ class SelectOp : public Operatable, public coreSelectable<Operatable*> {
     for (int i = 0; i <= last; ++i)
       if (Operatable* op = m_source->m_history[static_cast<size_t>(i)]) f(op);
   }
+  // The same, narrowed to those that may have a sample within radius of point (stored frame)
+  // when the source keeps a sample grid: those left out could not pass score anyway.
+  template <typename F>
+  void forEachCandidateNear(const float* point, float radius, F f) {
+    if (sourceStrokesNear(point, radius))
+      for (Operatable* op : m_near) f(op);
+    else
+      forEachSourceCandidate(f);
+  }
+
+ private:
+  // Fills m_near through the source's grid; false when the source has none.
+  bool sourceStrokesNear(const float* point, float radius);
+  std::vector<Operatable*> m_near;
 };
 
 // A selection that holds only the candidate nearest to the hand, the newer one at equal
