@@ -167,11 +167,9 @@ class StrokeBufferRender : public coreBufferRender<Operatable*> {
   bool exceedsCapacity(const Operatable* op) const;
   // The write of op at slot s (append or whole), from the lists; write false for nothing.
   StrokeWritePlan planWrite(const Operatable* op, int slot, bool append) const;
-  bool hasIndexBuffer() const { return m_indexed; }
   bool hasGLObjects() const { return m_vertexArrays[0] != 0; }
   uint32_t floatsPerVertex() const { return m_floatsPerVertex; }
   uint32_t reservedVertexFloats() const { return m_reservedFloats; }
-  uint32_t reservedIndices() const { return m_reservedIndices; }
   StrokeBufferFormat format() const { return {m_writeMode, m_shaderIndex, m_primitive}; }
 
   uint32_t m_writeMode;
