@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/ui_parts.h"
 #include "core/events.h"
 #include "core/settings.h"
 #include "render/head_model.h"
@@ -30,9 +31,6 @@ void setMode(int32_t mode) {
   if (g_modeState.size() > 2) g_modeState[2] = mode;
 }
 
-// The menu panel, null until the UI root has made it.
-Panel* menuPanel() { return g_uivr ? g_uivr->m_panel : nullptr; }
-
 // The panel's colour preview is its preview stroke's model "op" (there once a hair texture was
 // chosen): it takes the brush colour times its lightness.
 void colourPreview(float alpha) {
@@ -42,9 +40,6 @@ void colourPreview(float alpha) {
   panel->m_previewModel->setColor(Vec4f(g_currentColor.red() * l, g_currentColor.green() * l,
                                         g_currentColor.blue() * l, alpha));
 }
-
-// The tool geometry, null until the UI root has made it.
-Shooter* toolGeometry() { return g_uivr ? g_uivr->m_shooter : nullptr; }
 
 // Settings that read their first values: a record with fewer is ignored.
 bool hasValues(const EventRecord& record, size_t count) { return record.m_values.size() >= count; }

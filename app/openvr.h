@@ -141,11 +141,13 @@ class OpenVR : public OpenVRContext, public coreObject {
   static void updateDeviceMatrix(const Matrix4& device, float out[12]);
 
  private:
+  // Roles and swipes (vr_controllers.cpp).
   void assignRole(uint32_t device);
   bool readTouchpad(int device, float* x, float* y);
-  bool poseValid(int device) const;
   void swipeDrawingHand();
   void swipeOtherHand();
+
+  bool poseValid(int device) const;
   void pressTrigger();
 
   int m_otherHand = -1;
