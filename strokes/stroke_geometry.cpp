@@ -9,8 +9,6 @@
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
 
-std::vector<float> g_vertexScratch;
-
 namespace {
 
 constexpr int kProfileOffset = 23;  // profile index = curvature + 23
@@ -248,7 +246,7 @@ int Operatable::fillIndexBuffer(std::vector<uint32_t>& out, uint32_t first, uint
   return static_cast<int>(at);
 }
 
-int Operatable::fillPointBuffer(int first, int end, const bool* flags) const {
+int Operatable::fillPointBuffer(std::vector<float>& out, int first, int end, const bool* flags) const {
   const quillax::Operation& op = *m_operation;
   const int n = op.points_size();
   if (end < 0 || end > n) end = n;
@@ -256,10 +254,10 @@ int Operatable::fillPointBuffer(int first, int end, const bool* flags) const {
   if (first >= end || !flags) return 0;
   const int perPoint = 3 * ((flags[0] ? 1 : 0) + (flags[2] ? 1 : 0) + (flags[3] ? 1 : 0));
   const size_t total = static_cast<size_t>(end - first) * perPoint;
-  if (g_vertexScratch.size() < total) g_vertexScratch.resize(total);
+  if (out.size() < total) out.resize(total);
   size_t at = 0;
   auto put = [&](const Vec3f& v) {
-    for (int c = 0; c < 3; ++c) g_vertexScratch[at++] = v[c];
+    for (int c = 0; c < 3; ++c) out[at++] = v[c];
   };
   for (int i = first; i < end; ++i) {
     if (flags[0]) put(pointOf(op.points(), i));
@@ -269,23 +267,23 @@ int Operatable::fillPointBuffer(int first, int end, const bool* flags) const {
   return static_cast<int>(at);
 }
 
-int Operatable::fillSampleBuffer() const {
+int Operatable::fillSampleBuffer(std::vector<float>& out) const {
   const size_t total = m_samples.size() * 3;
-  if (g_vertexScratch.size() < total) g_vertexScratch.resize(total);
+  if (out.size() < total) out.resize(total);
   size_t at = 0;
   for (const Sample* sample : m_samples)
-    for (int c = 0; c < 3; ++c) g_vertexScratch[at++] = sample->m_localPosition[c];
+    for (int c = 0; c < 3; ++c) out[at++] = sample->m_localPosition[c];
   return static_cast<int>(at);
 }
 
-int Operatable::fillControlBuffer() const {
+int Operatable::fillControlBuffer(std::vector<float>& out) const {
   const size_t total = m_control.size() / 3 * 3;
-  if (g_vertexScratch.size() < total) g_vertexScratch.resize(total);
+  if (out.size() < total) out.resize(total);
   const Matrix4* forward = levelForward(m_transformLevel);
   for (size_t k = 0; k < total; k += 3) {
     Vec3f p(m_control[k], m_control[k + 1], m_control[k + 2]);
     if (forward) p = transformPoint(*forward, p);
-    for (int c = 0; c < 3; ++c) g_vertexScratch[k + c] = p[c];
+    for (int c = 0; c < 3; ++c) out[k + c] = p[c];
   }
   return static_cast<int>(total);
 }
