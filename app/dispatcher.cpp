@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/ui_parts.h"
 #include "core/events.h"
 #include "core/settings.h"
 #include "render/head_model.h"
@@ -30,9 +31,6 @@ void setMode(int32_t mode) {
   if (g_modeState.size() > 2) g_modeState[2] = mode;
 }
 
-// The menu panel, null until the UI root has made it.
-Panel* menuPanel() { return g_uivr ? g_uivr->m_panel : nullptr; }
-
 // The panel's colour preview is its preview stroke's model "op" (there once a hair texture was
 // chosen): it takes the brush colour times its lightness.
 void colourPreview(float alpha) {
@@ -43,96 +41,123 @@ void colourPreview(float alpha) {
                                         g_currentColor.blue() * l, alpha));
 }
 
-// The tool geometry, null until the UI root has made it.
-Shooter* toolGeometry() { return g_uivr ? g_uivr->m_shooter : nullptr; }
-
 // Settings that read their first values: a record with fewer is ignored.
 bool hasValues(const EventRecord& record, size_t count) { return record.m_values.size() >= count; }
 
-void applySetting(const EventRecord& record) {
+// Settings 0 and 1: the brush colour from the wheel and the lightness bar.
+void applyColourSetting(const EventRecord& record) {
   const std::vector<float>& v = record.m_values;
+  if (record.m_id == 0) {
+    // A nearly transparent pick is a miss.
+    if (!hasValues(record, 4) || v[3] < 0.1f) return;
+    g_currentColor.set_red(v[0]);
+    g_currentColor.set_green(v[1]);
+    g_currentColor.set_blue(v[2]);
+    g_currentColor.set_alpha(1.0f);
+    colourPreview(1.0f);
+    return;
+  }
+  if (!hasValues(record, 3)) return;
+  g_currentColor.set_lightness((v[0] + v[1] + v[2]) / 3.0f);
+  colourPreview(g_currentColor.alpha());
+}
+
+// Settings 2, 3, 6 and 7: the tool geometry's values; without a value only its rebuild.
+void applyToolValueSetting(const EventRecord& record) {
+  const std::vector<float>& v = record.m_values;
+  Shooter* shooter = toolGeometry();
+  if (!shooter) return;
+  if (record.m_id == 2 || record.m_id == 3) {
+    if (v.empty())
+      shooter->buildBrusherGeometry();
+    else if (record.m_id == 2)
+      shooter->setPrimaryValue(v[0]);
+    else
+      shooter->setSecondaryValue(v[0]);
+    return;
+  }
+  // A swipe edits the helix only while it is drawn (the spin and braid shapes).
+  const ModelElement* spliner = shooter->getGeometry(GEOMETRY_UI_SPLINER);
+  const bool changed =
+      !v.empty() && spliner && spliner->getFlag2() &&
+      (record.m_id == 6 ? updateSwipeValue(v[0], 0.01f, 0.1f, &g_splinerRadius)
+                        : updateSwipeValue(v[0], 0.05f, 3.0f, &g_splinerLength));
+  if (v.empty() || changed) shooter->buildSplinerGeometry();
+}
+
+// Setting 8: the light curve of new strokes.
+void applyLightCurveSetting(const std::vector<float>& v) {
+  // An empty curve would leave new strokes without lighting; restoreBrushState never allows
+  // one either.
+  if (v.empty()) return;
+  if (g_defaultLightCurve.v_size() == static_cast<int>(v.size())) {
+    for (size_t i = 0; i < v.size(); ++i) g_defaultLightCurve.set_v(static_cast<int>(i), v[i]);
+  } else {
+    g_defaultLightCurve.clear_v();
+    for (float value : v) g_defaultLightCurve.add_v(value);
+  }
+  if (Panel* panel = menuPanel()) panel->updateOperationPreview();
+}
+
+// Settings 9 and 10: load and show the head, show its mirror.
+void applySceneSetting(const EventRecord& record) {
+  if (!hasValues(record, 1)) return;
+  const bool show = record.m_values[0] > 0.5f;
+  if (record.m_id == 10) {
+    if (HeadModel* head = findHeadModel())
+      if (head->m_mirror) head->m_mirror->setRenderable(show);
+    return;
+  }
+  if (!g_modeler) return;
+  std::string path = record.m_name;
+  if (path.empty() && g_parameters.has_head_model())
+    path = g_parameters.asset_path() + g_parameters.head_model();
+  g_modeler->loadHead(path);
+  if (HeadModel* head = findHeadModel()) {
+    head->setRenderable(show);
+    // A replaced head's grid was taken from the brush as it was freed; this is the new one.
+    if (g_hairBrusher) g_hairBrusher->attachSampleGrid(head->m_hairGrider);
+  }
+}
+
+// Settings 4, 11, 12 and 13: the option switches.
+void applySwitchSetting(const EventRecord& record) {
+  if (record.m_id == 13) {
+    if (g_modeState.size() > 2 && g_modeState[2] == 0 && g_brushShape == 4) {
+      toggleFlag(FLAG_HINT_MODE);
+      if (!flag(FLAG_HINT_MODE) && g_hairBrusher) g_hairBrusher->acceptSuggestion(flag(FLAG_OTHER_TRIGGER));
+    }
+    return;
+  }
+  if (!hasValues(record, 1)) return;
+  const int bit = record.m_id == 4 ? FLAG_SMOOTHING : record.m_id == 11 ? FLAG_COLLISION : FLAG_OVERLAY;
+  setFlag(bit, record.m_values[0] > 0.5f);
+}
+
+void applySetting(const EventRecord& record) {
   switch (record.m_id) {
-    case 0:  // colour from the wheel; a nearly transparent pick is a miss
-      if (!hasValues(record, 4) || v[3] < 0.1f) return;
-      g_currentColor.set_red(v[0]);
-      g_currentColor.set_green(v[1]);
-      g_currentColor.set_blue(v[2]);
-      g_currentColor.set_alpha(1.0f);
-      colourPreview(1.0f);
-      return;
-    case 1:  // lightness bar
-      if (!hasValues(record, 3)) return;
-      g_currentColor.set_lightness((v[0] + v[1] + v[2]) / 3.0f);
-      colourPreview(g_currentColor.alpha());
+    case 0:
+    case 1:
+      applyColourSetting(record);
       return;
     case 2:
     case 3:
-      if (Shooter* shooter = toolGeometry()) {
-        if (v.empty())
-          shooter->buildBrusherGeometry();
-        else if (record.m_id == 2)
-          shooter->setPrimaryValue(v[0]);
-        else
-          shooter->setSecondaryValue(v[0]);
-      }
+    case 6:
+    case 7:
+      applyToolValueSetting(record);
+      return;
+    case 8:
+      applyLightCurveSetting(record.m_values);
+      return;
+    case 9:
+    case 10:
+      applySceneSetting(record);
       return;
     case 4:
-      if (hasValues(record, 1)) setFlag(FLAG_SMOOTHING, v[0] > 0.5f);
-      return;
-    case 6:
-    case 7: {
-      Shooter* shooter = toolGeometry();
-      if (!shooter) return;
-      // A swipe edits the helix only while it is drawn (the spin and braid shapes).
-      const ModelElement* spliner = shooter->getGeometry(GEOMETRY_UI_SPLINER);
-      const bool changed =
-          !v.empty() && spliner && spliner->getFlag2() &&
-          (record.m_id == 6 ? updateSwipeValue(v[0], 0.01f, 0.1f, &g_splinerRadius)
-                            : updateSwipeValue(v[0], 0.05f, 3.0f, &g_splinerLength));
-      if (v.empty() || changed) shooter->buildSplinerGeometry();
-      return;
-    }
-    case 8:
-      // An empty curve would leave new strokes without lighting; restoreBrushState never
-      // allows one either.
-      if (v.empty()) return;
-      if (g_defaultLightCurve.v_size() == static_cast<int>(v.size())) {
-        for (size_t i = 0; i < v.size(); ++i) g_defaultLightCurve.set_v(static_cast<int>(i), v[i]);
-      } else {
-        g_defaultLightCurve.clear_v();
-        for (float value : v) g_defaultLightCurve.add_v(value);
-      }
-      if (Panel* panel = menuPanel()) panel->updateOperationPreview();
-      return;
-    case 9: {
-      if (!hasValues(record, 1) || !g_modeler) return;
-      std::string path = record.m_name;
-      if (path.empty() && g_parameters.has_head_model())
-        path = g_parameters.asset_path() + g_parameters.head_model();
-      g_modeler->loadHead(path);
-      if (HeadModel* head = findHeadModel()) {
-        head->setRenderable(v[0] > 0.5f);
-        // A replaced head's grid was taken from the brush as it was freed; this is the new one.
-        if (g_hairBrusher) g_hairBrusher->attachSampleGrid(head->m_hairGrider);
-      }
-      return;
-    }
-    case 10:
-      if (!hasValues(record, 1)) return;
-      if (HeadModel* head = findHeadModel())
-        if (head->m_mirror) head->m_mirror->setRenderable(v[0] > 0.5f);
-      return;
     case 11:
-      if (hasValues(record, 1)) setFlag(FLAG_COLLISION, v[0] > 0.5f);
-      return;
     case 12:
-      if (hasValues(record, 1)) setFlag(FLAG_OVERLAY, v[0] > 0.5f);
-      return;
     case 13:
-      if (g_modeState.size() > 2 && g_modeState[2] == 0 && g_brushShape == 4) {
-        toggleFlag(FLAG_HINT_MODE);
-        if (!flag(FLAG_HINT_MODE) && g_hairBrusher) g_hairBrusher->acceptSuggestion(flag(FLAG_OTHER_TRIGGER));
-      }
+      applySwitchSetting(record);
       return;
     default:
       return;

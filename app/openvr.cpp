@@ -8,6 +8,7 @@
 
 #include "app/application.h"
 #include "app/dispatcher.h"
+#include "app/ui_parts.h"
 #include "core/events.h"
 #include "core/geometry.h"
 #include "core/settings.h"
@@ -68,9 +69,6 @@ vr::RenderModelError loadWithRetries(Load load) {
   }
   return error;
 }
-
-Panel* menuPanel() { return g_uivr ? g_uivr->m_panel : nullptr; }
-Shooter* toolGeometry() { return g_uivr ? g_uivr->m_shooter : nullptr; }
 
 // The sampler base name of the eye images (texture type 1).
 std::string diffuseSampler() {
@@ -380,13 +378,6 @@ std::string OpenVRContext::getTrackedDeviceString(uint32_t device, vr::TrackedDe
 OpenVR::OpenVR() = default;
 OpenVR::~OpenVR() = default;
 
-void OpenVR::resetControllerAssignment() {
-  m_drawingHand = -1;
-  m_otherHand = -1;
-  m_drawingHandSwipe = -1;
-  m_otherHandSwipe = -1;
-}
-
 void OpenVR::updateDeviceMatrix(const Matrix4& device, float out[12]) {
   const Vec3f position = transformPoint(device, Vec3f(0.0f, 0.0f, -0.05f));
   for (int k = 0; k < 3; ++k) out[k] = position[k];
@@ -396,28 +387,6 @@ void OpenVR::updateDeviceMatrix(const Matrix4& device, float out[12]) {
     const Vec3f d = normalized(transformDirection(device, direction));
     for (int k = 0; k < 3; ++k) out[3 + axis * 3 + k] = d[k];
   }
-}
-
-void OpenVR::assignRole(uint32_t device) {
-  if (device >= k_devices || !m_system) return;
-  if (m_system->getTrackedDeviceClass(device) != vr::TrackedDeviceClass_Controller) return;
-  const int index = static_cast<int>(device);
-  // The other hand keeps its role while the drawing hand's is free: one controller never
-  // holds both, and a drawing hand switched on again takes its role back.
-  if (m_drawingHand == -1 && index != m_otherHand) {
-    m_drawingHand = index;
-  } else if (m_otherHand == -1 && index != m_drawingHand) {
-    m_otherHand = index;
-  }
-}
-
-bool OpenVR::readTouchpad(int device, float* x, float* y) {
-  if (!m_system || device < 0 || device >= static_cast<int>(k_devices)) return false;
-  vr::ControllerState state;
-  if (!m_system->getControllerState(static_cast<uint32_t>(device), &state, sizeof state)) return false;
-  *x = state.m_axis[0].x;
-  *y = state.m_axis[0].y;
-  return true;
 }
 
 bool OpenVR::poseValid(int device) const {
@@ -583,53 +552,6 @@ void OpenVR::renderScene(int eye) {
   if (g_hairBrusher) g_hairBrusher->drawSuggestion(viewProjection);
   if (head && head->m_mirror && head->m_mirror->isRenderable())
     head->m_mirror->render(g_modeler->sceneGrabMatrix(), viewProjection);
-}
-
-void OpenVR::swipeDrawingHand() {
-  float x = 0, y = 0;
-  if (m_drawingHandSwipe == -1 || !readTouchpad(m_drawingHand, &x, &y)) return;
-  if (m_drawingHandSwipe < 3) {
-    m_drawingSwipeStart[0] = x;
-    m_drawingSwipeStart[1] = y;
-    Shooter* shooter = toolGeometry();
-    if (!shooter) return;
-    const bool primary = shooter->getPrimaryValue(m_primaryBase, m_primaryStep);
-    const bool secondary = shooter->getSecondaryValue(m_secondaryBase, m_secondaryStep);
-    if (primary || secondary) ++m_drawingHandSwipe;
-    return;
-  }
-  const float dx = x - m_drawingSwipeStart[0], dy = y - m_drawingSwipeStart[1];
-  if (std::fabs(dx) > 2 * std::fabs(dy) && std::fabs(dx) > 0.001f) {
-    postEvent(new EventRecord(4, 2, std::string(), {m_primaryBase + dx * m_primaryStep}));
-  } else if (!(g_flags.size() > FLAG_NO_CURVATURE_SWIPE && g_flags[FLAG_NO_CURVATURE_SWIPE]) &&
-             std::fabs(dy) > 2 * std::fabs(dx) && std::fabs(dy) > 0.001f) {
-    postEvent(new EventRecord(4, 3, std::string(), {m_secondaryBase + dy * m_secondaryStep}));
-  }
-}
-
-void OpenVR::swipeOtherHand() {
-  float x = 0, y = 0;
-  if (m_otherHandSwipe == -1 || !readTouchpad(m_otherHand, &x, &y)) return;
-  if (m_otherHandSwipe < 3) {
-    m_otherSwipeStart[0] = x;
-    m_otherSwipeStart[1] = y;
-    // The other hand shapes the helix, and only while it is drawn.
-    Shooter* shooter = toolGeometry();
-    const ModelElement* spliner = shooter ? shooter->getGeometry(GEOMETRY_UI_SPLINER) : nullptr;
-    if (!spliner || !spliner->getFlag2()) return;
-    m_radiusBase = g_splinerRadius;
-    m_radiusStep = 0.02f;
-    m_lengthBase = g_splinerLength;
-    m_lengthStep = 0.2f;
-    ++m_otherHandSwipe;
-    return;
-  }
-  const float dx = x - m_otherSwipeStart[0], dy = y - m_otherSwipeStart[1];
-  if (std::fabs(dx) > 2 * std::fabs(dy) && std::fabs(dx) > 0.001f) {
-    postEvent(new EventRecord(4, 6, std::string(), {m_radiusBase + dx * m_radiusStep}));
-  } else if (std::fabs(dy) > 2 * std::fabs(dx) && std::fabs(dy) > 0.001f) {
-    postEvent(new EventRecord(4, 7, std::string(), {m_lengthBase + dy * m_lengthStep}));
-  }
 }
 
 bool OpenVR::handleInput() {

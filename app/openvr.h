@@ -52,21 +52,16 @@ class OpenVRContext {
   bool isRunning() const { return m_system != nullptr; }
   // Where the desktop view goes: the window's framebuffer (0) unless a test redirects it.
   void setDesktopFramebuffer(GLuint framebuffer) { m_desktopFramebuffer = framebuffer; }
-  const Matrix4& deviceMatrix(uint32_t device) const { return m_deviceMatrices[device]; }
-  const vr::TrackedDevicePose& devicePose(uint32_t device) const { return m_poses[device]; }
-  const Matrix4& headPose() const { return m_headPose; }
   const std::string& poseClasses() const { return m_poseClasses; }
   int validPoseCount() const { return m_validPoseCount; }
   uint32_t renderWidth() const { return m_renderWidth; }
   uint32_t renderHeight() const { return m_renderHeight; }
   const FramebufferMultiDesc& eyeFramebuffer(int eye) const { return eye == 0 ? m_leftEye : m_rightEye; }
   bool hasRenderModel(uint32_t device) const { return device < vr::k_maxTrackedDeviceCount && m_hasRenderModel[device]; }
-  char deviceClassChar(uint32_t device) const { return m_deviceClassChar[device]; }
   size_t renderModelCount() const { return m_renderModelList.size(); }
   // The drawable of a device's render model, null when it has none.
   ModelRender* deviceRenderModel(uint32_t device) const;
   const ModelContainer* lens() const { return m_lens.get(); }
-  const ModelContainer* screen() const { return m_screen.get(); }
 
  protected:
   void updateHMDMatrixPose();
@@ -137,8 +132,6 @@ class OpenVR : public OpenVRContext, public coreObject {
 
   int drawingHand() const { return m_drawingHand; }
   int otherHand() const { return m_otherHand; }
-  bool drawingHandTracked() const { return m_drawingHandTracked; }
-  bool otherHandTracked() const { return m_otherHandTracked; }
   const Matrix4& drawingHandDeviceMatrix() const { return m_drawingHandMatrix; }
   const Matrix4& otherHandDeviceMatrix() const { return m_otherHandMatrix; }
   int drawingHandSwipe() const { return m_drawingHandSwipe; }
@@ -148,11 +141,13 @@ class OpenVR : public OpenVRContext, public coreObject {
   static void updateDeviceMatrix(const Matrix4& device, float out[12]);
 
  private:
+  // Roles and swipes (vr_controllers.cpp).
   void assignRole(uint32_t device);
   bool readTouchpad(int device, float* x, float* y);
-  bool poseValid(int device) const;
   void swipeDrawingHand();
   void swipeOtherHand();
+
+  bool poseValid(int device) const;
   void pressTrigger();
 
   int m_otherHand = -1;

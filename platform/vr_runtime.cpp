@@ -10,12 +10,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/image_file.h"
 #include "platform/vr_trace.h"
 
 namespace vr {
@@ -65,17 +64,9 @@ OwnedRenderModel* buildBox(float sx, float sy, float sz, TextureId texture,
   return model;
 }
 
-bool writeImage(const std::string& path, cv::Mat& image) {
-  cv::Mat topDown;
-  cv::flip(image, topDown, 0);
-  bool written = false;
-  try {
-    written = cv::imwrite(path, topDown);
-  } catch (const cv::Exception& e) {
-    std::printf("VR trace snapshot %s: %s\n", path.c_str(), e.what());
-  }
-  if (!written) std::printf("VR trace snapshot %s could not be written\n", path.c_str());
-  return written;
+void writeImage(const std::string& path, const std::vector<unsigned char>& pixels, int width, int height) {
+  if (!platform::writeBottomUpImage(path, width, height, pixels.data(), "VR trace snapshot " + path))
+    std::printf("VR trace snapshot %s could not be written\n", path.c_str());
 }
 
 // The eye image the compositor was handed, read back from its texture.
@@ -89,11 +80,11 @@ void snapshotTexture(GLuint texture, const std::string& path) {
   glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
   glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
   if (width > 0 && height > 0) {
-    cv::Mat image(height, width, CV_8UC3);
+    std::vector<unsigned char> pixels(size_t(width) * size_t(height) * 3);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_BGR, GL_UNSIGNED_BYTE, image.data);
-    writeImage(path, image);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_BGR, GL_UNSIGNED_BYTE, pixels.data());
+    writeImage(path, pixels, width, height);
   } else {
     std::printf("VR trace snapshot %s: the eye texture is empty\n", path.c_str());
   }
@@ -113,9 +104,9 @@ void snapshotWindow(int width, int height, const std::string& path) {
   glReadBuffer(GL_BACK);
   glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  cv::Mat image(height, width, CV_8UC3);
-  glReadPixels(0, 0, width, height, GL_BGR, GL_UNSIGNED_BYTE, image.data);
-  writeImage(path, image);
+  std::vector<unsigned char> pixels(size_t(width) * size_t(height) * 3);
+  glReadPixels(0, 0, width, height, GL_BGR, GL_UNSIGNED_BYTE, pixels.data());
+  writeImage(path, pixels, width, height);
   glReadBuffer(static_cast<GLenum>(previousBuffer));
   glPixelStorei(GL_PACK_ALIGNMENT, previousAlignment);
   glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(previousPackBuffer));

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <vector>
 
 #include "core/settings.h"
+#include "platform/image_file.h"
 
 namespace {
 
@@ -175,17 +174,11 @@ bool saveFramebufferImage(const std::string& path, uint32_t width, uint32_t heig
   if (width == 0 || height == 0) return false;
   glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  cv::Mat image(static_cast<int>(height), static_cast<int>(width), CV_8UC3);
+  std::vector<unsigned char> pixels(size_t(width) * size_t(height) * 3);
   glReadPixels(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height), GL_BGR, GL_UNSIGNED_BYTE,
-               image.data);
-  cv::Mat topDown;
-  cv::flip(image, topDown, 0);
-  bool written = false;
-  try {
-    written = cv::imwrite(path, topDown);
-  } catch (const cv::Exception& e) {
-    std::printf("saveFramebufferImage: %s\n", e.what());
-  }
+               pixels.data());
+  const bool written = platform::writeBottomUpImage(path, static_cast<int>(width), static_cast<int>(height),
+                                                    pixels.data(), "saveFramebufferImage");
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   return written;
 }

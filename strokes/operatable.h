@@ -99,13 +99,14 @@ class Operatable : public coreObject, public coreDeformable {
   // first vertex of point `first` being `base`. 0 for a stroke that is not drawn as a ribbon.
   int fillIndexBuffer(std::vector<uint32_t>& out, uint32_t first, uint32_t end, uint32_t base,
                       bool quads) const;
-  // Into g_vertexScratch: per point of [first, end) (end -1: all) the point (a0), normal (a2)
-  // and pitch (a3) as flagged. Returns floats written.
-  int fillPointBuffer(int first, int end, const bool* flags) const;
-  // Into g_vertexScratch: each sample's local position. Returns floats written.
-  int fillSampleBuffer() const;
-  // Into g_vertexScratch: each control point carried into the current scene. Returns floats.
-  int fillControlBuffer() const;
+  // The debug streams, each into out from index 0 (grown, never shrunk), returning the floats
+  // written. Per point of [first, end) (end -1: all) the point (a0), normal (a2) and pitch (a3)
+  // as flagged.
+  int fillPointBuffer(std::vector<float>& out, int first, int end, const bool* flags) const;
+  // Each sample's local position.
+  int fillSampleBuffer(std::vector<float>& out) const;
+  // Each control point carried into the current scene.
+  int fillControlBuffer(std::vector<float>& out) const;
 
   // ---- frames, samples and post-processing (stroke_samples.cpp) ----
   // Rebuilds the frame of every point from the tangent along the stroke and the pitch: pitches

@@ -12,8 +12,6 @@
 #include "strokes/stroke_geometry.h"
 #include "strokes/transformer.h"
 
-std::vector<uint32_t> g_strokeIndices;
-
 namespace {
 
 // Length of the debug tick drawn along a point's pitch, metres.
@@ -273,18 +271,18 @@ void StrokeBufferRender::writeOperation(Operatable* op, bool append) {
       }
     }
     if (writeVertices) {
-      const int floats = op->buildStrandGeometry(g_vertexScratch, firstPoint, n, flags);
+      const int floats = op->buildStrandGeometry(m_vertexScratch, firstPoint, n, flags);
       const uint64_t end = uint64_t{at} * m_floatsPerVertex + static_cast<uint64_t>(floats);
       if (floats > 0 && reserveUnits(m_vertexArrays[1], m_reservedFloats, end, m_capacity))
-        upload(m_vertexArrays[1], uint64_t{at} * m_floatsPerVertex, g_vertexScratch.data(),
+        upload(m_vertexArrays[1], uint64_t{at} * m_floatsPerVertex, m_vertexScratch.data(),
                static_cast<size_t>(floats));
     }
     if (plan.indexCount > 0 && m_vertexArrays[2]) {
-      const int count = op->fillIndexBuffer(g_strokeIndices, plan.firstPoint, n,
+      const int count = op->fillIndexBuffer(m_indexScratch, plan.firstPoint, n,
                                             plan.ownFirstVertex + plan.firstPoint * m, false);
       const uint64_t end = uint64_t{plan.indexStart} + static_cast<uint64_t>(count);
       if (count > 0 && reserveUnits(m_vertexArrays[2], m_reservedIndices, end, m_capacity))
-        upload(m_vertexArrays[2], plan.indexStart, g_strokeIndices.data(),
+        upload(m_vertexArrays[2], plan.indexStart, m_indexScratch.data(),
                static_cast<size_t>(count));
     }
   }
@@ -391,15 +389,15 @@ void FlagBufferRender::writeOperation(Operatable* op, bool append) {
   switch (m_mode) {
     case 1: {
       const bool flags[7] = {true, false, false, true, false, false, false};
-      floats = op->fillPointBuffer(0, -1, flags);
+      floats = op->fillPointBuffer(m_vertexScratch, 0, -1, flags);
       // Each point with its pitch becomes the point and the tip of a short tick.
       for (int at = 0; at + 6 <= floats; at += 6)
         for (int c = 0; c < 3; ++c)
-          g_vertexScratch[at + 3 + c] = g_vertexScratch[at + c] + kTickLength * g_vertexScratch[at + 3 + c];
+          m_vertexScratch[at + 3 + c] = m_vertexScratch[at + c] + kTickLength * m_vertexScratch[at + 3 + c];
       break;
     }
-    case 2: floats = op->fillSampleBuffer(); break;
-    case 3: floats = op->fillControlBuffer(); break;
+    case 2: floats = op->fillSampleBuffer(m_vertexScratch); break;
+    case 3: floats = op->fillControlBuffer(m_vertexScratch); break;
     default: return;
   }
   const uint32_t vertices = static_cast<uint32_t>(floats / 3);
@@ -411,7 +409,7 @@ void FlagBufferRender::writeOperation(Operatable* op, bool append) {
   if (!fits) return;
   if (m_vertexArrays[1] && vertices > 0 &&
       reserveUnits(m_vertexArrays[1], m_reservedFloats, (uint64_t{own} + vertices) * 3, m_capacity))
-    upload(m_vertexArrays[1], uint64_t{own} * 3, g_vertexScratch.data(), size_t{vertices} * 3);
+    upload(m_vertexArrays[1], uint64_t{own} * 3, m_vertexScratch.data(), size_t{vertices} * 3);
   m_vertexCounts[s] = vertices;
   m_indexCounts[s] = 0;
 }

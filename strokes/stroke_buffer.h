@@ -167,11 +167,9 @@ class StrokeBufferRender : public coreBufferRender<Operatable*> {
   bool exceedsCapacity(const Operatable* op) const;
   // The write of op at slot s (append or whole), from the lists; write false for nothing.
   StrokeWritePlan planWrite(const Operatable* op, int slot, bool append) const;
-  bool hasIndexBuffer() const { return m_indexed; }
   bool hasGLObjects() const { return m_vertexArrays[0] != 0; }
   uint32_t floatsPerVertex() const { return m_floatsPerVertex; }
   uint32_t reservedVertexFloats() const { return m_reservedFloats; }
-  uint32_t reservedIndices() const { return m_reservedIndices; }
   StrokeBufferFormat format() const { return {m_writeMode, m_shaderIndex, m_primitive}; }
 
   uint32_t m_writeMode;
@@ -188,6 +186,10 @@ class StrokeBufferRender : public coreBufferRender<Operatable*> {
   bool m_indexed = false;
   uint32_t m_reservedFloats = 0;
   uint32_t m_reservedIndices = 0;
+  // What a write builds before uploading it: grown, never shrunk, so redrawing a stroke every
+  // frame does not allocate.
+  std::vector<float> m_vertexScratch;
+  std::vector<uint32_t> m_indexScratch;
 };
 
 // Debug lines for the strokes of a ribbon buffer (settings debug_visual >= 1): mode 1 a tick
@@ -205,10 +207,8 @@ class FlagBufferRender : public coreBufferRender<Operatable*> {
 
  private:
   uint32_t m_reservedFloats = 0;
+  std::vector<float> m_vertexScratch;  // as StrokeBufferRender's
 };
-
-// Process-wide index scratch of the stroke buffers; grows, never shrinks. Main thread only.
-extern std::vector<uint32_t> g_strokeIndices;
 
 // Whether GL entry points are loaded, so buffers can make GL objects.
 bool strokeBuffersHaveGL();

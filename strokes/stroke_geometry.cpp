@@ -9,8 +9,6 @@
 #include "strokes/operatable.h"
 #include "strokes/sample.h"
 
-std::vector<float> g_vertexScratch;
-
 namespace {
 
 constexpr int kProfileOffset = 23;  // profile index = curvature + 23
@@ -76,6 +74,96 @@ struct VertexWriter {
   }
 };
 
+float pointLight(const quillax::Operation& op, int i) {
+  return lightValueAt(op.lightcurve().v().data(), op.lightcurve().v_size(), i, op.points_size());
+}
+
+// The pen: one vertex per point, its position and light.
+void writePenVertices(const quillax::Operation& op, uint32_t first, uint32_t end, float alpha,
+                      VertexWriter& writer) {
+  for (uint32_t ui = first; ui < end; ++ui) {
+    const int i = static_cast<int>(ui);
+    const Vec3f p = pointOf(op.points(), i);
+    const float light = pointLight(op, i);
+    writer.vertex(&p, nullptr, nullptr, nullptr, light, light * alpha);
+  }
+}
+
+// u across the ring at vertex j of m: straight across the rectangle for open profiles; for
+// curls of 23 and more it runs U0, U1, U0, U1, U0 so the texture wraps the tube twice.
+float ringU(const TextureRect& rect, int curvature, int j, int m) {
+  const float t = m < 2 ? 0.0f : static_cast<float>(j) / static_cast<float>(m - 1);
+  if (curvature < 23) return (1.0f - t) * rect.u0 + t * rect.u1;
+  const float tt = t > 0.5f ? t - 0.5f : t;
+  return rect.u1 - std::fabs(tt - 0.25f) * 4.0f * (rect.u1 - rect.u0);
+}
+
+// A ribbon: per point a ring of m vertices across the curvature's profile, tapered toward the
+// tip, or the stored mesh when it holds every ring vertex. False without a profile for the
+// curvature.
+bool writeRibbonVertices(const quillax::Operation& op, uint32_t first, uint32_t end, int m,
+                         float alpha, VertexWriter& writer) {
+  const int n = op.points_size();
+  const int curvature = op.curvature();
+  const int profileIndex = curvature + kProfileOffset;
+  if (profileIndex < 0 || profileIndex >= static_cast<int>(g_curveProfiles.size()) ||
+      profileIndex >= static_cast<int>(g_curveProfileNormals.size()))
+    return false;
+  const std::vector<float>& profile = g_curveProfiles[profileIndex];
+  const std::vector<float>& profileNormals = g_curveProfileNormals[profileIndex];
+  if (profile.size() < static_cast<size_t>(2 * m) || profileNormals.size() < static_cast<size_t>(2 * m))
+    return false;
+
+  const TextureRect rect = textureRect(op.texture(), curvature);
+  const float w = op.width();
+  const float tipKeep = 1.0f - std::exp(-0.01f * n);
+  const double tanOne = std::tan(1.0);
+  // A stored mesh is used only when it holds a vertex for every ring vertex.
+  const quillax::Operation_Mesh& mesh = op.meshes();
+  const int meshVertices = n * m;
+  const bool useMesh = op.has_meshes() && mesh.vpoints_size() >= meshVertices &&
+                       mesh.vnormals_size() >= meshVertices;
+  const bool meshUv = useMesh && mesh.vtextures_size() == mesh.vpoints_size();
+
+  for (uint32_t ui = first; ui < end; ++ui) {
+    const int i = static_cast<int>(ui);
+    const Vec3f P = pointOf(op.points(), i);
+    const Vec3f T = pointOf(op.pitches(), i);
+    const Vec3f N = pointOf(op.normals(), i);  // zero when the stroke has none
+    const float along = static_cast<float>(i) / static_cast<float>(n - 1);
+    const float wi = w * (1.0f - std::pow(along, 5.0f) * tipKeep);
+    const float v = static_cast<float>(std::tan(2.0 * i / (n - 1) - 1.0) / tanOne *
+                                           (rect.v1 - rect.v0) / 2.0 +
+                                       (rect.v1 + rect.v0) / 2.0);
+    const float light = pointLight(op, i);
+    const float lightAlpha = light * alpha;
+    const Vec3f side = cross(T, N);
+
+    for (int j = 0; j < m; ++j) {
+      float uv[2] = {ringU(rect, curvature, j, m), v};
+      if (useMesh) {
+        const int k = i * m + j;
+        const Vec3f position = pointOf(mesh.vpoints(), k);
+        const Vec3f normal = pointOf(mesh.vnormals(), k);
+        const Vec3f second = cross(normal, side);
+        if (meshUv) {
+          uv[0] = mesh.vtextures(k).u();
+          uv[1] = mesh.vtextures(k).v();
+        }
+        writer.vertex(&position, uv, &normal, &second, light, lightAlpha);
+        continue;
+      }
+      const float px = profile[2 * j], py = profile[2 * j + 1];
+      const float qx = profileNormals[2 * j], qy = profileNormals[2 * j + 1];
+      const Vec3f position = P + (px * wi) * T + (py * wi) * N;
+      const Vec3f normal = qx * T + qy * N;
+      const Vec3f second = qy * T - qx * N;
+      writer.vertex(&position, uv, &normal, &second, light, lightAlpha);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 float lightValueAt(const float* curve, int c, int i, int n) {
@@ -106,90 +194,15 @@ int Operatable::buildStrandGeometry(std::vector<float>& out, uint32_t first, uin
   if (end > static_cast<uint32_t>(n)) end = static_cast<uint32_t>(n);
   if (first >= end) return 0;
 
-  const uint32_t stride = floatsPerVertex(flags);
-  const size_t total = static_cast<size_t>(end - first) * m * stride;
+  const size_t total = static_cast<size_t>(end - first) * m * floatsPerVertex(flags);
   if (out.size() < total) out.resize(total);
   VertexWriter writer{out.data(), flags};
-
-  const float* curve = op.lightcurve().v().data();
-  const int curveSize = op.lightcurve().v_size();
   const float alpha = currentColor().alpha();
-
   if (!isRibbonTexture(texture)) {
-    for (uint32_t i = first; i < end; ++i) {
-      const Vec3f p = pointOf(op.points(), static_cast<int>(i));
-      const float light = lightValueAt(curve, curveSize, static_cast<int>(i), n);
-      writer.vertex(&p, nullptr, nullptr, nullptr, light, light * alpha);
-    }
+    writePenVertices(op, first, end, alpha, writer);
     return static_cast<int>(writer.at);
   }
-
-  const int curvature = op.curvature();
-  const int profileIndex = curvature + kProfileOffset;
-  if (profileIndex < 0 || profileIndex >= static_cast<int>(g_curveProfiles.size()) ||
-      profileIndex >= static_cast<int>(g_curveProfileNormals.size()))
-    return 0;
-  const std::vector<float>& profile = g_curveProfiles[profileIndex];
-  const std::vector<float>& profileNormals = g_curveProfileNormals[profileIndex];
-  if (profile.size() < static_cast<size_t>(2 * m) || profileNormals.size() < static_cast<size_t>(2 * m))
-    return 0;
-
-  const TextureRect rect = textureRect(texture, curvature);
-  const float w = op.width();
-  const float tipKeep = 1.0f - std::exp(-0.01f * n);
-  const double tanOne = std::tan(1.0);
-  // A stored mesh is used only when it holds a vertex for every ring vertex.
-  const quillax::Operation_Mesh& mesh = op.meshes();
-  const int meshVertices = n * m;
-  const bool useMesh = op.has_meshes() && mesh.vpoints_size() >= meshVertices &&
-                       mesh.vnormals_size() >= meshVertices;
-  const bool meshUv = useMesh && mesh.vtextures_size() == mesh.vpoints_size();
-
-  for (uint32_t ui = first; ui < end; ++ui) {
-    const int i = static_cast<int>(ui);
-    const Vec3f P = pointOf(op.points(), i);
-    const Vec3f T = pointOf(op.pitches(), i);
-    const Vec3f N = pointOf(op.normals(), i);  // zero when the stroke has none
-    const float along = static_cast<float>(i) / static_cast<float>(n - 1);
-    const float wi = w * (1.0f - std::pow(along, 5.0f) * tipKeep);
-    const float v = static_cast<float>(std::tan(2.0 * i / (n - 1) - 1.0) / tanOne *
-                                           (rect.v1 - rect.v0) / 2.0 +
-                                       (rect.v1 + rect.v0) / 2.0);
-    const float light = lightValueAt(curve, curveSize, i, n);
-    const float lightAlpha = light * alpha;
-    const Vec3f side = cross(T, N);
-
-    for (int j = 0; j < m; ++j) {
-      float uv[2];
-      const float t = m < 2 ? 0.0f : static_cast<float>(j) / static_cast<float>(m - 1);
-      if (curvature < 23) {
-        uv[0] = (1.0f - t) * rect.u0 + t * rect.u1;
-      } else {
-        const float tt = t > 0.5f ? t - 0.5f : t;
-        uv[0] = rect.u1 - std::fabs(tt - 0.25f) * 4.0f * (rect.u1 - rect.u0);
-      }
-      uv[1] = v;
-
-      if (useMesh) {
-        const int k = i * m + j;
-        const Vec3f position = pointOf(mesh.vpoints(), k);
-        const Vec3f normal = pointOf(mesh.vnormals(), k);
-        const Vec3f second = cross(normal, side);
-        if (meshUv) {
-          uv[0] = mesh.vtextures(k).u();
-          uv[1] = mesh.vtextures(k).v();
-        }
-        writer.vertex(&position, uv, &normal, &second, light, lightAlpha);
-        continue;
-      }
-      const float px = profile[2 * j], py = profile[2 * j + 1];
-      const float qx = profileNormals[2 * j], qy = profileNormals[2 * j + 1];
-      const Vec3f position = P + (px * wi) * T + (py * wi) * N;
-      const Vec3f normal = qx * T + qy * N;
-      const Vec3f second = qy * T - qx * N;
-      writer.vertex(&position, uv, &normal, &second, light, lightAlpha);
-    }
-  }
+  if (!writeRibbonVertices(op, first, end, m, alpha, writer)) return 0;
   return static_cast<int>(writer.at);
 }
 
@@ -233,7 +246,7 @@ int Operatable::fillIndexBuffer(std::vector<uint32_t>& out, uint32_t first, uint
   return static_cast<int>(at);
 }
 
-int Operatable::fillPointBuffer(int first, int end, const bool* flags) const {
+int Operatable::fillPointBuffer(std::vector<float>& out, int first, int end, const bool* flags) const {
   const quillax::Operation& op = *m_operation;
   const int n = op.points_size();
   if (end < 0 || end > n) end = n;
@@ -241,10 +254,10 @@ int Operatable::fillPointBuffer(int first, int end, const bool* flags) const {
   if (first >= end || !flags) return 0;
   const int perPoint = 3 * ((flags[0] ? 1 : 0) + (flags[2] ? 1 : 0) + (flags[3] ? 1 : 0));
   const size_t total = static_cast<size_t>(end - first) * perPoint;
-  if (g_vertexScratch.size() < total) g_vertexScratch.resize(total);
+  if (out.size() < total) out.resize(total);
   size_t at = 0;
   auto put = [&](const Vec3f& v) {
-    for (int c = 0; c < 3; ++c) g_vertexScratch[at++] = v[c];
+    for (int c = 0; c < 3; ++c) out[at++] = v[c];
   };
   for (int i = first; i < end; ++i) {
     if (flags[0]) put(pointOf(op.points(), i));
@@ -254,23 +267,23 @@ int Operatable::fillPointBuffer(int first, int end, const bool* flags) const {
   return static_cast<int>(at);
 }
 
-int Operatable::fillSampleBuffer() const {
+int Operatable::fillSampleBuffer(std::vector<float>& out) const {
   const size_t total = m_samples.size() * 3;
-  if (g_vertexScratch.size() < total) g_vertexScratch.resize(total);
+  if (out.size() < total) out.resize(total);
   size_t at = 0;
   for (const Sample* sample : m_samples)
-    for (int c = 0; c < 3; ++c) g_vertexScratch[at++] = sample->m_localPosition[c];
+    for (int c = 0; c < 3; ++c) out[at++] = sample->m_localPosition[c];
   return static_cast<int>(at);
 }
 
-int Operatable::fillControlBuffer() const {
+int Operatable::fillControlBuffer(std::vector<float>& out) const {
   const size_t total = m_control.size() / 3 * 3;
-  if (g_vertexScratch.size() < total) g_vertexScratch.resize(total);
+  if (out.size() < total) out.resize(total);
   const Matrix4* forward = levelForward(m_transformLevel);
   for (size_t k = 0; k < total; k += 3) {
     Vec3f p(m_control[k], m_control[k + 1], m_control[k + 2]);
     if (forward) p = transformPoint(*forward, p);
-    for (int c = 0; c < 3; ++c) g_vertexScratch[k + c] = p[c];
+    for (int c = 0; c < 3; ++c) out[k + c] = p[c];
   }
   return static_cast<int>(total);
 }

@@ -23,10 +23,6 @@ inline bool isRibbonTexture(int texture) {
   return row && row[2] == 4;
 }
 
-// Shared scratch for the point, sample and control-point streams: written by index from 0,
-// grown, never shrunk, so redrawing a stroke every frame does not allocate. Main thread only.
-extern std::vector<float> g_vertexScratch;
-
 // Light value of point i of n from a light curve of c values: the curve stretched linearly over
 // the strand. An empty curve gives 1.
 float lightValueAt(const float* curve, int c, int i, int n);

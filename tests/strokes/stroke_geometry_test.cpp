@@ -162,7 +162,7 @@ TEST_F(StrokeGeometry, MissingInputsGiveNoGeometryRatherThanStrayReads) {
   EXPECT_EQ((Ints{single->buildStrandGeometry(out, 0, ~0u, kHairFlags),
                   single->fillIndexBuffer(indices, 0, ~0u, 0, false),
                   empty->buildStrandGeometry(out, 0, ~0u, kHairFlags),
-                  empty->fillPointBuffer(0, -1, kHairFlags),
+                  empty->fillPointBuffer(out, 0, -1, kHairFlags),
                   ok->buildStrandGeometry(out, 4, 9, kHairFlags),
                   ok->buildStrandGeometry(out, 2, 99, kHairFlags)}),
             (Ints{0, 0, 0, 0, 0, 2 * 2 * kHairStride}));
@@ -195,11 +195,11 @@ TEST_F(StrokeGeometry, StrokeWithoutNormalsStillGivesAFlatRibbon) {
 TEST_F(StrokeGeometry, PointAndControlStreams) {
   auto s = stroke(1, 0, 4);
   const bool all[7] = {true, false, true, true, false, false, false};
-  EXPECT_EQ(s->fillPointBuffer(1, -1, all), 27);
+  std::vector<float> out;
+  EXPECT_EQ(s->fillPointBuffer(out, 1, -1, all), 27);
   // The normal before the pitch.
-  EXPECT_THAT((Floats{g_vertexScratch[1], g_vertexScratch[5], g_vertexScratch[6]}),
-              floatsAre({0.01f, 1, 1}));
+  EXPECT_THAT((Floats{out[1], out[5], out[6]}), floatsAre({0.01f, 1, 1}));
   s->m_control = {1, 2, 3, 4, 5, 6, 7};  // a trailing partial point is not drawn
-  EXPECT_EQ(s->fillControlBuffer(), 6);
-  EXPECT_FLOAT_EQ(g_vertexScratch[5], 6.0f);
+  EXPECT_EQ(s->fillControlBuffer(out), 6);
+  EXPECT_FLOAT_EQ(out[5], 6.0f);
 }
