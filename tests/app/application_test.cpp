@@ -39,10 +39,7 @@ class ApplicationGL : public AssetRootTest {
   void SetUp() override {
     ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
     AssetRootTest::SetUp();
-    g_parameters.Clear();
-    testing::internal::CaptureStdout();
-    loadParameters();
-    testing::internal::GetCapturedStdout();
+    loadSettingsQuietly();
     clearEvents();
     g_defaultLightCurve.Clear();
     g_autosaves.Clear();
@@ -228,10 +225,7 @@ using AutosavesFileTest = AssetRootTest;
 
 TEST_F(AutosavesFileTest, OneThatDoesNotReadIsMovedAsideWholeBeforeTheFirstWrite) {
   platform::useVirtualClock();
-  g_parameters.Clear();
-  testing::internal::CaptureStdout();
-  loadParameters();
-  testing::internal::GetCapturedStdout();
+  loadSettingsQuietly();
   // Each kind in turn; a name already taken by an earlier one is never renamed over.
   const char* const movedTo[] = {"autosaves.txt.bad", "autosaves.txt.bad1", "autosaves.txt.bad2",
                                  "autosaves.txt.bad3"};
