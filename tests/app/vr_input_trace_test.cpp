@@ -98,10 +98,11 @@ class VRInputTraceGL : public AppTraceGL {
 
 }  // namespace
 
-TEST_F(VRInputTraceGL, MenuClicksReachTheMenuAndTheStrokeTakesTheChosenShape) {
+TEST_F(VRInputTraceGL, MenuClicksAndSwipesShapeTheNextStroke) {
   runThrough(begin([](Script& s) {
     s.aim("materialTool").click().aim("textureHairDense").click();  // pen strokes are not kept
     s.aim("brushTool").click().aim("brushToolSpin").click();
+    s.swipe(0.5f, 0.0f).swipe(0.0f, 0.4f);  // width 0.02 + 0.5 x 0.02; curvature 0 + 0.4 x 5
     s.stroke(0.0f);
   }));
   ASSERT_NE(g_hairBrusher, nullptr);
@@ -109,20 +110,10 @@ TEST_F(VRInputTraceGL, MenuClicksReachTheMenuAndTheStrokeTakesTheChosenShape) {
   EXPECT_EQ(g_brushShape, 2);
   // The five clicks went to the menu: one stroke only, of the spin shape.
   ASSERT_EQ(g_hairBrusher->size(), 1) << m_output;
-  EXPECT_EQ(g_hairBrusher->m_history[0]->m_operation->shape(), 2);
-  stop();
-}
-
-TEST_F(VRInputTraceGL, SwipesSetTheWidthAndCurvatureOfTheNextStroke) {
-  runThrough(begin([](Script& s) {
-    s.aim("materialTool").click().aim("textureHairMiddle").click();
-    s.swipe(0.5f, 0.0f).swipe(0.0f, 0.4f);  // width 0.02 + 0.5 x 0.02; curvature 0 + 0.4 x 5
-    s.stroke(0.0f);
-  }));
-  ASSERT_EQ(g_hairBrusher->size(), 1) << m_output;
   const quillax::Operation& stroke = *g_hairBrusher->m_history[0]->m_operation;
-  EXPECT_EQ((std::vector<float>{stroke.width(), float(stroke.curvature()), float(stroke.texture())}),
-            (std::vector<float>{0.03f, 2, 2}));
+  EXPECT_EQ((std::vector<float>{stroke.width(), float(stroke.curvature()), float(stroke.texture()),
+                                float(stroke.shape())}),
+            (std::vector<float>{0.03f, 2, 1, 2}));
   stop();
 }
 
