@@ -24,10 +24,7 @@ class DispatcherTest : public AssetRootTest {
  protected:
   void SetUp() override {
     AssetRootTest::SetUp();
-    g_parameters.Clear();
-    testing::internal::CaptureStdout();
-    loadParameters();  // sizes and resets the flag, mode and value vectors
-    testing::internal::GetCapturedStdout();
+    loadSettingsQuietly();
     g_brushShape = 0;
     g_hairTexture = 0;
     g_currentColor.Clear();

@@ -4,7 +4,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,16 +15,13 @@
 // head for six frames of two virtual seconds: the first frame loads the head, the left eye
 // shows it in the middle of the image under the overhead light, and the brush state's 8-second
 // autosave falls due.
-using HeadSnapshotGL = AssetRootTest;
+using HeadSnapshotGL = WholeProgramGL;
 
 TEST_F(HeadSnapshotGL, TheLeftEyeShowsTheShippedHead) {
-  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
-  for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
-  writeFile("look.trace", "render_size 96 96\nframe_ms 2000\ndevice 0 hmd\n@0\npose 0 pos 0 1.05 0.7 rot 0 0 0\n"
-                          "@4\nsnapshot left head_left.png\n@5\nclose\n");
-  std::string output;
-  ASSERT_EQ(runTresslet("TRESSLET_VR_TRACE=../look.trace", output), 0) << output;
-  EXPECT_NE(output.find("finish levelset"), std::string::npos) << output;
+  copyShippedAssets();
+  ASSERT_EQ(runOnTrace("render_size 96 96\nframe_ms 2000\ndevice 0 hmd\n@0\npose 0 pos 0 1.05 0.7 rot 0 0 0\n"
+                          "@4\nsnapshot left head_left.png\n@5\nclose\n"), 0) << m_output;
+  EXPECT_NE(m_output.find("finish levelset"), std::string::npos) << m_output;
   // A first run: the brush defaults and the scene with the head, and the (empty) camera list.
   quillax::Autosaves saved;
   ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &saved));
@@ -39,7 +35,7 @@ TEST_F(HeadSnapshotGL, TheLeftEyeShowsTheShippedHead) {
   EXPECT_EQ(readFile("cameras.txt"), "");
 
   const cv::Mat image = cv::imread(rootPath("run/head_left.png"), cv::IMREAD_COLOR);
-  ASSERT_EQ(image.size(), cv::Size(96, 96)) << output;
+  ASSERT_EQ(image.size(), cv::Size(96, 96)) << m_output;
   // The eyes clear to (0.15, 0.15, 0.18); lit skin is far brighter and redder. The light is
   // overhead, so the middle of the face (under brow and nose) lies partly in shadow: the
   // brightest of the middle pixels is the lit skin.

@@ -27,10 +27,7 @@ class OpenVRGLTest : public AssetRootTest {
   void SetUp() override {
     AssetRootTest::SetUp();
     ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
-    g_parameters.Clear();
-    testing::internal::CaptureStdout();
-    loadParameters();
-    testing::internal::GetCapturedStdout();
+    loadSettingsQuietly();
     clearEvents();
     // The shared test context's pbuffer cannot take drawing under Xvfb; the desktop view goes
     // to a target of the test's own.

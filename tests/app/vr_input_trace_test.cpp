@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "strokes/edit_ops.h"
 #include "strokes/hair_brusher.h"
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
@@ -97,10 +98,11 @@ class VRInputTraceGL : public AppTraceGL {
 
 }  // namespace
 
-TEST_F(VRInputTraceGL, MenuClicksReachTheMenuAndTheStrokeTakesTheChosenShape) {
+TEST_F(VRInputTraceGL, MenuClicksAndSwipesShapeTheNextStroke) {
   runThrough(begin([](Script& s) {
     s.aim("materialTool").click().aim("textureHairDense").click();  // pen strokes are not kept
     s.aim("brushTool").click().aim("brushToolSpin").click();
+    s.swipe(0.5f, 0.0f).swipe(0.0f, 0.4f);  // width 0.02 + 0.5 x 0.02; curvature 0 + 0.4 x 5
     s.stroke(0.0f);
   }));
   ASSERT_NE(g_hairBrusher, nullptr);
@@ -108,37 +110,40 @@ TEST_F(VRInputTraceGL, MenuClicksReachTheMenuAndTheStrokeTakesTheChosenShape) {
   EXPECT_EQ(g_brushShape, 2);
   // The five clicks went to the menu: one stroke only, of the spin shape.
   ASSERT_EQ(g_hairBrusher->size(), 1) << m_output;
-  EXPECT_EQ(g_hairBrusher->m_history[0]->m_operation->shape(), 2);
-  stop();
-}
-
-TEST_F(VRInputTraceGL, SwipesSetTheWidthAndCurvatureOfTheNextStroke) {
-  runThrough(begin([](Script& s) {
-    s.aim("materialTool").click().aim("textureHairMiddle").click();
-    s.swipe(0.5f, 0.0f).swipe(0.0f, 0.4f);  // width 0.02 + 0.5 x 0.02; curvature 0 + 0.4 x 5
-    s.stroke(0.0f);
-  }));
-  ASSERT_EQ(g_hairBrusher->size(), 1) << m_output;
   const quillax::Operation& stroke = *g_hairBrusher->m_history[0]->m_operation;
-  EXPECT_EQ((std::vector<float>{stroke.width(), float(stroke.curvature()), float(stroke.texture())}),
-            (std::vector<float>{0.03f, 2, 2}));
+  EXPECT_EQ((std::vector<float>{stroke.width(), float(stroke.curvature()), float(stroke.texture()),
+                                float(stroke.shape())}),
+            (std::vector<float>{0.03f, 2, 1, 2}));
   stop();
 }
 
-TEST_F(VRInputTraceGL, TheDeleteToolIsSwitchedToAndItsSweepMakesNoStroke) {
-  runThrough(begin([](Script& s) {
+TEST_F(VRInputTraceGL, TheDeleteToolsSweepRemovesTheStrokeItPassesAndThePadBringsItBack) {
+  int swept = 0;
+  const int last = begin([&](Script& s) {
     s.aim("materialTool").click().aim("textureHairDense").click();
-    s.stroke(0.0f);
+    s.stroke(0.0f).stroke(-0.2f);
     s.aim("editTool").click().aim("deleteTool").click();
-    s.stroke(0.0f);  // the sweep
-  }));
+    s.stroke(0.0f);  // the sweep, past the first stroke only
+    swept = s.frame();
+    s.at(2, "axis 1 -0.5 0\n").at(2, "pad 1 down\n").at(2, "pad 1 up\n");
+  });
+  runThrough(swept);
   EXPECT_EQ(g_modeState[2], 2);
   EXPECT_EQ((std::vector<int32_t>{g_modeState[0], g_modeState[1]}), (std::vector<int32_t>{3, 3}));
   // The sweep is not a stroke: it deletes the one it passes, which stays in the brush history,
   // removed, for the delete's undo.
-  ASSERT_EQ(g_hairBrusher->size(), 1) << m_output;
-  EXPECT_TRUE(g_hairBrusher->m_history[0]->isRemoved());
-  EXPECT_EQ(g_operator->getTool(3)->size(), 1);
+  auto removed = [] {
+    std::vector<int> out;
+    for (const Operatable* op : g_hairBrusher->m_history) out.push_back(op->isRemoved());
+    return out;
+  };
+  EXPECT_EQ(removed(), (std::vector<int>{1, 0})) << m_output;
+  Interactor& deleter = *g_operator->getTool(3);
+  ASSERT_EQ(deleter.size(), 1);
+  EXPECT_NE(dynamic_cast<DeleteOp*>(deleter.m_history[0]), nullptr);
+  runThrough(last);
+  EXPECT_EQ(removed(), (std::vector<int>{0, 0}));
+  EXPECT_EQ(deleter.m_cursor, -1);
   stop();
 }
 

@@ -76,8 +76,13 @@ TEST_F(HairBrusherGL, TheMirroredTwinCommitsWithTheStrokeAndUndoesWithIt) {
   ASSERT_EQ(points(twin).size(), 6u);
   EXPECT_EQ(points(twin), mirrored);
 
+  // What the tool committed is the stroke's own geometry, and an undo takes it out of the drawing.
+  std::vector<float> geometry;
+  geometry.resize(static_cast<size_t>(stroke->buildStrandGeometry(geometry, 0, ~0u, g_shaderTable[7].flags)));
+  EXPECT_EQ(readBack<float>(m_brush.m_buffer->m_vertexArrays[1], 0, geometry.size()), geometry);
   EXPECT_TRUE(m_brush.undo());
   EXPECT_EQ((Ints{m_brush.m_cursor, stroke->isRenderable(), twin->isRenderable()}), (Ints{-1, 0, 0}));
+  EXPECT_FALSE(redAt(m_brush, 48) || redAt(m_brush, 16));
   EXPECT_TRUE(m_brush.redo());
   EXPECT_EQ((Ints{m_brush.m_cursor, stroke->isRenderable(), twin->isRenderable()}), (Ints{1, 1, 1}));
   EXPECT_TRUE(redAt(m_brush, 48) && redAt(m_brush, 16));  // x = 0.5 and its mirror image

@@ -133,25 +133,3 @@ TEST_F(InteractorTest, FactoryMakesStrokesForThePenBrushAndDeformTools) {
     EXPECT_EQ(op->m_operation->shape(), 2);
   }
 }
-
-// ---- with a GL context ----
-
-using InteractorGL = BrushStateGLTest;
-
-TEST_F(InteractorGL, BrushToolDrawsAStrokeFromHandFrames) {
-  Interactor tool(1);
-  tool.createBuffer(kRibbonFormat, 80000000);
-  ASSERT_TRUE(drag(tool, -0.5f, -0.6f, 90));
-  ASSERT_EQ(tool.size(), 1);
-  const Operatable* op = tool.m_history[0];
-  EXPECT_NEAR(op->pointCount(), 118, 1);  // 1.17 m at 1 cm
-  std::vector<float> expected;
-  expected.resize(
-      static_cast<size_t>(op->buildStrandGeometry(expected, 0, ~0u, g_shaderTable[7].flags)));
-  EXPECT_EQ(readBack<float>(tool.m_buffer->m_vertexArrays[1], 0, expected.size()), expected);
-
-  EXPECT_TRUE(redAt(tool, 16) && !redAt(tool, 48));
-  EXPECT_TRUE(tool.undo());
-  EXPECT_FALSE(redAt(tool, 16));
-  EXPECT_EQ(drainGLErrors(), static_cast<unsigned>(GL_NO_ERROR));
-}

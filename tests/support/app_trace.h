@@ -26,7 +26,7 @@ class AppTraceGL : public AssetRootTest {
   void SetUp() override {
     ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
     AssetRootTest::SetUp();
-    for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
+    copyShippedAssets();
     // Eye images without multisampling: the same picture, far fewer fragments to shade.
     std::string settings = readFile("parameters.txt");
     settings.replace(settings.find("multisample_size: 12"), 20, "multisample_size: 1");

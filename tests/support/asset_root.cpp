@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/settings.h"
+
 namespace fs = std::filesystem;
 
 void AssetRootTest::SetUp() {
@@ -32,6 +34,10 @@ void AssetRootTest::copyAsset(const std::string& relative) const {
   const fs::path to = m_root + relative;
   fs::create_directories(to.parent_path());
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+void AssetRootTest::copyShippedAssets() const {
+  for (const char* asset : {"parameters.txt", "shaders", "textures", "models"}) copyAsset(asset);
 }
 
 void AssetRootTest::writeFile(const std::string& relativeToRoot, const std::string& text) const {
@@ -61,4 +67,22 @@ int runTresslet(const std::string& environment, std::string& output) {
   while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
   const int status = pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void loadSettingsQuietly() {
+  g_parameters.Clear();
+  testing::internal::CaptureStdout();
+  loadParameters();
+  testing::internal::GetCapturedStdout();
+}
+
+void WholeProgramGL::SetUp() {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "run under xvfb-run -a";
+  AssetRootTest::SetUp();
+}
+
+int WholeProgramGL::runOnTrace(const std::string& trace) {
+  writeFile("run/program.trace", trace);
+  m_output.clear();
+  return runTresslet("TRESSLET_VR_TRACE='" + rootPath("run/program.trace") + "'", m_output);
 }

@@ -15,6 +15,8 @@ class AssetRootTest : public ::testing::Test {
   std::string rootPath(const std::string& relative) const { return m_root + relative; }
   // Copies a file or folder from the repo's assets/ into the throw-away root.
   void copyAsset(const std::string& relative) const;
+  // The shipped settings, shaders, textures and models, as a run finds them.
+  void copyShippedAssets() const;
   void writeFile(const std::string& relativeToRoot, const std::string& text) const;
   std::string readFile(const std::string& relativeToRoot) const;
 
@@ -30,3 +32,16 @@ std::string repoAssetPath(const std::string& relative);
 // "-u DISPLAY" or "TRESSLET_VR_TRACE=../x.trace"); collects what it printed into `output` and
 // returns its exit code (-1 when it did not exit normally).
 int runTresslet(const std::string& environment, std::string& output);
+
+// Clears the settings and loads "../parameters.txt" as start-up does, without its messages.
+void loadSettingsQuietly();
+
+// A whole-program run from the throw-away root; skipped without a display.
+class WholeProgramGL : public AssetRootTest {
+ protected:
+  void SetUp() override;
+  // Writes `trace` as run/program.trace and runs the program on it; its exit code, and what it
+  // printed in m_output.
+  int runOnTrace(const std::string& trace);
+  std::string m_output;
+};

@@ -26,10 +26,7 @@ class ShooterGLTest : public RenderGLTest {
     if (HasFatalFailure()) return;  // no context
     copyAsset("textures");
     copyAsset("targets");
-    g_parameters.Clear();
-    testing::internal::CaptureStdout();
-    loadParameters();
-    testing::internal::GetCapturedStdout();
+    loadSettingsQuietly();
     m_state.set();  // with the cross-section profiles
     g_parameters.set_asset_path(root());
     loadShaders();
