@@ -45,10 +45,10 @@ struct Scene {
     if (!ensureBenchContext()) return;
     g_parameters.set_asset_path(kAssets);
     g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
-    g_flags.assign(9, false);
-    g_modeState.assign(11, 0);
+    g_flags.assign(FLAG_COUNT, false);
+    g_modeState.assign(STATE_COUNT, 0);
     g_uiValues.assign(12, 0.0f);
-    g_uiValues[4] = g_uiValues[5] = 1000.0f;  // as start-up has them
+    g_uiValues[VALUE_EYE_WIDTH] = g_uiValues[VALUE_EYE_HEIGHT] = 1000.0f;  // as start-up has them
     g_textureManager = new TextureManager();
     g_textureManager->registerTypeNames();
     g_shaderManager = new ShaderManager();
