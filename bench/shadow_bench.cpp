@@ -62,7 +62,7 @@ struct Scene {
     strokes = makePainting();
     // The painting hangs from the crown of the placed head.
     crown.at(1, 3) = 1.25f;
-    buffer = std::make_unique<StrokeBufferRender>(StrokeBufferFormat(g_renderRows[1]), 400000000u);
+    buffer = std::make_unique<StrokeBufferRender>(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_DENSE]), 400000000u);
     for (const auto& stroke : strokes) {
       buffer->pushOperation(stroke.get());
       buffer->writeOperation(stroke.get(), true);

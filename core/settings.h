@@ -76,6 +76,15 @@ T* slotOf(std::vector<T>& values, int slot) {
   return slot >= 0 && static_cast<size_t>(slot) < values.size() ? &values[static_cast<size_t>(slot)]
                                                                  : nullptr;
 }
+template <typename T>
+T slotOr(std::vector<T>& values, int slot, T fallback) {
+  const T* p = slotOf(values, slot);
+  return p ? *p : fallback;
+}
+template <typename T>
+void setSlot(std::vector<T>& values, int slot, T value) {
+  if (T* p = slotOf(values, slot)) *p = value;
+}
 inline bool flagOn(FlagBit bit, bool fallback = false) {
   return static_cast<size_t>(bit) < g_flags.size() ? g_flags[bit] : fallback;
 }
@@ -83,21 +92,11 @@ inline void setFlagBit(FlagBit bit, bool on) {
   if (static_cast<size_t>(bit) < g_flags.size()) g_flags[bit] = on;
 }
 inline int32_t* modeStateSlot(ModeSlot slot) { return slotOf(g_modeState, slot); }
-inline int32_t modeStateAt(ModeSlot slot, int32_t fallback) {
-  const int32_t* p = modeStateSlot(slot);
-  return p ? *p : fallback;
-}
-inline void setModeStateAt(ModeSlot slot, int32_t value) {
-  if (int32_t* p = modeStateSlot(slot)) *p = value;
-}
+inline int32_t modeStateAt(ModeSlot slot, int32_t fallback) { return slotOr(g_modeState, slot, fallback); }
+inline void setModeStateAt(ModeSlot slot, int32_t value) { setSlot(g_modeState, slot, value); }
 inline float* uiValueSlot(UiValueSlot slot) { return slotOf(g_uiValues, slot); }
-inline float uiValueAt(UiValueSlot slot, float fallback) {
-  const float* p = uiValueSlot(slot);
-  return p ? *p : fallback;
-}
-inline void setUiValueAt(UiValueSlot slot, float value) {
-  if (float* p = uiValueSlot(slot)) *p = value;
-}
+inline float uiValueAt(UiValueSlot slot, float fallback) { return slotOr(g_uiValues, slot, fallback); }
+inline void setUiValueAt(UiValueSlot slot, float value) { setSlot(g_uiValues, slot, value); }
 inline uint32_t* timerSlot(TimerSlot slot) { return slotOf(g_timers, slot); }
 
 extern quillax::Hairs g_hairs;
