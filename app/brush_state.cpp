@@ -16,7 +16,6 @@
 namespace {
 
 constexpr int kMaxCurvature = 23;  // profiles exist for -23 to 23
-constexpr int kMaxTexture = 3;     // 0 pen, 1 dense, 2 middle, 3 sparse
 // The brush tool's width range; the autosave never holds another width unless it was damaged.
 constexpr float kMinBrushWidth = 0.01f;
 constexpr float kMaxBrushWidth = 0.1f;
@@ -68,7 +67,7 @@ void restoreBrushState(const quillax::Operation* operation) {
     g_currentColor.set_green(finiteOr(color.green(), 0.0f));
     g_currentColor.set_blue(finiteOr(color.blue(), 0.0f));
     g_currentColor.set_lightness(finiteOr(color.lightness(), 0.0f));
-    g_hairTexture = clampReported("texture", operation->texture(), 0, kMaxTexture);
+    g_hairTexture = clampReported("texture", operation->texture(), HAIR_TEXTURE_PEN, HAIR_TEXTURE_LAST);
     g_brushWidth = restoredWidth(operation->width());
     g_curvature = clampReported("curvature", operation->curvature(), -kMaxCurvature, kMaxCurvature);
     g_defaultLightCurve = operation->lightcurve();
@@ -79,7 +78,7 @@ void restoreBrushState(const quillax::Operation* operation) {
     g_currentColor.set_green(0.92f);
     g_currentColor.set_blue(0.71f);
     g_currentColor.set_lightness(1.0f);
-    g_hairTexture = 0;
+    g_hairTexture = HAIR_TEXTURE_PEN;
     g_brushWidth = kDefaultBrushWidth;
     g_curvature = 0;
   }

@@ -326,9 +326,9 @@ void WGLDisplay::handleMessage(const platform::WindowMessage& message) {
 }
 
 void OGLDisplay::keyDown(const std::string& name, bool, bool, bool) {
-  postEvent(new EventRecord(12, name[0]));
+  postEvent(new EventRecord(EVENT_KEY_DOWN, name[0]));
 }
 
 void OGLDisplay::keyUp(const std::string& name, bool, bool, bool) {
-  postEvent(new EventRecord(13, name[0]));
+  postEvent(new EventRecord(EVENT_KEY_UP, name[0]));
 }

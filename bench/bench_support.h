@@ -31,12 +31,12 @@ inline bool ensureBenchContext() {
 
 // The brush state of a hair stroke of curvature 0 (ribbons of two vertices per point).
 inline void setBrushState() {
-  g_hairTexture = 1;
-  g_brushShape = 0;
+  g_hairTexture = HAIR_TEXTURE_DENSE;
+  g_brushShape = BRUSH_SHAPE_DEFAULT;
   g_curvature = 0;
   g_brushWidth = 0.01f;
-  g_flags.assign(9, false);
-  g_modeState.assign(11, 0);
+  g_flags.assign(FLAG_COUNT, false);
+  g_modeState.assign(STATE_COUNT, 0);
   g_curveProfiles.assign(47, {});
   g_curveProfileNormals.assign(47, {});
   for (int c = -23; c <= 23; ++c)

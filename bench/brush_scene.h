@@ -29,8 +29,8 @@ inline HeadModel* startScene(int stored, const Vec3f& shift = Vec3f()) {
   g_modeler = new Modeler();
   g_operator = new Operator();
   g_operator->createTools();
-  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
-  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
+  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(TOOL_MOVE)));
+  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(TOOL_BRUSH));
   HeadModel* head = g_modeler->loadHead(shippedHeadFolder() + "head.txt");
   if (!head || !head->m_mirror) return nullptr;
   head->m_mirror->setRenderable(true);

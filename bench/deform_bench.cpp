@@ -95,8 +95,8 @@ struct CaptureScene {
     g_parameters.set_capture_image_width(1000);
     g_parameters.set_capture_image_height(800);
     g_parameters.set_multisample_size(12);
-    g_flags.assign(9, false);
-    g_modeState.assign(11, 0);
+    g_flags.assign(FLAG_COUNT, false);
+    g_modeState.assign(STATE_COUNT, 0);
     g_uiValues = {1.0f, 0.05f, 2.0f, 0.2f, 1000.0f, 1000.0f, 0, 0, 0, 0.3f, 0, 0, 0};
     g_textureManager = new TextureManager();
     g_textureManager->registerTypeNames();

@@ -35,7 +35,7 @@ void BM_HistoryPushStrokes(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     auto* history = new BufferUndoer;
-    history->createBuffer(StrokeBufferFormat(g_renderRows[1]), kBrushCapacity);
+    history->createBuffer(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_DENSE]), kBrushCapacity);
     glFinish();
     state.ResumeTiming();
     for (const quillax::Operation& stored : strokes) commit(*history, stored);
@@ -58,7 +58,7 @@ void BM_HistoryUndoRedoAll(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   const std::vector<quillax::Operation> strokes = paintedStrokes(count, kStrokePoints);
   BufferUndoer history;
-  history.createBuffer(StrokeBufferFormat(g_renderRows[1]), kBrushCapacity);
+  history.createBuffer(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_DENSE]), kBrushCapacity);
   for (const quillax::Operation& stored : strokes) commit(history, stored);
   for (auto _ : state) {
     while (history.undo()) {
@@ -82,7 +82,7 @@ void BM_AppendPointWhileDrawing(benchmark::State& state) {
   setBrushState();
   const int count = static_cast<int>(state.range(0));
   BufferUndoer history;
-  history.createBuffer(StrokeBufferFormat(g_renderRows[1]), kBrushCapacity);
+  history.createBuffer(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_DENSE]), kBrushCapacity);
   for (const quillax::Operation& stored : paintedStrokes(count, kStrokePoints)) commit(history, stored);
 
   Operatable* op = nullptr;

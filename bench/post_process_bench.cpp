@@ -34,13 +34,13 @@ Scene& scene() {
     Scene* sc = new Scene;
     const ShippedHead& h = shippedHead();
     if (!h.ok) return sc;
-    g_flags.assign(9, false);
+    g_flags.assign(FLAG_COUNT, false);
     g_flags[FLAG_SMOOTHING] = true;
     g_flags[FLAG_COLLISION] = true;
     restoreBrushState(nullptr);  // the first-run brush and the cross-section profiles
     g_brushWidth = 0.02f;
     g_curvature = 3;
-    g_hairTexture = 1;
+    g_hairTexture = HAIR_TEXTURE_DENSE;
     g_modeler = new Modeler();
     HeadModel* head = new HeadModel("head");
     g_modeler->m_models[0] = head;

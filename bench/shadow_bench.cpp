@@ -45,10 +45,10 @@ struct Scene {
     if (!ensureBenchContext()) return;
     g_parameters.set_asset_path(kAssets);
     g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
-    g_flags.assign(9, false);
-    g_modeState.assign(11, 0);
+    g_flags.assign(FLAG_COUNT, false);
+    g_modeState.assign(STATE_COUNT, 0);
     g_uiValues.assign(12, 0.0f);
-    g_uiValues[4] = g_uiValues[5] = 1000.0f;  // as start-up has them
+    g_uiValues[VALUE_EYE_WIDTH] = g_uiValues[VALUE_EYE_HEIGHT] = 1000.0f;  // as start-up has them
     g_textureManager = new TextureManager();
     g_textureManager->registerTypeNames();
     g_shaderManager = new ShaderManager();
@@ -62,7 +62,7 @@ struct Scene {
     strokes = makePainting();
     // The painting hangs from the crown of the placed head.
     crown.at(1, 3) = 1.25f;
-    buffer = std::make_unique<StrokeBufferRender>(StrokeBufferFormat(g_renderRows[1]), 400000000u);
+    buffer = std::make_unique<StrokeBufferRender>(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_DENSE]), 400000000u);
     for (const auto& stroke : strokes) {
       buffer->pushOperation(stroke.get());
       buffer->writeOperation(stroke.get(), true);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ids.h"
+
 namespace quillax {
 class Event;
 }
@@ -15,7 +17,7 @@ struct EventRecord {
   // type from event_id, id from value, name from filename, values from data.
   explicit EventRecord(const quillax::Event& event);
 
-  int m_type = 0;
+  int m_type = 0;  // an EventType
   int m_id = 0;
   std::string m_name;
   std::vector<float> m_values;

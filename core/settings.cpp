@@ -136,13 +136,14 @@ void correctUnusableValues(quillax::Parameters* p) {
 
 void loadParameters() {
   const uint32_t now = platform::timeGetTime();
-  g_timers.assign(5, now);
-  g_flags.assign(9, false);
+  g_timers.assign(TIMER_COUNT, now);
+  g_flags.assign(FLAG_COUNT, false);
   g_flags[FLAG_SMOOTHING] = true;
   g_flags[FLAG_COLLISION] = true;
-  g_modeState = {0, 0, 0, -1, -1, -1, -1, -1, -1, -1, 0};
+  g_modeState = {TOOL_PEN, TOOL_PEN, UI_MODE_BRUSH, -1, -1, -1, -1, -1, -1, -1, 0};
   g_uiValues = {1.0f, 0.05f, 2.0f, 0.2f, 1000.0f, 1000.0f, 0.0f, 0.0f, 0.0f, 0.3f, 0.0f, 0.0f,
                 0.0f};
+  static_assert(STATE_COUNT == 11 && VALUE_COUNT == 13, "the initial values fill every slot");
 
   const std::string path = g_parameters.asset_path() + "parameters.txt";
   quillax::Parameters parameters;
@@ -161,29 +162,16 @@ void loadParameters() {
 }
 
 int32_t updateCurrentToolId() {
-  if (g_modeState.size() < 3) return -1;
-  int32_t tool = -1;
-  switch (g_modeState[2]) {
-    case 0: {
-      const bool hint = g_flags.size() > FLAG_HINT_MODE && g_flags[FLAG_HINT_MODE];
-      if (g_brushShape == 4 && hint) {
-        tool = 2;
-      } else {
-        tool = g_hairTexture != 0 ? 1 : 0;
-      }
-      break;
-    }
-    case 1: tool = 2; break;
-    case 2: tool = 3; break;
-    case 3: tool = 6; break;
-    case 4: tool = 4; break;
-    case 5: tool = 5; break;
-    case 6: tool = 7; break;
-    case 7: tool = 8; break;
-    case 8: tool = 9; break;
-    default: return -1;
+  const int32_t mode = modeStateAt(STATE_UI_MODE, UI_MODE_PANELS);
+  ToolId tool = toolOfMode(mode);
+  if (tool == TOOL_NONE) return TOOL_NONE;
+  if (mode == UI_MODE_BRUSH) {
+    if (g_brushShape == BRUSH_HINT && flagOn(FLAG_HINT_MODE))
+      tool = TOOL_SELECT;  // picks among the suggested strands
+    else if (g_hairTexture == HAIR_TEXTURE_PEN)
+      tool = TOOL_PEN;
   }
-  g_modeState[0] = tool;
+  setModeStateAt(STATE_CURRENT_TOOL, tool);
   return tool;
 }
 

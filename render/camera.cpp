@@ -22,13 +22,14 @@ constexpr int32_t kNormalCameraProgram = 11;
 constexpr float kDefaultWidth = 0.2f;
 constexpr float kBoxDepth = 0.05f;
 
-float uiValue(size_t index, float fallback) {
-  return g_uiValues.size() > index && std::isfinite(g_uiValues[index]) ? g_uiValues[index] : fallback;
+float finiteUiValue(UiValueSlot slot, float fallback) {
+  const float value = uiValueAt(slot, fallback);
+  return std::isfinite(value) ? value : fallback;
 }
 
-// The camera tool's near (g_uiValues[3]) and far (g_uiValues[2]).
-float toolNear() { return uiValue(3, 0.2f); }
-float toolFar() { return uiValue(2, 2.0f); }
+// The camera tool's near and far.
+float toolNear() { return finiteUiValue(VALUE_CAMERA_NEAR, 0.2f); }
+float toolFar() { return finiteUiValue(VALUE_CAMERA_FAR, 2.0f); }
 
 void reportReplaced(const std::string& camera, const char* field, double was, double now) {
   std::cout << "camera " << camera << ": " << field << " " << was

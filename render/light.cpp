@@ -49,8 +49,8 @@ void LightModel::updateTransform() {
 
 bool LightModel::createShadowMap() {
   m_shadowTarget.reset();
-  const float eyeWidth = g_uiValues.size() > 5 ? g_uiValues[4] : 0.0f;
-  const float eyeHeight = g_uiValues.size() > 5 ? g_uiValues[5] : 0.0f;
+  const float eyeWidth = uiValueAt(VALUE_EYE_WIDTH, 0.0f);
+  const float eyeHeight = uiValueAt(VALUE_EYE_HEIGHT, 0.0f);
   m_shadowMapWidth = static_cast<int32_t>(eyeWidth * kShadowMapScale);
   m_shadowMapHeight = static_cast<int32_t>(eyeHeight * kShadowMapScale);
   if (m_shadowMapWidth < kMinShadowMapSide || m_shadowMapHeight < kMinShadowMapSide) return false;

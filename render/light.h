@@ -23,7 +23,7 @@ class LightModel : public ModelElement {
   // (projection x view, the view looking down the light's -Y from its position).
   void updateTransform() override;
 
-  // A depth-only target of the eye render size (g_uiValues 4 and 5) times 5. False, with no
+  // A depth-only target of the eye render size (VALUE_EYE_WIDTH and VALUE_EYE_HEIGHT) times 5. False, with no
   // target, when either side would be below 10 texels or the driver refuses the target.
   bool createShadowMap();
   // One shadow pass: the tools' strokes and the registry's models into the depth target with

@@ -57,8 +57,9 @@ bool createVertexArray(GLuint& vao, GLuint& vbo, GLuint* ebo, uint32_t attribute
 }
 
 int32_t advanceDrawCounter() {
-  if (g_modeState.size() <= 6) return 0;
-  int32_t& counter = g_modeState[6];
+  int32_t* slot = modeStateSlot(STATE_DRAW_COUNTER);
+  if (!slot) return 0;
+  int32_t& counter = *slot;
   const int32_t before = counter;
   counter = before == std::numeric_limits<int32_t>::max() ? 0 : before + 1;
   return before;

@@ -30,7 +30,7 @@ uint32_t shaderRowLayout(uint32_t shaderIndex, int locations[kAttributeSlots],
 bool createVertexArray(GLuint& vao, GLuint& vbo, GLuint* ebo, uint32_t attributeCount,
                        const int* locations, const uint32_t* sizes);
 
-// The process-wide draw counter (g_modeState[6]): returns its value and moves it on by one,
+// The process-wide draw counter (STATE_DRAW_COUNTER of g_modeState): returns its value and moves it on by one,
 // wrapping to 0 past the largest int32. 0 while the mode vector is not sized yet.
 int32_t advanceDrawCounter();
 // Selection blink from the counter: runs from 1 down to 0 and back once every 500 draws.

@@ -15,10 +15,6 @@
 namespace {
 
 constexpr int kDefaultControlSize = 20;
-constexpr int kSpinShape = 2;
-constexpr int kBraidShape = 3;
-constexpr int kDenseTexture = 1;
-constexpr int kSparseTexture = 3;
 constexpr float kBraidRadius = 0.384f;  // of the stroke's width
 constexpr int kBraidLeastPoints = 10;
 constexpr float kBraidThird = 2.0f * 3.14159265358979f / 3.0f;
@@ -27,11 +23,6 @@ constexpr float kOverlayCurledWidth = 1.1f;  // curvature 18 and above
 constexpr int kOverlayCurled = 18;
 constexpr float kOverlayLift = 0.003f;  // metres along the normals
 constexpr float kLeastTurn = 0.01f;     // tangent turns below this are not carried
-
-// The spin start: set by the tool geometry in g_modeState (-1 none), kept in g_uiValues as a
-// fraction of the stroke.
-constexpr size_t kSpinStartIndex = 8;
-constexpr size_t kSpinStartValue = 10;
 
 std::vector<Vec3f> tangents(const std::vector<Vec3f>& points) {
   const size_t n = points.size();
@@ -154,9 +145,9 @@ void Operatable::deform() {
 void applyShape(Operatable* stroke, const std::vector<float>& params) {
   stroke->rebuildControl();
   const quillax::Operation& op = *stroke->m_operation;
-  if (op.shape() == kSpinShape) {
+  if (op.shape() == BRUSH_SPIN) {
     spinStroke(stroke, g_splinerRadius, g_splinerLength);
-  } else if (op.shape() == kBraidShape) {
+  } else if (op.shape() == BRUSH_BRAID) {
     const int phase = params.empty() ? 0 : static_cast<int>(params[0]);
     braidStroke(stroke, kBraidRadius * op.width(), g_splinerLength, phase);
   }
@@ -169,17 +160,19 @@ void spinStroke(Operatable* stroke, float r, float a) {
   // The side direction and the pitches are carried from the first frame.
   if (n < 2 || op.pitches_size() != n) return;
 
+  // The spin start: set by the tool geometry as a point index (-1 none), kept as a fraction
+  // of the stroke for the strokes after it.
   int k = 0;
-  const bool haveStart =
-      g_modeState.size() > kSpinStartIndex && g_uiValues.size() > kSpinStartValue;
-  if (haveStart) {
-    if (g_modeState[kSpinStartIndex] >= 0) {
-      k = g_modeState[kSpinStartIndex];
-      g_uiValues[kSpinStartValue] = static_cast<float>(k) / static_cast<float>(n - 1);
+  int32_t* startIndex = modeStateSlot(STATE_SPIN_START);
+  float* startFraction = uiValueSlot(VALUE_SPIN_START_FRACTION);
+  if (startIndex && startFraction) {
+    if (*startIndex >= 0) {
+      k = *startIndex;
+      *startFraction = static_cast<float>(k) / static_cast<float>(n - 1);
     } else {
-      k = static_cast<int>((n - 1) * g_uiValues[kSpinStartValue]);
+      k = static_cast<int>((n - 1) * *startFraction);
     }
-    g_modeState[kSpinStartIndex] = -1;
+    *startIndex = -1;
   }
   if (k < 0 || k >= n) k = 0;
 
@@ -238,7 +231,7 @@ void braidStroke(Operatable* stroke, float r, float length, int phase) {
 void makeExtraStrokes(Operatable* stroke, std::vector<Operatable*>& out) {
   const quillax::Operation& op = *stroke->m_operation;
   if (op.op_id() == OP_CONNECT) return;
-  const bool overlay = g_flags.size() > FLAG_OVERLAY && g_flags[FLAG_OVERLAY];
+  const bool overlay = flagOn(FLAG_OVERLAY);
   // A copy of the unshaped stroke, adjusted before or after its shaping, framed and sampled.
   auto extra = [&](float param, auto before, auto after) {
     auto* copy = new Operatable(*stroke);
@@ -251,15 +244,15 @@ void makeExtraStrokes(Operatable* stroke, std::vector<Operatable*>& out) {
   };
   auto nothing = [](auto&&) {};
 
-  if (op.shape() == kBraidShape) {
+  if (op.shape() == BRUSH_BRAID) {
     for (int s = 1; s <= 2; ++s) extra(s * kBraidThird, nothing, nothing);
-    if (op.texture() == kDenseTexture && overlay) {
+    if (op.texture() == HAIR_TEXTURE_DENSE && overlay) {
       for (int s = 0; s <= 2; ++s) {
         extra(
             s * kBraidThird,
             [](quillax::Operation& copy) {
               copy.set_width(copy.width() * kOverlayBraidWidth);
-              copy.set_texture(kSparseTexture);
+              copy.set_texture(HAIR_TEXTURE_SPARSE);
             },
             nothing);
       }
@@ -269,7 +262,7 @@ void makeExtraStrokes(Operatable* stroke, std::vector<Operatable*>& out) {
   if ((op.texture() == 1 || op.texture() == 2) && overlay) {
     extra(0.0f, nothing, [](Operatable* copy) {
       quillax::Operation& o = *copy->m_operation;
-      o.set_texture(kSparseTexture);
+      o.set_texture(HAIR_TEXTURE_SPARSE);
       if (o.curvature() >= kOverlayCurled)
         o.set_width(o.width() * kOverlayCurledWidth);
       else

@@ -36,7 +36,7 @@ int controlSampleSize();
 void applyShape(Operatable* stroke, const std::vector<float>& params);
 // Coils the stroke around itself with radius r (metres), turning a radians per point, from the
 // spin start point on, fading towards the tip; the ends stay. Gives 2n points and pitches and no
-// normals. Reads and updates the spin start (g_modeState[8], g_uiValues[10]).
+// normals. Reads and updates the spin start (STATE_SPIN_START, VALUE_SPIN_START_FRACTION).
 void spinStroke(Operatable* stroke, float r, float a);
 // One strand of a three-strand braid: a figure-eight of radius r around the stroke, length
 // radians per point, shifted by phase radians, tapering towards the tip. Gives integer part of

@@ -13,20 +13,15 @@ Deformer* g_deformer = nullptr;
 
 namespace {
 
-constexpr int32_t kDeformTool = 7;
-constexpr int32_t kAttachShape = 1;
-
-bool otherTriggerHeld() { return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]; }
-
 bool collectable(const Operatable* op) {
   return op->isRenderable() && !op->isRemoved() && op->isVisible() && op->isSelected() &&
-         op->m_operation->shape() != kAttachShape && op->m_samples.size() >= 2;
+         op->m_operation->shape() != BRUSH_ATTACH && op->m_samples.size() >= 2;
 }
 
 }  // namespace
 
 Deformer::Deformer(Interactor* source)
-    : Interactor(kDeformTool), m_controlSampleSize(controlSampleSize()), m_source(source) {}
+    : Interactor(TOOL_DEFORM), m_controlSampleSize(controlSampleSize()), m_source(source) {}
 
 Deformer::~Deformer() {
   if (g_deformer == this) g_deformer = nullptr;
@@ -103,7 +98,7 @@ bool Deformer::press(const float* pose, int n, const float* otherPose, int m) {
   if (m_selectOp) return Interactor::press(pose, n, otherPose, m);
   if (engaged()) return false;
   m_currentOp = nullptr;
-  if (!otherTriggerHeld()) return false;
+  if (!flagOn(FLAG_OTHER_TRIGGER)) return false;
   setSelected(true);
   m_currentOp = new DeformSelectOp(m_source);
   return m_currentOp->begin(pose, n, otherPose, m) != 0;

@@ -22,10 +22,6 @@ constexpr float kBendLeast = 0.1f;    // the walk stops before a weight below th
 constexpr float kRigidScale = 1e-5f;  // float rounding of a rotation's axis length
 constexpr float kLeastWidthScale = 0.0316f;
 
-bool otherTriggerHeld() {
-  return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER];
-}
-
 float columnLength(const Matrix4& m, int column) {
   return static_cast<float>(length(Vec3f(m.at(0, column), m.at(1, column), m.at(2, column))));
 }
@@ -88,7 +84,7 @@ void RecolorOp::mark(Operatable* /*target*/) { setVisible(true); }
 
 int RecolorOp::countCandidates() {
   // The registry keeps no per-model texture data, so no model adds to the count.
-  return otherTriggerHeld() ? selectAll() : SelectOp::countCandidates();
+  return flagOn(FLAG_OTHER_TRIGGER) ? selectAll() : SelectOp::countCandidates();
 }
 
 int RecolorOp::onPoint(const Vec3f& point, float /*radius*/) {
@@ -234,7 +230,7 @@ int TransOp::begin(const float* values, int count, const float* other, int other
 
 int TransOp::step(const float* values, int count, const float* other, int otherCount) {
   if (m_selected.empty() || addPoint(values, count) == 0) return 0;
-  if (m_mode < 2) m_mode = otherTriggerHeld() ? 2 : 1;
+  if (m_mode < 2) m_mode = flagOn(FLAG_OTHER_TRIGGER) ? 2 : 1;
   deltaTransform(values, nullptr, otherCount >= 3 ? other : nullptr);
   return 1;
 }

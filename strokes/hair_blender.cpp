@@ -28,16 +28,7 @@ namespace {
 
 constexpr float kNoDistance = 1e9f;
 constexpr int32_t kCandidates = 20;
-constexpr int kAttachShape = 1;
-constexpr size_t kFitTimer = 3;
-constexpr size_t kIterationCounter = 5;
-constexpr size_t kHairId = 3;
-constexpr size_t kOpacityValue = 9;
 constexpr int kPackedPoints = 20;
-
-int32_t stateAt(size_t index, int32_t fallback) {
-  return g_modeState.size() > index ? g_modeState[index] : fallback;
-}
 
 // Hint stroke s's control vector when it holds exactly D floats, else null.
 const std::vector<float>* controlOf(const std::vector<Operatable*>& strokes, int32_t s, int32_t D) {
@@ -164,7 +155,7 @@ void HairBlender::updateSuggestion(const std::vector<Operatable*>& strokes) {
     applyBlend(record.m_weights);
     return;
   }
-  const int32_t h = stateAt(kHairId, -1);
+  const int32_t h = modeStateAt(STATE_HAIR_ID, -1);
   if (h >= 0 && static_cast<size_t>(h) < m_predictions.size())
     parseHairstyle(m_predictions[static_cast<size_t>(h)]);
   else
@@ -245,7 +236,8 @@ void HairBlender::parseHairstyle(const std::string& name) {
   }
 
   const uint32_t start = platform::timeGetTime();
-  if (g_timers.size() > kFitTimer) g_timers[kFitTimer] = start;
+  uint32_t* stepTimer = timerSlot(TIMER_SUGGESTION_STEP);
+  if (stepTimer) *stepTimer = start;
   std::vector<float> weights;
   if (!fitBlendWeights(weights)) {
     m_hairstyleName.clear();
@@ -254,7 +246,7 @@ void HairBlender::parseHairstyle(const std::string& name) {
   applyBlend(weights);
   const uint32_t now = platform::timeGetTime();
   std::printf("time blend %u\n", now - start);
-  if (g_timers.size() > kFitTimer) g_timers[kFitTimer] = now;
+  if (stepTimer) *stepTimer = now;
   if (!m_strokes.empty() && m_strokes.back())
     m_cache.emplace(static_cast<int64_t>(m_strokes.back()->m_id),
                     BlendRecord{name, weights, m_matches});
@@ -272,7 +264,7 @@ bool HairBlender::fitBlendWeights(std::vector<float>& weights) {
   TrackedObjective objective{this, x};
   float fx = std::numeric_limits<float>::quiet_NaN();
   int iterations = 0;
-  if (g_modeState.size() > kIterationCounter) g_modeState[kIterationCounter] = 0;
+  setModeStateAt(STATE_FIT_ITERATION, 0);
   try {
     // The solver keeps a reference to its parameters: they are declared first so they outlive it.
     LBFGSpp::LBFGSParam<float> param;
@@ -292,12 +284,12 @@ bool HairBlender::fitBlendWeights(std::vector<float>& weights) {
   } catch (const std::exception& e) {
     // A backtracking search in float can fail close to the minimum: the best point stands.
     std::printf("fit: %s\n", e.what());
-    iterations = stateAt(kIterationCounter, 0);
+    iterations = modeStateAt(STATE_FIT_ITERATION, 0);
     x = objective.best;
     fx = objective.bestValue;
   } catch (...) {
     std::printf("fit: the solver failed\n");
-    iterations = stateAt(kIterationCounter, 0);
+    iterations = modeStateAt(STATE_FIT_ITERATION, 0);
     x = objective.best;
     fx = objective.bestValue;
   }
@@ -374,11 +366,11 @@ Scalar HairBlender::blendObjective(const Eigen::Matrix<Scalar, Eigen::Dynamic, 1
         g[q * K + k - 1] += Scalar(2000) * r * Scalar(V[static_cast<size_t>(k)][i]);
     }
   }
-  int32_t counter = stateAt(kIterationCounter, 0);
+  int32_t counter = modeStateAt(STATE_FIT_ITERATION, 0);
   std::printf("iter: %d, fx: %f (%f, %f, %f, %f)\n", counter, static_cast<double>(f),
               static_cast<double>(sumTerm), 0.0, static_cast<double>(smoothTerm),
               static_cast<double>(dataTerm));
-  if (g_modeState.size() > kIterationCounter) g_modeState[kIterationCounter] = ++counter;
+  setModeStateAt(STATE_FIT_ITERATION, ++counter);
   return f;
 }
 
@@ -484,7 +476,7 @@ void HairBlender::applyBlend(const std::vector<float>& weights) {
 
   for (size_t j = 0; j < strands.size() && j < model->m_history.size(); ++j) {
     Operatable* stroke = model->m_history[j];
-    if (stroke->m_operation->shape() == kAttachShape) continue;
+    if (stroke->m_operation->shape() == BRUSH_ATTACH) continue;
     b = strands[j].m_vectors[0];
     blendStrand(strands[j], groupWeights(weights, static_cast<int32_t>(j), scratch), b);
     propagateResiduals(residuals, static_cast<int32_t>(j), b);
@@ -518,9 +510,9 @@ void updateSuggestionOpacity() {
   if (!head) return;
   const int32_t tool = updateCurrentToolId();
   float opacity = 0.0f;
-  if (tool == 6 || (tool == 2 && stateAt(2, -1) == 0)) {
+  if (tool == TOOL_MOVE || (tool == TOOL_SELECT && modeStateAt(STATE_UI_MODE, -1) == UI_MODE_BRUSH)) {
     opacity = 0.6f;
-  } else if (tool == 1) {
+  } else if (tool == TOOL_BRUSH) {
     opacity = 0.5f;
     if (const BoundingBox* box = head->box()) {
       const Vec3f hand(g_drawingHandMatrix[0], g_drawingHandMatrix[1], g_drawingHandMatrix[2]);
@@ -531,5 +523,5 @@ void updateSuggestionOpacity() {
         opacity = 0.1f + (d - 0.3f) * 2.0f;
     }
   }
-  if (g_uiValues.size() > kOpacityValue) g_uiValues[kOpacityValue] = opacity;
+  setUiValueAt(VALUE_SUGGESTION_OPACITY, opacity);
 }

@@ -143,7 +143,7 @@ class HairBlender {
   int m_gridReleaseHandle = -1;
 };
 
-// The suggestion's drawing opacity into g_uiValues[9], by the current tool (and for the hair
+// The suggestion's drawing opacity into VALUE_SUGGESTION_OPACITY, by the current tool (and for the hair
 // brush the drawing hand's distance from the head's centre). Nothing without a head.
 void updateSuggestionOpacity();
 

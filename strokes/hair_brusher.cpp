@@ -14,12 +14,11 @@ namespace {
 
 // A mirrored hand frame: the point and the first two axes.
 constexpr int kMirroredFrameFloats = 9;
-constexpr int32_t kHintShape = 4;
 
 // A trailing hint stroke: drawn, not removed, of the hint shape.
 bool isHintStroke(const Operatable* op) {
   return op && !op->isRemoved() && op->isVisible() && op->isRenderable() &&
-         op->m_operation->shape() == kHintShape;
+         op->m_operation->shape() == BRUSH_HINT;
 }
 
 }  // namespace
@@ -198,7 +197,7 @@ void hairBrusher::refreshSuggestion() {
 }
 
 void hairBrusher::drawSuggestion(const Matrix4& viewProjection) {
-  if (!m_suggestion || g_brushShape != kHintShape) return;
+  if (!m_suggestion || g_brushShape != BRUSH_HINT) return;
   updateSuggestionOpacity();
   // The tools draw with the identity as their own transform.
   const Matrix4 grab = g_modeler ? g_modeler->sceneGrabMatrix() : Matrix4::identity();

@@ -16,7 +16,6 @@
 namespace {
 
 constexpr int kMaxCurvature = 23;
-constexpr int kMaxTexture = 3;
 constexpr int kDefaultLightCurveSize = 30;
 // loadParameters raises a smaller sampling distance to this; a stroke never steps by less, so a
 // long move cannot turn into an endless fill.
@@ -68,8 +67,8 @@ float repairScalar(const quillax::Operation& op, const char* name, float value, 
 // Brings the values of a stored stroke that the geometry and the buffers index by, or that
 // would spread NaN through them, into range.
 void repairStoredOperation(quillax::Operation* op) {
-  if (op->texture() < 0 || op->texture() > kMaxTexture) {
-    const int fixed = std::clamp(op->texture(), 0, kMaxTexture);
+  if (op->texture() < 0 || op->texture() > HAIR_TEXTURE_LAST) {
+    const int fixed = std::clamp<int>(op->texture(), HAIR_TEXTURE_PEN, HAIR_TEXTURE_LAST);
     report(*op, "texture " + std::to_string(op->texture()) + " is outside 0 to 3, set to " +
                     std::to_string(fixed));
     op->set_texture(fixed);
@@ -167,11 +166,11 @@ Operatable::Operatable(int texture) : m_operation(new quillax::Operation) {
   op.set_width(g_brushWidth);
   *op.mutable_color() = g_currentColor;
   op.set_shape(g_brushShape);
-  op.set_curvature(g_brushShape == 1 ? 2 : g_brushShape == 3 ? 23 : g_curvature);
+  op.set_curvature(g_brushShape == BRUSH_ATTACH ? 2 : g_brushShape == BRUSH_BRAID ? 23 : g_curvature);
   *op.mutable_lightcurve() = g_defaultLightCurve;
 
   // Collision counts as on until the settings have sized the flags.
-  const bool collision = g_flags.size() <= FLAG_COLLISION || g_flags[FLAG_COLLISION];
+  const bool collision = flagOn(FLAG_COLLISION, true);
   setBit(kStrokeNoCollisionBit, !collision);
   op.set_flags(m_flags);
 

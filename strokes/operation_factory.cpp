@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int32_t kBrushTool = 1;
-
 Interactor* tool(int32_t id) { return g_operator ? g_operator->getTool(id) : nullptr; }
 
 // The camera tool's press: with the other hand's trigger held a capture camera is added at the
@@ -21,7 +19,7 @@ Interactor* tool(int32_t id) { return g_operator ? g_operator->getTool(id) : nul
 // every camera takes its picture into the run folder.
 void cameraToolAction() {
   if (!g_cameraManager) return;
-  if (g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]) {
+  if (flagOn(FLAG_OTHER_TRIGGER)) {
     CameraModel* camera = g_cameraManager->createCamera(Vec3f(0.0f, 0.0f, 0.0f), Vec3f(0.0f, 0.0f, 1.0f));
     // The hand frame's position already lies 0.05 along the device's -z from the device, so
     // device + h up - 0.05 forward is the frame's position + h up.
@@ -43,44 +41,42 @@ void cameraToolAction() {
   }
 }
 
-bool otherTriggerHeld() { return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]; }
-
 }  // namespace
 
 Operatable* createOperation(int32_t toolId) {
   switch (toolId) {
-    case 0:
-    case 1:
+    case TOOL_PEN:
+    case TOOL_BRUSH:
       // The default and attach shapes continue a stroke while the other hand's trigger is held.
-      if (g_brushShape < 2 && otherTriggerHeld()) return new ConnectOp(tool(toolId));
+      if (g_brushShape < BRUSH_SPIN && flagOn(FLAG_OTHER_TRIGGER)) return new ConnectOp(tool(toolId));
       // Texture -1: the stroke takes the current hair texture with the rest of the brush state.
       return new Operatable(-1);
-    case 2:
-      // UI mode 0 selects among the suggested strands: nothing without the brush tool's
+    case TOOL_SELECT:
+      // The brush mode selects among the suggested strands: nothing without the brush tool's
       // suggestion component (the program attaches none) or a shown suggestion.
-      if (g_modeState.size() > 2 && g_modeState[2] == 0) {
+      if (modeStateAt(STATE_UI_MODE, UI_MODE_PANELS) == UI_MODE_BRUSH) {
         BufferUndoer* suggested = g_hairBrusher && g_hairBrusher->m_suggestion
                                       ? g_hairBrusher->m_suggestion->currentModel()
                                       : nullptr;
         return suggested ? new SelectOp(suggested) : nullptr;
       }
-      if (otherTriggerHeld()) return new NearestSelectOp(tool(kBrushTool));
-      return new SelectOp(tool(kBrushTool));
-    case 3:
-      return new DeleteOp(tool(kBrushTool));
-    case 4:
-      return new RecolorOp(tool(kBrushTool));
-    case 5:
-      return new SetColorOp(tool(kBrushTool));
-    case 7:
-      return new Operatable(0);
-    case 8:
-      return new TransOp(tool(kBrushTool));
-    case 9:
+      if (flagOn(FLAG_OTHER_TRIGGER)) return new NearestSelectOp(tool(TOOL_BRUSH));
+      return new SelectOp(tool(TOOL_BRUSH));
+    case TOOL_DELETE:
+      return new DeleteOp(tool(TOOL_BRUSH));
+    case TOOL_RECOLOR:
+      return new RecolorOp(tool(TOOL_BRUSH));
+    case TOOL_COLOR_PICK:
+      return new SetColorOp(tool(TOOL_BRUSH));
+    case TOOL_DEFORM:
+      return new Operatable(HAIR_TEXTURE_PEN);
+    case TOOL_TRANSFORM:
+      return new TransOp(tool(TOOL_BRUSH));
+    case TOOL_CAMERA:
       cameraToolAction();
       return nullptr;
     default:
-      // The move tool (6) keeps its own transform and records no operation.
+      // The move tool keeps its own transform and records no operation.
       return nullptr;
   }
 }

@@ -335,7 +335,7 @@ void StrokeBufferRender::draw(const Matrix4& model, const Matrix4& viewProjectio
         if (op->isSelected()) {
           rgba[0] = 0.5f, rgba[1] = 0.5f, rgba[2] = 1.0f, rgba[3] = 1.0f;
         } else {
-          const float alpha = g_uiValues.size() > 9 ? g_uiValues[9] : 1.0f;
+          const float alpha = uiValueAt(VALUE_SUGGESTION_OPACITY, 1.0f);
           rgba[0] = 0.5f, rgba[1] = 1.0f, rgba[2] = 0.5f, rgba[3] = alpha;
         }
       } else if (op->getFlag2()) {

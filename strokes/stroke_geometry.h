@@ -2,11 +2,12 @@
 #include <cstdint>
 #include <vector>
 
-// How each hair texture of a stroke is drawn, one row per quillax::Operation texture (0 pen,
-// 1 dense, 2 middle, 3 sparse): {write mode of its render buffer, shader index into
-// g_shaderTable, GL primitive (3 line strip, 4 triangles)}. Triangle rows are built as ribbons
+#include "core/ids.h"
+
+// How each hair texture of a stroke is drawn, one row per HairTexture: {write mode of its
+// render buffer, shader index into g_shaderTable, GL primitive (3 line strip, 4 triangles)}. Triangle rows are built as ribbons
 // with an index list; the others give one vertex per point.
-constexpr int kRenderRowCount = 4;
+constexpr int kRenderRowCount = HAIR_TEXTURE_LAST + 1;
 inline constexpr int32_t g_renderRows[kRenderRowCount][3] = {
     {2, 0, 3},
     {0, 7, 4},

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int kAttachShape = 1;
 constexpr size_t kAttachClimb = 5;  // samples over which an attached stroke leaves the head
 constexpr size_t kPushClimb = 3;    // the same for a pushed-off stroke
 constexpr size_t kRootTurn = 6;     // samples over which the root pitch turn fades
@@ -192,7 +191,7 @@ int Operatable::postProcess() {
   const int count = static_cast<int>(m_samples.size());
   if (count < 2) return count;
   if (findHeadModel()) {
-    if (m_operation->shape() == kAttachShape) {
+    if (m_operation->shape() == BRUSH_ATTACH) {
       attachToHead();
     } else if (!getBit(kStrokeNoCollisionBit)) {
       pushOffHead();
@@ -200,7 +199,7 @@ int Operatable::postProcess() {
     }
   }
   syncSamples(false);
-  const bool smooth = g_flags.size() > FLAG_SMOOTHING && g_flags[FLAG_SMOOTHING];
+  const bool smooth = flagOn(FLAG_SMOOTHING);
   refitFromSamples(smooth, true, true);
   syncSamples(true);
   setFlag10(true);

@@ -7,16 +7,12 @@
 
 Transformer* g_transformer = nullptr;
 
-namespace {
-constexpr int32_t kTransformTool = 6;
-}  // namespace
-
 void setTransformer(Transformer* tool) {
   g_transformer = tool;
   if (g_modeler) g_modeler->m_transformTool = tool;
 }
 
-Transformer::Transformer() : Interactor(kTransformTool) {}
+Transformer::Transformer() : Interactor(TOOL_MOVE) {}
 
 Transformer::~Transformer() {
   if (g_transformer == this) g_transformer = nullptr;
@@ -49,7 +45,7 @@ bool Transformer::press(const float* pose, int n, const float* otherPose, int m)
   } else {
     m_twoHand = m_noUniformScale = m_fullRotation = m_fourth = true;
   }
-  const bool otherHeld = g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER];
+  const bool otherHeld = flagOn(FLAG_OTHER_TRIGGER);
   m_mode = otherHeld ? 2 : 1;
   grab(pose, n, otherPose, m);
   return true;
@@ -90,8 +86,6 @@ void Transformer::pushTransform(const Matrix4& transform) {
   Matrix4 inverse;
   invertAffineMatrix4ByLU(whole, inverse);
   m_levelInverse.push_back(inverse);
-  if (!g_uiValues.empty()) {
-    const double a = inverse.at(0, 0), b = inverse.at(1, 0), c = inverse.at(2, 0);
-    g_uiValues[0] = static_cast<float>(std::sqrt(a * a + b * b + c * c + 0.01));
-  }
+  const double a = inverse.at(0, 0), b = inverse.at(1, 0), c = inverse.at(2, 0);
+  setUiValueAt(VALUE_TRANSFORM_SCALE, static_cast<float>(std::sqrt(a * a + b * b + c * c + 0.01)));
 }

@@ -37,7 +37,7 @@ class Transformer : public Interactor, public TransformToolView, public coreTran
 
   // Adds the level of a whole-scene move T (column-major): earlier levels' draw matrices are
   // carried by T, and the whole-scene transform W = T x ... x T1 and its inverse are appended.
-  // g_uiValues[0] becomes the scale of W's inverse.
+  // VALUE_TRANSFORM_SCALE of g_uiValues becomes the scale of W's inverse.
   void pushTransform(const Matrix4& transform) override;
 
   bool grabEngaged() const override { return engaged(); }

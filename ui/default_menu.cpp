@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "core/ids.h"
 #include "ui/widget.h"
 #include "ui/widget_kinds.h"
 
@@ -31,7 +32,7 @@ E startingActive(E e) {
 
 E colourPicker(const char* name, float u, float v, int32_t settingId, const char* image,
                float markerSize) {
-  E e = button("colorPanel", name, WIDGET_COLOR_WHEEL, u, v, 4, settingId);
+  E e = button("colorPanel", name, WIDGET_COLOR_WHEEL, u, v, EVENT_SETTING, settingId);
   e.eventKind = E::MOVE;
   e.colorImage = image;
   e.markerSize = markerSize;
@@ -39,51 +40,55 @@ E colourPicker(const char* name, float u, float v, int32_t settingId, const char
 }
 
 std::vector<MenuWidgetEntry> defaultWidgets() {
-  E spline = button("colorPanel", "lightSplineEditor", WIDGET_SPLINE_EDITOR, -1, -1, 4, 8);
+  E spline = button("colorPanel", "lightSplineEditor", WIDGET_SPLINE_EDITOR, -1, -1, EVENT_SETTING,
+                    SETTING_LIGHT_CURVE);
   spline.eventKind = E::MOVE;
   spline.textureImage = "textures/grid.png";
-  E preview = button("colorPanel", "opRender", WIDGET_MODEL_RENDER, -1, -1, 0, 0);
+  E preview = button("colorPanel", "opRender", WIDGET_MODEL_RENDER, -1, -1, EVENT_MODE, UI_MODE_BRUSH);
   preview.eventKind = E::NONE;
   for (int i = 0; i < 4; ++i) preview.color[i] = 0.3f;
-  E edit = button("mainPanel", "editTool", WIDGET_CLICK_BUTTON, 0.0f, 0.75f, 0, 0);
+  E edit = button("mainPanel", "editTool", WIDGET_CLICK_BUTTON, 0.0f, 0.75f, EVENT_MODE, UI_MODE_BRUSH);
   edit.eventKind = E::NONE;
   edit.dripable = true;
 
   const int32_t C = WIDGET_CLICK_BUTTON, S = WIDGET_SWITCH_BUTTON;
   return {
-      button("mainPanel", "brushTool", C, 0.0f, 0.875f, 0, 0),
-      button("brushPanel", "brushToolNormal", C, 0.25f, 0.875f, 2, 0),
-      button("brushPanel", "brushToolAttach", C, 0.25f, 0.75f, 2, 1),
-      button("brushPanel", "brushToolSpin", C, 0.25f, 0.625f, 2, 2),
-      button("brushPanel", "brushToolBraid", C, 0.375f, 0.875f, 2, 3),
-      button("mainPanel", "materialTool", C, 0.125f, 0.875f, 0, 0),
-      button("texturePanel", "textureHairDense", C, 0.875f, 0.875f, 1, 1),
-      button("texturePanel", "textureHairMiddle", C, 0.75f, 0.875f, 1, 2),
-      button("texturePanel", "textureHairSparse", C, 0.625f, 0.875f, 1, 3),
-      button("texturePanel", "texturePen", C, 0.5f, 0.875f, 1, 0),
+      button("mainPanel", "brushTool", C, 0.0f, 0.875f, EVENT_MODE, UI_MODE_BRUSH),
+      button("brushPanel", "brushToolNormal", C, 0.25f, 0.875f, EVENT_BRUSH_SHAPE, BRUSH_SHAPE_DEFAULT),
+      button("brushPanel", "brushToolAttach", C, 0.25f, 0.75f, EVENT_BRUSH_SHAPE, BRUSH_ATTACH),
+      button("brushPanel", "brushToolSpin", C, 0.25f, 0.625f, EVENT_BRUSH_SHAPE, BRUSH_SPIN),
+      button("brushPanel", "brushToolBraid", C, 0.375f, 0.875f, EVENT_BRUSH_SHAPE, BRUSH_BRAID),
+      button("mainPanel", "materialTool", C, 0.125f, 0.875f, EVENT_MODE, UI_MODE_BRUSH),
+      button("texturePanel", "textureHairDense", C, 0.875f, 0.875f, EVENT_HAIR_TEXTURE, HAIR_TEXTURE_DENSE),
+      button("texturePanel", "textureHairMiddle", C, 0.75f, 0.875f, EVENT_HAIR_TEXTURE, HAIR_TEXTURE_MIDDLE),
+      button("texturePanel", "textureHairSparse", C, 0.625f, 0.875f, EVENT_HAIR_TEXTURE, HAIR_TEXTURE_SPARSE),
+      button("texturePanel", "texturePen", C, 0.5f, 0.875f, EVENT_HAIR_TEXTURE, HAIR_TEXTURE_PEN),
       withCell(spline, 1.0f / 3.0f, 1.0f, 0.0f, 0.0f, 0.002f),
       withCell(preview, 0.266666681f, 0.8f, 0.0333333351f, 0.1f, 0.001f),
-      withCell(colourPicker("colorWheel", 0.5f, 0.625f, 0, "textures/color_wheel.png", 0.1f), 0.6f,
-               0.6f, 0.366666675f, 0.366666675f, 0.001f),
-      withCell(colourPicker("colorLightness", 0.625f, 0.625f, 1, "textures/lightness_bar.png", 0.3f),
+      withCell(colourPicker("colorWheel", 0.5f, 0.625f, SETTING_COLOR, "textures/color_wheel.png",
+                            0.1f),
+               0.6f, 0.6f, 0.366666675f, 0.366666675f, 0.001f),
+      withCell(colourPicker("colorLightness", 0.625f, 0.625f, SETTING_LIGHTNESS,
+                            "textures/lightness_bar.png", 0.3f),
                0.466666669f, 0.233333334f, 0.5f, 0.0666666701f, 0.001f),
-      withCell(button("colorPanel", "colorPickerTool", C, 0.75f, 0.625f, 0, 5), 0.1f, 0.233333334f,
-               0.366666675f, 0.0666666701f, 0.001f),
+      withCell(button("colorPanel", "colorPickerTool", C, 0.75f, 0.625f, EVENT_MODE,
+                      UI_MODE_COLOR_PICK),
+               0.1f, 0.233333334f, 0.366666675f, 0.0666666701f, 0.001f),
       edit,
-      button("editPanel", "deleteTool", C, 0.0f, 0.375f, 0, 2),
-      button("editPanel", "recolorTool", C, 0.0f, 0.25f, 0, 4),
-      button("editPanel", "captureTool", C, 0.375f, 0.375f, 0, 8),
-      button("mainPanel", "moveTool", C, 0.0f, 0.5f, 0, 3),
-      button("mainPanel", "fileButton", C, 0.0f, 0.625f, 0, 9),
-      startingActive(button("filePanel", "saveButton", C, 0.5f, 0.5f, 6, -1)),
-      startingActive(button("filePanel", "loadButton", C, 0.5f, 0.375f, 5, -1)),
-      startingActive(button("filePanel", "clearButton", C, 0.5f, 0.25f, 7, -1)),
-      button("mainPanel", "settingButton", C, 0.125f, 0.625f, 0, 9),
-      startingActive(button("settingPanel", "loadModelButton", S, 0.75f, 0.5f, 4, 9)),
-      button("settingPanel", "symmetryButton", S, 0.75f, 0.375f, 4, 10),
-      button("settingPanel", "smoothButton", S, 0.75f, 0.25f, 4, 4),
-      button("settingPanel", "collisionButton", S, 0.875f, 0.5f, 4, 11),
-      button("settingPanel", "overlayButton", S, 0.875f, 0.375f, 4, 12),
+      button("editPanel", "deleteTool", C, 0.0f, 0.375f, EVENT_MODE, UI_MODE_DELETE),
+      button("editPanel", "recolorTool", C, 0.0f, 0.25f, EVENT_MODE, UI_MODE_RECOLOR),
+      button("editPanel", "captureTool", C, 0.375f, 0.375f, EVENT_MODE, UI_MODE_CAMERA),
+      button("mainPanel", "moveTool", C, 0.0f, 0.5f, EVENT_MODE, UI_MODE_MOVE),
+      button("mainPanel", "fileButton", C, 0.0f, 0.625f, EVENT_MODE, UI_MODE_PANELS),
+      startingActive(button("filePanel", "saveButton", C, 0.5f, 0.5f, EVENT_SAVE, -1)),
+      startingActive(button("filePanel", "loadButton", C, 0.5f, 0.375f, EVENT_LOAD, -1)),
+      startingActive(button("filePanel", "clearButton", C, 0.5f, 0.25f, EVENT_CLEAR, -1)),
+      button("mainPanel", "settingButton", C, 0.125f, 0.625f, EVENT_MODE, UI_MODE_PANELS),
+      startingActive(button("settingPanel", "loadModelButton", S, 0.75f, 0.5f, EVENT_SETTING, SETTING_HEAD_MODEL)),
+      button("settingPanel", "symmetryButton", S, 0.75f, 0.375f, EVENT_SETTING, SETTING_MIRROR),
+      button("settingPanel", "smoothButton", S, 0.75f, 0.25f, EVENT_SETTING, SETTING_SMOOTHING),
+      button("settingPanel", "collisionButton", S, 0.875f, 0.5f, EVENT_SETTING, SETTING_COLLISION),
+      button("settingPanel", "overlayButton", S, 0.875f, 0.375f, EVENT_SETTING, SETTING_OVERLAY),
   };
 }
 

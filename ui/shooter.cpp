@@ -197,8 +197,8 @@ std::vector<float> splinerVertices(float length, float radius, float samplingDis
 }
 
 int32_t brushShapeCurvature() {
-  if (g_brushShape == 1) return 2;
-  if (g_brushShape == 3) return 23;
+  if (g_brushShape == BRUSH_ATTACH) return 2;
+  if (g_brushShape == BRUSH_BRAID) return 23;
   return g_curvature;
 }
 
@@ -207,50 +207,50 @@ void buildDefaultInteractions(quillax::UIParam& ui) {
   static const float select[3] = {0.3f, 0.9f, 0.3f}, remove[3] = {0.9f, 0.3f, 0.3f};
   static const float move[3] = {0.7f, 0.9f, 0.7f}, deform[3] = {0.9f, 0.7f, 0.7f}, trans[3] = {0.7f, 0.7f, 0.9f};
 
-  quillax::InteractionParam* pen = addInteraction(ui, "INTERACTION_PEN", 0);
+  quillax::InteractionParam* pen = addInteraction(ui, "INTERACTION_PEN", TOOL_PEN);
   addHeadCard(pen, "textures/geos/iconpenhead.png");
   quillax::InteractionParam_Component* shape = addComponent(pen, "shape", 1);
   const ModeSpec shapes[5] = {
-      {"BRUSH_SHAPE_DEFAULT", 0, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconhairNormal.png", false},
-      {"BRUSH_ATTACH", 1, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconattach.png", false},
-      {"BRUSH_SPIN", 2, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconspin.png", false},
-      {"BRUSH_BRAID", 3, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconbraid.png", false},
-      {"BRUSH_HINT", 4, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconhint.png", false},
+      {"BRUSH_SHAPE_DEFAULT", BRUSH_SHAPE_DEFAULT, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconhairNormal.png", false},
+      {"BRUSH_ATTACH", BRUSH_ATTACH, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconattach.png", false},
+      {"BRUSH_SPIN", BRUSH_SPIN, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconspin.png", false},
+      {"BRUSH_BRAID", BRUSH_BRAID, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconbraid.png", false},
+      {"BRUSH_HINT", BRUSH_HINT, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconhint.png", false},
   };
   for (const ModeSpec& spec : shapes) addMode(shape, spec);
   const quillax::InteractionParam_Component shapeComponent = *shape;
 
-  quillax::InteractionParam* brush = addInteraction(ui, "INTERACTION_BRUSH", 1);
+  quillax::InteractionParam* brush = addInteraction(ui, "INTERACTION_BRUSH", TOOL_BRUSH);
   quillax::InteractionParam_Component* texture = addComponent(brush, "texture", 0);
-  addMode(texture, {"hairdense", 1, GEOMETRY_UI_PANEL, &cardPlacement(), nullptr, "textures/geos/iconhairdense.png", false});
-  addMode(texture, {"hairmiddle", 2, GEOMETRY_UI_PANEL, &cardPlacement(), nullptr, "textures/geos/iconhairmiddle.png", false});
-  addMode(texture, {"hairsparse", 3, GEOMETRY_UI_PANEL, &cardPlacement(), nullptr, "textures/geos/iconhairsparse.png", false});
+  addMode(texture, {"hairdense", HAIR_TEXTURE_DENSE, GEOMETRY_UI_PANEL, &cardPlacement(), nullptr, "textures/geos/iconhairdense.png", false});
+  addMode(texture, {"hairmiddle", HAIR_TEXTURE_MIDDLE, GEOMETRY_UI_PANEL, &cardPlacement(), nullptr, "textures/geos/iconhairmiddle.png", false});
+  addMode(texture, {"hairsparse", HAIR_TEXTURE_SPARSE, GEOMETRY_UI_PANEL, &cardPlacement(), nullptr, "textures/geos/iconhairsparse.png", false});
   *brush->add_components() = shapeComponent;
 
-  quillax::InteractionParam* selectTool = addInteraction(ui, "INTERACTION_SELECT", 2);
+  quillax::InteractionParam* selectTool = addInteraction(ui, "INTERACTION_SELECT", TOOL_SELECT);
   addHeadShape(selectTool, GEOMETRY_UI_SPHERE, select);
   quillax::InteractionParam_Component* tool = addComponent(selectTool, "tool", 1);
   addMode(tool, {"default", -1, GEOMETRY_UI_PANEL, &iconPlacement(), grey, "textures/geos/iconselect.png", false});
   const quillax::InteractionParam_Component toolComponent = *tool;
 
-  quillax::InteractionParam* deleteTool = addInteraction(ui, "INTERACTION_DELETE", 3);
+  quillax::InteractionParam* deleteTool = addInteraction(ui, "INTERACTION_DELETE", TOOL_DELETE);
   addHeadShape(deleteTool, GEOMETRY_UI_SPHERE, remove);
   addToolCopy(deleteTool, toolComponent, "textures/geos/icondelete.png");
 
-  quillax::InteractionParam* recolor = addInteraction(ui, "INTERACTION_RECOLOR", 4);
+  quillax::InteractionParam* recolor = addInteraction(ui, "INTERACTION_RECOLOR", TOOL_RECOLOR);
   addHeadShape(recolor, GEOMETRY_UI_SPHERE, nullptr);
   addToolCopy(recolor, toolComponent, "textures/geos/iconrecolor.png");
 
-  addHeadCard(addInteraction(ui, "INTERACTION_COLOR_PICK", 5), "textures/geos/iconcolorpicker.png");
+  addHeadCard(addInteraction(ui, "INTERACTION_COLOR_PICK", TOOL_COLOR_PICK), "textures/geos/iconcolorpicker.png");
 
   const struct {
     const char* name;
     int32_t id;
     const float* color;
     const char* icon;
-  } markers[3] = {{"INTERACTION_MOVE", 6, move, "textures/geos/iconmove.png"},
-                  {"INTERACTION_DEFORM", 7, deform, "textures/geos/icondeform.png"},
-                  {"INTERACTION_TRANS", 8, trans, "textures/geos/icontrans.png"}};
+  } markers[3] = {{"INTERACTION_MOVE", TOOL_MOVE, move, "textures/geos/iconmove.png"},
+                  {"INTERACTION_DEFORM", TOOL_DEFORM, deform, "textures/geos/icondeform.png"},
+                  {"INTERACTION_TRANS", TOOL_TRANSFORM, trans, "textures/geos/icontrans.png"}};
   for (const auto& marker : markers) {
     quillax::InteractionParam* interaction = addInteraction(ui, marker.name, marker.id);
     addHeadShape(interaction, GEOMETRY_UI_CUBE, marker.color);
@@ -326,7 +326,7 @@ void Shooter::buildBaseGeometries() {
 }
 
 void Shooter::buildPointerGeometry() {
-  const float length = g_uiValues.size() > 8 ? g_uiValues[8] : -1.0f;
+  const float length = uiValueAt(VALUE_POINTER_LENGTH, -1.0f);
   uploadLines(GEOMETRY_UI_POINTER, pointerVertices(length), GL_LINES);
 }
 
@@ -343,15 +343,15 @@ void Shooter::buildSplinerGeometry() {
 void Shooter::buildSphereGeometry() {
   ModelElement* sphere = element(GEOMETRY_UI_SPHERE);
   sphere->resetTransform();
-  const float radius = g_uiValues.size() > 1 ? g_uiValues[1] : 0.05f;
+  const float radius = uiValueAt(VALUE_SPHERE_RADIUS, 0.05f);
   const float scale[3] = {radius, radius, radius}, translation[3] = {0.0f, 0.0f, -0.05f}, angles[3] = {0, 0, 0};
   transformMatrix4(sphere->m_modelMatrix, scale, translation, angles);
   sphere->updateTransform();
 }
 
 void Shooter::buildCameraGeometry() {
-  const float nearZ = g_uiValues.size() > 3 ? g_uiValues[3] : 0.2f;
-  const float farZ = g_uiValues.size() > 3 ? g_uiValues[2] : 2.0f;
+  const float nearZ = uiValueAt(VALUE_CAMERA_NEAR, 0.2f);
+  const float farZ = uiValueAt(VALUE_CAMERA_FAR, 2.0f);
   if (CameraModel* camera = toolCamera()) {
     camera->createFrameGeometry(1, 0.2f, nearZ, farZ);
     return;
@@ -374,17 +374,17 @@ void Shooter::render(const Matrix4& handPose, const Matrix4& viewProjection) {
   for (auto& geometry : m_geometries)
     if (geometry.second) geometry.second->setFlag2(false);
 
-  if (tool == 0 || tool == 1) {
+  if (tool == TOOL_PEN || tool == TOOL_BRUSH) {
     std::vector<int32_t>& modes = m_modeState[tool];
-    if (tool == 1) {
+    if (tool == TOOL_BRUSH) {
       if (!modes.empty()) modes[0] = g_hairTexture;
       if (ModelElement* brusher = getGeometry(GEOMETRY_UI_BRUSHER)) brusher->render(handPose, viewProjection);
     }
     if (modes.size() > 1) modes[1] = g_brushShape;
-    if (g_brushShape == 2 || g_brushShape == 3)
+    if (g_brushShape == BRUSH_SPIN || g_brushShape == BRUSH_BRAID)
       if (ModelElement* spliner = getGeometry(GEOMETRY_UI_SPLINER)) spliner->render(handPose, viewProjection);
   }
-  if (tool == 9)
+  if (tool == TOOL_CAMERA)
     if (ModelElement* camera = getGeometry(GEOMETRY_CAMERA)) camera->render(handPose, viewProjection);
   if (ModelElement* pointer = getGeometry(GEOMETRY_UI_POINTER)) pointer->render(handPose, viewProjection);
 
@@ -429,13 +429,13 @@ bool Shooter::getPrimaryValue(float& value, float& step) {
     step = 0.02f;
     return true;
   }
-  if (drawn(GEOMETRY_UI_SPHERE) && g_uiValues.size() > 1) {
-    value = g_uiValues[1];
+  if (drawn(GEOMETRY_UI_SPHERE) && uiValueSlot(VALUE_SPHERE_RADIUS)) {
+    value = *uiValueSlot(VALUE_SPHERE_RADIUS);
     step = 0.02f;
     return true;
   }
-  if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3) {
-    value = g_uiValues[3];
+  if (drawn(GEOMETRY_CAMERA) && uiValueSlot(VALUE_CAMERA_NEAR)) {
+    value = *uiValueSlot(VALUE_CAMERA_NEAR);
     step = 0.02f;
     return true;
   }
@@ -445,10 +445,10 @@ bool Shooter::getPrimaryValue(float& value, float& step) {
 void Shooter::setPrimaryValue(float value) {
   if (drawn(GEOMETRY_UI_BRUSHER)) {
     if (updateSwipeValue(value, 0.01f, 0.1f, &g_brushWidth)) buildBrusherGeometry();
-  } else if (drawn(GEOMETRY_UI_SPHERE) && g_uiValues.size() > 1) {
-    if (updateSwipeValue(value, 0.01f, 0.1f, &g_uiValues[1])) buildSphereGeometry();
-  } else if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3) {
-    if (updateSwipeValue(value, 0.05f, 1.0f, &g_uiValues[3])) buildCameraGeometry();
+  } else if (float* radius = drawn(GEOMETRY_UI_SPHERE) ? uiValueSlot(VALUE_SPHERE_RADIUS) : nullptr) {
+    if (updateSwipeValue(value, 0.01f, 0.1f, radius)) buildSphereGeometry();
+  } else if (float* nearZ = drawn(GEOMETRY_CAMERA) ? uiValueSlot(VALUE_CAMERA_NEAR) : nullptr) {
+    if (updateSwipeValue(value, 0.05f, 1.0f, nearZ)) buildCameraGeometry();
   }
 }
 
@@ -459,8 +459,8 @@ bool Shooter::getSecondaryValue(float& value, float& step) {
     return true;
   }
   // The sphere has no secondary value: the camera column is next.
-  if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3) {
-    value = g_uiValues[2];
+  if (drawn(GEOMETRY_CAMERA) && uiValueSlot(VALUE_CAMERA_FAR)) {
+    value = *uiValueSlot(VALUE_CAMERA_FAR);
     step = 0.2f;
     return true;
   }
@@ -469,8 +469,8 @@ bool Shooter::getSecondaryValue(float& value, float& step) {
 
 void Shooter::setSecondaryValue(float value) {
   if (!drawn(GEOMETRY_UI_BRUSHER)) {
-    if (drawn(GEOMETRY_CAMERA) && g_uiValues.size() > 3 && updateSwipeValue(value, 0.5f, 5.0f, &g_uiValues[2]))
-      buildCameraGeometry();
+    float* farZ = drawn(GEOMETRY_CAMERA) ? uiValueSlot(VALUE_CAMERA_FAR) : nullptr;
+    if (farZ && updateSwipeValue(value, 0.5f, 5.0f, farZ)) buildCameraGeometry();
     return;
   }
   // A max_curvature below 1 would turn the clamp round; the range keeps at least [1, 1].

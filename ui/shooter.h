@@ -66,7 +66,7 @@ class Shooter : public coreObject {
   void buildBrusherGeometry();
   void buildSplinerGeometry();
   void buildSphereGeometry();
-  // The camera tool's camera with the tool's near and far (g_uiValues 3 and 2): made once, held
+  // The camera tool's camera with the tool's near and far (VALUE_CAMERA_NEAR and VALUE_CAMERA_FAR): made once, held
   // 0.05 in front of the hand with its image plane above it, shown selected; later only its
   // frame is rebuilt.
   void buildCameraGeometry();

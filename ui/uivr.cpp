@@ -25,7 +25,8 @@ void UIVR::init() {
 void UIVR::update(const Matrix4& otherHand, const Matrix4& drawingHand) {
   if (!m_panel || !m_shooter || !m_panel->isVisible() || !m_shooter->isVisible()) return;
   const float distance = m_panel->hitTest(otherHand, drawingHand);
-  if (g_uiValues.size() <= 8 || std::fabs(g_uiValues[8] - distance) <= 1e-5f) return;
-  g_uiValues[8] = distance;
+  float* length = uiValueSlot(VALUE_POINTER_LENGTH);
+  if (!length || std::fabs(*length - distance) <= 1e-5f) return;
+  *length = distance;
   m_shooter->buildPointerGeometry();
 }

@@ -7,7 +7,7 @@ class Shooter;
 
 // The root of the VR interface, kept in g_uivr: it owns the menu panel and the tool geometry,
 // builds both from one interface description, and once a frame lets the drawing hand's ray test
-// the menu, keeping the pointer's length (g_uiValues[8]) in step with the hit. Main thread, GL
+// the menu, keeping the pointer's length (VALUE_POINTER_LENGTH) in step with the hit. Main thread, GL
 // context current.
 class UIVR : public coreObject {
  public:

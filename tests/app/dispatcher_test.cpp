@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "render/render_gl_fixture.h"
 #include "strokes/stroke_test_support.h"
 #include "support/asset_root.h"
+#include "ui/default_menu.h"
 #include "ui/panel.h"
 #include "ui/shooter.h"
 #include "ui/uivr.h"
@@ -62,6 +64,43 @@ TEST_F(DispatcherTest, ModeTextureAndShapeEvents) {
     EXPECT_EQ((std::vector<int>{g_modeState[2], g_brushShape, g_flags[FLAG_NO_CURVATURE_SWIPE], int(g_eventQueue.size())}),
               (std::vector<int>{0, shape, shape != 2, 0}));
   }
+}
+
+// The menu, the dispatcher, the tool geometry and the tool set share their ids: each mode
+// button but the panels' reaches a tool, and each shape and texture button one the geometry
+// shows.
+TEST_F(DispatcherTest, MenuEventsAgreeWithTheToolsAndTheirGeometry) {
+  Operator tools;
+  tools.createTools(false);
+  quillax::UIParam geometry;
+  buildDefaultInteractions(geometry);
+  auto modeIds = [&geometry](int tool, const std::string& component) {
+    std::vector<int> ids;
+    for (const auto& interaction : geometry.interactions())
+      for (const auto& c : interaction.components())
+        if (interaction.interaction_id() == tool && c.name() == component)
+          for (const auto& mode : c.modes()) ids.push_back(mode.mode_id());
+    return ids;
+  };
+  auto has = [](const std::vector<int>& ids, int id) { return std::count(ids.begin(), ids.end(), id) > 0; };
+
+  for (const MenuWidgetEntry& e : kDefaultMenuWidgets) {
+    if (e.eventKind == MenuWidgetEntry::NONE) continue;
+    SCOPED_TRACE(e.name);
+    dispatch({{e.eventType, e.eventId}});
+    const int32_t tool = updateCurrentToolId();
+    if (e.eventType == EVENT_MODE) {
+      // The file and setting panels alone leave the tools be.
+      EXPECT_EQ(tools.getTool(tool) == nullptr, e.eventId == UI_MODE_PANELS) << tool;
+    } else if (e.eventType == EVENT_BRUSH_SHAPE) {
+      EXPECT_TRUE(has(modeIds(TOOL_PEN, "shape"), g_brushShape)) << g_brushShape;
+    } else if (e.eventType == EVENT_HAIR_TEXTURE) {
+      EXPECT_TRUE(g_hairTexture == HAIR_TEXTURE_PEN ? tool == TOOL_PEN
+                                                    : has(modeIds(TOOL_BRUSH, "texture"), g_hairTexture));
+    }
+  }
+  for (const auto& interaction : geometry.interactions())
+    EXPECT_NE(tools.getTool(interaction.interaction_id()), nullptr) << interaction.name();
 }
 
 TEST_F(DispatcherTest, ColourLightnessSwitchesAndLightCurve) {
