@@ -44,15 +44,6 @@ class FramebufferGLTest : public AssetRootTest {
 
 }  // namespace
 
-TEST_F(FramebufferGLTest, PlainAndDepthOnlyTargetsAreComplete) {
-  FramebufferDesc colour, shadow;
-  ASSERT_TRUE(colour.init(32, 16, 1));
-  EXPECT_NE(colour.m_color, 0u);
-  shadow.m_depthAsRenderbuffer = false;
-  ASSERT_TRUE(shadow.init(64, 64, 0));
-  EXPECT_TRUE(shadow.m_color == 0u && glIsTexture(shadow.m_depth));
-}
-
 TEST_F(FramebufferGLTest, SampleCountsAreRaisedToFourAndClampedToTheDriver) {
   const int maximum = maxFramebufferSamples();
   ASSERT_GE(maximum, 1);

@@ -38,10 +38,6 @@ TEST(ShaderTable, RowLayoutsMatchTheirFloatCounts) {
     EXPECT_EQ(shaderRowLayout(i, locations, sizes), g_shaderTable[i].floatsPerVertex) << i;
     EXPECT_EQ(locations[0], 0) << "every program reads a position, row " << i;
   }
-  // The hair row: position, uv, normal, tangent and the scalar, no bitangent or colour.
-  EXPECT_EQ(shaderRowLayout(7, locations, sizes), 12u);
-  EXPECT_EQ(std::vector<int>(locations, locations + 7), (std::vector<int>{0, 1, 2, 3, -1, -1, 6}));
-  EXPECT_EQ(std::vector<uint32_t>(sizes, sizes + 7), (std::vector<uint32_t>{3, 2, 3, 3, 0, 0, 1}));
   EXPECT_EQ(shaderRowLayout(12, locations, sizes), 0u);
 }
 
@@ -53,7 +49,6 @@ TEST_F(ShaderManagerGL, TwelveShippedProgramsCompileAndLink) {
   ASSERT_EQ(g_shaderManager->m_programs.size(), 12u);
   for (uint32_t i = 0; i < 12; ++i)
     EXPECT_NE(g_shaderManager->programId(i), 0u) << g_shaderTable[i].path;
-  EXPECT_NE(dynamic_cast<HairShader*>(g_shaderManager->m_programs[7]), nullptr);
   EXPECT_EQ(drainGLErrors(), 0u);
 }
 
@@ -97,23 +92,6 @@ TEST_F(ShaderManagerGL, OpacityAndColourAreSentOnlyPastTheirThresholds) {
   // The caches are per program: program 3 still takes its first opacity.
   ASSERT_TRUE(sm.useProgram(3));
   EXPECT_FLOAT_EQ(sm.m_opacityCache[3], -1.0f);
-}
-
-TEST_F(ShaderManagerGL, SettersForAllProgramsKeepTheCurrentProgramBound) {
-  loadShaders();
-  ShaderManager& sm = *g_shaderManager;
-  ASSERT_TRUE(sm.useProgram(2));
-  const float position[3] = {1.0f, 2.0f, 3.0f};
-  Matrix4 lightSpace;
-  sm.setLight(0, position, lightSpace.data());
-  sm.setLightColor(0, position);
-  sm.setViewMatrix(lightSpace.data());
-  GLint bound = 0;
-  glGetIntegerv(GL_CURRENT_PROGRAM, &bound);
-  EXPECT_EQ(static_cast<GLuint>(bound), sm.programId(2));
-  // Two of the programs that declare the light.
-  for (uint32_t i : {4u, 8u})
-    EXPECT_FLOAT_EQ(uniformFloats(sm.programId(i), "m_lightPos0", 3)[1], 2.0f) << i;
 }
 
 TEST_F(ShaderManagerGL, HairParametersAreReadOrWrittenBackWithDefaults) {
