@@ -24,12 +24,7 @@ class DeformableTest : public BrushStateTest {
     BrushStateTest::SetUp();
     g_parameters.clear_control_sample_size();
     g_parameters.set_sampling_space(3);
-    m_savedUiValues = g_uiValues;
     g_uiValues.assign(13, 0.0f);
-  }
-  void TearDown() override {
-    g_uiValues = m_savedUiValues;
-    BrushStateTest::TearDown();
   }
   // A sampled stroke of `points` points 1 cm apart up +y from x, pitch +x, normal +z.
   Operatable* sampled(int points, float x = 0.0f) {
@@ -51,7 +46,6 @@ class DeformableTest : public BrushStateTest {
   }
 
   StrokeStore own;
-  std::vector<float> m_savedUiValues;
 };
 
 Floats firstPoint(const Floats& control) { return Floats(control.begin(), control.begin() + 3); }

@@ -38,14 +38,6 @@ quillax::Color colour(float r, float g, float b) {
 
 Vec3f rgb(const quillax::Color& c) { return Vec3f(c.red(), c.green(), c.blue()); }
 
-// A press of the brush at (x, y), a move 1.3 cm on, a release; whether it kept something.
-bool connectAt(Interactor& brush, float x, float y) {
-  const std::vector<float> other = handFrame(0.0f, 0.0f);
-  if (!brush.press(handFrame(x, y).data(), 12, other.data(), 12)) return false;
-  brush.move(handFrame(x, y + 0.013f).data(), 12, other.data(), 12);
-  return brush.release(other.data(), 12, other.data(), 12);
-}
-
 // The points as stored (in the frame before every level).
 std::vector<Vec3f> storedPoints(const Operatable* stroke) {
   quillax::Operation out;
@@ -95,6 +87,12 @@ TEST_F(EditTest, FactoryBranchesByToolModeShapeAndTheOtherTrigger) {
   g_brushShape = 2;
   g_modeState[2] = 0;
   EXPECT_EQ(all(), (Ints{-1, 0, 0, -1, 4, 5, 6, -1, 0, 9, -1, -1}));
+  // The pen and the brush draw in the hair texture; the deform guide is a pen line.
+  g_hairTexture = 2;
+  Ints textures;
+  for (int id : {0, 1, 7})
+    textures.push_back(std::unique_ptr<Operatable>(createOperation(id))->m_operation->texture());
+  EXPECT_EQ(textures, (Ints{2, 2, 0}));
 }
 
 TEST_F(EditTest, TheHintModeSelectsAmongTheShownSuggestion) {
@@ -178,21 +176,18 @@ TEST_F(EditTest, RecoloursStackAndUndoToTheColourBefore) {
   op.detach();
 }
 
-TEST_F(EditTest, AColourPickSetsTheBrushColourAndUndoRestoresIt) {
-  Operatable* a = addStroke(0.0f);
-  *a->m_operation->mutable_color() = colour(0.0f, 1.0f, 0.0f);
-  const Vec3f brush = rgb(g_currentColor);
-  ASSERT_TRUE(sweep(5, 0.01f));
-  EXPECT_EQ(rgb(g_currentColor), Vec3f(0.0f, 1.0f, 0.0f));
-  EXPECT_TRUE(tool(5)->undo());
-  EXPECT_EQ(rgb(g_currentColor), brush);
-}
-
-TEST_F(EditTest, AStrokeLeavingItsHistoryLeavesTheColoursOfTheOthersAlone) {
+// A colour pick sets the brush colour and its undo restores it; a stroke leaving its history
+// leaves the colours of the others alone.
+TEST_F(EditTest, ColourPicksAndRecoloursOutliveAStrokeLeavingItsHistory) {
   Operatable* a = addStroke(0.0f);
   Operatable* b = addStroke(0.01f);
   *b->m_operation->mutable_color() = colour(0.0f, 1.0f, 0.0f);
+  const Vec3f brush = rgb(g_currentColor);
   ASSERT_TRUE(sweep(5, 0.01f));  // the brush colour picked from b
+  EXPECT_EQ(rgb(g_currentColor), Vec3f(0.0f, 1.0f, 0.0f));
+  EXPECT_TRUE(tool(5)->undo());
+  EXPECT_EQ(rgb(g_currentColor), brush);
+  EXPECT_TRUE(tool(5)->redo());
   setCurrentColor(colour(0.0f, 0.0f, 1.0f));
   ASSERT_TRUE(sweep(4, 0.005f));  // both recoloured blue by one operation
   ASSERT_EQ(a->m_recolorRefs.size() + b->m_recolorRefs.size(), 2u);
@@ -214,18 +209,18 @@ TEST_F(EditTest, AConnectionContinuesOnlyFromTheTipHalfOfAStrokeOfItsShader) {
 
   // Nearest to the root half: nothing starts, the target stays as it was, unreferenced.
   const std::string before = stored(target);
-  EXPECT_FALSE(connectAt(brush, 0.01f, 0.1f));
+  EXPECT_FALSE(drag(brush, 0.01f, 0.1f, 1));
   EXPECT_EQ((Ints{brush.size(), static_cast<int>(target->m_selectRefs.size())}), (Ints{1, 0}));
   EXPECT_EQ(stored(target), before);
   // A pen does not connect to hair.
   g_hairTexture = 0;
-  EXPECT_FALSE(connectAt(*tool(0), 0.01f, 0.45f));
+  EXPECT_FALSE(drag(*tool(0), 0.01f, 0.45f, 1));
   g_hairTexture = 1;
 
   // At the tip half: cut at the nearest point (45), bent over 24 points to meet the hand.
   std::vector<Vec3f> original;
   for (int i = 0; i < 60; ++i) original.push_back(target->pointAt(static_cast<float>(i)));
-  ASSERT_TRUE(connectAt(brush, 0.01f, 0.45f));
+  ASSERT_TRUE(drag(brush, 0.01f, 0.45f, 1));
   ASSERT_EQ(brush.size(), 2);
   const auto* op = dynamic_cast<ConnectOp*>(brush.m_history[1]);
   ASSERT_NE(op, nullptr);
@@ -300,7 +295,7 @@ TEST_F(EditTest, AContinuedStrokeKeepsItsWidthAndTakesControlPointsOfItsOwn) {
   for (int i : {0, 5, 10}) placement[i] = 2.0f;
   g_transformer->pushTransform(placement);
   Interactor& brush = *tool(1);
-  ASSERT_TRUE(connectAt(brush, 0.0f, 0.9f));
+  ASSERT_TRUE(drag(brush, 0.0f, 0.9f, 1));
   ASSERT_EQ(brush.size(), 3);
   Operatable* continued = brush.m_history[2];
   quillax::Operation out;
@@ -357,7 +352,7 @@ TEST_F(MirroredBrushGL, AMirroredConnectionThatDoesNotStartIsDropped) {
   Operatable* right = addStroke(0.5f, 0.0f, 0.01f);
   // Mirrored to x = -0.5 the hand meets this stroke's root half.
   Operatable* left = addStroke(-0.5f, 0.59f, -0.01f);
-  ASSERT_TRUE(connectAt(brush(), 0.5f, 0.45f));
+  ASSERT_TRUE(drag(brush(), 0.5f, 0.45f, 1));
   EXPECT_EQ(brush().size(), 3);  // the two strokes and the connection, no twin
   EXPECT_EQ(
       (Ints{right->isRemoved(), left->isRemoved(), static_cast<int>(left->m_selectRefs.size())}),

@@ -29,17 +29,10 @@ class HairBlenderTest : public BrushStateTest {
  protected:
   void SetUp() override {
     BrushStateTest::SetUp();
-    m_savedTimers = g_timers;
-    m_savedValues = g_uiValues;
     g_timers.assign(5, 0);
     g_uiValues.assign(13, 0.0f);
     m_blender.m_predictions = {"h"};
     m_blender.m_comparePoints = 20;
-  }
-  void TearDown() override {
-    g_timers = m_savedTimers;
-    g_uiValues = m_savedValues;
-    BrushStateTest::TearDown();
   }
   void addHairstyle(int count = 150, int K = 3) {
     SyntheticHairstyle h = makeSyntheticHairstyle(count, 20, K);
@@ -65,8 +58,6 @@ class HairBlenderTest : public BrushStateTest {
   HairBlender m_blender;
   std::vector<StrandRecord> m_strands;
   StrokeStore own;
-  std::vector<uint32_t> m_savedTimers;
-  std::vector<float> m_savedValues;
 };
 
 // Hand-made strands of one control point (D = 3) whose key bit and vectors a test chooses.

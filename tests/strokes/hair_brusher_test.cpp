@@ -5,38 +5,21 @@
 #include <memory>
 #include <vector>
 
-#include "render/head_model.h"
 #include "strokes/hair_blender.h"
-#include "render/modeler.h"
-#include "strokes/stroke_geometry.h"
-#include "strokes/stroke_test_support.h"
-#include "strokes/transformer.h"
+#include "strokes/operation_test_support.h"
 #include "support/synthetic_hairstyle.h"
 
 namespace {
 
 using Ints = std::vector<int>;
 
-// The hair brush with GL buffers, and a head (no mesh, no level set) whose mirror is the plane
-// x = 0, shown.
-class HairBrusherGL : public BrushStateGLTest {
+// The tool set's hair brush with its buffers, and a head whose mirror is the plane x = 0, shown.
+class HairBrusherGL : public MirroredBrushGL {
  protected:
   void SetUp() override {
-    BrushStateGLTest::SetUp();
-    m_brush.createBuffer(StrokeBufferFormat(g_renderRows[1]), 800000);
-    m_modeler.reset(new Modeler());
-    g_modeler = m_modeler.get();
-    HeadModel* head = new HeadModel("head");
-    head->m_mirror = new Mirrow("mirror");
-    head->m_mirror->m_localNormal = Vec3f(1.0f, 0.0f, 0.0f);
-    head->m_mirror->updateTransform();
-    head->m_mirror->setRenderable(true);
-    m_modeler->m_models[0] = head;
-    m_mirror = head->m_mirror;
-  }
-  void TearDown() override {
-    g_modeler = nullptr;
-    BrushStateGLTest::TearDown();
+    MirroredBrushGL::SetUp();
+    m_brush = dynamic_cast<hairBrusher*>(&brush());
+    ASSERT_NE(m_brush, nullptr);
   }
   std::vector<Vec3f> points(const Operatable* op) const {
     std::vector<Vec3f> out;
@@ -44,9 +27,7 @@ class HairBrusherGL : public BrushStateGLTest {
     return out;
   }
 
-  hairBrusher m_brush{1};
-  std::unique_ptr<Modeler> m_modeler;
-  Mirrow* m_mirror = nullptr;
+  hairBrusher* m_brush = nullptr;
   const std::vector<float> m_pose = handFrame(0.5f, 0.0f);
   const float* pose = m_pose.data();
 };
@@ -54,20 +35,20 @@ class HairBrusherGL : public BrushStateGLTest {
 }  // namespace
 
 TEST_F(HairBrusherGL, TheMirroredTwinCommitsWithTheStrokeAndUndoesWithIt) {
-  ASSERT_TRUE(m_brush.press(pose, 12, pose, 12));
-  ASSERT_TRUE(m_brush.move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
-  EXPECT_EQ(m_brush.m_previewBuffer->size(), 1);  // the twin is drawn during the drag
-  EXPECT_EQ(m_brush.m_previewBuffer->m_vertexCounts[0], 12u);
-  EXPECT_FALSE(m_brush.undo());
-  ASSERT_TRUE(m_brush.release(pose, 12, pose, 12));
+  ASSERT_TRUE(m_brush->press(pose, 12, pose, 12));
+  ASSERT_TRUE(m_brush->move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
+  EXPECT_EQ(m_brush->m_previewBuffer->size(), 1);  // the twin is drawn during the drag
+  EXPECT_EQ(m_brush->m_previewBuffer->m_vertexCounts[0], 12u);
+  EXPECT_FALSE(m_brush->undo());
+  ASSERT_TRUE(m_brush->release(pose, 12, pose, 12));
 
   // The stroke, then its twin chained to it; the preview is empty again.
-  ASSERT_EQ(m_brush.size(), 2);
-  Operatable* stroke = m_brush.m_history[0];
-  Operatable* twin = m_brush.m_history[1];
-  EXPECT_EQ(twin, m_brush.m_mirrorOp);
-  EXPECT_EQ((Ints{stroke->getFlag7(), twin->getFlag7(), m_brush.m_previewBuffer->size(),
-                  m_brush.m_buffer->size()}),
+  ASSERT_EQ(m_brush->size(), 2);
+  Operatable* stroke = m_brush->m_history[0];
+  Operatable* twin = m_brush->m_history[1];
+  EXPECT_EQ(twin, m_brush->m_mirrorOp);
+  EXPECT_EQ((Ints{stroke->getFlag7(), twin->getFlag7(), m_brush->m_previewBuffer->size(),
+                  m_brush->m_buffer->size()}),
             (Ints{0, 1, 0, 2}));
   // Far from any level set and without smoothing the points stay as drawn: the twin's are the
   // stroke's mirrored.
@@ -79,57 +60,57 @@ TEST_F(HairBrusherGL, TheMirroredTwinCommitsWithTheStrokeAndUndoesWithIt) {
   // What the tool committed is the stroke's own geometry, and an undo takes it out of the drawing.
   std::vector<float> geometry;
   geometry.resize(static_cast<size_t>(stroke->buildStrandGeometry(geometry, 0, ~0u, g_shaderTable[7].flags)));
-  EXPECT_EQ(readBack<float>(m_brush.m_buffer->m_vertexArrays[1], 0, geometry.size()), geometry);
-  EXPECT_TRUE(m_brush.undo());
-  EXPECT_EQ((Ints{m_brush.m_cursor, stroke->isRenderable(), twin->isRenderable()}), (Ints{-1, 0, 0}));
-  EXPECT_FALSE(redAt(m_brush, 48) || redAt(m_brush, 16));
-  EXPECT_TRUE(m_brush.redo());
-  EXPECT_EQ((Ints{m_brush.m_cursor, stroke->isRenderable(), twin->isRenderable()}), (Ints{1, 1, 1}));
-  EXPECT_TRUE(redAt(m_brush, 48) && redAt(m_brush, 16));  // x = 0.5 and its mirror image
+  EXPECT_EQ(readBack<float>(m_brush->m_buffer->m_vertexArrays[1], 0, geometry.size()), geometry);
+  EXPECT_TRUE(m_brush->undo());
+  EXPECT_EQ((Ints{m_brush->m_cursor, stroke->isRenderable(), twin->isRenderable()}), (Ints{-1, 0, 0}));
+  EXPECT_FALSE(redAt(*m_brush, 48) || redAt(*m_brush, 16));
+  EXPECT_TRUE(m_brush->redo());
+  EXPECT_EQ((Ints{m_brush->m_cursor, stroke->isRenderable(), twin->isRenderable()}), (Ints{1, 1, 1}));
+  EXPECT_TRUE(redAt(*m_brush, 48) && redAt(*m_brush, 16));  // x = 0.5 and its mirror image
 }
 
 TEST_F(HairBrusherGL, OnlyStrokesOfTwoPointsAreKept) {
   // A one-point drag commits nothing, twin included.
-  ASSERT_TRUE(m_brush.press(pose, 12, pose, 12));
-  EXPECT_FALSE(m_brush.release(pose, 12, pose, 12));
-  EXPECT_EQ((Ints{m_brush.size(), m_brush.m_buffer->size(), m_brush.m_previewBuffer->size()}),
+  ASSERT_TRUE(m_brush->press(pose, 12, pose, 12));
+  EXPECT_FALSE(m_brush->release(pose, 12, pose, 12));
+  EXPECT_EQ((Ints{m_brush->size(), m_brush->m_buffer->size(), m_brush->m_previewBuffer->size()}),
             (Ints{0, 0, 0}));
-  EXPECT_TRUE(m_brush.m_currentOp == nullptr && m_brush.m_mirrorOp == nullptr);
+  EXPECT_TRUE(m_brush->m_currentOp == nullptr && m_brush->m_mirrorOp == nullptr);
 
   // Hidden during the drag, the mirror still takes the twin along: both are kept.
-  ASSERT_TRUE(m_brush.press(pose, 12, pose, 12));
+  ASSERT_TRUE(m_brush->press(pose, 12, pose, 12));
   m_mirror->setRenderable(false);
-  ASSERT_TRUE(m_brush.move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
-  EXPECT_TRUE(m_brush.release(pose, 12, pose, 12));
-  EXPECT_EQ(m_brush.size(), 2);
+  ASSERT_TRUE(m_brush->move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
+  EXPECT_TRUE(m_brush->release(pose, 12, pose, 12));
+  EXPECT_EQ(m_brush->size(), 2);
 
   // Hidden from the start: no twin, and the preview stays empty.
-  ASSERT_TRUE(drag(m_brush, -0.5f, 0.0f, 4));
-  EXPECT_EQ((Ints{m_brush.size(), m_brush.m_previewBuffer->size()}), (Ints{3, 0}));
-  EXPECT_FALSE(m_brush.m_history[2]->getFlag7());
+  ASSERT_TRUE(drag(*m_brush, -0.5f, 0.0f, 4));
+  EXPECT_EQ((Ints{m_brush->size(), m_brush->m_previewBuffer->size()}), (Ints{3, 0}));
+  EXPECT_FALSE(m_brush->m_history[2]->getFlag7());
 
   // The head (and its mirror) gone during the drag: the twin keeps its one point and is dropped
   // alone.
   m_mirror->setRenderable(true);
-  ASSERT_TRUE(m_brush.press(pose, 12, pose, 12));
-  delete m_modeler->m_models[0];
-  m_modeler->m_models.clear();
-  ASSERT_TRUE(m_brush.move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
-  EXPECT_TRUE(m_brush.release(pose, 12, pose, 12));
-  EXPECT_EQ(m_brush.size(), 4);
-  EXPECT_EQ(m_brush.m_mirrorOp, nullptr);
+  ASSERT_TRUE(m_brush->press(pose, 12, pose, 12));
+  delete m_modeler.m_models[0];
+  m_modeler.m_models.clear();
+  ASSERT_TRUE(m_brush->move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
+  EXPECT_TRUE(m_brush->release(pose, 12, pose, 12));
+  EXPECT_EQ(m_brush->size(), 4);
+  EXPECT_EQ(m_brush->m_mirrorOp, nullptr);
 }
 
 TEST_F(HairBrusherGL, AResetDuringADragDropsTheStrokeAndItsTwin) {
-  ASSERT_TRUE(m_brush.press(pose, 12, pose, 12));
-  ASSERT_TRUE(m_brush.move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
-  m_brush.reset();
-  EXPECT_EQ((Ints{m_brush.size(), m_brush.m_buffer->size(), m_brush.m_previewBuffer->size(),
-                  m_brush.engaged()}),
+  ASSERT_TRUE(m_brush->press(pose, 12, pose, 12));
+  ASSERT_TRUE(m_brush->move(handFrame(0.5f, 0.05f).data(), 12, pose, 12));
+  m_brush->reset();
+  EXPECT_EQ((Ints{m_brush->size(), m_brush->m_buffer->size(), m_brush->m_previewBuffer->size(),
+                  m_brush->engaged()}),
             (Ints{0, 0, 0, 0}));
-  EXPECT_TRUE(m_brush.m_currentOp == nullptr && m_brush.m_mirrorOp == nullptr);
-  EXPECT_FALSE(redAt(m_brush, 16));
-  EXPECT_FALSE(m_brush.release(pose, 12, pose, 12));
+  EXPECT_TRUE(m_brush->m_currentOp == nullptr && m_brush->m_mirrorOp == nullptr);
+  EXPECT_FALSE(redAt(*m_brush, 16));
+  EXPECT_FALSE(m_brush->release(pose, 12, pose, 12));
 
   // Deleted during a drag, the tool takes the stroke and the twin with it.
   auto* other = new hairBrusher(1);
@@ -141,14 +122,14 @@ TEST_F(HairBrusherGL, AResetDuringADragDropsTheStrokeAndItsTwin) {
 
 TEST_F(HairBrusherGL, StrokesFollowAWholeSceneGrabWhileItLasts) {
   m_mirror->setRenderable(false);
-  ASSERT_TRUE(drag(m_brush, -0.5f, -0.2f, 30));
+  ASSERT_TRUE(drag(*m_brush, -0.5f, -0.2f, 30));
   Transformer transformer;
-  m_modeler->m_transformTool = &transformer;
+  m_modeler.m_transformTool = &transformer;
   transformer.m_transform.at(0, 3) = 1.0f;  // one to the right
-  EXPECT_TRUE(redAt(m_brush, 16) && !redAt(m_brush, 48));  // not grabbing
+  EXPECT_TRUE(redAt(*m_brush, 16) && !redAt(*m_brush, 48));  // not grabbing
   transformer.setSelected(true);
-  EXPECT_TRUE(!redAt(m_brush, 16) && redAt(m_brush, 48));
-  m_modeler->m_transformTool = nullptr;
+  EXPECT_TRUE(!redAt(*m_brush, 16) && redAt(*m_brush, 48));
+  m_modeler.m_transformTool = nullptr;
 }
 
 namespace {

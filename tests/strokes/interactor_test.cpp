@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "strokes/operation_factory.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/stroke_test_support.h"
 
@@ -120,16 +119,4 @@ TEST_F(InteractorTest, ResetAndDestructionDropTheOperationBeingBuilt) {
     ASSERT_TRUE(tool.press(pose, 12, pose, 12));
   }
   EXPECT_EQ(deleted, 2);
-}
-
-TEST_F(InteractorTest, FactoryMakesStrokesForThePenBrushAndDeformTools) {
-  g_hairTexture = 2;
-  g_brushShape = 2;
-  g_flags[FLAG_OTHER_TRIGGER] = true;  // with the spin shape: still a plain stroke
-  for (int tool : {0, 1, 7}) {
-    std::unique_ptr<Operatable> op(createOperation(tool));
-    ASSERT_NE(op, nullptr) << tool;
-    EXPECT_EQ(op->m_operation->texture(), tool == 7 ? 0 : 2) << "the deform guide is a pen line";
-    EXPECT_EQ(op->m_operation->shape(), 2);
-  }
 }

@@ -15,7 +15,6 @@ class OperationsTest : public BrushStateTest {
  protected:
   void SetUp() override {
     BrushStateTest::SetUp();
-    m_savedUiValues = g_uiValues;
     g_uiValues.assign(13, 0.0f);
     g_uiValues[0] = 1.0f;
     g_uiValues[1] = 0.02f;
@@ -28,7 +27,6 @@ class OperationsTest : public BrushStateTest {
     m_operator.reset();
     setTransformer(nullptr);
     g_operator = nullptr;
-    g_uiValues = m_savedUiValues;
     BrushStateTest::TearDown();
   }
 
@@ -49,7 +47,6 @@ class OperationsTest : public BrushStateTest {
   }
 
   Operator m_operator;
-  std::vector<float> m_savedUiValues;
 };
 
 // The tool set as g_operator, its brush (tool 1) with its preview buffer, and a head whose mirror
@@ -68,6 +65,7 @@ class MirroredBrushGL : public BrushStateGLTest {
     head->m_mirror->updateTransform();
     head->m_mirror->setRenderable(true);
     m_modeler.m_models[0] = head;
+    m_mirror = head->m_mirror;
   }
   void TearDown() override {
     m_operator.reset();
@@ -86,4 +84,5 @@ class MirroredBrushGL : public BrushStateGLTest {
 
   Modeler m_modeler;
   Operator m_operator;
+  Mirrow* m_mirror = nullptr;
 };

@@ -67,14 +67,6 @@ TEST_F(StrokeBufferArithmetic, CapacityCountsFromTheStrokeBefore) {
   testing::internal::CaptureStdout();
   EXPECT_TRUE(pen.checkCapacity(nullptr));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-
-  StrokeBufferRender empty(kPenFormat, 75);
-  empty.pushOperation(own(makeStroke(0, 0, 26)));
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(empty.checkCapacity(nullptr));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "this stroke (size = 26.000000) is too long! no buffer (maxsize = 25.000000) could "
-            "save it.\n");
 }
 
 TEST_F(StrokeBufferArithmetic, RewriteNeverSpillsIntoTheNextStroke) {

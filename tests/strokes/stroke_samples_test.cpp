@@ -67,6 +67,18 @@ bool rightHanded(const Vec3f& x, const Vec3f& y, const Vec3f& z) {
          std::fabs(dot(x, y)) < 1e-5 && near(cross(x, y), z);
 }
 
+// A level-set grid over the box with 60 cells a side, computed from the mesh (V, N) without its
+// progress lines.
+GLGrider* levelsetOf(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N, const Vec3f& min, const Vec3f& max) {
+  auto* grid = new GLGrider("levelsetGrider");
+  grid->setGrid(min, max, Vec<3, int16_t>(60, 60, 60));
+  grid->pushStream(V, N);
+  testing::internal::CaptureStdout();
+  grid->computeLevelset();
+  testing::internal::GetCapturedStdout();
+  return grid;
+}
+
 using StrokeSamples = BrushStateTest;
 
 TEST_F(StrokeSamples, SamplesTakeEvenlySpacedPointsWithBothEnds) {
@@ -163,14 +175,9 @@ TEST_F(StrokeSamples, PositionsBetweenSamplesAndTheNearestDistance) {
 class SphereHead : public BrushStateTest {
  protected:
   static void SetUpTestSuite() {
-    s_grid = new GLGrider("levelsetGrider");
-    s_grid->setGrid(Vec3f(-0.15f), Vec3f(0.15f), Vec<3, int16_t>(60, 60, 60));
     Eigen::MatrixXd V, N;
     sphereMesh(20000, 0.1, V, N);
-    s_grid->pushStream(V, N);
-    testing::internal::CaptureStdout();
-    s_grid->computeLevelset();
-    testing::internal::GetCapturedStdout();
+    s_grid = levelsetOf(V, N, Vec3f(-0.15f), Vec3f(0.15f));
   }
   static void TearDownTestSuite() { delete s_grid; }
   void SetUp() override {
@@ -333,12 +340,7 @@ class ShippedHeadStrokes : public BrushStateTest {
     g_modeler = new Modeler();
     m_head = new HeadModel("head");
     g_modeler->m_models[0] = m_head;
-    m_head->m_levelsetGrider = new GLGrider("levelsetGrider");
-    m_head->m_levelsetGrider->setGrid(gridMin, gridMax, Vec<3, int16_t>(60, 60, 60));
-    m_head->m_levelsetGrider->pushStream(V, N);
-    testing::internal::CaptureStdout();
-    m_head->m_levelsetGrider->computeLevelset();
-    testing::internal::GetCapturedStdout();
+    m_head->m_levelsetGrider = levelsetOf(V, N, gridMin, gridMax);
     quillax::Model stored;
     ASSERT_TRUE(ReadProtoFromTextFile(repoAssetPath("models/defaultHead/headTransform.txt").c_str(), &stored));
     ASSERT_TRUE(floatListToMatrix(stored.transforms(), m_placement));

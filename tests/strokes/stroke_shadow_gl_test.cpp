@@ -70,14 +70,9 @@ class StrokeShadowGL : public HairMapsGLTest {
     for (int i = 0; i <= 40; ++i) {
       const float angle = (70.0f - 170.0f * i / 40.0f) * 3.14159265f / 180.0f;  // from the front
       const Vec3f out(0.0f, std::cos(angle), std::sin(angle));
-      quillax::Operation_Point* p = strand->m_operation->add_points();
-      p->set_x(x);
-      p->set_y(centre[1] + radius * out[1]);
-      p->set_z(centre[2] + radius * out[2]);
+      setPoint(strand->m_operation->add_points(), Vec3f(x, centre[1], centre[2]) + out * radius);
       strand->m_operation->add_pitches()->set_x(1.0f);
-      quillax::Operation_Point* n = strand->m_operation->add_normals();
-      n->set_y(out[1]);
-      n->set_z(out[2]);
+      setPoint(strand->m_operation->add_normals(), out);
     }
     return strand;
   }
@@ -115,12 +110,9 @@ class StrokeShadowGL : public HairMapsGLTest {
     for (size_t i = 0; i < points.size(); ++i) {
       const Vec3f along = normalized(points[std::min(i + 1, points.size() - 1)] - points[i ? i - 1 : 0]);
       const Vec3f pitch = normalized(cross(along, normal));
-      quillax::Operation_Point* p = strand->m_operation->add_points();
-      p->set_x(points[i][0]), p->set_y(points[i][1]), p->set_z(points[i][2]);
-      quillax::Operation_Point* q = strand->m_operation->add_pitches();
-      q->set_x(pitch[0]), q->set_y(pitch[1]), q->set_z(pitch[2]);
-      quillax::Operation_Point* n = strand->m_operation->add_normals();
-      n->set_x(normal[0]), n->set_y(normal[1]), n->set_z(normal[2]);
+      setPoint(strand->m_operation->add_points(), points[i]);
+      setPoint(strand->m_operation->add_pitches(), pitch);
+      setPoint(strand->m_operation->add_normals(), normal);
     }
     return strand;
   }

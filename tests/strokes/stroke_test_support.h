@@ -22,9 +22,9 @@
 
 // The process-wide state the stroke code reads, as one assignable tuple.
 inline auto strokeGlobals() {
-  return std::tie(g_parameters, g_flags, g_modeState, g_curveProfiles, g_curveProfileNormals,
-                  g_hairTextureMaps, g_currentColor, g_defaultLightCurve, g_hairTexture,
-                  g_brushShape, g_brushWidth, g_curvature);
+  return std::tie(g_parameters, g_flags, g_modeState, g_uiValues, g_timers, g_curveProfiles,
+                  g_curveProfileNormals, g_hairTextureMaps, g_currentColor, g_defaultLightCurve,
+                  g_hairTexture, g_brushShape, g_brushWidth, g_curvature);
 }
 // The values behind a tuple of references; declares the saved copy.
 template <typename... T>
@@ -32,6 +32,7 @@ std::tuple<T...> copyOf(const std::tuple<T&...>& refs) { return refs; }
 
 // A known brush state: hair texture 1, shape 0, curvature 0, 0.2 wide, 1 cm sampling, opaque
 // red, collision on, a light curve of 30 ones and the 47 cross-section profiles ribbons need.
+// The ui values and timers are only saved.
 // restore() puts the process-wide state back.
 class KnownBrushState {
  public:

@@ -36,7 +36,6 @@ using TransformLevels = BrushStateTest;
 // A head placed by H, then one whole-scene move T: two levels, strokes of the first drawn with T,
 // strokes of the second with nothing, both stored in the head's frame.
 TEST_F(TransformLevels, APlacementAndOneMoveGiveTwoLevels) {
-  const std::vector<float> savedUiValues = g_uiValues;
   g_uiValues.assign(13, 0.0f);
   Transformer tool;
   setTransformer(&tool);
@@ -47,11 +46,8 @@ TEST_F(TransformLevels, APlacementAndOneMoveGiveTwoLevels) {
   tool.pushTransform(T);
   Operatable after(1);
 
-  Matrix4 Hinv = scaleAndLift(0.5f, -0.5f), THinv = scaleAndLift(0.5f, -0.75f);
   ASSERT_EQ(tool.m_levelDraw.size(), 2u);
   EXPECT_TRUE(same(tool.m_levelDraw[0], product(T, H)) && same(tool.m_levelDraw[1], T));
-  EXPECT_TRUE(same(tool.m_levelForward[0], H) && same(tool.m_levelForward[1], product(T, H)));
-  EXPECT_TRUE(same(tool.m_levelInverse[0], Hinv) && same(tool.m_levelInverse[1], THinv));
   EXPECT_EQ(before.m_transformLevel, 1);
   EXPECT_EQ(after.m_transformLevel, 2);
   ASSERT_NE(levelDrawMatrix(1), nullptr);
@@ -67,12 +63,6 @@ TEST_F(TransformLevels, APlacementAndOneMoveGiveTwoLevels) {
   EXPECT_EQ(toVec3(a.points(0)), Vec3f(0, 0.5f, 0));
   EXPECT_EQ(toVec3(b.points(0)), Vec3f(0, 0.5f, 0));
   EXPECT_FLOAT_EQ(b.width(), 0.1f);  // brush width 0.2 in a frame scaled by 2
-
-  tool.reset();
-  EXPECT_TRUE(tool.m_levelDraw.empty() && tool.m_levelForward.empty() && tool.m_levelInverse.empty());
-  EXPECT_EQ(transformLevelCount(), 0);
-  setTransformer(nullptr);
-  g_uiValues = savedUiValues;
 }
 
 // The registry hands a loaded head's placement to the tool it was given; a tool going away
@@ -97,7 +87,6 @@ std::vector<float> handAt(float x, float y, float z) { return {x, y, z, 1, 0, 0,
 // Whole-scene grabs: a press and a release still add a level; the models follow the move; a
 // press while engaged, and a move or release while idle, change nothing.
 TEST_F(TransformLevels, AWholeSceneReleaseAddsALevelAndMovesTheModels) {
-  const std::vector<float> savedUiValues = g_uiValues;
   g_uiValues.assign(13, 0.0f);
   Modeler modeler;
   g_modeler = &modeler;
@@ -129,10 +118,7 @@ TEST_F(TransformLevels, AWholeSceneReleaseAddsALevelAndMovesTheModels) {
   EXPECT_TRUE(same(model->m_modelMatrix, shift));
   EXPECT_TRUE(same(tool.m_transform, Matrix4()));
   EXPECT_TRUE(same(modeler.sceneGrabMatrix(), Matrix4()));
-
-  setTransformer(nullptr);
   g_modeler = nullptr;
-  g_uiValues = savedUiValues;
 }
 
 // A picked element moves by G from where it was at the press, its permission bytes switching the
@@ -171,8 +157,6 @@ TEST_F(TransformLevels, APickedElementMovesAloneWithinItsPermissions) {
   EXPECT_FLOAT_EQ(light.m_modelMatrix[13], 1.7f);
   EXPECT_EQ(tool.m_picked, nullptr);
   EXPECT_TRUE(tool.m_levelDraw.empty());
-
-  setTransformer(nullptr);
   g_modeler = nullptr;
 }
 
