@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <opencv2/core.hpp>
@@ -77,7 +78,7 @@ class OpenVRGLTest : public AssetRootTest {
     return brush;
   }
   // Runs the passes until each of the frames has been handled in turn, sampling after each.
-  void atFrames(std::initializer_list<int> list, const std::function<void()>& sample) {
+  void atFrames(const std::vector<int>& list, const std::function<void()>& sample) {
     int passes = 0;
     for (int frame : list) {
       frames(frame + 1 - passes);
@@ -214,70 +215,64 @@ class OpenVRSwipeGLTest : public OpenVRGLTest {
     g_uivr->m_shooter->init(ui);
     testing::internal::GetCapturedStdout();
     g_hairTexture = 1;  // the brush: its cross-section is drawn, so swipes edit width and curvature
-    g_brushShape = 0;
-    g_curvature = 0;
-    g_brushWidth = 0.02f;
   }
   void TearDown() override {
     delete g_uivr;
     g_uivr = nullptr;
     g_hairTexture = 0;
     g_brushShape = 0;
+    g_flags[FLAG_NO_CURVATURE_SWIPE] = false;
     OpenVRGLTest::TearDown();
   }
-  // Both controllers held still in front of the headset; then the given keyframes.
-  bool startWith(const std::string& keyframes) {
-    m_trace = "device 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\npose 0 pos 0 1 0.6 rot 0 0 0\n"
-              "pose 1 pos 0.2 0.8 0.3 rot 0 0 0\npose 2 pos -0.2 0.8 0.3 rot 0 0 0\n" + keyframes;
-    return start(m_trace.c_str());
-  }
-  std::string m_trace;
 };
 
-TEST_F(OpenVRSwipeGLTest, ADrawingHandSwipeStartsAtItsThirdReadableFrameAndFollowsTheLongerAxis) {
-  // Touched at frame 2; frames 2 to 4 are read, 4 is the start; the state cannot be read at 5.
-  ASSERT_TRUE(startWith("@2\ntouch 1\naxis 1 0.1 0\n@3\naxis 1 0.2 0\n@4\naxis 1 0.3 0\n"
-                        "@5\nstate_fail 1\naxis 1 0.9 0\n@6\nstate_ok 1\naxis 1 0.8 0\n"     // right by 0.5
-                        "@7\naxis 1 0.5 0.2\n"                                               // equal: nothing
-                        "@8\naxis 1 0.3 0.4\n"                                               // up by 0.4
-                        "@9\nuntouch 1\n@10\ntouch 1\naxis 1 0 0\n@13\naxis 1 0 0.4\n"));  // attach
-  std::vector<float> seen;
-  auto frame = [&](int count) {
-    frames(count);
-    seen.insert(seen.end(), {g_brushWidth, float(g_curvature)});
+// Each row replays keyframes after both controllers are held still, with a brush shape, and
+// reads after each listed frame: width, curvature, helix radius and length, then the drawing
+// and the other hand's swipe counters.
+TEST_F(OpenVRSwipeGLTest, SwipesEditTheBrushFrameByFrame) {
+  struct Row {
+    const char* keyframes;
+    int shape;
+    std::vector<int> frames;
+    std::vector<std::string> expected;
   };
-  frames(6);  // frames 0 to 5
-  EXPECT_EQ(m_vr.drawingHandSwipe(), 3);
-  EXPECT_FLOAT_EQ(g_brushWidth, 0.02f);  // the unreadable frame posted nothing
-  frame(1);
-  frame(1);
-  frame(1);
-  EXPECT_EQ(seen, (std::vector<float>{0.03f, 0, 0.03f, 0, 0.03f, 2}));
-  EXPECT_EQ(m_vr.otherHandSwipe(), -1);
-
-  // With the attach shape flag 7 is on: a vertical swipe changes nothing.
-  g_brushShape = 1;
-  g_flags[FLAG_NO_CURVATURE_SWIPE] = true;
-  frames(6);  // frames 9 to 14
-  EXPECT_EQ((std::vector<float>{g_brushWidth, float(g_curvature)}), (std::vector<float>{0.03f, 2}));
-  g_flags[FLAG_NO_CURVATURE_SWIPE] = false;
-}
-
-TEST_F(OpenVRSwipeGLTest, TheOtherHandSwipesTheHelixOnlyWhileItIsDrawn) {
-  ASSERT_TRUE(startWith("@2\ntouch 2\naxis 2 0 0\n@8\naxis 2 0.5 0\n@9\nuntouch 2\n"
-                        "@10\ntouch 2\naxis 2 0 -0.4\n@16\naxis 2 0.5 -0.4\n@17\naxis 2 0.5 0.8\n"));
-  g_splinerRadius = 0.05f;
-  g_splinerLength = 0.3f;
-  frames(9);  // the default shape: no helix drawn, so the counter stays at the touch
-  EXPECT_EQ(m_vr.otherHandSwipe(), 0);
-  EXPECT_FLOAT_EQ(g_splinerRadius, 0.05f);
-  g_brushShape = 2;  // spin: the helix is drawn
-  frames(8);
-  EXPECT_EQ(m_vr.otherHandSwipe(), 3);
-  EXPECT_FLOAT_EQ(g_splinerRadius, 0.06f);
-  frames(1);  // then up by 1.2: the length, without any flag-7 condition
-  EXPECT_FLOAT_EQ(g_splinerLength, 0.54f);
-  EXPECT_EQ(m_vr.drawingHandSwipe(), -1);
+  const Row rows[] = {
+      // Touched at 2, frames 2 to 4 are read and 4 is the start; 5 cannot be read and posts
+      // nothing; then right by 0.5, equal axes (nothing), up by 0.4.
+      {"@2\ntouch 1\naxis 1 0.1 0\n@3\naxis 1 0.2 0\n@4\naxis 1 0.3 0\n@5\nstate_fail 1\naxis 1 0.9 0\n"
+       "@6\nstate_ok 1\naxis 1 0.8 0\n@7\naxis 1 0.5 0.2\n@8\naxis 1 0.3 0.4\n",
+       0, {5, 6, 7, 8},
+       {"0.02 0 0.05 0.3 3 -1", "0.03 0 0.05 0.3 3 -1", "0.03 0 0.05 0.3 3 -1", "0.03 2 0.05 0.3 3 -1"}},
+      // The attach shape turns flag 7 on: a vertical swipe changes nothing.
+      {"@2\ntouch 1\naxis 1 0 0\n@5\naxis 1 0 0.4\n", 1, {6}, {"0.02 0 0.05 0.3 3 -1"}},
+      // The other hand edits the helix only while it is drawn: not with the default shape, where
+      // its counter stays at the touch; with spin right by 0.5 is the radius, then up by 1.2 the
+      // length, without any flag-7 condition.
+      {"@2\ntouch 2\naxis 2 0 0\n@8\naxis 2 0.5 0\n", 0, {8}, {"0.02 0 0.05 0.3 -1 0"}},
+      {"@2\ntouch 2\naxis 2 0 -0.4\n@8\naxis 2 0.5 -0.4\n@9\naxis 2 0.5 0.8\n", 2, {8, 9},
+       {"0.02 0 0.06 0.3 -1 3", "0.02 0 0.06 0.54 -1 3"}},
+  };
+  for (const Row& row : rows) {
+    m_vr.shutdown();
+    const std::string trace = std::string("device 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+                                          "pose 0 pos 0 1 0.6 rot 0 0 0\npose 1 pos 0.2 0.8 0.3 rot 0 0 0\n"
+                                          "pose 2 pos -0.2 0.8 0.3 rot 0 0 0\n") + row.keyframes;
+    ASSERT_TRUE(start(trace.c_str())) << m_output;
+    g_brushShape = row.shape;
+    g_flags[FLAG_NO_CURVATURE_SWIPE] = row.shape == 1;
+    g_curvature = 0;
+    g_brushWidth = 0.02f;
+    g_splinerRadius = 0.05f;
+    g_splinerLength = 0.3f;
+    std::vector<std::string> seen;
+    atFrames(row.frames, [&] {
+      char line[96];
+      std::snprintf(line, sizeof line, "%g %d %g %g %d %d", g_brushWidth, int(g_curvature), g_splinerRadius,
+                    g_splinerLength, m_vr.drawingHandSwipe(), m_vr.otherHandSwipe());
+      seen.push_back(line);
+    });
+    EXPECT_EQ(seen, row.expected) << row.keyframes;
+  }
 }
 
 TEST_F(OpenVRGLTest, ADrawingHandSwitchedOnAgainTakesItsRoleBackOnlyWhenItIsFree) {

@@ -81,8 +81,12 @@ void WholeProgramGL::SetUp() {
   AssetRootTest::SetUp();
 }
 
-int WholeProgramGL::runOnTrace(const std::string& trace) {
+std::string WholeProgramGL::traceEnvironment(const std::string& trace) const {
   writeFile("run/program.trace", trace);
+  return "TRESSLET_VR_TRACE='" + rootPath("run/program.trace") + "'";
+}
+
+int WholeProgramGL::runOnTrace(const std::string& trace) {
   m_output.clear();
-  return runTresslet("TRESSLET_VR_TRACE='" + rootPath("run/program.trace") + "'", m_output);
+  return runTresslet(traceEnvironment(trace), m_output);
 }

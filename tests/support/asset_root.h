@@ -40,8 +40,9 @@ void loadSettingsQuietly();
 class WholeProgramGL : public AssetRootTest {
  protected:
   void SetUp() override;
-  // Writes `trace` as run/program.trace and runs the program on it; its exit code, and what it
-  // printed in m_output.
+  // Writes `trace` as run/program.trace; the environment that replays it, for runTresslet.
+  std::string traceEnvironment(const std::string& trace) const;
+  // Runs the program on `trace`; its exit code, and what it printed in m_output.
   int runOnTrace(const std::string& trace);
   std::string m_output;
 };

