@@ -2,7 +2,7 @@
 
 #include "app/brush_state.h"
 
-#include <iostream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,12 +39,11 @@ bool readyToWriteAutosaves() {
   if (s_autosavesFile == AutosavesFile::MoveAside) {
     std::string movedTo;
     if (platform::moveAside(kAutosavesFile, ".bad", movedTo)) {
-      std::cout << "autosaveTick: " << kAutosavesFile << " moved to " << movedTo << std::endl;
+      std::printf("autosaveTick: %s moved to %s\n", kAutosavesFile, movedTo.c_str());
       s_autosavesFile = AutosavesFile::Ours;
     } else {
-      std::cout << "autosaveTick: " << kAutosavesFile
-                << " could not be moved aside; the brush state is not autosaved this run"
-                << std::endl;
+      std::printf("autosaveTick: %s could not be moved aside; the brush state is not autosaved this run\n",
+                  kAutosavesFile);
       s_autosavesFile = AutosavesFile::Untouchable;
     }
   }
@@ -63,9 +62,9 @@ void readAutosaves() {
   g_autosaves.Clear();
   s_autosavesFile = AutosavesFile::Ours;
   if (readOwnTextFile(kAutosavesFile, &g_autosaves) == OwnFileRead::Kept) {
-    std::cout << "initApplication: " << kAutosavesFile
-              << " could not be read; using the default brush, and the file is moved to "
-              << kAutosavesFile << ".bad before the first autosave" << std::endl;
+    std::printf("initApplication: %s could not be read; using the default brush, and the file is moved to "
+                "%s.bad before the first autosave\n",
+                kAutosavesFile, kAutosavesFile);
     s_autosavesFile = AutosavesFile::MoveAside;
   }
 }
@@ -83,7 +82,7 @@ int removeStaleTemporaries() {
   for (const std::string& folder : folders) {
     const int count = platform::removeStaleTemporaries(folder);
     if (count > 0)
-      std::cout << "removed " << count << " temporaries of ended saves from " << folder << std::endl;
+      std::printf("removed %d temporaries of ended saves from %s\n", count, folder.c_str());
     removed += count;
   }
   return removed;
