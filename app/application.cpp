@@ -2,7 +2,7 @@
 
 #include "app/brush_state.h"
 
-#include <iostream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,12 +39,11 @@ bool readyToWriteAutosaves() {
   if (s_autosavesFile == AutosavesFile::MoveAside) {
     std::string movedTo;
     if (platform::moveAside(kAutosavesFile, ".bad", movedTo)) {
-      std::cout << "autosaveTick: " << kAutosavesFile << " moved to " << movedTo << std::endl;
+      std::printf("autosaveTick: %s moved to %s\n", kAutosavesFile, movedTo.c_str());
       s_autosavesFile = AutosavesFile::Ours;
     } else {
-      std::cout << "autosaveTick: " << kAutosavesFile
-                << " could not be moved aside; the brush state is not autosaved this run"
-                << std::endl;
+      std::printf("autosaveTick: %s could not be moved aside; the brush state is not autosaved this run\n",
+                  kAutosavesFile);
       s_autosavesFile = AutosavesFile::Untouchable;
     }
   }
@@ -63,9 +62,9 @@ void readAutosaves() {
   g_autosaves.Clear();
   s_autosavesFile = AutosavesFile::Ours;
   if (readOwnTextFile(kAutosavesFile, &g_autosaves) == OwnFileRead::Kept) {
-    std::cout << "initApplication: " << kAutosavesFile
-              << " could not be read; using the default brush, and the file is moved to "
-              << kAutosavesFile << ".bad before the first autosave" << std::endl;
+    std::printf("initApplication: %s could not be read; using the default brush, and the file is moved to "
+                "%s.bad before the first autosave\n",
+                kAutosavesFile, kAutosavesFile);
     s_autosavesFile = AutosavesFile::MoveAside;
   }
 }
@@ -83,7 +82,7 @@ int removeStaleTemporaries() {
   for (const std::string& folder : folders) {
     const int count = platform::removeStaleTemporaries(folder);
     if (count > 0)
-      std::cout << "removed " << count << " temporaries of ended saves from " << folder << std::endl;
+      std::printf("removed %d temporaries of ended saves from %s\n", count, folder.c_str());
     removed += count;
   }
   return removed;
@@ -127,9 +126,9 @@ void initApplication() {
   //    shadow pass does.
   g_operator = new Operator();
   g_operator->createTools();
-  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(6)));
-  g_deformer = dynamic_cast<Deformer*>(g_operator->getTool(7));
-  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(1));
+  setTransformer(dynamic_cast<Transformer*>(g_operator->getTool(TOOL_MOVE)));
+  g_deformer = dynamic_cast<Deformer*>(g_operator->getTool(TOOL_DEFORM));
+  g_hairBrusher = dynamic_cast<hairBrusher*>(g_operator->getTool(TOOL_BRUSH));
   g_cameraManager->m_drawStrokes = g_lightManager->m_drawStrokes;
   // 9. The VR interface: the menu panel and the tool geometry. Its first states post the
   //    starting texture, shape, edit mode, light curve and mode 0 for the first frame's drain.
@@ -137,14 +136,16 @@ void initApplication() {
   g_uivr->init();
 
   // 10. Load and show the head model during the first frame.
-  postEvent(new EventRecord(4, 9, std::string(), {1.0f}));
+  postEvent(new EventRecord(EVENT_SETTING, SETTING_HEAD_MODEL, std::string(), {1.0f}));
 }
 
 bool autosaveTick() {
-  if (g_timers.size() < 2) return true;  // before loadParameters there is nothing to time
+  uint32_t* brushStateSaved = timerSlot(TIMER_BRUSH_STATE_SAVE);
+  uint32_t* projectSaved = timerSlot(TIMER_PROJECT_AUTOSAVE);
+  if (!brushStateSaved || !projectSaved) return true;  // before loadParameters there is nothing to time
   const uint32_t now = platform::timeGetTime();
-  if (periodPassed(now, g_timers[0], kBrushStatePeriodMs)) {
-    g_timers[0] = now;
+  if (periodPassed(now, *brushStateSaved, kBrushStatePeriodMs)) {
+    *brushStateSaved = now;
     quillax::Operation brush;
     saveBrushState(&brush);
     g_autosaves.mutable_operation()->Swap(&brush);
@@ -155,8 +156,8 @@ bool autosaveTick() {
     if (g_cameraManager) g_cameraManager->saveCameras();
   }
   const int64_t period = g_parameters.project_autosave_period();
-  if (period >= 1 && periodPassed(now, g_timers[1], static_cast<uint64_t>(period) * 1000u)) {
-    g_timers[1] = now;
+  if (period >= 1 && periodPassed(now, *projectSaved, static_cast<uint64_t>(period) * 1000u)) {
+    *projectSaved = now;
     Operator::autosave();
   }
   return true;

@@ -21,16 +21,6 @@
 
 namespace {
 
-bool flag(int bit) { return bit >= 0 && static_cast<size_t>(bit) < g_flags.size() && g_flags[bit]; }
-
-void setFlag(int bit, bool on) {
-  if (bit >= 0 && static_cast<size_t>(bit) < g_flags.size()) g_flags[bit] = on;
-}
-
-void setMode(int32_t mode) {
-  if (g_modeState.size() > 2) g_modeState[2] = mode;
-}
-
 // The panel's colour preview is its preview stroke's model "op" (there once a hair texture was
 // chosen): it takes the brush colour times its lightness.
 void colourPreview(float alpha) {
@@ -44,10 +34,10 @@ void colourPreview(float alpha) {
 // Settings that read their first values: a record with fewer is ignored.
 bool hasValues(const EventRecord& record, size_t count) { return record.m_values.size() >= count; }
 
-// Settings 0 and 1: the brush colour from the wheel and the lightness bar.
+// The colour and lightness settings: the brush colour from the wheel and the lightness bar.
 void applyColourSetting(const EventRecord& record) {
   const std::vector<float>& v = record.m_values;
-  if (record.m_id == 0) {
+  if (record.m_id == SETTING_COLOR) {
     // A nearly transparent pick is a miss.
     if (!hasValues(record, 4) || v[3] < 0.1f) return;
     g_currentColor.set_red(v[0]);
@@ -62,15 +52,16 @@ void applyColourSetting(const EventRecord& record) {
   colourPreview(g_currentColor.alpha());
 }
 
-// Settings 2, 3, 6 and 7: the tool geometry's values; without a value only its rebuild.
+// The primary, secondary and spliner settings: the tool geometry's values; without a value
+// only its rebuild.
 void applyToolValueSetting(const EventRecord& record) {
   const std::vector<float>& v = record.m_values;
   Shooter* shooter = toolGeometry();
   if (!shooter) return;
-  if (record.m_id == 2 || record.m_id == 3) {
+  if (record.m_id == SETTING_PRIMARY_VALUE || record.m_id == SETTING_SECONDARY_VALUE) {
     if (v.empty())
       shooter->buildBrusherGeometry();
-    else if (record.m_id == 2)
+    else if (record.m_id == SETTING_PRIMARY_VALUE)
       shooter->setPrimaryValue(v[0]);
     else
       shooter->setSecondaryValue(v[0]);
@@ -80,12 +71,13 @@ void applyToolValueSetting(const EventRecord& record) {
   const ModelElement* spliner = shooter->getGeometry(GEOMETRY_UI_SPLINER);
   const bool changed =
       !v.empty() && spliner && spliner->getFlag2() &&
-      (record.m_id == 6 ? updateSwipeValue(v[0], 0.01f, 0.1f, &g_splinerRadius)
-                        : updateSwipeValue(v[0], 0.05f, 3.0f, &g_splinerLength));
+      (record.m_id == SETTING_SPLINER_RADIUS
+           ? updateSwipeValue(v[0], 0.01f, 0.1f, &g_splinerRadius)
+           : updateSwipeValue(v[0], 0.05f, 3.0f, &g_splinerLength));
   if (v.empty() || changed) shooter->buildSplinerGeometry();
 }
 
-// Setting 8: the light curve of new strokes.
+// The light curve setting: the light curve of new strokes.
 void applyLightCurveSetting(const std::vector<float>& v) {
   // An empty curve would leave new strokes without lighting; restoreBrushState never allows
   // one either.
@@ -99,11 +91,11 @@ void applyLightCurveSetting(const std::vector<float>& v) {
   if (Panel* panel = menuPanel()) panel->updateOperationPreview();
 }
 
-// Settings 9 and 10: load and show the head, show its mirror.
+// The head and mirror settings: load and show the head, show its mirror.
 void applySceneSetting(const EventRecord& record) {
   if (!hasValues(record, 1)) return;
   const bool show = record.m_values[0] > 0.5f;
-  if (record.m_id == 10) {
+  if (record.m_id == SETTING_MIRROR) {
     if (HeadModel* head = findHeadModel())
       if (head->m_mirror) head->m_mirror->setRenderable(show);
     return;
@@ -120,43 +112,46 @@ void applySceneSetting(const EventRecord& record) {
   }
 }
 
-// Settings 4, 11, 12 and 13: the option switches.
+// The smoothing, collision, overlay and hint settings: the option switches.
 void applySwitchSetting(const EventRecord& record) {
-  if (record.m_id == 13) {
-    if (g_modeState.size() > 2 && g_modeState[2] == 0 && g_brushShape == 4) {
+  if (record.m_id == SETTING_HINT) {
+    if (modeStateAt(STATE_UI_MODE, -1) == UI_MODE_BRUSH && g_brushShape == BRUSH_HINT) {
       toggleFlag(FLAG_HINT_MODE);
-      if (!flag(FLAG_HINT_MODE) && g_hairBrusher) g_hairBrusher->acceptSuggestion(flag(FLAG_OTHER_TRIGGER));
+      if (!flagOn(FLAG_HINT_MODE) && g_hairBrusher)
+        g_hairBrusher->acceptSuggestion(flagOn(FLAG_OTHER_TRIGGER));
     }
     return;
   }
   if (!hasValues(record, 1)) return;
-  const int bit = record.m_id == 4 ? FLAG_SMOOTHING : record.m_id == 11 ? FLAG_COLLISION : FLAG_OVERLAY;
-  setFlag(bit, record.m_values[0] > 0.5f);
+  const FlagBit bit = record.m_id == SETTING_SMOOTHING   ? FLAG_SMOOTHING
+                      : record.m_id == SETTING_COLLISION ? FLAG_COLLISION
+                                                         : FLAG_OVERLAY;
+  setFlagBit(bit, record.m_values[0] > 0.5f);
 }
 
 void applySetting(const EventRecord& record) {
   switch (record.m_id) {
-    case 0:
-    case 1:
+    case SETTING_COLOR:
+    case SETTING_LIGHTNESS:
       applyColourSetting(record);
       return;
-    case 2:
-    case 3:
-    case 6:
-    case 7:
+    case SETTING_PRIMARY_VALUE:
+    case SETTING_SECONDARY_VALUE:
+    case SETTING_SPLINER_RADIUS:
+    case SETTING_SPLINER_LENGTH:
       applyToolValueSetting(record);
       return;
-    case 8:
+    case SETTING_LIGHT_CURVE:
       applyLightCurveSetting(record.m_values);
       return;
-    case 9:
-    case 10:
+    case SETTING_HEAD_MODEL:
+    case SETTING_MIRROR:
       applySceneSetting(record);
       return;
-    case 4:
-    case 11:
-    case 12:
-    case 13:
+    case SETTING_SMOOTHING:
+    case SETTING_COLLISION:
+    case SETTING_OVERLAY:
+    case SETTING_HINT:
       applySwitchSetting(record);
       return;
     default:
@@ -167,15 +162,15 @@ void applySetting(const EventRecord& record) {
 // Every stroke the selection can take, as one selection in the select tool's history.
 void selectAll() {
   if (!g_operator) return;
-  Interactor* select = g_operator->getTool(2);
+  Interactor* select = g_operator->getTool(TOOL_SELECT);
   if (!select) return;
-  auto* op = new SelectOp(g_operator->getTool(1));
+  auto* op = new SelectOp(g_operator->getTool(TOOL_BRUSH));
   op->selectAll();
   select->push(op, false);
 }
 
 void load(const EventRecord& record) {
-  if (!flag(FLAG_OTHER_TRIGGER)) {
+  if (!flagOn(FLAG_OTHER_TRIGGER)) {
     std::printf("\n please press and hold the non-drawing hand trigger to reload. \n");
     return;
   }
@@ -192,49 +187,50 @@ void load(const EventRecord& record) {
 
 void dispatch(const EventRecord& record) {
   switch (record.m_type) {
-    case 0:
-      setMode(record.m_id);
+    case EVENT_MODE:
+      setModeStateAt(STATE_UI_MODE, record.m_id);
       return;
-    case 1:
-      setMode(0);
+    case EVENT_HAIR_TEXTURE:
+      setModeStateAt(STATE_UI_MODE, UI_MODE_BRUSH);
       g_hairTexture = record.m_id;
       if (Panel* panel = menuPanel()) panel->updateOperationPreview();
       return;
-    case 2:
-      setMode(0);
+    case EVENT_BRUSH_SHAPE:
+      setModeStateAt(STATE_UI_MODE, UI_MODE_BRUSH);
       g_brushShape = record.m_id;
-      postEvent(new EventRecord(4, 3));  // rebuilds the brush tool geometry in this drain
-      setFlag(FLAG_NO_CURVATURE_SWIPE, record.m_id == 1 || record.m_id == 3);
+      // Rebuilds the brush tool geometry in this drain.
+      postEvent(new EventRecord(EVENT_SETTING, SETTING_SECONDARY_VALUE));
+      setFlagBit(FLAG_NO_CURVATURE_SWIPE, record.m_id == BRUSH_ATTACH || record.m_id == BRUSH_BRAID);
       return;
-    case 4:
+    case EVENT_SETTING:
       applySetting(record);
       return;
-    case 5:
+    case EVENT_LOAD:
       load(record);
       return;
-    case 6:
+    case EVENT_SAVE:
       if (g_operator) g_operator->savePainting(record.m_name);
       return;
-    case 7:
-      if (!flag(FLAG_OTHER_TRIGGER)) {
+    case EVENT_CLEAR:
+      if (!flagOn(FLAG_OTHER_TRIGGER)) {
         std::printf("\n please press and hold the non-drawing hand trigger to clear all. \n");
         return;
       }
       if (g_operator) g_operator->reset();
       return;
-    case 9:
+    case EVENT_HAIR_SET_ENTRY:
       if (g_operator && !hairSetEntryPath(record.m_id).empty())
         g_operator->loadPainting(hairSetEntryPath(record.m_id), true);
       return;
-    case 10:
+    case EVENT_SELECT_ALL:
       selectAll();
       return;
-    case 11:
+    case EVENT_RESET_SELECTION:
       if (g_operator)
-        if (Interactor* select = g_operator->getTool(2)) select->reset();
+        if (Interactor* select = g_operator->getTool(TOOL_SELECT)) select->reset();
       return;
     default:
-      // 3, 8 (the request target is never created), 12 and 13 (keys) and unknown types.
+      // Type 3, the hair request (its target is never created), the keys and unknown types.
       return;
   }
 }

@@ -50,8 +50,6 @@ char classChar(vr::TrackedDeviceClass deviceClass) {
   }
 }
 
-bool otherTriggerHeld() { return g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]; }
-
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
@@ -171,10 +169,8 @@ bool OpenVRContext::init() {
   }
 
   m_system->getRecommendedRenderTargetSize(&m_renderWidth, &m_renderHeight);
-  if (g_uiValues.size() > 5) {
-    g_uiValues[4] = static_cast<float>(m_renderWidth);
-    g_uiValues[5] = static_cast<float>(m_renderHeight);
-  }
+  setUiValueAt(VALUE_EYE_WIDTH, static_cast<float>(m_renderWidth));
+  setUiValueAt(VALUE_EYE_HEIGHT, static_cast<float>(m_renderHeight));
   const int samples = static_cast<int>(g_parameters.multisample_size());
   m_eyeTargetsReady = m_leftEye.init(m_renderWidth, m_renderHeight, samples) &&
                       m_rightEye.init(m_renderWidth, m_renderHeight, samples);
@@ -413,13 +409,13 @@ bool OpenVR::processVREvent(const vr::Event& event) {
       if (drawing) {
         std::printf("%u\n", event.m_button);
         if (event.m_button == vr::Button_ApplicationMenu || event.m_button == vr::Button_Grip) {
-          postEvent(new EventRecord(4, 13));
+          postEvent(new EventRecord(EVENT_SETTING, SETTING_HINT));
         } else if (event.m_button == vr::Button_Trigger) {
           pressTrigger();
         } else if (event.m_button == vr::Button_Touchpad) {
           m_drawingHandSwipe = -1;
           if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f && g_operator) {
-            const int times = otherTriggerHeld() ? 10 : 1;
+            const int times = flagOn(FLAG_OTHER_TRIGGER) ? 10 : 1;
             for (int i = 0; i < times; ++i) {
               if (x < 0.0f)
                 g_operator->undo(nullptr);
@@ -430,7 +426,7 @@ bool OpenVR::processVREvent(const vr::Event& event) {
         }
       } else if (other) {
         if (event.m_button == vr::Button_Trigger) {
-          if (g_flags.size() > FLAG_OTHER_TRIGGER) g_flags[FLAG_OTHER_TRIGGER] = true;
+          setFlagBit(FLAG_OTHER_TRIGGER, true);
         } else if (event.m_button == vr::Button_Touchpad) {
           m_otherHandSwipe = -1;
           if (readTouchpad(device, &x, &y) && std::fabs(x) > 0.3f && g_operator)
@@ -449,7 +445,7 @@ bool OpenVR::processVREvent(const vr::Event& event) {
         }
       } else if (other) {
         if (event.m_button == vr::Button_Trigger) {
-          if (g_flags.size() > FLAG_OTHER_TRIGGER) g_flags[FLAG_OTHER_TRIGGER] = false;
+          setFlagBit(FLAG_OTHER_TRIGGER, false);
         } else if (event.m_button == vr::Button_Touchpad) {
           m_otherHandSwipe = -1;
         }
@@ -509,7 +505,7 @@ void OpenVR::preRender() {
     g_cameraManager->captureAll(std::string());
     Shooter* shooter = toolGeometry();
     CameraModel* preview = shooter ? shooter->toolCamera() : nullptr;
-    if (preview && updateCurrentToolId() == 9) {
+    if (preview && updateCurrentToolId() == TOOL_CAMERA) {
       preview->followDrawingHand();
       preview->renderCapture(-2);
     }
@@ -536,7 +532,7 @@ void OpenVR::renderScene(int eye) {
   if (Shooter* shooter = toolGeometry(); shooter && shooter->isVisible())
     shooter->render(m_drawingHandMatrix, viewProjection);
   HeadModel* head = findHeadModel();
-  if (head && g_flags.size() > FLAG_VIEW_TRANSFORM && g_flags[FLAG_VIEW_TRANSFORM]) {
+  if (head && flagOn(FLAG_VIEW_TRANSFORM)) {
     Matrix4 headLocked;
     multiplyMatrix4(viewProjection, headLocked, m_deviceMatrices[vr::k_trackedDeviceIndexHmd]);
     viewProjection = headLocked;
@@ -574,12 +570,14 @@ bool OpenVR::handleInput() {
   }
   swipeDrawingHand();
   swipeOtherHand();
-  if (g_modeState.size() > 1 && g_modeState[0] != g_modeState[1]) {
-    const int previous = g_modeState[1];
-    g_modeState[1] = g_modeState[0];
+  int32_t* current = modeStateSlot(STATE_CURRENT_TOOL);
+  int32_t* previous = modeStateSlot(STATE_PREVIOUS_TOOL);
+  if (current && previous && *current != *previous) {
+    const int left = *previous;
+    *previous = *current;
     if (g_operator) {
-      if (Interactor* tool = g_operator->getTool(previous)) tool->deactivate();
-      if (Interactor* tool = g_operator->getTool(g_modeState[0])) tool->activate();
+      if (Interactor* tool = g_operator->getTool(left)) tool->deactivate();
+      if (Interactor* tool = g_operator->getTool(*current)) tool->activate();
     }
   }
   if (g_modeler) g_modeler->grabNearest();

@@ -21,8 +21,8 @@ int swipeAxis(float dx, float dy) {
   return -1;
 }
 
-void postSetting(int32_t setting, float value) {
-  postEvent(new EventRecord(4, setting, std::string(), {value}));
+void postSetting(SettingId setting, float value) {
+  postEvent(new EventRecord(EVENT_SETTING, setting, std::string(), {value}));
 }
 
 }  // namespace
@@ -72,9 +72,9 @@ void OpenVR::swipeDrawingHand() {
   const float dx = x - m_drawingSwipeStart[0], dy = y - m_drawingSwipeStart[1];
   const int axis = swipeAxis(dx, dy);
   if (axis == 0) {
-    postSetting(2, m_primaryBase + dx * m_primaryStep);
-  } else if (axis == 1 && !(g_flags.size() > FLAG_NO_CURVATURE_SWIPE && g_flags[FLAG_NO_CURVATURE_SWIPE])) {
-    postSetting(3, m_secondaryBase + dy * m_secondaryStep);
+    postSetting(SETTING_PRIMARY_VALUE, m_primaryBase + dx * m_primaryStep);
+  } else if (axis == 1 && !flagOn(FLAG_NO_CURVATURE_SWIPE)) {
+    postSetting(SETTING_SECONDARY_VALUE, m_secondaryBase + dy * m_secondaryStep);
   }
 }
 
@@ -98,7 +98,7 @@ void OpenVR::swipeOtherHand() {
   const float dx = x - m_otherSwipeStart[0], dy = y - m_otherSwipeStart[1];
   const int axis = swipeAxis(dx, dy);
   if (axis == 0)
-    postSetting(6, m_radiusBase + dx * m_radiusStep);
+    postSetting(SETTING_SPLINER_RADIUS, m_radiusBase + dx * m_radiusStep);
   else if (axis == 1)
-    postSetting(7, m_lengthBase + dy * m_lengthStep);
+    postSetting(SETTING_SPLINER_LENGTH, m_lengthBase + dy * m_lengthStep);
 }

@@ -52,7 +52,7 @@ inline std::vector<quillax::Operation> paintedStrokes(int count, int points) {
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
   std::vector<quillax::Operation> out(count);
   for (quillax::Operation& op : out) {
-    op.set_texture(1);
+    op.set_texture(HAIR_TEXTURE_DENSE);
     op.set_curvature(0);
     op.set_width(0.01f);
     *op.mutable_lightcurve() = g_defaultLightCurve;
@@ -92,7 +92,7 @@ inline std::vector<std::unique_ptr<Operatable>> makePainting() {
   std::vector<std::unique_ptr<Operatable>> strokes;
   for (int s = 0; s < kPaintingStrokes; ++s) {
     auto* op = new quillax::Operation;
-    op->set_texture(1 + s % 3);
+    op->set_texture(HAIR_TEXTURE_DENSE + s % 3);
     op->set_curvature(s % 7);
     op->set_width(0.02f);
     *op->mutable_lightcurve() = g_defaultLightCurve;

@@ -22,7 +22,7 @@
 inline HeadModel* startScene(int stored, const Vec3f& shift = Vec3f()) {
   setBrushState();
   g_parameters.set_sampling_space(3);
-  g_uiValues.assign(13, 0.0f);
+  g_uiValues.assign(VALUE_COUNT, 0.0f);
   g_timers.clear();  // no autosave writes from the benchmark
   g_textureManager = new TextureManager();
   g_textureManager->registerTypeNames();

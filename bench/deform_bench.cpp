@@ -69,7 +69,7 @@ void BM_DeformStep(benchmark::State& state) {
   const int guides = static_cast<int>(state.range(0));
   for (int g = 0; g < guides; ++g) {
     const int target = g * 997 % static_cast<int>(deformer.m_strokes.size());
-    auto* guide = new Operatable(0);
+    auto* guide = new Operatable(HAIR_TEXTURE_PEN);
     const std::vector<float>& rest = deformer.m_strokes[static_cast<size_t>(target)]->m_target;
     for (size_t i = 0; i < rest.size(); ++i)
       guide->m_operation->mutable_midaxis()->add_v(rest[i] + (i % 3 == 2 ? 0.05f : 0.0f));

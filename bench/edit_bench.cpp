@@ -52,7 +52,7 @@ template <typename Op>
 void timeSweepSteps(benchmark::State& state) {
   const int stored = static_cast<int>(state.range(0));
   if (!startEditScene(state, stored)) return;
-  g_uiValues[1] = kRadius;
+  setUiValueAt(VALUE_SPHERE_RADIUS, kRadius);
   std::unique_ptr<Op> op;
   int k = 0;
   int taken = 0;
@@ -98,7 +98,8 @@ void BM_SelectFlatScan(benchmark::State& state) {
       owner.push_back(s);
     }
   // The selection's path and radius in the stored frame, as its step carries them there.
-  const float reach = (kRadius * g_uiValues[0]) * (kRadius * g_uiValues[0]);
+  const float scale = uiValueAt(VALUE_TRANSFORM_SCALE, 1.0f);
+  const float reach = (kRadius * scale) * (kRadius * scale);
   std::vector<Vec3f> path;
   const Matrix4* inverse = levelInverse(transformLevelCount());
   for (int k = 0; k < 2 * kSweepSpan; ++k)
@@ -156,7 +157,7 @@ void BM_BraidReleaseWithOverlay(benchmark::State& state) {
   if (!startBenchScene(state, 50)) return;
   g_flags[FLAG_SMOOTHING] = true;
   g_flags[FLAG_OVERLAY] = true;
-  g_brushShape = 3;
+  g_brushShape = BRUSH_BRAID;
   timeReleases(state, 100, 50);
   state.counters["strokes committed"] = g_hairBrusher->size() - 50;
   endScene();

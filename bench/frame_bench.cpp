@@ -74,7 +74,7 @@ struct Run {
     vr.resetControllerAssignment();
     // Added whole, as a loaded painting adds them, hanging round the head's height.
     for (quillax::Operation& stored : paintedStrokes(kStrokes, kPoints)) {
-      stored.set_texture(1 + g_hairBrusher->size() % 3);
+      stored.set_texture(HAIR_TEXTURE_DENSE + g_hairBrusher->size() % 3);
       *stored.mutable_color() = g_currentColor;
       for (auto& point : *stored.mutable_points()) point.set_y(point.y() - 0.55f);
       auto* stroke = new Operatable(new quillax::Operation(stored));

@@ -67,7 +67,7 @@ Scene& scene() {
         root = normalized(Vec3f(jitter(rng), jitter(rng), jitter(rng)));
       } while (root[1] < -0.2f || root[2] > 0.6f);  // no hair on the face
       auto* op = new quillax::Operation;
-      op->set_texture(1 + k % 3);
+      op->set_texture(HAIR_TEXTURE_DENSE + k % 3);
       op->set_curvature(k % 4);
       op->set_width(0.012f);
       Vec3f p = centre + root * 0.102f, dir = root;

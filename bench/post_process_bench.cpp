@@ -64,7 +64,7 @@ std::unique_ptr<Operatable> rawStroke(int n) {
   const ShippedHead& h = shippedHead();
   const Vec3f centre = (h.gridMin + h.gridMax) * 0.5f;
   const float side = h.gridMax[0] - h.gridMin[0];
-  std::unique_ptr<Operatable> stroke(new Operatable(1));
+  std::unique_ptr<Operatable> stroke(new Operatable(HAIR_TEXTURE_DENSE));
   quillax::Operation& op = *stroke->m_operation;
   const double step = 0.012 / h.placement[0];  // head units
   const double radius = 0.24 * side;

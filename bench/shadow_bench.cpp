@@ -47,7 +47,7 @@ struct Scene {
     g_parameters.set_hair_texture("textures/defaultHairTex/texturemap.txt");
     g_flags.assign(FLAG_COUNT, false);
     g_modeState.assign(STATE_COUNT, 0);
-    g_uiValues.assign(12, 0.0f);
+    g_uiValues.assign(VALUE_COUNT, 0.0f);
     g_uiValues[VALUE_EYE_WIDTH] = g_uiValues[VALUE_EYE_HEIGHT] = 1000.0f;  // as start-up has them
     g_textureManager = new TextureManager();
     g_textureManager->registerTypeNames();

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/ids.h"
 #include "core/text_file.h"
 #include "quillax.pb.h"
 
@@ -42,7 +43,7 @@ const quillax::Painting& painting() {
       color->set_blue(0.8f);
       color->set_lightness(1.0f);
       for (int k = 0; k < 30; ++k) op->mutable_lightcurve()->add_v(k / 29.0f);
-      op->set_texture(2);
+      op->set_texture(HAIR_TEXTURE_MIDDLE);
       op->set_width(0.02f);
       op->set_unique_id(2107131200000000LL + s);
       op->set_flags(7);

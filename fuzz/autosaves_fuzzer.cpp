@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_defaultLightCurve.Clear();
   readAutosaves();
   restoreBrushState(g_autosaves.has_operation() ? &g_autosaves.operation() : nullptr);
-  FUZZ_REQUIRE(g_hairTexture >= 0 && g_hairTexture <= 3);
+  FUZZ_REQUIRE(g_hairTexture >= HAIR_TEXTURE_PEN && g_hairTexture <= HAIR_TEXTURE_LAST);
   FUZZ_REQUIRE(g_curvature >= -23 && g_curvature <= 23);
   FUZZ_REQUIRE(std::isfinite(g_brushWidth) && g_brushWidth > 0.0f);
   FUZZ_REQUIRE(g_curveProfiles.size() == 47);

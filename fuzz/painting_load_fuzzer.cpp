@@ -28,15 +28,15 @@ struct LoadTarget {
     g_parameters.set_sampling_distance(0.012f);
     // Nowhere to save to: a controller that goes with work left saves nothing.
     g_parameters.set_asset_path(fuzzFolder() + "none/");
-    g_flags.assign(9, false);
-    g_modeState.assign(11, 0);
+    g_flags.assign(FLAG_COUNT, false);
+    g_modeState.assign(STATE_COUNT, 0);
     g_curveProfiles.assign(47, {});
     g_curveProfileNormals.assign(47, {});
     for (int c = -23; c <= 23; ++c) buildRingMesh(g_curveProfiles[c + 23], c, &g_curveProfileNormals[c + 23]);
     for (int i = 0; i < 30; ++i) g_defaultLightCurve.add_v(1.0f);
     grid.setGrid(Vec3f(-1.0f, -1.0f, -1.0f), Vec3f(1.0f, 1.0f, 1.0f), Vec<3, int16_t>(8, 8, 8));
     controller.createTools(false);
-    brush = controller.getTool(1);
+    brush = controller.getTool(TOOL_BRUSH);
     brush->m_sampleGrid = &link;
   }
 };
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static LoadTarget target;
   Interactor& brush = *target.brush;
-  brush.push(new Operatable(1), false);  // the work already there
+  brush.push(new Operatable(HAIR_TEXTURE_DENSE), false);  // the work already there
   const std::string path = writeFuzzFile("painting.txt", data, size);
   const bool recolour = size > 0 && (data[size - 1] & 1);
   const bool loaded = target.controller.loadPainting(path, recolour);

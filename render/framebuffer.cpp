@@ -1,7 +1,7 @@
 #include "render/framebuffer.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <iostream>
 #include <vector>
 
 #include "core/settings.h"
@@ -14,8 +14,8 @@ namespace {
 void clampToContext(const char* what, uint32_t* width, uint32_t* height) {
   const uint32_t limit = static_cast<uint32_t>(maxFramebufferSize());
   if (*width <= limit && *height <= limit) return;
-  std::printf("%s: %u x %u is larger than this OpenGL allows; %u x %u used\n", what, *width, *height,
-              std::min(*width, limit), std::min(*height, limit));
+  std::cout << what << ": " << *width << " x " << *height << " is larger than this OpenGL allows; "
+            << std::min(*width, limit) << " x " << std::min(*height, limit) << " used" << std::endl;
   *width = std::min(*width, limit);
   *height = std::min(*height, limit);
 }
@@ -37,7 +37,7 @@ void makeDepthTexture(GLuint* texture, uint32_t width, uint32_t height) {
 bool isComplete(const char* what) {
   const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
   if (status == GL_FRAMEBUFFER_COMPLETE) return true;
-  std::printf("%s: framebuffer incomplete (0x%x)\n", what, status);
+  std::cout << what << ": framebuffer incomplete (0x" << std::hex << status << std::dec << ")" << std::endl;
   return false;
 }
 

@@ -12,7 +12,6 @@ Modeler* g_modeler = nullptr;
 namespace {
 
 const unsigned kHeadImportFlags = 41;  // calculate tangent space, triangulate, generate normals
-const int32_t kTransformTool = 6;
 
 }  // namespace
 
@@ -92,7 +91,7 @@ void Modeler::grabNearest() {
 }
 
 void Modeler::grabNearest(const Vec3f& hand) {
-  if (updateCurrentToolId() != kTransformTool) return;
+  if (updateCurrentToolId() != TOOL_MOVE) return;
   if (m_transformTool && m_transformTool->grabEngaged()) return;
 
   // Models in key order, then the lights, then the cameras.

@@ -259,7 +259,7 @@ void makeExtraStrokes(Operatable* stroke, std::vector<Operatable*>& out) {
     }
     return;
   }
-  if ((op.texture() == 1 || op.texture() == 2) && overlay) {
+  if ((op.texture() == HAIR_TEXTURE_DENSE || op.texture() == HAIR_TEXTURE_MIDDLE) && overlay) {
     extra(0.0f, nothing, [](Operatable* copy) {
       quillax::Operation& o = *copy->m_operation;
       o.set_texture(HAIR_TEXTURE_SPARSE);

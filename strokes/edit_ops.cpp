@@ -120,7 +120,7 @@ ConnectOp::ConnectOp(coreUndoer<Operatable*>* source) : NearestSelectOp(source, 
 bool ConnectOp::canSelect(Operatable* target) {
   if (!SelectOp::canSelect(target)) return false;
   const int shape = target->m_operation->shape();
-  if (shape != 0 && shape != 1) return false;
+  if (shape != BRUSH_SHAPE_DEFAULT && shape != BRUSH_ATTACH) return false;
   const int shader = shaderOfTexture(target->m_operation->texture());
   return shader >= 0 && shader == shaderOfTexture(m_operation->texture());
 }

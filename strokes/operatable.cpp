@@ -223,8 +223,8 @@ void Operatable::fillOperationDefaults(quillax::Operation* op) {
   if (!op->has_flags()) op->set_flags(defaultFlagWord());
   if (!op->has_curvature()) op->set_curvature(0);
   if (!op->has_op_id()) op->set_op_id(0);
-  if (!op->has_texture()) op->set_texture(2);
-  if (!op->has_shape()) op->set_shape(0);
+  if (!op->has_texture()) op->set_texture(HAIR_TEXTURE_MIDDLE);
+  if (!op->has_shape()) op->set_shape(BRUSH_SHAPE_DEFAULT);
   if (!op->has_width()) op->set_width(op->stroke_width());
   if (!op->has_height()) op->set_height(op->anchor_surface());
   if (!op->has_lightcurve()) *op->mutable_lightcurve() = g_defaultLightCurve;

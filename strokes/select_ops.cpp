@@ -6,20 +6,12 @@
 #include "quillax.pb.h"
 #include "strokes/buffer_undoer.h"
 
-namespace {
-
-constexpr int kAttachShape = 1;
-
-float uiValue(size_t i, float fallback) { return i < g_uiValues.size() ? g_uiValues[i] : fallback; }
-
-}  // namespace
-
 // ---- SelectOp ----
 
 SelectOp::SelectOp(coreUndoer<Operatable*>* source) : SelectOp(source, OP_SELECT) {}
 
 SelectOp::SelectOp(coreUndoer<Operatable*>* source, int opId) : Operatable(-1), m_source(source) {
-  m_operation->set_texture(0);
+  m_operation->set_texture(HAIR_TEXTURE_PEN);
   m_operation->set_op_id(opId);
 }
 
@@ -57,13 +49,13 @@ int SelectOp::begin(const float* values, int count, const float* /*other*/, int 
 int SelectOp::step(const float* values, int count, const float* /*other*/, int /*otherCount*/) {
   if (addPoint(values, count) == 0) return 0;
   const Vec3f newest = pointAt(1e9f);
-  const float r = uiValue(1, 0.0f);
+  const float r = uiValueAt(VALUE_SPHERE_RADIUS, 0.0f);
   const int changed = onPoint(newest, r);
   // The path is in the scene as it is now; the samples are in the stored frame.
   Vec3f stored = newest;
   if (const Matrix4* inverse = levelInverse(m_transformLevel))
     stored = transformPoint(*inverse, stored);
-  return changed + select(&stored[0], r * uiValue(0, 1.0f));
+  return changed + select(&stored[0], r * uiValueAt(VALUE_TRANSFORM_SCALE, 1.0f));
 }
 
 int SelectOp::finish() { return static_cast<int>(m_selected.size()); }
@@ -171,7 +163,7 @@ DeformSelectOp::DeformSelectOp(coreUndoer<Operatable*>* source)
     : NearestSelectOp(source, OP_DEFORM_SELECT) {}
 
 bool DeformSelectOp::canSelect(Operatable* target) {
-  return target->isSelected() && target->m_operation->shape() != kAttachShape &&
+  return target->isSelected() && target->m_operation->shape() != BRUSH_ATTACH &&
          !target->getFlag2() && !target->isRemoved() && target->isVisible() &&
          target->isRenderable();
 }

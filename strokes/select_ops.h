@@ -19,8 +19,8 @@ class SelectOp : public Operatable, public coreSelectable<Operatable*> {
   void detach() override;
   // The first point of the path; returns the number of candidates (informative).
   int begin(const float* values, int count, const float* other, int otherCount) override;
-  // A new point of the path selects what lies within the selection radius (g_uiValues[1],
-  // scaled into the stored frame by g_uiValues[0]); returns what onPoint and select report,
+  // A new point of the path selects what lies within the selection radius (VALUE_SPHERE_RADIUS,
+  // scaled into the stored frame by VALUE_TRANSFORM_SCALE); returns what onPoint and select report,
   // 0 when the hand has not moved far enough for a point.
   int step(const float* values, int count, const float* other, int otherCount) override;
   // The number of targets: 0 drops the operation.

@@ -180,7 +180,7 @@ float lightValueAt(const float* curve, int c, int i, int n) {
 int Operatable::verticesPerPoint() const {
   const int texture = m_operation->texture();
   if (texture < 0) return 0;
-  if (texture == 0) return 1;
+  if (texture == HAIR_TEXTURE_PEN) return 1;
   return std::abs(m_operation->curvature()) + 2;
 }
 
