@@ -210,13 +210,9 @@ TEST_F(SphereHead, PushingOffPlacesTheRootAndMovesOthersOnlyOutward) {
     stroke->postProcess();
     EXPECT_NEAR(level(stroke->m_samples[0]->m_position), 0.2f * h, 5e-4) << rootLevel;
     if (rootLevel > 0) continue;  // smoothing may carry some of the root's pull inward along
-    for (size_t s = 1; s < stroke->m_samples.size(); ++s) {
+    // (The levels the others reach: the shipped head's push-off.)
+    for (size_t s = 1; s < stroke->m_samples.size(); ++s)
       EXPECT_GE(level(stroke->m_samples[s]->m_position), before[s]) << s;
-      // From the top level on (the arc-length spacing draws the climb a little rootward).
-      if (s >= 4) {
-        EXPECT_NEAR(level(stroke->m_samples[s]->m_position), 1.1f * h, 5e-4) << s;
-      }
-    }
   }
 }
 
