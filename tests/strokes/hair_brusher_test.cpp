@@ -223,9 +223,7 @@ TEST_F(HairSuggestionGL, AcceptingTakesTheSelectedStrandsInPlaceOfTheHintStrokes
 
 TEST_F(HairSuggestionGL, AHintStrokeCallsUpStrandsThatAreDrawnAndAcceptedAsOneGroup) {
   g_brushShape = 4;
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(drag(m_brush, 0.0f, 1.1f, 19));
-  const std::string printed = testing::internal::GetCapturedStdout();
+  const std::string printed = printedBy([&] { EXPECT_TRUE(drag(m_brush, 0.0f, 1.1f, 19)); });
   HairBlender& blender = *m_brush.m_suggestion;
   ASSERT_EQ(blender.m_hairstyleName, "h") << printed;
   EXPECT_EQ(blender.m_matches.size(), 1u);

@@ -73,9 +73,7 @@ GLGrider* levelsetOf(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N, const V
   auto* grid = new GLGrider("levelsetGrider");
   grid->setGrid(min, max, Vec<3, int16_t>(60, 60, 60));
   grid->pushStream(V, N);
-  testing::internal::CaptureStdout();
-  grid->computeLevelset();
-  testing::internal::GetCapturedStdout();
+  printedBy([&] { grid->computeLevelset(); });
   return grid;
 }
 
