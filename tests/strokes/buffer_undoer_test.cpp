@@ -198,9 +198,7 @@ TEST_F(BufferUndoerTest, GridFollowsTheStoredStrokes) {
   m_grid.failRemove = true;
   m_history.undo();
   m_history.undo();
-  testing::internal::CaptureStdout();
-  m_history.truncateRedo();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(printedBy([&] { m_history.truncateRedo(); }),
             "error: grider remove sample fail.\nerror: grider remove sample fail.\n");
   EXPECT_EQ(m_grid.calls, (std::vector<std::string>{"add 0", "add 1", "update 1", "update 0",
                                                     "remove 1", "remove 0"}));

@@ -159,10 +159,10 @@ TEST_F(DeformableTest, ExtraStrokesAreBraidStrandsApartInPhaseOrOverlays) {
   stroke->m_operation->set_shape(3);
   g_flags[FLAG_OVERLAY] = true;
   std::vector<Operatable*> strands;
-  testing::internal::CaptureStdout();
-  makeExtraStrokes(stroke, strands);
-  applyShape(stroke, {});
-  testing::internal::GetCapturedStdout();
+  printedBy([&] {
+    makeExtraStrokes(stroke, strands);
+    applyShape(stroke, {});
+  });
   for (Operatable* e : strands) own(e);
   strands.insert(strands.begin(), stroke);
   // {phase, width factor, texture} of the stroke, its two strands and the three overlays.
@@ -203,9 +203,7 @@ TEST_F(DeformableTest, ExtraStrokesAreBraidStrandsApartInPhaseOrOverlays) {
 
 TEST_F(MirroredBrushGL, ABraidReleaseWithItsTwinIsOneUndoGroup) {
   g_brushShape = 3;
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(drag(brush(), 0.5f, 0.0f, 12));
-  testing::internal::GetCapturedStdout();
+  printedBy([&] { EXPECT_TRUE(drag(brush(), 0.5f, 0.0f, 12)); });
   // The stroke and its two strands, then the twin and its two.
   ASSERT_EQ(brush().size(), 6);
   Ints chained;

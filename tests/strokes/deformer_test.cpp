@@ -169,10 +169,9 @@ TEST_F(DeformerTest, ADeletedStrokeLeavesTheListAndTheMatrixSquare) {
   // down one index and the step reads within the matrix.
   m_b->detach();
   EXPECT_EQ(m_deformer->m_strokes, (std::vector<Operatable*>{m_a, c}));
-  EXPECT_EQ(m_deformer->m_weightRows, 2);
-  EXPECT_EQ(m_deformer->m_weightColumns, 2);
-  EXPECT_EQ(m_deformer->m_weights.size(), 2u);
-  EXPECT_EQ(m_deformer->m_weights[1].size(), 2u);
+  EXPECT_EQ((std::vector<size_t>{size_t(m_deformer->m_weightRows), size_t(m_deformer->m_weightColumns),
+                                 m_deformer->m_weights.size(), m_deformer->m_weights[1].size()}),
+            (std::vector<size_t>(4, 2)));
   EXPECT_EQ(m_deformer->m_guideTargets, std::vector<int>({1}));
   m_deformer->deformStep();
   EXPECT_NE(c->m_control, c->m_target);

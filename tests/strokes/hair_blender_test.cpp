@@ -47,9 +47,7 @@ class HairBlenderTest : public BrushStateTest {
   }
   // The update's standard output.
   std::string update(const std::vector<Operatable*>& hints) {
-    testing::internal::CaptureStdout();
-    m_blender.updateSuggestion(hints);
-    return testing::internal::GetCapturedStdout();
+    return printedBy([&] { m_blender.updateSuggestion(hints); });
   }
   static bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -95,9 +93,7 @@ TEST_F(HairBlenderTest, TheFitRecoversTheWeightsWithOneGroupAndPerMatch) {
   ASSERT_NE(addSyntheticHairstyle(perMatch, "h", 150, 3), nullptr);  // the same strands
   const std::vector<Floats> groups = {{0.2f, 0.5f, 0.3f}, {0.6f, 0.1f, 0.3f}};
   const std::vector<Operatable*> two = {hint(3, groups[0]), hint(90, groups[1])};
-  testing::internal::CaptureStdout();
-  perMatch.updateSuggestion(two);
-  testing::internal::GetCapturedStdout();
+  printedBy([&] { perMatch.updateSuggestion(two); });
   ASSERT_EQ(perMatch.m_matches, (Matches{{0, 3}, {1, 90}}));
   const Floats& both = perMatch.m_cache.at(static_cast<int64_t>(two.back()->m_id)).m_weights;
   EXPECT_THAT(both, testing::Pointwise(testing::FloatNear(0.02f),
@@ -179,9 +175,7 @@ TEST_F(HairBlenderTest, MatchingRefinesNearKeyStrandsOnly) {
     ASSERT_TRUE(small.handTo(blender));
     Operatable* u = own(makeHintStroke({0, 0, 0.2f}));
     blender.m_strokes = {u};
-    testing::internal::CaptureStdout();
-    blender.parseHairstyle("h");
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = printedBy([&] { blender.parseHairstyle("h"); });
     EXPECT_EQ(blender.m_matches, (Matches{{0, c.best}})) << c.what;
     EXPECT_TRUE(has(printed, c.line)) << c.what << "\n" << printed;
   }
@@ -371,9 +365,9 @@ TEST_F(HairBlenderTest, ReferenceDataThatDoesNotFitTogetherIsRefused) {
     small.strands[1].m_size = D;
     if (strays) small.strands[1].m_vectors[0].push_back(0.0f);
     HairBlender blender;
-    testing::internal::CaptureStdout();
-    const bool taken = small.handTo(blender);
-    return testing::internal::GetCapturedStdout() + (taken ? "taken" : "");
+    bool taken = false;
+    const std::string printed = printedBy([&] { taken = small.handTo(blender); });
+    return printed + (taken ? "taken" : "");
   };
   EXPECT_EQ(refused(0, 3, 0), "taken");
   EXPECT_EQ(refused(1, 3, 0),

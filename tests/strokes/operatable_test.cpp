@@ -36,9 +36,7 @@ quillax::Operation* storedStroke(int points) {
 
 // Loads a stored stroke; returns what the load printed.
 std::string load(quillax::Operation* op, std::unique_ptr<Operatable>& out) {
-  testing::internal::CaptureStdout();
-  out.reset(new Operatable(op));
-  return testing::internal::GetCapturedStdout();
+  return printedBy([&] { out.reset(new Operatable(op)); });
 }
 
 // Offers the stroke one hand sample (position, then pitch, then normal); returns points added.

@@ -64,9 +64,7 @@ TEST_F(StrokeBufferArithmetic, CapacityCountsFromTheStrokeBefore) {
   pen.pushOperation(b);
   EXPECT_FALSE(pen.checkCapacity(nullptr));  // exactly full
   growBy(b, 1);
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(pen.checkCapacity(nullptr));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(printedBy([&] { EXPECT_TRUE(pen.checkCapacity(nullptr)); }), "");
 }
 
 TEST_F(StrokeBufferArithmetic, RewriteNeverSpillsIntoTheNextStroke) {
@@ -76,9 +74,7 @@ TEST_F(StrokeBufferArithmetic, RewriteNeverSpillsIntoTheNextStroke) {
   append(pen, a);
   append(pen, b);
   growBy(a, 5);  // an edit gave the older stroke more points
-  testing::internal::CaptureStdout();
-  pen.writeOperation(a, false);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("does not fit"), std::string::npos);
+  EXPECT_NE(printedBy([&] { pen.writeOperation(a, false); }).find("does not fit"), std::string::npos);
   EXPECT_EQ(pen.m_vertexCounts[0], 10u);
 
   a->m_operation->mutable_points()->DeleteSubrange(8, 7);

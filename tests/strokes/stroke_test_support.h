@@ -212,6 +212,14 @@ bool drag(Tool& tool, float x, float y0, int frames) {
   return tool.release(other.data(), 12, other.data(), 12);
 }
 
+// What `run` prints on standard output; also quiets it.
+template <typename Run>
+std::string printedBy(Run&& run) {
+  testing::internal::CaptureStdout();
+  run();
+  return testing::internal::GetCapturedStdout();
+}
+
 // Matches a list of floats each within 4 ulps of `expected`.
 inline auto floatsAre(std::vector<float> expected) {
   return testing::Pointwise(testing::FloatEq(), std::move(expected));

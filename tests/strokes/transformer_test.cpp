@@ -84,9 +84,10 @@ TEST_F(TransformLevels, TheToolIsTheRegistrysWhileItLives) {
 // A hand frame at p with the world axes.
 std::vector<float> handAt(float x, float y, float z) { return {x, y, z, 1, 0, 0, 0, 1, 0, 0, 0, 1}; }
 
-// Whole-scene grabs: a press and a release still add a level; the models follow the move; a
-// press while engaged, and a move or release while idle, change nothing.
-TEST_F(TransformLevels, AWholeSceneReleaseAddsALevelAndMovesTheModels) {
+// Whole-scene grabs: a press and a release still add a level; the scene follows only in drawing
+// until the release; a press while engaged, and a move or release while idle, change nothing.
+// (The level a real grab adds and the head following it: the transform trace.)
+TEST_F(TransformLevels, AWholeSceneGrabIsDrawnUntilItsReleaseAddsALevel) {
   g_uiValues.assign(13, 0.0f);
   Modeler modeler;
   g_modeler = &modeler;
@@ -107,16 +108,10 @@ TEST_F(TransformLevels, AWholeSceneReleaseAddsALevelAndMovesTheModels) {
   ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
   const std::vector<float> moved = handAt(0.1f, 1, 0);
   ASSERT_TRUE(tool.move(moved.data(), 12, other.data(), 12));
-  // The scene follows the grab only in drawing until the release.
   EXPECT_TRUE(same(modeler.sceneGrabMatrix(), tool.m_transform));
   EXPECT_TRUE(same(model->m_modelMatrix, Matrix4()));
   ASSERT_TRUE(tool.release(moved.data(), 12, other.data(), 12));
-  Matrix4 shift;
-  shift[12] = 0.1f;
-  ASSERT_EQ(tool.m_levelDraw.size(), 2u);
-  EXPECT_TRUE(same(tool.m_levelForward[1], shift));
-  EXPECT_TRUE(same(model->m_modelMatrix, shift));
-  EXPECT_TRUE(same(tool.m_transform, Matrix4()));
+  EXPECT_EQ(tool.m_levelDraw.size(), 2u);
   EXPECT_TRUE(same(modeler.sceneGrabMatrix(), Matrix4()));
   g_modeler = nullptr;
 }
@@ -150,13 +145,11 @@ TEST_F(TransformLevels, APickedElementMovesAloneWithinItsPermissions) {
   ASSERT_TRUE(tool.press(start.data(), 12, other.data(), 12));
   const std::vector<float> moved = handAt(0, 1.2f, 0);
   tool.move(moved.data(), 12, other.data(), 12);
-  EXPECT_FLOAT_EQ(light.m_modelMatrix[13], 1.7f);
-  // Only the picked element follows: the scene is drawn as it is.
+  // Only the picked element follows: the scene is drawn as it is. (No level added: the trace.)
   EXPECT_TRUE(same(modeler.sceneGrabMatrix(), Matrix4()));
   ASSERT_TRUE(tool.release(moved.data(), 12, other.data(), 12));
   EXPECT_FLOAT_EQ(light.m_modelMatrix[13], 1.7f);
   EXPECT_EQ(tool.m_picked, nullptr);
-  EXPECT_TRUE(tool.m_levelDraw.empty());
   g_modeler = nullptr;
 }
 
