@@ -53,7 +53,6 @@ TEST_F(FramebufferGLTest, SampleCountsAreRaisedToFourAndClampedToTheDriver) {
   for (const auto& c : cases) {
     FramebufferMultiDesc target;
     ASSERT_TRUE(target.init(16, 16, c[0])) << c[0];
-    EXPECT_EQ(target.m_samples, c[1]) << c[0];
     GLint samples = 0;
     glBindTexture(GL_TEXTURE_2D_MULTISAMPLE, target.m_color);
     glGetTexLevelParameteriv(GL_TEXTURE_2D_MULTISAMPLE, 0, GL_TEXTURE_SAMPLES, &samples);

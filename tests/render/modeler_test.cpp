@@ -64,16 +64,6 @@ class ModelerTest : public ::testing::Test {
   FakeTransformTool tool;
 };
 
-TEST_F(ModelerTest, NoHeadAndAFailedLoadAddNothing) {
-  EXPECT_EQ(findHeadModel(&modeler), nullptr);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(modeler.loadHead("/nonexistent/head.txt"), nullptr);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find(
-                "error: fail to load textfile /nonexistent/head.txt."),
-            std::string::npos);
-  EXPECT_TRUE(modeler.m_models.empty());
-}
-
 TEST_F(ModelerTest, ApplyTransformAndToSceneGoInKeyOrder) {
   modeler.m_models[5] = boxed(new ModelElement("five"), Vec3f(0, 0, 0));
   modeler.m_models[2] = boxed(new ModelElement("two"), Vec3f(1, 0, 0));
@@ -148,10 +138,10 @@ class ModelerGLTest : public RenderGLTest {
   std::string headFile(const std::string& name) const {
     return rootPath("models/defaultHead/" + name);
   }
-  // Loads a description of the shipped head's folder; `out` gets what was printed.
-  HeadModel* loadHead(const std::string& name, std::string& out) {
+  // Loads a head description; `out` gets what was printed.
+  HeadModel* loadHead(const std::string& path, std::string& out) {
     testing::internal::CaptureStdout();
-    HeadModel* head = g_modeler->loadHead(headFile(name));
+    HeadModel* head = g_modeler->loadHead(path);
     out = testing::internal::GetCapturedStdout();
     return head;
   }
@@ -162,7 +152,7 @@ class ModelerGLTest : public RenderGLTest {
 TEST_F(ModelerGLTest, TheShippedHeadLoadsPlacedWithTexturesMirrorAndGrids) {
   FakeTransformTool tool;
   g_modeler->m_transformTool = &tool;
-  HeadModel* head = loadHead("head.txt", m_out);
+  HeadModel* head = loadHead(headFile("head.txt"), m_out);
   ASSERT_NE(head, nullptr) << m_out;
   EXPECT_EQ(m_out.find("error"), std::string::npos) << m_out;
   EXPECT_EQ(head->m_shaderIndex, 8u) << "tangent frames from the import flags";
@@ -190,7 +180,7 @@ TEST_F(ModelerGLTest, TheShippedHeadLoadsPlacedWithTexturesMirrorAndGrids) {
   // The same path again shows the same head without reading anything.
   head->setRenderable(false);
   std::filesystem::remove(headFile("head.txt"));
-  EXPECT_EQ(loadHead("head.txt", m_out), head);
+  EXPECT_EQ(loadHead(headFile("head.txt"), m_out), head);
   EXPECT_TRUE(head->isRenderable());
 }
 
@@ -198,15 +188,19 @@ TEST_F(ModelerGLTest, AReplacedHeadReleasesItsGridsFirstAndMissingPartsKeepTheHe
   std::vector<std::string> released;  // names read while the grids are still whole
   const int handle =
       addGridReleaseListener([&](coreGrider* grid) { released.push_back(grid->m_name); });
-  ASSERT_NE(loadHead("head.txt", m_out), nullptr);
+  ASSERT_NE(loadHead(headFile("head.txt"), m_out), nullptr);
   // Another description whose mesh is missing: the old head is gone and none replaces it.
   writeFile("models/defaultHead/other.txt", "head_model: \"missing.obj\"\n");
-  EXPECT_EQ(loadHead("other.txt", m_out), nullptr);
+  EXPECT_EQ(loadHead(headFile("other.txt"), m_out), nullptr);
   EXPECT_NE(m_out.find("ERROR::ASSIMP::"), std::string::npos);
   EXPECT_NE(m_out.find("error: reading " + headFile("missing.obj")), std::string::npos);
   EXPECT_EQ(findHeadModel(), nullptr);
   EXPECT_EQ(released, (std::vector<std::string>{"levelsetGrider", "hairGrider"}));
   removeGridReleaseListener(handle);
+  // A description that is not there adds nothing either.
+  EXPECT_EQ(loadHead(headFile("none.txt"), m_out), nullptr);
+  EXPECT_NE(m_out.find("error: fail to load textfile " + headFile("none.txt") + "."), std::string::npos);
+  EXPECT_TRUE(g_modeler->m_models.empty());
 
   // Without the diffuse map, mirror and level-set mesh the head still loads, saying so (a fresh
   // texture cache, so the map is looked for again).
@@ -215,7 +209,7 @@ TEST_F(ModelerGLTest, AReplacedHeadReleasesItsGridsFirstAndMissingPartsKeepTheHe
   delete g_textureManager;
   g_textureManager = new TextureManager();
   g_textureManager->registerTypeNames();
-  HeadModel* head = loadHead("head.txt", m_out);
+  HeadModel* head = loadHead(headFile("head.txt"), m_out);
   ASSERT_NE(head, nullptr) << m_out;
   for (const char* message :
        {"error: there much be at least a diffuse texture map for the head model\n",
@@ -269,9 +263,8 @@ TEST_F(ModelerGLTest, HostileHeadFilesAreRefusedWithALineAndTheLoadEnds) {
     if (*row.file) writeFile(std::string("h/") + row.file, row.text);
     delete g_modeler;  // it would hand back the head of the same description
     g_modeler = new Modeler();
-    testing::internal::CaptureStdout();
-    HeadModel* head = g_modeler->loadHead(rootPath("h/head.txt"));
-    const std::string out = testing::internal::GetCapturedStdout();
+    std::string out;
+    HeadModel* head = loadHead(rootPath("h/head.txt"), out);
     EXPECT_NE(out.find(row.expected), std::string::npos) << out;
     EXPECT_EQ(head != nullptr, row.loads) << out;
     if (!head) continue;
