@@ -29,7 +29,6 @@
 #include "ui/uivr.h"
 #include "support/asset_root.h"
 #include "support/gl_context.h"
-#include "support/hostile_files.h"
 
 namespace {
 
@@ -221,40 +220,6 @@ TEST_F(ApplicationGL, TheProjectAutosaveFallsDueEachPeriodOnceASaveMadeTheRunFol
   tick(1000000);
   EXPECT_FALSE(std::filesystem::exists(rootPath(autosave)));
   g_operator->reset();
-}
-
-using AutosavesFileTest = AssetRootTest;
-
-TEST_F(AutosavesFileTest, OneThatDoesNotReadIsMovedAsideWholeBeforeTheFirstWrite) {
-  platform::useVirtualClock();
-  loadSettingsQuietly();
-  // Each kind in turn; a name already taken by an earlier one is never renamed over.
-  const char* const movedTo[] = {"autosaves.txt.bad", "autosaves.txt.bad1", "autosaves.txt.bad2",
-                                 "autosaves.txt.bad3"};
-  for (size_t i = 0; i < hostileFiles().size(); ++i) {
-    const HostileFile& hostile = hostileFiles()[i];
-    SCOPED_TRACE(hostile.kind);
-    std::filesystem::remove_all(rootPath("run/autosaves.txt"));
-    hostile.make(rootPath("run/autosaves.txt"), "operation { width: 0.05 }\n");
-    const std::string before = fingerprint(rootPath("run/autosaves.txt"));
-    testing::internal::CaptureStdout();
-    readAutosaves();
-    g_timers.assign(5, platform::timeGetTime());
-    platform::advanceVirtualClock(8001);
-    autosaveTick();
-    platform::advanceVirtualClock(8001);
-    autosaveTick();  // moved once only
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("initApplication: autosaves.txt could not be read; using the default brush"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find(std::string("autosaveTick: autosaves.txt moved to ") + movedTo[i] + "\n"),
-              std::string::npos) << out;
-    EXPECT_FALSE(g_autosaves.operation().has_texture() && g_autosaves.operation().width() == 0.05f);
-    EXPECT_EQ(fingerprint(rootPath(std::string("run/") + movedTo[i])), before);
-    quillax::Autosaves written;
-    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile("run/autosaves.txt"), &written));
-  }
-  platform::useRealClock();
 }
 
 TEST(AutosavePeriod, ElapsedTimeIsCountedOnTheWrappingClockAndPeriodsIn64Bits) {

@@ -4,12 +4,10 @@
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "core/text_file.h"
 #include "support/asset_root.h"
-#include "support/hostile_files.h"
 
 using google::protobuf::util::MessageDifferencer;
 using testing::internal::CaptureStdout;
@@ -68,22 +66,6 @@ TEST_F(SettingsTest, PartialFileKeepsItsValuesAndGainsTheRest) {
   const quillax::Parameters expected = codeDefaults("window_width: 800 user_email: 'a@b.org' max_curvature: -4");
   EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, expected));
   EXPECT_TRUE(MessageDifferencer::Equals(fileOnDisk(), expected));
-}
-
-TEST_F(SettingsTest, UnreadableFileIsNeitherTrustedNorOverwritten) {
-  // A typo parses as far as its bad line: what came before is dropped too.
-  for (const HostileFile& hostile : hostileFiles()) {
-    SCOPED_TRACE(hostile.kind);
-    const std::string path = rootPath("parameters.txt");
-    std::filesystem::remove_all(path);
-    hostile.make(path, "window_width: 800\n");
-    const std::string before = fingerprint(path);
-    EXPECT_NE(load().find("loadParameters: ../parameters.txt could not be read; using the default "
-                          "settings and leaving the file as it is\n"),
-              std::string::npos);
-    EXPECT_EQ(fingerprint(path), before);
-    EXPECT_TRUE(MessageDifferencer::Equals(g_parameters, codeDefaults()));
-  }
 }
 
 TEST_F(SettingsTest, UnusableValuesAreReplacedInMemoryAndKeptInTheFile) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
@@ -67,15 +69,18 @@ TEST_F(VrRuntimeTest, InitFailuresFollowTheTrace) {
 }
 
 TEST_F(VrRuntimeTest, PlaysPosesStatesAndTheVirtualClock) {
-  const uint32_t tokenBefore = getInitToken();
+  const uint32_t tokenBefore = getInitToken(), realBefore = platform::timeGetTime();
   ASSERT_EQ(start(k_trace), InitError_None);
   EXPECT_NE(getInitToken(), tokenBefore);
   IVRSystem* system = get<IVRSystem>(k_systemVersion);
   IVRCompositor* compositor = get<IVRCompositor>(k_compositorVersion);
   ASSERT_TRUE(system && compositor);
 
+  // The virtual clock starts from the real one and moves only with the frames.
   const uint32_t clockStart = platform::timeGetTime();
   EXPECT_TRUE(platform::isVirtualClock());
+  EXPECT_GE(static_cast<int32_t>(clockStart - realBefore), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
   TrackedDevicePose poses[k_maxTrackedDeviceCount];
   const auto nextFrame = [&] { compositor->waitGetPoses(poses, k_maxTrackedDeviceCount, nullptr, 0); };
   nextFrame();

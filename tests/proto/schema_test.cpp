@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "core/text_file.h"
@@ -64,17 +63,6 @@ class SchemaFileTest : public AssetRootTest {
 };
 
 }  // namespace
-
-TEST(Schema, DefaultsOfUnsetFields) {
-  const quillax::Parameters p;
-  const quillax::WidgetParam w;
-  EXPECT_EQ(std::make_tuple(p.window_width(), p.window_height(), p.multisample_size(), p.project_autosave_period(),
-                            p.capture_image_width(), p.capture_image_height(), p.sampling_space(), p.max_curvature(),
-                            p.debug_visual(), p.control_sample_size(), p.asset_path(), p.blend_test_model(),
-                            p.sampling_distance(), p.deform_strength(), quillax::Color().alpha(), w.spacing(),
-                            w.active()),
-            std::make_tuple(2560, 1440, 12, 180, 1000, 800, 3, 23, 0, 15, "../", "n", 0.012f, 0.08f, 1.0f, 0.003f, -1));
-}
 
 TEST_F(SchemaFileTest, EveryMessageSurvivesATextFileWithPresenceKept) {
   std::vector<const Descriptor*> all;

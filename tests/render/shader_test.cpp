@@ -11,7 +11,6 @@
 #include "quillax.pb.h"
 #include "render/model_render.h"
 #include "render/render_gl_fixture.h"
-#include "support/hostile_files.h"
 
 namespace {
 
@@ -106,21 +105,6 @@ TEST_F(ShaderManagerGL, ShippedProgramsBuildAndHairParametersAreReadOrWrittenBac
   EXPECT_FLOAT_EQ(uniformFloat(g_shaderManager->programId(7), "_Cutoff"), 0.3f);
   EXPECT_EQ(readFile("shaders/pbr_hair_parameters.txt"), "cutoff: 0.3\n");
 
-  // One that does not read (a typo would otherwise cost the user's tuned shading) is kept
-  // byte for byte, and the defaults shade the hair.
-  for (const HostileFile& hostile : hostileFiles()) {
-    SCOPED_TRACE(hostile.kind);
-    delete g_shaderManager;
-    std::filesystem::remove_all(path);
-    hostile.make(path, "cutoff: 0.3\n");
-    const std::string before = fingerprint(path);
-    EXPECT_NE(loadShaders().find("HairShader: " + g_parameters.asset_path() +
-                                 "shaders/pbr_hair_parameters.txt could not be read; using the default hair "
-                                 "parameters and leaving the file as it is\n"),
-              std::string::npos);
-    EXPECT_FLOAT_EQ(uniformFloat(g_shaderManager->programId(7), "_Cutoff"), 0.55f);
-    EXPECT_EQ(fingerprint(path), before);
-  }
 }
 
 TEST_F(ShaderManagerGL, BindTexturesGivesUnitsOnlyToDeclaredSamplers) {
