@@ -19,27 +19,72 @@
 #include "ui/uivr.h"
 #include "ui/widget.h"
 
-// The shipped assets started as the program starts them and driven frame by frame by a trace
-// through the simulated headset: each pass renders, then handles input, as the program's frame
-// loop does. Needs a GL context (run under xvfb-run -a).
-class AppTraceGL : public AssetRootTest {
+// A GL context, a throw-away root and the simulated headset replaying a trace, driven frame by
+// frame as the program's frame loop drives it: each pass renders, then handles input. The desktop
+// view goes to a target of the test's own: the shared test context's pbuffer cannot take drawing
+// under Xvfb. Run under xvfb-run -a.
+class HeadsetTraceGL : public AssetRootTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
     AssetRootTest::SetUp();
+    ASSERT_TRUE(m_desktop.init(32, 32, 1));
+    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
+  }
+  void TearDown() override {
+    m_vr.shutdown();
+    unsetenv("TRESSLET_VR_TRACE");
+    clearEvents();
+    drainGLErrors();
+    AssetRootTest::TearDown();
+  }
+
+  // Starts the headset on `trace` (none: the variable unset); what it printed is m_output.
+  bool startHeadset(const char* trace) {
+    unsetenv("TRESSLET_VR_TRACE");
+    if (trace) {
+      writeFile("run/test.trace", trace);
+      setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
+    }
+    testing::internal::CaptureStdout();
+    const bool ok = m_vr.init();
+    m_output = testing::internal::GetCapturedStdout();
+    if (ok) m_vr.resetControllerAssignment();
+    m_pass = 0;
+    return ok;
+  }
+  // Runs passes until `frame` has been published and its input handled; adds what they printed
+  // to m_output.
+  void runThrough(int frame) {
+    testing::internal::CaptureStdout();
+    for (; m_pass <= frame; ++m_pass) {
+      m_vr.renderFrame();
+      m_vr.handleInput();
+    }
+    m_output += testing::internal::GetCapturedStdout();
+  }
+
+  FramebufferDesc m_desktop;
+  OpenVR m_vr;
+  std::string m_output;
+  int m_pass = 0;
+};
+
+// The shipped assets started as the program starts them, then driven by a trace.
+class AppTraceGL : public HeadsetTraceGL {
+ protected:
+  void SetUp() override {
+    HeadsetTraceGL::SetUp();
+    if (HasFatalFailure()) return;
     copyShippedAssets();
     // Eye images without multisampling: the same picture, far fewer fragments to shade.
     std::string settings = readFile("parameters.txt");
     settings.replace(settings.find("multisample_size: 12"), 20, "multisample_size: 1");
     writeFile("parameters.txt", settings);
-    ASSERT_TRUE(m_desktop.init(32, 32, 1));
   }
   void TearDown() override {
     if (m_vr.isRunning()) stop();  // a test that stopped half way
-    unsetenv("TRESSLET_VR_TRACE");
-    clearEvents();
-    drainGLErrors();
-    AssetRootTest::TearDown();
+    HeadsetTraceGL::TearDown();
   }
 
   // Starts the application, lets `prepare` post records or look at what start-up built, then
@@ -52,13 +97,10 @@ class AppTraceGL : public AssetRootTest {
     loadParameters();
     initApplication();
     if (prepare) prepare();
-    writeFile("run/test.trace", trace());
-    setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
-    const bool started = m_vr.init();
-    m_output = testing::internal::GetCapturedStdout();
+    const std::string startUp = testing::internal::GetCapturedStdout();
+    const bool started = startHeadset(trace().c_str());
+    m_output = startUp + m_output;
     ASSERT_TRUE(started) << m_output;
-    m_vr.resetControllerAssignment();
-    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
   }
   // As start(), with the menu's choice of hair texture 1 and the mirror shown.
   void startMirrored(const std::string& trace) {
@@ -73,15 +115,6 @@ class AppTraceGL : public AssetRootTest {
         },
         trace);
   }
-  // Runs passes until `frame` has been published and its input handled.
-  void runThrough(int frame) {
-    testing::internal::CaptureStdout();
-    for (; m_pass <= frame; ++m_pass) {
-      m_vr.renderFrame();
-      m_vr.handleInput();
-    }
-    m_output += testing::internal::GetCapturedStdout();
-  }
   void stop() {
     testing::internal::CaptureStdout();
     shutdownApplication();
@@ -89,13 +122,7 @@ class AppTraceGL : public AssetRootTest {
     testing::internal::GetCapturedStdout();
     delete g_textureManager;
     g_textureManager = nullptr;
-    m_pass = 0;
   }
-
-  FramebufferDesc m_desktop;
-  OpenVR m_vr;
-  std::string m_output;
-  int m_pass = 0;
 };
 
 // Appends keyframe f with its lines (what starts with " lerp" or a line break).
