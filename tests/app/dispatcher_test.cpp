@@ -11,8 +11,6 @@
 #include "strokes/interactor.h"
 #include "strokes/operatable.h"
 #include "strokes/operator.h"
-#include "render/model_element.h"
-#include "render/render_gl_fixture.h"
 #include "strokes/stroke_test_support.h"
 #include "support/asset_root.h"
 #include "ui/default_menu.h"
@@ -235,59 +233,6 @@ TEST_F(DispatcherTest, SelectAllTakesEveryShownStrokeAsOneSelection) {
   EXPECT_FALSE(brush.m_history[2]->isSelected());
   tools.reset();
   g_operator = nullptr;
-}
-
-namespace {
-
-// The tool geometry built under a GL context, as the UI root's, with a known brush.
-class DispatcherToolGeometryGL : public RenderGLTest {
- protected:
-  void SetUp() override {
-    RenderGLTest::SetUp();
-    if (HasFatalFailure()) return;  // no context
-    m_state.set();
-    g_uiValues.assign(13, 0.0f);
-    g_brushWidth = 0.02f;
-    clearEvents();
-    g_uivr = new UIVR();
-    g_uivr->m_shooter = new Shooter();
-    quillax::UIParam ui;
-    g_uivr->m_shooter->init(ui);
-  }
-  void TearDown() override {
-    delete g_uivr;
-    g_uivr = nullptr;
-    clearEvents();
-    m_state.restore();
-    RenderGLTest::TearDown();
-  }
-  static void drain(std::initializer_list<EventRecord> records) {
-    for (const EventRecord& record : records) postEvent(new EventRecord(record));
-    dispatchEvents();
-  }
-  ModelElement* geometry(int key) { return g_uivr->m_shooter->getGeometry(key); }
-  KnownBrushState m_state;
-};
-
-}  // namespace
-
-TEST_F(DispatcherToolGeometryGL, ShapeAndHelixSettingsReachTheToolGeometry) {
-  // A braid shape rebuilds the cross-section within the same drain: 23 + 1 segments.
-  drain({{2, 3}});
-  EXPECT_EQ(geometry(GEOMETRY_UI_BRUSHER)->m_count, 48);
-
-  // The helix: radius and length only while it is drawn, clamped, and not for a tiny change.
-  g_splinerRadius = 0.05f;
-  g_splinerLength = 0.3f;
-  drain({{4, 6, "", {0.2f}}});
-  EXPECT_FLOAT_EQ(g_splinerRadius, 0.05f);
-  geometry(GEOMETRY_UI_SPLINER)->setFlag2(true);
-  drain({{4, 6, "", {0.2f}}, {4, 7, "", {5.0f}}});
-  EXPECT_EQ((std::vector<float>{g_splinerRadius, g_splinerLength}), (std::vector<float>{0.1f, 3.0f}));
-  EXPECT_EQ(geometry(GEOMETRY_UI_SPLINER)->m_count, 3000);
-  drain({{4, 6, "", {0.1005f}}, {4, 7, "", {0.0f}}});
-  EXPECT_EQ((std::vector<float>{g_splinerRadius, g_splinerLength}), (std::vector<float>{0.1f, 0.05f}));
-  EXPECT_EQ(geometry(GEOMETRY_UI_SPLINER)->m_count, 50);
 }
 
 TEST_F(DispatcherTest, SaveLoadAndHairSetEntriesGoThroughTheToolController) {

@@ -17,54 +17,18 @@
 #include "strokes/operator.h"
 #include "ui/shooter.h"
 #include "ui/uivr.h"
-#include "support/asset_root.h"
-#include "support/gl_context.h"
+#include "support/app_trace.h"
 
 namespace {
 
-// A throw-away root with settings loaded, a GL context, and a trace for the simulated headset.
-class OpenVRGLTest : public AssetRootTest {
+// Settings loaded and the simulated headset started on a trace of the test's own.
+class OpenVRGLTest : public HeadsetTraceGL {
  protected:
   void SetUp() override {
-    AssetRootTest::SetUp();
-    ASSERT_TRUE(ensureTestGLContext()) << "run GL tests under xvfb-run -a";
+    HeadsetTraceGL::SetUp();
+    if (HasFatalFailure()) return;
     loadSettingsQuietly();
     clearEvents();
-    // The shared test context's pbuffer cannot take drawing under Xvfb; the desktop view goes
-    // to a target of the test's own.
-    ASSERT_TRUE(m_desktop.init(32, 32, 1));
-    m_vr.setDesktopFramebuffer(m_desktop.m_framebuffer);
-  }
-  void TearDown() override {
-    m_vr.shutdown();
-    unsetenv("TRESSLET_VR_TRACE");
-    clearEvents();
-    drainGLErrors();
-    AssetRootTest::TearDown();
-  }
-
-  // Starts the binding on the trace (none: the variable unset) and keeps what it printed.
-  bool start(const char* trace) {
-    unsetenv("TRESSLET_VR_TRACE");
-    if (trace) {
-      writeFile("run/test.trace", trace);
-      setenv("TRESSLET_VR_TRACE", rootPath("run/test.trace").c_str(), 1);
-    }
-    testing::internal::CaptureStdout();
-    const bool ok = m_vr.init();
-    m_output = testing::internal::GetCapturedStdout();
-    if (ok) m_vr.resetControllerAssignment();
-    return ok;
-  }
-
-  // Passes of the frame loop: render (ending with the wait for the next poses), then input.
-  std::string frames(int count) {
-    testing::internal::CaptureStdout();
-    for (int i = 0; i < count; ++i) {
-      m_vr.renderFrame();
-      m_vr.handleInput();
-    }
-    return testing::internal::GetCapturedStdout();
   }
 
   // A tool controller without buffers as g_operator, the brush current with `count` strokes.
@@ -79,17 +43,11 @@ class OpenVRGLTest : public AssetRootTest {
   }
   // Runs the passes until each of the frames has been handled in turn, sampling after each.
   void atFrames(const std::vector<int>& list, const std::function<void()>& sample) {
-    int passes = 0;
     for (int frame : list) {
-      frames(frame + 1 - passes);
-      passes = frame + 1;
+      runThrough(frame);
       sample();
     }
   }
-
-  FramebufferDesc m_desktop;
-  OpenVR m_vr;
-  std::string m_output;
 };
 
 const char* k_scene =
@@ -102,13 +60,13 @@ const char* k_scene =
 }  // namespace
 
 TEST_F(OpenVRGLTest, InitFailuresPrintTheirReasonAndLeaveTheObjectUsable) {
-  EXPECT_FALSE(start(nullptr));
+  EXPECT_FALSE(startHeadset(nullptr));
   EXPECT_EQ(m_output, "Unable to init VR runtime: No headset: TRESSLET_VR_TRACE is not set (100)\n");
   m_vr.renderFrame();  // without a runtime the frame only clears the window
-  EXPECT_FALSE(start("init_fail no_render_models\ndevice 0 hmd\n"));
+  EXPECT_FALSE(startHeadset("init_fail no_render_models\ndevice 0 hmd\n"));
   EXPECT_EQ(m_output, "Unable to get render model interface: Interface Not Found (105)\n");
   EXPECT_FALSE(m_vr.isRunning());
-  EXPECT_FALSE(start("init_fail no_compositor\ndevice 0 hmd\n"));
+  EXPECT_FALSE(startHeadset("init_fail no_compositor\ndevice 0 hmd\n"));
   EXPECT_EQ(m_output, "Compositor initialization failed. See log file for details\n");
   EXPECT_TRUE(m_vr.isRunning());  // until shutdown, as main expects
   m_vr.shutdown();
@@ -116,11 +74,12 @@ TEST_F(OpenVRGLTest, InitFailuresPrintTheirReasonAndLeaveTheObjectUsable) {
 }
 
 TEST_F(OpenVRGLTest, RunsFramesWithPosesRolesModelsAndEyeImages) {
-  ASSERT_TRUE(start(k_scene)) << m_output;
+  ASSERT_TRUE(startHeadset(k_scene)) << m_output;
   EXPECT_EQ((std::vector<float>{g_uiValues[4], g_uiValues[5]}), (std::vector<float>{64, 48}));
   // Devices 1, 2 and 4 share one model (names compared without case); the headset has none.
   EXPECT_EQ(m_vr.renderModelCount(), 2u);
-  EXPECT_NE(frames(1).find("Device 1 attached. Setting up render model.\n"), std::string::npos);
+  runThrough(0);
+  EXPECT_NE(m_output.find("Device 1 attached. Setting up render model.\n"), std::string::npos);
   EXPECT_EQ((std::vector<int>{m_vr.drawingHand(), m_vr.otherHand(), m_vr.validPoseCount()}),
             (std::vector<int>{1, 2, 5}));
   EXPECT_EQ(m_vr.poseClasses(), "HCCT?");
@@ -138,10 +97,11 @@ TEST_F(OpenVRGLTest, RunsFramesWithPosesRolesModelsAndEyeImages) {
   EXPECT_FLOAT_EQ(m_vr.getCurrentViewProjectionMatrix(2).at(0, 0), 1.0f);  // no such eye: identity
 
   g_brushShape = 4;  // the menu button's hint toggle acts only with the hint shape
-  const std::string out = frames(2);  // frame 2: other-hand trigger held, drawing hand's menu button
-  EXPECT_NE(out.find("1\n"), std::string::npos);
+  m_output.clear();
+  runThrough(2);  // frame 2: other-hand trigger held, drawing hand's menu button
+  EXPECT_NE(m_output.find("1\n"), std::string::npos);
   EXPECT_TRUE(g_flags[FLAG_OTHER_TRIGGER] && g_flags[FLAG_HINT_MODE]);  // {4, 13} dispatched in the same frame
-  frames(3);
+  runThrough(5);
   EXPECT_FALSE(g_flags[FLAG_OTHER_TRIGGER]);
 
   // The right eye of frame 4 went to the compositor as the clear colour at the render size.
@@ -152,7 +112,7 @@ TEST_F(OpenVRGLTest, RunsFramesWithPosesRolesModelsAndEyeImages) {
 
 TEST_F(OpenVRGLTest, TheFirstControllerOnIsTheDrawingHandAndItsPadUndoesAndRedoes) {
   // Device 1, switched on first, is held in the left hand.
-  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
+  ASSERT_TRUE(startHeadset("device 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
                     "pose 0 pos 0 1 0.6 rot 0 0 0\npose 1 pos -0.2 0.8 0.3 rot 0 0 0\n"
                     "pose 2 pos 0.2 0.8 0.3 rot 0 0 0\n"
                     "@3\naxis 1 -0.5 0\npad 1 down\n@4\npad 1 up\n"      // undo once
@@ -172,7 +132,7 @@ TEST_F(OpenVRGLTest, TheFirstControllerOnIsTheDrawingHandAndItsPadUndoesAndRedoe
 }
 
 TEST_F(OpenVRGLTest, DeviceIndicesOutsideTheSlotsAreIgnored) {
-  ASSERT_TRUE(start(k_scene));
+  ASSERT_TRUE(startHeadset(k_scene));
   testing::internal::CaptureStdout();
   for (uint32_t type : {vr::Event_TrackedDeviceActivated, vr::Event_ButtonPress, vr::Event_ButtonTouch,
                         vr::Event_TrackedDeviceDeactivated})
@@ -184,7 +144,7 @@ TEST_F(OpenVRGLTest, DeviceIndicesOutsideTheSlotsAreIgnored) {
 
 TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
   // Device 3's model answers "loading" for longer than the bound (about 5 s) and counts as failed.
-  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller loading=3\ndevice 2 controller model=bad model_fail\n"
+  ASSERT_TRUE(startHeadset("device 0 hmd\ndevice 1 controller loading=3\ndevice 2 controller model=bad model_fail\n"
                     "device 3 controller model=slow loading=100000\n"));
   EXPECT_TRUE(m_vr.hasRenderModel(1));
   EXPECT_NE(m_vr.deviceRenderModel(1), nullptr);
@@ -196,7 +156,7 @@ TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
 
   // Once its state can be read the controller counts as having a model, so it is tracked and
   // used; drawing skips the model that is not there.
-  frames(2);
+  runThrough(1);
   EXPECT_TRUE(m_vr.hasRenderModel(3));
   EXPECT_EQ(m_vr.deviceRenderModel(3), nullptr);
   EXPECT_EQ(drainGLErrors(), 0u);
@@ -257,7 +217,7 @@ TEST_F(OpenVRSwipeGLTest, SwipesEditTheBrushFrameByFrame) {
     const std::string trace = std::string("device 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
                                           "pose 0 pos 0 1 0.6 rot 0 0 0\npose 1 pos 0.2 0.8 0.3 rot 0 0 0\n"
                                           "pose 2 pos -0.2 0.8 0.3 rot 0 0 0\n") + row.keyframes;
-    ASSERT_TRUE(start(trace.c_str())) << m_output;
+    ASSERT_TRUE(startHeadset(trace.c_str())) << m_output;
     g_brushShape = row.shape;
     g_flags[FLAG_NO_CURVATURE_SWIPE] = row.shape == 1;
     g_curvature = 0;
@@ -276,7 +236,7 @@ TEST_F(OpenVRSwipeGLTest, SwipesEditTheBrushFrameByFrame) {
 }
 
 TEST_F(OpenVRGLTest, ADrawingHandSwitchedOnAgainTakesItsRoleBackOnlyWhenItIsFree) {
-  ASSERT_TRUE(start("device 0 hmd\ndevice 1 controller\ndevice 2 controller\ndevice 3 controller\n@0\n"
+  ASSERT_TRUE(startHeadset("device 0 hmd\ndevice 1 controller\ndevice 2 controller\ndevice 3 controller\n@0\n"
                     "pose 0 pos 0 1 0.6 rot 0 0 0\npose 1 pos 0.2 0.8 0.3 rot 0 0 0\n"
                     "pose 2 pos -0.2 0.8 0.3 rot 0 0 0\npose 3 pos 0 0.8 0.3 rot 0 0 0\n@1\ndisconnect 3\n"
                     "@3\ndisconnect 1\n@5\nconnect 1\n"                          // back: drawing again

@@ -24,17 +24,6 @@ namespace {
 
 using TransformTraceGL = AppTraceGL;
 
-const char* const kHeader =
-    "render_size 96 96\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
-    "pose 0 pos 0 1.0 0.6 rot 0 -8 0\npose 1 pos 0.22 0.72 0.38 rot 20 -10 0\n"
-    "pose 2 pos -0.30 0.60 0.30 rot 35 0 0\n";
-
-// The drawing hand at its rest turned to the middle of a menu button (" rot Y P 0").
-std::string aimAt(const char* name) {
-  const std::pair<float, float> angles = aimAtWidget(name);
-  return " rot " + std::to_string(angles.first) + " " + std::to_string(angles.second) + " 0\n";
-}
-
 // The mean column of the head's lit skin (red well above blue) in an eye image.
 double skinColumn(const cv::Mat& image) {
   double sum = 0;
@@ -56,38 +45,27 @@ double skinColumn(const cv::Mat& image) {
 // follows in the left eye, a level is added, and a stroke drawn after the move at the same place
 // on the head as one drawn before it is stored with the same points.
 TEST_F(TransformTraceGL, TheMoveToolCarriesTheSceneAndStrokesStayInTheHeadsFrame) {
-  startMirrored(std::function<std::string()>([] {
-    std::string trace = kHeader;
-    traceFrame(trace, 3, " lerp\npose 1 pos 0.16 1.08 0.12 rot 20 -10 0\n");
-    traceFrame(trace, 4, "\ntrigger 1 down\n");
-    traceFrame(trace, 10, " lerp\npose 1 pos 0.17 0.88 0.10 rot 20 -25 0\n");
-    traceFrame(trace, 11, "\ntrigger 1 up\n");
-    traceFrame(trace, 12, "\nsnapshot left before.png\n");
-    traceFrame(trace, 20, " lerp\npose 1 pos 0.22 0.72 0.38" + aimAt("moveTool"));
-    traceFrame(trace, 24, "\ntrigger 1 down\n");
-    traceFrame(trace, 28, "\ntrigger 1 up\n");
-    traceFrame(trace, 36, " lerp\npose 1 pos 0.0 1.0 0.35 rot 0 0 0\n");
-    traceFrame(trace, 40, "\ntrigger 1 down\n");
-    traceFrame(trace, 48, " lerp\npose 1 pos 0.1 1.0 0.35 rot 0 0 0\n");
-    traceFrame(trace, 52, "\ntrigger 1 up\n");
-    traceFrame(trace, 54, "\nsnapshot left after.png\n");
-    traceFrame(trace, 62, " lerp\npose 1 pos 0.22 0.72 0.38" + aimAt("brushTool"));
-    traceFrame(trace, 66, "\ntrigger 1 down\n");
-    traceFrame(trace, 70, "\ntrigger 1 up\n");
-    traceFrame(trace, 78, " lerp\npose 1 pos 0.26 1.08 0.12 rot 20 -10 0\n");
-    traceFrame(trace, 79, "\ntrigger 1 down\n");
-    traceFrame(trace, 85, " lerp\npose 1 pos 0.27 0.88 0.10 rot 20 -25 0\n");
-    traceFrame(trace, 86, "\ntrigger 1 up\n");
-    return trace;
+  int drawn = 0, shifted = 0, last = 0;
+  startMirrored(std::function<std::string()>([&] {
+    Script s;
+    s.stroke(0.0f).at(1, "snapshot left before.png\n");
+    drawn = s.frame() + 2;
+    s.aim("moveTool").click();
+    s.moveTo(Vec3f(0.0f, 1.0f, 0.35f), 0, 0).press().moveTo(Vec3f(0.1f, 1.0f, 0.35f), 0, 0, 8).release();
+    s.at(1, "snapshot left after.png\n");
+    shifted = s.frame() + 2;
+    s.aim("brushTool").click().stroke(0.1f);
+    last = s.frame() + 1;
+    return s.text();
   }));
-  runThrough(14);
+  runThrough(drawn);
   ASSERT_NE(g_hairBrusher, nullptr);
   ASSERT_EQ(g_hairBrusher->size(), 2) << m_output;  // the stroke and its mirrored twin
   ASSERT_NE(g_transformer, nullptr);
   ASSERT_EQ(g_transformer->m_levelDraw.size(), 1u);
   const Matrix4 placement = g_transformer->m_levelForward[0];
 
-  runThrough(56);
+  runThrough(shifted);
   EXPECT_EQ(updateCurrentToolId(), 6) << m_output;
   ASSERT_EQ(g_transformer->m_levelDraw.size(), 2u) << m_output;
   const Matrix4& moved = g_transformer->m_levelForward[1];
@@ -96,7 +74,7 @@ TEST_F(TransformTraceGL, TheMoveToolCarriesTheSceneAndStrokesStayInTheHeadsFrame
   EXPECT_NEAR(moved[0], placement[0], 1e-3f);
   EXPECT_NEAR(findHeadModel()->m_modelMatrix[12], moved[12], 1e-5f);
 
-  runThrough(88);
+  runThrough(last);
   ASSERT_EQ(g_hairBrusher->size(), 4) << m_output;
   const Operatable* first = g_hairBrusher->m_history[0];
   const Operatable* second = g_hairBrusher->m_history[2];
@@ -123,13 +101,12 @@ TEST_F(TransformTraceGL, TheMoveToolCarriesTheSceneAndStrokesStayInTheHeadsFrame
 
 // The light grabbed with the move tool moves alone: its shadow follows it and no level is added.
 TEST_F(TransformTraceGL, AGrabbedLightMovesWithItsShadowAndAddsNoLevel) {
-  std::string trace = kHeader;
   // The hand's frame lies 5 cm in front of the device: inside the light's box at (0, 1.5, 0).
-  traceFrame(trace, 6, " lerp\npose 1 pos 0.01 1.47 0.05 rot 0 0 0\n");
-  traceFrame(trace, 10, "\ntrigger 1 down\n");
-  traceFrame(trace, 18, " lerp\npose 1 pos 0.21 1.47 0.05 rot 0 0 0\n");
-  traceFrame(trace, 22, "\ntrigger 1 up\n");
-  startMirrored(trace);
+  Script s;
+  s.moveTo(Vec3f(0.01f, 1.47f, 0.05f), 0, 0).press();
+  const int pressed = s.frame();
+  s.moveTo(Vec3f(0.21f, 1.47f, 0.05f), 0, 0, 8).release();
+  startMirrored(s.text());
   postEvent(new EventRecord(0, 3));  // the move tool's mode
   runThrough(4);
   ASSERT_TRUE(g_lightManager && !g_lightManager->m_lights.empty());
@@ -137,9 +114,9 @@ TEST_F(TransformTraceGL, AGrabbedLightMovesWithItsShadowAndAddsNoLevel) {
   const Matrix4 lightSpaceBefore = light->m_lightSpaceMatrix;
   const size_t levels = g_transformer->m_levelDraw.size();
   ASSERT_EQ(levels, 1u);
-  runThrough(9);
+  runThrough(pressed - 1);
   EXPECT_EQ(g_transformer->m_picked, light) << m_output;
-  runThrough(24);
+  runThrough(s.frame());
   EXPECT_NEAR(light->m_modelMatrix[12], 0.2f, 2e-3f);
   EXPECT_NEAR(light->m_modelMatrix[13], 1.5f, 2e-3f);
   EXPECT_EQ(g_transformer->m_levelDraw.size(), levels);
@@ -153,17 +130,12 @@ TEST_F(TransformTraceGL, AGrabbedLightMovesWithItsShadowAndAddsNoLevel) {
 // The camera tool with the other hand's trigger held adds a camera at the drawing hand, which the
 // next autosave writes into the asset root's cameras.txt.
 TEST_F(TransformTraceGL, TheCameraToolAddsACameraThatTheAutosaveStores) {
-  std::string trace =
-      "render_size 64 64\nframe_ms 500\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
-      "pose 0 pos 0 1.0 0.6 rot 0 -8 0\npose 1 pos 0.15 1.1 0.5 rot 0 0 0\n"
-      "pose 2 pos -0.30 0.60 0.30 rot 35 0 0\n";
-  traceFrame(trace, 4, "\ntrigger 2 down\n");
-  traceFrame(trace, 5, "\ntrigger 1 down\n");
-  traceFrame(trace, 7, "\ntrigger 1 up\ntrigger 2 up\n");
-  traceFrame(trace, 28, "\ntrigger 1 down\n");  // without the other trigger: a capture
-  traceFrame(trace, 29, "\ntrigger 1 up\n");
+  Script s(64, 500);
+  s.moveTo(Vec3f(0.15f, 1.1f, 0.5f), 0, 0, 3).at(1, "trigger 2 down\n").at(1, "trigger 1 down\n");
+  s.at(2, "trigger 1 up\ntrigger 2 up\n");
+  s.at(21, "trigger 1 down\n").at(1, "trigger 1 up\n");  // without the other trigger: a capture
   writeFile("data/.keep", "");
-  startMirrored(trace);
+  startMirrored(s.text());
   postEvent(new EventRecord(0, 8));  // the camera tool's mode
   runThrough(8);
   ASSERT_NE(g_cameraManager, nullptr);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,65 +13,6 @@
 #include "support/app_trace.h"
 
 namespace {
-
-// A trace written frame by frame: aims at the menu's widgets (taken from the menu that start-up
-// built), trigger clicks held steady around their edges, swipes and strokes.
-class Script {
- public:
-  Script() {
-    m_text = "render_size 96 96\nframe_ms 11\ndevice 0 hmd\ndevice 1 controller\ndevice 2 controller\n@0\n"
-             "pose 0 pos 0 1.0 0.6 rot 0 -8 0\n" + pose(1, kRestHand, 20, -10) + pose(2, kMenuHand, kMenuYaw, 0);
-  }
-  // Turns the drawing hand at its rest towards the middle of the named widget over 6 frames.
-  Script& aim(const char* name) {
-    const std::pair<float, float> angles = aimAtWidget(name);
-    return moveTo(kRestHand, angles.first, angles.second);
-  }
-  Script& moveTo(const Vec3f& position, float yaw, float pitch, int frames = 6) {
-    m_frame += frames;
-    m_text += "@" + std::to_string(m_frame) + " lerp\n" + pose(1, position, yaw, pitch);
-    return *this;
-  }
-  // Trigger down after 4 still frames, up 4 frames later, 4 more before anything moves.
-  Script& click(int device = 1) {
-    at(4, "trigger " + std::to_string(device) + " down\n");
-    return at(4, "trigger " + std::to_string(device) + " up\n").at(4, "");
-  }
-  Script& press(int device = 1) { return at(4, "trigger " + std::to_string(device) + " down\n"); }
-  Script& release(int device = 1) { return at(4, "trigger " + std::to_string(device) + " up\n").at(4, ""); }
-  // A swipe on the drawing hand's pad: touched, held for the start, moved by (dx, dy), lifted.
-  Script& swipe(float dx, float dy) {
-    at(2, "touch 1\naxis 1 0 0\n").at(5, "");
-    char line[64];
-    std::snprintf(line, sizeof line, "axis 1 %g %g\n", dx, dy);
-    m_frame += 4;
-    m_text += "@" + std::to_string(m_frame) + " lerp\n" + line;
-    return at(2, "untouch 1\n");
-  }
-  // One stroke down in front of the right cheek, x metres further right.
-  Script& stroke(float x) {
-    moveTo(Vec3f(0.09f + x, 1.14f, 0.19f), 0, -30, 8);
-    press();
-    moveTo(Vec3f(0.11f + x, 0.92f, 0.20f), 0, -30, 16);
-    return release();
-  }
-  Script& at(int after, const std::string& lines) {
-    m_frame += after;
-    m_text += "@" + std::to_string(m_frame) + "\n" + lines;
-    return *this;
-  }
-  int frame() const { return m_frame; }
-  const std::string& text() const { return m_text; }
-
- private:
-  static std::string pose(int device, const Vec3f& p, float yaw, float pitch) {
-    char line[128];
-    std::snprintf(line, sizeof line, "pose %d pos %g %g %g rot %g %g 0\n", device, p[0], p[1], p[2], yaw, pitch);
-    return line;
-  }
-  std::string m_text;
-  int m_frame = 0;
-};
 
 class VRInputTraceGL : public AppTraceGL {
  protected:
