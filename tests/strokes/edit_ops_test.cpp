@@ -251,8 +251,7 @@ TEST_F(EditTest, AMoveShowsTheStrokesUnderItsTransformAndAppliesItInTheStoredFra
   EXPECT_FALSE(sweep(8, 0.0f));  // nothing selected: not kept
 
   // The scene shown at twice its stored size: a hand move of 0.1 is 0.05 in the stored frame.
-  Matrix4 placement;
-  for (int i : {0, 5, 10}) placement[i] = 2.0f;
+  const Matrix4 placement = scaleAndLift(2.0f, 0.0f);
   g_transformer->pushTransform(placement);
   a->setSelected(true);
   const std::vector<float> control = a->m_control;
@@ -289,8 +288,7 @@ TEST_F(EditTest, AContinuedStrokeKeepsItsWidthAndTakesControlPointsOfItsOwn) {
   g_flags[FLAG_OTHER_TRIGGER] = true;
   Operatable* plain = addStroke(0.3f, 60);
   addStroke(0.0f, 60);
-  Matrix4 placement;
-  for (int i : {0, 5, 10}) placement[i] = 2.0f;
+  const Matrix4 placement = scaleAndLift(2.0f, 0.0f);
   g_transformer->pushTransform(placement);
   Interactor& brush = *tool(1);
   ASSERT_TRUE(drag(brush, 0.0f, 0.9f, 1));

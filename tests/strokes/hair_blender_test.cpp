@@ -22,6 +22,7 @@ namespace {
 
 using Floats = std::vector<float>;
 using Matches = std::vector<BlendMatch>;
+using testing::HasSubstr;
 
 // A blender holding one synthetic hairstyle "h" of 150 strands (20 control points, K = 3) as
 // its only prediction, hair id 0.
@@ -48,9 +49,6 @@ class HairBlenderTest : public BrushStateTest {
   // The update's standard output.
   std::string update(const std::vector<Operatable*>& hints) {
     return printedBy([&] { m_blender.updateSuggestion(hints); });
-  }
-  static bool has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
   }
 
   HairBlender m_blender;
@@ -87,15 +85,11 @@ TEST_F(HairBlenderTest, TheFitRecoversTheWeightsWithOneGroupAndPerMatch) {
   EXPECT_THAT(fitted, testing::Pointwise(testing::FloatNear(0.01f), w));
 
   // Per match: each hint stroke has weights of its own, the groups pulled lightly together.
-  HairBlender perMatch;
-  perMatch.m_predictions = {"h"};
-  perMatch.m_perMatchWeights = true;
-  ASSERT_NE(addSyntheticHairstyle(perMatch, "h", 150, 3), nullptr);  // the same strands
-  const std::vector<Floats> groups = {{0.2f, 0.5f, 0.3f}, {0.6f, 0.1f, 0.3f}};
-  const std::vector<Operatable*> two = {hint(3, groups[0]), hint(90, groups[1])};
-  printedBy([&] { perMatch.updateSuggestion(two); });
-  ASSERT_EQ(perMatch.m_matches, (Matches{{0, 3}, {1, 90}}));
-  const Floats& both = perMatch.m_cache.at(static_cast<int64_t>(two.back()->m_id)).m_weights;
+  m_blender.m_perMatchWeights = true;
+  const std::vector<Operatable*> two = {hint(3, {0.2f, 0.5f, 0.3f}), hint(90, {0.6f, 0.1f, 0.3f})};
+  update(two);
+  ASSERT_EQ(m_blender.m_matches, (Matches{{0, 3}, {1, 90}}));
+  const Floats& both = m_blender.m_cache.at(static_cast<int64_t>(two.back()->m_id)).m_weights;
   EXPECT_THAT(both, testing::Pointwise(testing::FloatNear(0.02f),
                                        Floats{0.2f, 0.5f, 0.3f, 0.6f, 0.1f, 0.3f}));
 }
@@ -133,8 +127,8 @@ TEST_F(HairBlenderTest, TheGradientIsTheObjectivesAndItsTermsAreAsStated) {
   EXPECT_FLOAT_EQ(m_blender.blendObjective(negative, gn), 0.25f);
   EXPECT_FLOAT_EQ(gn[0], -1.0f);
   EXPECT_FLOAT_EQ(gn[1], 0.0f);
-  const std::string printed = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(has(printed, "fx: 0.250000 (0.000000, 0.000000, 0.000000, 0.000000)\n")) << printed;
+  EXPECT_THAT(testing::internal::GetCapturedStdout(),
+              HasSubstr("fx: 0.250000 (0.000000, 0.000000, 0.000000, 0.000000)\n"));
 }
 
 TEST_F(HairBlenderTest, MatchingRefinesNearKeyStrandsOnly) {
@@ -177,16 +171,14 @@ TEST_F(HairBlenderTest, MatchingRefinesNearKeyStrandsOnly) {
     blender.m_strokes = {u};
     const std::string printed = printedBy([&] { blender.parseHairstyle("h"); });
     EXPECT_EQ(blender.m_matches, (Matches{{0, c.best}})) << c.what;
-    EXPECT_TRUE(has(printed, c.line)) << c.what << "\n" << printed;
+    EXPECT_THAT(printed, HasSubstr(c.line)) << c.what;
   }
 }
 
 TEST_F(HairBlenderTest, AFitIsCachedByTheNewestStrokeAndOtherHairIdsRequestAPrediction) {
   addHairstyle(60);
   const std::vector<Operatable*> hints = {hint(0, {0.2f, 0.5f, 0.3f})};
-  const std::string first = update(hints);
-  EXPECT_TRUE(has(first, "parse: h\n") && has(first, " iterations\n") && has(first, "time blend "))
-      << first;
+  update(hints);
   model().m_history[5]->m_control.assign(60, 0.0f);  // re-applying rebuilds it
   const std::string second = update(hints);
   EXPECT_EQ(second, "found: 1\n");
@@ -213,9 +205,8 @@ TEST_F(HairBlenderTest, AFitIsCachedByTheNewestStrokeAndOtherHairIdsRequestAPred
   // A hint stroke whose control vector is not of the strands' length is named and skipped.
   g_modeState[3] = 0;
   Operatable* odd = own(makeHintStroke({0, 1, 0, 0, 1.1f, 0}));
-  const std::string skipped = update({odd});
-  EXPECT_TRUE(has(skipped, "hint stroke 0: 6 control floats, the strands hold 60; not matched\n"))
-      << skipped;
+  EXPECT_THAT(update({odd}),
+              HasSubstr("hint stroke 0: 6 control floats, the strands hold 60; not matched\n"));
   EXPECT_TRUE(m_blender.m_matches.empty());
 }
 
@@ -350,8 +341,7 @@ TEST_F(HairBlenderTest, ASolverFailureLeavesNoSuggestionAndNothingCached) {
   m_blender.m_referenceStrands.at("h")[0].m_vectors[1][10] =
       std::numeric_limits<float>::quiet_NaN();
   const std::vector<Operatable*> hints = {own(makeHintStroke(m_strands[0].m_vectors[0]))};
-  const std::string printed = update(hints);
-  EXPECT_TRUE(has(printed, "fit: the line search")) << printed;
+  EXPECT_THAT(update(hints), HasSubstr("fit: the line search"));
   EXPECT_EQ(m_blender.m_hairstyleName, "");
   EXPECT_TRUE(m_blender.m_cache.empty());
 }

@@ -99,27 +99,6 @@ TEST_F(StrokeSamples, SamplesTakeEvenlySpacedPointsWithBothEnds) {
   }
 }
 
-TEST_F(StrokeSamples, AtLevelOneSamplesSitInTheFrameBeforeThePlacement) {
-  Transformer tool;
-  setTransformer(&tool);
-  Matrix4 placement;
-  placement[0] = placement[5] = placement[10] = 2.0f;
-  placement[13] = 1.0f;
-  tool.pushTransform(placement);
-  Operatable stroke(1);
-  ASSERT_EQ(stroke.m_transformLevel, 1);
-  for (const Vec3f& p : line(4, Vec3f(0, 1.2f, 0), Vec3f(0.02f, 0, 0))) {
-    setPoint(stroke.m_operation->add_points(), p);
-    setPoint(stroke.m_operation->add_pitches(), Vec3f(0, 0, 3));
-  }
-  ASSERT_EQ(stroke.buildSamples(), 2);
-  const Sample& last = *stroke.m_samples[1];
-  EXPECT_TRUE(near(last.m_position, Vec3f(0.03f, 0.1f, 0))) << last.m_position[0];
-  EXPECT_EQ(last.m_localPosition, stroke.pointAt(3));
-  EXPECT_TRUE(near(last.m_pitch, Vec3f(0, 0, 1)));
-  setTransformer(nullptr);
-}
-
 TEST_F(StrokeSamples, FramesAreRightHandedAlongTheStroke) {
   // No frames without one pitch per point.
   std::unique_ptr<Operatable> partial(strokeThrough(line(4, Vec3f(), Vec3f(0, 0.01f, 0)), Vec3f(1, 1, 0)));
@@ -376,6 +355,11 @@ TEST_F(ShippedHeadStrokes, AttachAndPushOffHappenInTheHeadsFrame) {
   g_brushShape = 0;
   std::unique_ptr<Operatable> pushed(drawn(line(31, top + Vec3f(-0.03f, -0.01f, 0), Vec3f(0.002f, 0, 0))));
   ASSERT_EQ(attached->m_transformLevel, 1);
+  // Samples sit in the head's frame with unit pitches; the drawn points stay in the scene.
+  const Sample& tip = *attached->m_samples.back();
+  EXPECT_TRUE(near(tip.m_position, top + Vec3f(0.03f, 0.004f, 0), 1e-5));
+  EXPECT_EQ(tip.m_localPosition, attached->pointAt(30));
+  EXPECT_NEAR(length(tip.m_pitch), 1.0f, 1e-5);
   const float scale = 1.0f / m_placement[0];
   attached->postProcess();
   pushed->postProcess();

@@ -144,6 +144,14 @@ inline std::string writePicture(std::vector<uint8_t>& rgbaRows, int width, int h
   return path;
 }
 
+// A placement scaling the scene by `s` about the origin, then lifting it by `y`.
+inline Matrix4 scaleAndLift(float s, float y) {
+  Matrix4 m;
+  m[0] = m[5] = m[10] = s;
+  m[13] = y;
+  return m;
+}
+
 // Appends a point at (x, y, 0) with pitch +x and normal +z, whatever the sampling distance.
 inline void addPoint(Operatable* stroke, float x, float y) {
   quillax::Operation* op = stroke->m_operation;

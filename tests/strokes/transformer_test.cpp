@@ -13,13 +13,6 @@
 
 namespace {
 
-Matrix4 scaleAndLift(float s, float y) {
-  Matrix4 m;
-  m[0] = m[5] = m[10] = s;
-  m[13] = y;
-  return m;
-}
-
 Matrix4 product(const Matrix4& a, const Matrix4& b) {
   Matrix4 out;
   return multiplyMatrix4(a, out, b);
