@@ -202,24 +202,53 @@ TEST_F(PanelGLTest, RayStartsBehindTheHandAndPointsAlongItsMinusZ) {
 TEST_F(PanelGLTest, ClicksAreDeliveredOnlyWhereTheTriggerWentDown) {
   Panel& panel = makePanel();
   takeEvents();
+  // A group keeps the clicked child alone on and posts its index after the child's event.
+  auto& shapes = static_cast<UIGroupContainer&>(*find("brushPanel"));
+  shapes.setClickEvent(new EventRecord(9, 1));
+  const auto shapesOn = [&] {
+    return active({"brushToolNormal", "brushToolAttach", "brushToolSpin", "brushToolBraid"});
+  };
   UIWidget* spin = find("brushToolSpin");
   pressOn(spin);
   EXPECT_TRUE(panel.isSelected());
   EXPECT_TRUE(releaseOn(spin));
-  EXPECT_THAT(takeEvents(), ElementsAre("2 2"));
-  EXPECT_EQ(active({"brushToolSpin", "brushToolNormal", "brushTool"}),
-            (std::vector<bool>{true, false, true}));
+  EXPECT_THAT(takeEvents(), ElementsAre("2 2", "9 1 [2]"));
+  EXPECT_EQ(shapesOn(), (std::vector<bool>{false, false, true, false}));
+  EXPECT_TRUE(find("brushTool")->isVisible());
+
+  shapes.setActive(1);  // the chosen child posts its own event
+  EXPECT_EQ(shapesOn(), (std::vector<bool>{false, true, false, false}));
+  shapes.setActive(7);  // outside the children: all off
+  EXPECT_EQ(shapesOn(), (std::vector<bool>{false, false, false, false}));
+  find("brushToolBraid")->setVisible(true);
+  shapes.stepActive(-5);  // wraps both ways: 3 - 5 = -2 is child 2
+  EXPECT_EQ(shapesOn(), (std::vector<bool>{false, false, true, false}));
+  shapes.stepActive(3);
+  EXPECT_EQ(shapesOn(), (std::vector<bool>{false, true, false, false}));
+  EXPECT_THAT(takeEvents(), ElementsAre("2 1", "2 2", "2 1"));
+  UIGroupContainer empty("empty", kNoIcon, "", Vec4f());
+  empty.stepActive(1);  // nothing to step to
+  EXPECT_TRUE(takeEvents().empty());
 
   pressOn(spin);
   EXPECT_FALSE(releaseOn(find("brushToolAttach")));
   EXPECT_TRUE(takeEvents().empty());
   EXPECT_FALSE(panel.release());  // already let go
 
-  // The edit category re-posts the tool already chosen in it.
-  pressOn(find("editTool"));
-  EXPECT_TRUE(releaseOn(find("editTool")));
-  EXPECT_THAT(takeEvents(), ElementsAre("0 2"));
+  // The edit category re-posts the tool already chosen in it, after its own event; the release's
+  // press drips without posting again; hidden, it posts nothing.
+  UIWidget* edit = find("editTool");
+  edit->setClickEvent(new EventRecord(0, 7));
+  pressOn(edit);
+  EXPECT_TRUE(releaseOn(edit));
+  EXPECT_THAT(takeEvents(), ElementsAre("0 7", "0 2"));
   EXPECT_EQ(active({"editTool", "brushTool"}), (std::vector<bool>{true, false}));
+  edit->press(true);
+  EXPECT_THAT(takeEvents(), ElementsAre("0 7", "0 2"));
+  edit->setRenderable(false);
+  edit->press(true);
+  EXPECT_TRUE(takeEvents().empty());
+  edit->setRenderable(true);
 
   // On a container's own area a release only ends the drag.
   pressOn(find("materialTool"));
