@@ -15,6 +15,7 @@
 #include "strokes/stroke_test_support.h"
 #include "ui/panel.h"
 #include "ui/shooter.h"
+#include "ui/ui_test_support.h"
 #include "ui/uivr.h"
 
 namespace {
@@ -221,25 +222,21 @@ TEST_F(ShooterGLTest, ShapeAndHelixSettingsReachTheToolGeometry) {
   Shooter& s = shooter();
   g_uivr = new UIVR();
   g_uivr->m_shooter = m_shooter.release();
-  auto drain = [](std::initializer_list<EventRecord> records) {
-    for (const EventRecord& record : records) postEvent(new EventRecord(record));
-    dispatchEvents();
-  };
   // A braid shape rebuilds the cross-section within the same drain: 23 + 1 segments.
-  drain({{2, 3}});
+  dispatchRecords({{2, 3}});
   EXPECT_EQ(s.getGeometry(GEOMETRY_UI_BRUSHER)->m_count, 48);
 
   // The helix: radius and length only while it is drawn, clamped, and not for a tiny change.
   ModelElement* helix = s.getGeometry(GEOMETRY_UI_SPLINER);
   g_splinerRadius = 0.05f;
   g_splinerLength = 0.3f;
-  drain({{4, 6, "", {0.2f}}});
+  dispatchRecords({{4, 6, "", {0.2f}}});
   EXPECT_FLOAT_EQ(g_splinerRadius, 0.05f);
   helix->setFlag2(true);
-  drain({{4, 6, "", {0.2f}}, {4, 7, "", {5.0f}}});
+  dispatchRecords({{4, 6, "", {0.2f}}, {4, 7, "", {5.0f}}});
   EXPECT_EQ((std::vector<float>{g_splinerRadius, g_splinerLength, float(helix->m_count)}),
             (std::vector<float>{0.1f, 3.0f, 3000}));
-  drain({{4, 6, "", {0.1005f}}, {4, 7, "", {0.0f}}});
+  dispatchRecords({{4, 6, "", {0.1005f}}, {4, 7, "", {0.0f}}});
   EXPECT_EQ((std::vector<float>{g_splinerRadius, g_splinerLength, float(helix->m_count)}),
             (std::vector<float>{0.1f, 0.05f, 50}));
 }

@@ -120,16 +120,9 @@ TEST_F(WidgetKindsTest, LightCurveEditorKeepsItsMarkersInBounds) {
 
   editor.setDefaultLightSpline();
   editor.drag(0.0f, 0.0f, -1);
-  ASSERT_EQ(editor.m_values.size(), 100u);
-  for (float value : editor.m_values) {
-    EXPECT_GE(value, 0.0f);
-    EXPECT_LE(value, 1.0f);
-  }
+  ASSERT_THAT(takeEvents(), ElementsAre(testing::EndsWith(" ... 100]")));
   EXPECT_NEAR(editor.m_values.front(), 0.0f, 1e-5f);  // x runs over the range [0.1, 0.9]
   EXPECT_NEAR(editor.m_values.back(), 1.0f, 1e-5f);
-  const std::vector<std::string> posted = takeEvents();
-  ASSERT_EQ(posted.size(), 1u);
-  EXPECT_THAT(posted[0], testing::EndsWith(" ... 100]"));
 
   // Pick (state 0, posting nothing), move (1), let go (2), for each marker in turn.
   struct Case {
