@@ -15,6 +15,7 @@
 #include "strokes/stroke_test_support.h"
 #include "ui/panel.h"
 #include "ui/shooter.h"
+#include "ui/ui_test_support.h"
 #include "ui/uivr.h"
 
 namespace {
@@ -59,6 +60,14 @@ class ShooterGLTest : public RenderGLTest {
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     return out;
   }
+  // What a swipe would edit: whether there is a primary value, it and its step, then the same
+  // for the secondary value (-1 where there is none).
+  static std::vector<float> swipeReads(Shooter& s) {
+    float primary = -1, primaryStep = -1, secondary = -1, secondaryStep = -1;
+    const bool p = s.getPrimaryValue(primary, primaryStep);
+    const bool q = s.getSecondaryValue(secondary, secondaryStep);
+    return {float(p), primary, primaryStep, float(q), secondary, secondaryStep};
+  }
   std::unique_ptr<Shooter> m_shooter;
   KnownBrushState m_state;
 };
@@ -69,6 +78,7 @@ TEST_F(ShooterGLTest, SwipeValuesClampRebuildAndLeaveTinyChanges) {
   Shooter& s = shooter();
   ModelElement* brusher = s.getGeometry(GEOMETRY_UI_BRUSHER);
   ASSERT_NE(brusher, nullptr);
+  EXPECT_EQ(swipeReads(s), (std::vector<float>{0, -1, -1, 0, -1, -1}));  // nothing drawn
   brusher->setFlag2(true);  // drawn in the last frame: the brush values are edited
   const std::vector<float> before = buffer(brusher);
 
@@ -93,11 +103,13 @@ TEST_F(ShooterGLTest, SwipeValuesClampRebuildAndLeaveTinyChanges) {
   s.setSecondaryValue(5.0f);
   EXPECT_EQ(g_curvature, 1);
 
-  // With only the sphere drawn, the primary value is its size.
-  brusher->setFlag2(false);
+  // With the sphere drawn as well the brusher is tried first; with only the sphere, the primary
+  // value is its size.
   s.getGeometry(GEOMETRY_UI_SPHERE)->setFlag2(true);
+  EXPECT_EQ(swipeReads(s), (std::vector<float>{1, 0.1f, 0.02f, 1, 1, 5}));
+  brusher->setFlag2(false);
   s.setPrimaryValue(0.07f);
-  EXPECT_FLOAT_EQ(g_uiValues[1], 0.07f);
+  EXPECT_EQ(swipeReads(s), (std::vector<float>{1, 0.07f, 0.02f, 0, -1, -1}));
   EXPECT_FLOAT_EQ(s.getGeometry(GEOMETRY_UI_SPHERE)->m_modelMatrix[0], 0.07f);
   EXPECT_FLOAT_EQ(s.getGeometry(GEOMETRY_UI_SPHERE)->m_modelMatrix[14], -0.05f);
   s.setSecondaryValue(9.0f);  // the sphere has no second value
@@ -195,11 +207,7 @@ TEST_F(ShooterGLTest, TheCameraToolsCameraAndItsSwipeColumn) {
   s.render(Matrix4(), Matrix4());
   glBindFramebuffer(GL_FRAMEBUFFER, 0);
   EXPECT_TRUE(camera->getFlag2());
-  float value = 0, step = 0;
-  ASSERT_TRUE(s.getPrimaryValue(value, step));
-  EXPECT_EQ(std::vector<float>({value, step}), std::vector<float>({g_uiValues[3], 0.02f}));
-  ASSERT_TRUE(s.getSecondaryValue(value, step));
-  EXPECT_EQ(std::vector<float>({value, step}), std::vector<float>({g_uiValues[2], 0.2f}));
+  EXPECT_EQ(swipeReads(s), (std::vector<float>{1, g_uiValues[3], 0.02f, 1, g_uiValues[2], 0.2f}));
   s.setPrimaryValue(3.0f);
   EXPECT_FLOAT_EQ(g_uiValues[3], 1.0f);
   EXPECT_FLOAT_EQ(camera->m_near, 1.0f);
@@ -214,25 +222,21 @@ TEST_F(ShooterGLTest, ShapeAndHelixSettingsReachTheToolGeometry) {
   Shooter& s = shooter();
   g_uivr = new UIVR();
   g_uivr->m_shooter = m_shooter.release();
-  auto drain = [](std::initializer_list<EventRecord> records) {
-    for (const EventRecord& record : records) postEvent(new EventRecord(record));
-    dispatchEvents();
-  };
   // A braid shape rebuilds the cross-section within the same drain: 23 + 1 segments.
-  drain({{2, 3}});
+  dispatchRecords({{2, 3}});
   EXPECT_EQ(s.getGeometry(GEOMETRY_UI_BRUSHER)->m_count, 48);
 
   // The helix: radius and length only while it is drawn, clamped, and not for a tiny change.
   ModelElement* helix = s.getGeometry(GEOMETRY_UI_SPLINER);
   g_splinerRadius = 0.05f;
   g_splinerLength = 0.3f;
-  drain({{4, 6, "", {0.2f}}});
+  dispatchRecords({{4, 6, "", {0.2f}}});
   EXPECT_FLOAT_EQ(g_splinerRadius, 0.05f);
   helix->setFlag2(true);
-  drain({{4, 6, "", {0.2f}}, {4, 7, "", {5.0f}}});
+  dispatchRecords({{4, 6, "", {0.2f}}, {4, 7, "", {5.0f}}});
   EXPECT_EQ((std::vector<float>{g_splinerRadius, g_splinerLength, float(helix->m_count)}),
             (std::vector<float>{0.1f, 3.0f, 3000}));
-  drain({{4, 6, "", {0.1005f}}, {4, 7, "", {0.0f}}});
+  dispatchRecords({{4, 6, "", {0.1005f}}, {4, 7, "", {0.0f}}});
   EXPECT_EQ((std::vector<float>{g_splinerRadius, g_splinerLength, float(helix->m_count)}),
             (std::vector<float>{0.1f, 0.05f, 50}));
 }

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/settings.h"
-#include "render/model_element.h"
 #include "support/asset_root.h"
 
 TEST(ShooterGeometry, VerticesOfThePointerBrusherAndHelix) {
@@ -36,27 +35,6 @@ TEST(ShooterGeometry, VerticesOfThePointerBrusherAndHelix) {
   for (size_t i = 0; i < helix.size(); i += 3)
     EXPECT_NEAR(helix[i] * helix[i] + helix[i + 1] * helix[i + 1], 0.0025f, 1e-6) << i;
   EXPECT_TRUE(splinerVertices(0.0004f, 0.05f, 0.012f).empty());
-}
-
-TEST(ShooterSwipeValues, WhatASwipeReadsFollowsWhatWasDrawn) {
-  g_uiValues.assign(13, 0.0f);
-  g_uiValues[1] = 0.05f;
-  g_brushWidth = 0.02f;
-  g_curvature = 4;
-  Shooter shooter;
-  for (int key : {GEOMETRY_UI_SPHERE, GEOMETRY_UI_BRUSHER}) shooter.m_geometries[key] = new ModelElement("g");
-  auto read = [&] {
-    float primary = -1, primaryStep = -1, secondary = -1, secondaryStep = -1;
-    const bool p = shooter.getPrimaryValue(primary, primaryStep);
-    const bool s = shooter.getSecondaryValue(secondary, secondaryStep);
-    return std::vector<float>{float(p), primary, primaryStep, float(s), secondary, secondaryStep};
-  };
-  EXPECT_EQ(read(), (std::vector<float>{0, -1, -1, 0, -1, -1}));  // nothing drawn
-  shooter.getGeometry(GEOMETRY_UI_SPHERE)->setFlag2(true);
-  EXPECT_EQ(read(), (std::vector<float>{1, 0.05f, 0.02f, 0, -1, -1}));
-  shooter.getGeometry(GEOMETRY_UI_BRUSHER)->setFlag2(true);  // the brusher is tried first
-  EXPECT_EQ(read(), (std::vector<float>{1, 0.02f, 0.02f, 1, 4, 5}));
-  g_curvature = 0;
 }
 
 TEST(ShooterInteractions, EveryIconOfTheTableIsShippedOnTheWhiteTheCardCutsAway) {

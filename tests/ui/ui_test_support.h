@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dispatcher.h"
 #include "core/events.h"
 #include "quillax.pb.h"
 #include "ui/widget.h"
@@ -29,6 +30,12 @@ inline std::vector<std::string> takeEvents() {
     delete record;
   }
   return out;
+}
+
+// Posts the records and dispatches them, as a frame does.
+inline void dispatchRecords(std::initializer_list<EventRecord> records) {
+  for (const EventRecord& record : records) postEvent(new EventRecord(record));
+  dispatchEvents();
 }
 
 // A widget description of a type with a name, an identity-sized transform and optional events.

@@ -65,75 +65,6 @@ TEST_F(WidgetKindsTest, SwitchesFlipAndPostTheirState) {
   EXPECT_THAT(takeEvents(), ElementsAre("4 4"));
 }
 
-TEST_F(WidgetKindsTest, GroupsKeepOneChildAndPostItsIndex) {
-  quillax::WidgetParam param = widgetParam(WIDGET_GROUP_CONTAINER, "group");
-  param.set_colnum(4);
-  param.set_rownum(1);
-  setClick(param, 9, 1);
-  for (int i = 0; i < 4; ++i) {
-    quillax::WidgetParam child = widgetParam(WIDGET_CLICK_BUTTON, "c" + std::to_string(i));
-    setClick(child, 1, i);
-    child.set_active(i == 0 ? 1 : 0);
-    setCell(child, 0.25f, 1.0f, 0.25f * i, 0.0f, 0.001f);
-    *param.add_children() = child;
-  }
-  BuiltWidget built(param);
-  auto& group = static_cast<UIGroupContainer&>(*built.widget);
-  auto active = [&] {
-    std::vector<bool> out;
-    for (auto& child : group.m_children) out.push_back(child->isVisible());
-    return out;
-  };
-
-  // The third child hovered and clicked, as the panel delivers it.
-  Vec3f hit;
-  UIWidget* third = group.hitTest(Vec3f(0.6f, 0.5f, 1.0f), Vec3f(0, 0, -1), Matrix4(), hit);
-  ASSERT_EQ(third, group.m_children[2].get());
-  third->click(true);
-  third->press(false);
-  EXPECT_THAT(takeEvents(), ElementsAre("1 2", "9 1 [2]"));
-  EXPECT_EQ(active(), (std::vector<bool>{false, false, true, false}));
-
-  group.setActive(1);  // the chosen child posts its own event
-  EXPECT_EQ(active(), (std::vector<bool>{false, true, false, false}));
-  group.setActive(7);  // outside the children: all off
-  EXPECT_EQ(active(), (std::vector<bool>{false, false, false, false}));
-  group.m_children[3]->setVisible(true);
-  group.stepActive(-5);  // wraps both ways: 3 - 5 = -2 is child 2
-  EXPECT_EQ(active(), (std::vector<bool>{false, false, true, false}));
-  group.stepActive(3);
-  EXPECT_EQ(active(), (std::vector<bool>{false, true, false, false}));
-  EXPECT_THAT(takeEvents(), ElementsAre("1 1", "1 2", "1 1"));
-
-  UIGroupContainer empty("empty", kNoIcon, "", Vec4f());
-  empty.stepActive(1);  // nothing to step to
-  EXPECT_TRUE(takeEvents().empty());
-}
-
-TEST_F(WidgetKindsTest, PressPostsOnlyWhenAskedButAlwaysDrips) {
-  quillax::WidgetParam param = widgetParam(WIDGET_CLICK_BUTTON, "editTool");
-  setClick(param, 0, 7);
-  param.set_dripable(1);
-  quillax::WidgetParam sub = widgetParam(WIDGET_CONTAINER, "sub");
-  sub.set_dripable(1);
-  for (int i = 0; i < 3; ++i) {
-    quillax::WidgetParam child = widgetParam(WIDGET_CLICK_BUTTON, "tool");
-    setClick(child, 0, 2 + i);
-    if (i == 1) child.set_active(1);
-    *sub.add_children() = child;
-  }
-  *param.add_triggers() = sub;
-  BuiltWidget built(param);
-  built.widget->setVisible(true);  // shows the sub-panel, so it acts
-  built.widget->press(false);
-  EXPECT_THAT(takeEvents(), ElementsAre("0 3"));  // the active tool inside re-posts
-  built.widget->press(true);
-  EXPECT_THAT(takeEvents(), ElementsAre("0 7", "0 3"));
-  built.widget->setRenderable(false);
-  built.widget->press(true);
-  EXPECT_TRUE(takeEvents().empty());
-}
-
 TEST_F(WidgetKindsTest, ColourWheelPicksImagePixels) {
   // 3 x 2 pixels, BGRA; the middle of the top row is nearly transparent.
   cv::Mat image(2, 3, CV_8UC4);
@@ -189,16 +120,9 @@ TEST_F(WidgetKindsTest, LightCurveEditorKeepsItsMarkersInBounds) {
 
   editor.setDefaultLightSpline();
   editor.drag(0.0f, 0.0f, -1);
-  ASSERT_EQ(editor.m_values.size(), 100u);
-  for (float value : editor.m_values) {
-    EXPECT_GE(value, 0.0f);
-    EXPECT_LE(value, 1.0f);
-  }
+  ASSERT_THAT(takeEvents(), ElementsAre(testing::EndsWith(" ... 100]")));
   EXPECT_NEAR(editor.m_values.front(), 0.0f, 1e-5f);  // x runs over the range [0.1, 0.9]
   EXPECT_NEAR(editor.m_values.back(), 1.0f, 1e-5f);
-  const std::vector<std::string> posted = takeEvents();
-  ASSERT_EQ(posted.size(), 1u);
-  EXPECT_THAT(posted[0], testing::EndsWith(" ... 100]"));
 
   // Pick (state 0, posting nothing), move (1), let go (2), for each marker in turn.
   struct Case {
