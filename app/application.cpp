@@ -120,6 +120,7 @@ void initApplication() {
 }
 
 bool autosaveTick() {
+  if (g_operator) g_operator->finishSaves();  // saves written since the last frame
   if (g_timers.size() < 2) return true;  // before loadParameters there is nothing to time
   const uint32_t now = platform::timeGetTime();
   if (periodPassed(now, g_timers[0], kBrushStatePeriodMs)) {
@@ -144,7 +145,8 @@ bool autosaveTick() {
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. The painting, under a new name in the run's saving folder.
+  // 2. The painting, under a new name in the run's saving folder, once the writes handed over
+  //    before it (an autosave of step 1) are done.
   if (g_operator) g_operator->savePainting(std::string());
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
