@@ -31,6 +31,8 @@ constexpr bool kObjAttributes[7] = {true, true, true, false, false, true, false}
 // The OBJ is formatted in pieces of whole strokes of about this many vertices (about 1 MB of
 // text), several pieces at once.
 constexpr uint32_t kObjPieceVertices = 8192;
+// Enough for a vertex's three lines and its share of the faces, so a piece's text grows once.
+constexpr size_t kObjBytesPerVertex = 192;
 
 // OBJ text as printf would write it ("%f", "%d"), built with to_chars: the same digits, without
 // printf's format parsing and locale look-ups per number.
@@ -174,11 +176,21 @@ std::string paintingBaseName(int64_t fileId, const std::string& loadedFile) {
 }
 
 void storeOperations(const BufferUndoer& history, quillax::Painting* out) {
+  std::vector<const Operatable*> stored;
   for (int i = 0; i <= history.m_cursor && i < history.size(); ++i) {
     const Operatable* stroke = history.m_history[static_cast<size_t>(i)];
     if (!stroke || !stroke->m_operation || stroke->isRemoved() || !stroke->isVisible()) continue;
-    stroke->toProto(out->add_operations());
+    stored.push_back(stroke);
   }
+  // Copying the strokes out is what a save holds the frame for: every core takes a share, the
+  // strokes being only read while the caller waits.
+  std::vector<quillax::Operation*> operations(stored.size());
+  platform::parallelFor(stored.size(), platform::coreCount(), [&](size_t k) {
+    operations[k] = new quillax::Operation;
+    stored[k]->toProto(operations[k]);
+  });
+  out->mutable_operations()->Reserve(out->operations_size() + static_cast<int>(operations.size()));
+  for (quillax::Operation* operation : operations) out->mutable_operations()->AddAllocated(operation);
 }
 
 std::vector<ObjStroke> objStrokes(const std::vector<Operatable*>& strokes, unsigned threads) {
@@ -225,24 +237,39 @@ bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, un
     }
     pieceStart.push_back(strokes.size());
     const size_t pieces = pieceBase.size();
-    // A few pieces per thread at a time: formatted side by side, written in order, so the
-    // text held at once stays small.
+    // A few pieces per thread at a time, formatted side by side while the pieces before them
+    // are written in order, so the text held at once stays small.
     const size_t window = std::max<size_t>(1, static_cast<size_t>(threads) * 2);
-    std::vector<std::string> texts(window);
+    std::vector<std::string> texts[2] = {std::vector<std::string>(window), std::vector<std::string>(window)};
+    size_t written = 0;  // pieces handed to the file
+    auto writeUpTo = [&](size_t end) {
+      for (; written < end && ok; ++written) {
+        const std::string& text = texts[(written / window) % 2][written % window];
+        ok = file.write(text.data(), text.size());
+      }
+    };
     for (size_t first = 0; first < pieces && ok; first += window) {
       const size_t count = std::min(window, pieces - first);
-      platform::parallelFor(count, threads, [&](size_t k) {
-        const size_t piece = first + k;
-        std::string& text = texts[k];
+      std::vector<std::string>& into = texts[(first / window) % 2];
+      // Task 0 writes the window before, beside the formatting threads (on one thread, first).
+      platform::parallelFor(count + 1, threads == 1 ? 1 : threads + 1, [&](size_t task) {
+        if (task == 0) {
+          writeUpTo(first);
+          return;
+        }
+        const size_t piece = first + task - 1;
+        std::string& text = into[task - 1];
         text.clear();
         uint32_t at = pieceBase[piece];
+        const uint32_t end = piece + 1 < pieces ? pieceBase[piece + 1] : base;
+        text.reserve(static_cast<size_t>(end - at) * kObjBytesPerVertex);
         for (size_t i = pieceStart[piece]; i < pieceStart[piece + 1]; ++i) {
           formatStroke(strokes[i], at, text);
           at += vertexCount(strokes[i]);
         }
       });
-      for (size_t k = 0; k < count && ok; ++k) ok = file.write(texts[k].data(), texts[k].size());
     }
+    writeUpTo(pieces);
     ok = ok && file.commit();
   }
   if (!ok) std::fprintf(stderr, "Failed to open file [ %s ] for write.\n", path.c_str());
