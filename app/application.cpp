@@ -140,6 +140,7 @@ void initApplication() {
 }
 
 bool autosaveTick() {
+  if (g_operator) g_operator->finishSaves();  // saves written since the last frame
   uint32_t* brushStateSaved = timerSlot(TIMER_BRUSH_STATE_SAVE);
   uint32_t* projectSaved = timerSlot(TIMER_PROJECT_AUTOSAVE);
   if (!brushStateSaved || !projectSaved) return true;  // before loadParameters there is nothing to time
@@ -166,7 +167,8 @@ bool autosaveTick() {
 void shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
-  // 2. The painting, under a new name in the run's saving folder.
+  // 2. The painting, under a new name in the run's saving folder, once the writes handed over
+  //    before it (an autosave of step 1) are done.
   if (g_operator) g_operator->savePainting(std::string());
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.

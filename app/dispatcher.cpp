@@ -174,6 +174,9 @@ void load(const EventRecord& record) {
     std::printf("\n please press and hold the non-drawing hand trigger to reload. \n");
     return;
   }
+  // The load's save of the work, and the last saved file it may load, wait for the writes
+  // already handed over.
+  if (g_operator) g_operator->waitForSaves();
   const std::string path = resolveLoadPath(record);
   if (!g_operator) return;
   if (isPaintingFilePath(path)) {
@@ -209,7 +212,8 @@ void dispatch(const EventRecord& record) {
       load(record);
       return;
     case EVENT_SAVE:
-      if (g_operator) g_operator->savePainting(record.m_name);
+      // Written off the frame; the last saved file follows once it is.
+      if (g_operator) g_operator->saveInBackground(record.m_name);
       return;
     case EVENT_CLEAR:
       if (!flagOn(FLAG_OTHER_TRIGGER)) {

@@ -1,7 +1,10 @@
 #include "platform/system.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <vector>
 #include <cstdio>
 #include <system_error>
 
@@ -61,6 +64,79 @@ bool Thread::start(std::function<void()> body) {
 void Thread::join() {
   if (!m_thread.joinable() || m_thread.get_id() == std::this_thread::get_id()) return;
   m_thread.join();
+}
+
+SerialWorker::~SerialWorker() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
+  }
+  m_changed.notify_all();
+  if (m_thread.joinable()) m_thread.join();
+}
+
+void SerialWorker::post(std::function<void()> job) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  if (!m_thread.joinable()) {
+    try {
+      m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error& error) {
+      lock.unlock();
+      std::printf("Unable to start a thread: %s\n", error.what());
+      job();
+      return;
+    }
+  }
+  m_jobs.push_back(std::move(job));
+  lock.unlock();
+  m_changed.notify_all();
+}
+
+bool SerialWorker::busy() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_running || !m_jobs.empty();
+}
+
+void SerialWorker::drain() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_changed.wait(lock, [this] { return !m_running && m_jobs.empty(); });
+}
+
+void SerialWorker::run() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  for (;;) {
+    m_changed.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+    // Stopping still runs what was posted: those are the user's saves.
+    if (m_jobs.empty()) return;
+    std::function<void()> job = std::move(m_jobs.front());
+    m_jobs.pop_front();
+    m_running = true;
+    lock.unlock();
+    job();
+    lock.lock();
+    m_running = false;
+    m_changed.notify_all();
+  }
+}
+
+unsigned coreCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+void parallelFor(size_t count, unsigned threads, const std::function<void(size_t)>& body) {
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next++; i < count; i = next++) body(i);
+  };
+  std::vector<std::thread> helpers;
+  const size_t wanted = std::min<size_t>(std::max(1u, threads), count) - (count > 0 ? 1 : 0);
+  for (size_t k = 0; k < wanted; ++k) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // the threads there are (the caller at least) do the rest
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -66,5 +67,40 @@ class Thread {
   std::thread m_thread;
   std::atomic<bool> m_finished{false};
 };
+
+// One background thread that runs jobs one at a time in the order they were posted. When no
+// thread can be started, post runs the job on the caller, so no job is ever dropped.
+class SerialWorker {
+ public:
+  SerialWorker() = default;
+  SerialWorker(const SerialWorker&) = delete;
+  SerialWorker& operator=(const SerialWorker&) = delete;
+  // Runs what is still queued, then joins.
+  ~SerialWorker();
+
+  void post(std::function<void()> job);
+  // True while a job is queued or running.
+  bool busy() const;
+  // Waits until every job posted so far has run.
+  void drain();
+
+ private:
+  void run();
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<std::function<void()>> m_jobs;
+  bool m_running = false;  // a job taken off the queue has not returned yet
+  bool m_stopping = false;
+  std::thread m_thread;
+};
+
+// The number of cores the system reports, at least 1.
+unsigned coreCount();
+
+// Runs body(i) for every i in [0, count) on up to `threads` threads, the caller being one of
+// them, and returns when every call has returned. Each index runs exactly once; the order
+// between indices is not fixed.
+void parallelFor(size_t count, unsigned threads, const std::function<void(size_t)>& body);
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/interactor.h"
 #include "strokes/operatable.h"
+#include "strokes/painting_files.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/transformer.h"
 
@@ -23,9 +24,12 @@ constexpr uint32_t kBrushCapacity = 80000000;  // floats
 
 }  // namespace
 
+Operator::Operator() = default;
+
 Operator::~Operator() {
-  // Closing the window keeps the work.
+  // Closing the window keeps the work; the writer is done and joined before anything goes.
   savePainting(std::string());
+  m_writer.reset();
   for (auto& entry : m_tools) delete entry.second;
   m_tools.clear();
   m_files.clear();

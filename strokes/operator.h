@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 
 class Interactor;
 class Operatable;
+class PaintingWriter;
+struct PaintingSave;
 struct PaintingStrokes;
 
 namespace quillax {
@@ -21,8 +24,8 @@ class Painting;
 // matching release, whether or not a tool took the press.
 class Operator : public coreUndoer<Operatable*> {
  public:
-  Operator() = default;
-  // Deletes the tools.
+  Operator();
+  // Saves the work, waiting for every write handed over, then deletes the tools.
   ~Operator() override;
 
   // Clear all: every tool emptied, then the head's placement (when a head is loaded) added
@@ -63,15 +66,29 @@ class Operator : public coreUndoer<Operatable*> {
   // The stored work of the brush (tool 1) with the scene, head, hair texture and hair id.
   // False for null.
   bool fillPainting(quillax::Painting* out) const;
+  // Saves are written by one writer thread, one at a time in the order handed over; the frame
+  // thread gathers the work, makes the folders and acts on the outcomes.
   // Saves the work as name.txt and name.obj (empty name: a fresh base in the run folder) and
-  // makes it the autosave's last saved file. Nothing is written without a stroke to save; a
-  // ".txt" that cannot be written fails the save (no OBJ then), an OBJ that cannot is reported.
+  // makes it the autosave's last saved file, waiting for the writes. Nothing is written without
+  // a stroke to save; a ".txt" that cannot be written fails the save (no OBJ then), an OBJ that
+  // cannot is reported.
   SaveResult saveWork(const std::string& name);
   // saveWork's result as true for a save that happened.
   bool savePainting(const std::string& name);
+  // The save command: the work as it is now goes to the writer, after the writes before it, and
+  // the caller goes on; finishSaves acts on how it came out. Saved: handed over.
+  SaveResult saveInBackground(const std::string& name);
   // The periodic save of g_operator's work as "autosaves.txt" in the run folder, which a save of
-  // this run must have created. The write's result.
+  // this run must have created. Handed to the writer (true); skipped (false) while a write is in
+  // flight or without a controller.
   static bool autosave();
+  // Acts on the saves the writer has finished (last saved file, request event); every frame.
+  // True when the last of them was saved.
+  bool finishSaves();
+  // Waits for every write handed over, then finishSaves.
+  bool waitForSaves();
+  // True while a write is queued or in flight.
+  bool writing() const;
   // Appends the painting at path (a ".txt" file, or a folder a/b holding a/b/b.txt) to the
   // brush's work, recoloured with the current colour when asked. A path containing ".obj" reads
   // nothing and gives true; a painting that cannot be read changes nothing and gives false.
@@ -93,6 +110,10 @@ class Operator : public coreUndoer<Operatable*> {
   void addStrokes(PaintingStrokes& read);
   // The list file loaded last, empty when none.
   std::string loadedListFile() const;
+  // Gathers what a save hands the writer: the filled painting, its file paths and the OBJ records.
+  SaveResult prepareSave(const std::string& name, PaintingSave* out);
+  // The writer, started at the first save.
+  PaintingWriter& writer();
 
   int32_t m_currentTool = -1;          // the tool the current press went to, -1 none
   Operatable* m_storedStroke = nullptr;  // not owned; the 'P' key post-processes a copy
@@ -102,6 +123,7 @@ class Operator : public coreUndoer<Operatable*> {
   // Run folders this run created, by the name it wanted: another instance that started in the
   // same second wants the same name, and a folder it made is never written into.
   std::map<std::string, std::string> m_runFolders;
+  std::unique_ptr<PaintingWriter> m_writer;
 };
 
 extern Operator* g_operator;

@@ -13,6 +13,7 @@
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "quillax.pb.h"
 #include "render/head_model.h"
 #include "render/modeler.h"
@@ -27,16 +28,18 @@ namespace {
 // Floats per exported vertex: position, texture coordinates, normal, shading (a0, a1, a2, a5).
 constexpr int kObjVertexFloats = 11;
 constexpr bool kObjAttributes[7] = {true, true, true, false, false, true, false};
-// The OBJ text is handed to the file in pieces of about this size.
-constexpr size_t kObjChunk = 1 << 20;
+// The OBJ is formatted in pieces of whole strokes of about this many vertices (about 1 MB of
+// text), several pieces at once.
+constexpr uint32_t kObjPieceVertices = 8192;
+// Enough for a vertex's three lines and its share of the faces, so a piece's text grows once.
+constexpr size_t kObjBytesPerVertex = 192;
 
 // OBJ text as printf would write it ("%f", "%d"), built with to_chars: the same digits, without
 // printf's format parsing and locale look-ups per number.
 class ObjText {
  public:
-  explicit ObjText(platform::FileReplacement& file) : m_file(file) { m_text.reserve(kObjChunk + 4096); }
+  explicit ObjText(std::string& text) : m_text(text) {}
 
-  void text(const char* s, size_t n) { m_text.append(s, n); }
   template <size_t N>
   void text(const char (&s)[N]) { m_text.append(s, N - 1); }
   void number(float value) {
@@ -52,18 +55,9 @@ class ObjText {
     const std::to_chars_result r = std::to_chars(digits, digits + sizeof(digits), value);
     m_text.append(digits, r.ptr);
   }
-  // Hands full pieces to the file; false once a write failed.
-  bool flushIfFull() { return m_text.size() < kObjChunk ? m_ok : flush(); }
-  bool flush() {
-    m_ok = m_ok && m_file.write(m_text.data(), m_text.size());
-    m_text.clear();
-    return m_ok;
-  }
 
  private:
-  platform::FileReplacement& m_file;
-  std::string m_text;
-  bool m_ok = true;
+  std::string& m_text;
 };
 
 bool exported(const Operatable* stroke) {
@@ -71,28 +65,27 @@ bool exported(const Operatable* stroke) {
          isRibbonTexture(stroke->m_operation->texture());
 }
 
-// Writes one stroke's group, vertices and faces; its first vertex is number base + 1.
-// Returns the number of vertices written.
-uint32_t writeStroke(ObjText& obj, const Operatable& stroke, size_t position, uint32_t base,
-                     std::vector<float>& vertices, std::vector<uint32_t>& indices) {
-  const int floats = stroke.buildStrandGeometry(vertices, 0, ~0u, kObjAttributes);
-  const uint32_t count = static_cast<uint32_t>(floats / kObjVertexFloats);
-  const Matrix4* inverse = levelInverse(stroke.m_transformLevel);
+uint32_t vertexCount(const ObjStroke& stroke) {
+  return static_cast<uint32_t>(stroke.vertices.size() / kObjVertexFloats);
+}
 
+// Appends one stroke's group, vertices and faces; its first vertex is number base + 1.
+void formatStroke(const ObjStroke& stroke, uint32_t base, std::string& out) {
+  ObjText obj(out);
   obj.text("g stroke_");
-  obj.number(static_cast<uint32_t>(position));
+  obj.number(stroke.position);
   obj.text("_type");
-  const int texture = stroke.m_operation->texture();
-  obj.number(static_cast<uint32_t>(texture));
+  obj.number(static_cast<uint32_t>(stroke.texture));
   obj.text("\n");
 
+  const uint32_t count = vertexCount(stroke);
   for (uint32_t v = 0; v < count; ++v) {
-    const float* f = vertices.data() + static_cast<size_t>(v) * kObjVertexFloats;
+    const float* f = stroke.vertices.data() + static_cast<size_t>(v) * kObjVertexFloats;
     Vec3f p(f[0], f[1], f[2]);
     Vec3f n(f[5], f[6], f[7]);
-    if (inverse) {
-      p = transformPoint(*inverse, p);
-      n = transformDirection(*inverse, n);
+    if (stroke.hasInverse) {
+      p = transformPoint(stroke.inverse, p);
+      n = transformDirection(stroke.inverse, n);
     }
     if (length(n) != 0.0) n = normalized(n);
     obj.text("v ");
@@ -102,36 +95,34 @@ uint32_t writeStroke(ObjText& obj, const Operatable& stroke, size_t position, ui
     }
     for (int k = 8; k < 11; ++k) {
       obj.number(f[k]);
-      obj.text(k < 10 ? " " : "\n");
+      if (k < 10) obj.text(" ");
     }
-    obj.text("vn ");
+    obj.text("\nvn ");
     for (int k = 0; k < 3; ++k) {
       obj.number(n[k]);
-      obj.text(k < 2 ? " " : "\n");
+      if (k < 2) obj.text(" ");
     }
-    obj.text("vt ");
+    obj.text("\nvt ");
     obj.number(f[3]);
     obj.text(" ");
     obj.number(f[4]);
     obj.text("\n");
-    if (!obj.flushIfFull()) return count;
   }
 
-
-  const int indexCount = stroke.fillIndexBuffer(indices, 0, ~0u, base + 1, true);
-  for (int q = 0; q + 3 < indexCount; q += 4) {
+  for (size_t q = 0; q + 3 < stroke.quads.size(); q += 4) {
     obj.text("f");
-    for (int corner = 0; corner < 4; ++corner) {
-      const uint32_t index = indices[static_cast<size_t>(q + corner)];
-      for (int k = 0; k < 3; ++k) {
-        obj.text(k == 0 ? " " : "/");
-        obj.number(index);
-      }
+    for (size_t corner = 0; corner < 4; ++corner) {
+      // The quads were built for a first vertex of 1: the running count moves them on.
+      const uint32_t index = stroke.quads[q + corner] + base;
+      obj.text(" ");
+      obj.number(index);
+      obj.text("/");
+      obj.number(index);
+      obj.text("/");
+      obj.number(index);
     }
     obj.text("\n");
-    if (!obj.flushIfFull()) break;
   }
-  return count;
 }
 
 // Builds the strokes of a parsed painting, taking its operations (the painting keeps empty ones).
@@ -189,27 +180,101 @@ std::string paintingBaseName(int64_t fileId, const std::string& loadedFile) {
 }
 
 void storeOperations(const BufferUndoer& history, quillax::Painting* out) {
+  std::vector<const Operatable*> stored;
   for (int i = 0; i <= history.m_cursor && i < history.size(); ++i) {
     const Operatable* stroke = history.m_history[static_cast<size_t>(i)];
     if (!stroke || !stroke->m_operation || stroke->isRemoved() || !stroke->isVisible()) continue;
-    stroke->toProto(out->add_operations());
+    stored.push_back(stroke);
   }
+  // Copying the strokes out is what a save holds the frame for: every core takes a share, the
+  // strokes being only read while the caller waits.
+  std::vector<quillax::Operation*> operations(stored.size());
+  platform::parallelFor(stored.size(), platform::coreCount(), [&](size_t k) {
+    operations[k] = new quillax::Operation;
+    stored[k]->toProto(operations[k]);
+  });
+  out->mutable_operations()->Reserve(out->operations_size() + static_cast<int>(operations.size()));
+  for (quillax::Operation* operation : operations) out->mutable_operations()->AddAllocated(operation);
 }
 
-bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string& path) {
+std::vector<ObjStroke> objStrokes(const std::vector<Operatable*>& strokes, unsigned threads) {
+  std::vector<size_t> positions;
+  for (size_t i = 0; i < strokes.size(); ++i)
+    if (exported(strokes[i])) positions.push_back(i);
+  std::vector<ObjStroke> out(positions.size());
+  // The strokes are only read, and the caller waits: each worker fills its own records.
+  platform::parallelFor(out.size(), threads == 0 ? platform::coreCount() : threads, [&](size_t k) {
+    const Operatable& stroke = *strokes[positions[k]];
+    ObjStroke& record = out[k];
+    record.position = static_cast<uint32_t>(positions[k]);
+    record.texture = stroke.m_operation->texture();
+    if (const Matrix4* inverse = levelInverse(stroke.m_transformLevel)) {
+      record.hasInverse = true;
+      record.inverse = *inverse;
+    }
+    const int floats = stroke.buildStrandGeometry(record.vertices, 0, ~0u, kObjAttributes);
+    record.vertices.resize(static_cast<size_t>(std::max(floats, 0)));
+    const int indexCount = stroke.fillIndexBuffer(record.quads, 0, ~0u, 1, true);
+    record.quads.resize(static_cast<size_t>(std::max(indexCount, 0)));
+  });
+  return out;
+}
+
+bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, unsigned threads) {
+  if (threads == 0) threads = platform::coreCount();
   platform::FileReplacement file(path);
   bool ok = file.fd() >= 0;
   if (ok) {
-    ObjText obj(file);
-    std::vector<float> vertices;
-    std::vector<uint32_t> indices;
-    uint32_t base = 0;
-    for (size_t i = 0; i < strokes.size() && ok; ++i) {
-      if (!exported(strokes[i])) continue;
-      base += writeStroke(obj, *strokes[i], i, base, vertices, indices);
-      ok = obj.flushIfFull();
+    // Pieces of whole strokes, each about kObjPieceVertices vertices, with the number of
+    // vertices written before each piece.
+    std::vector<size_t> pieceStart{0};
+    std::vector<uint32_t> pieceBase{0};
+    uint32_t base = 0, inPiece = 0;
+    for (size_t i = 0; i < strokes.size(); ++i) {
+      if (inPiece >= kObjPieceVertices) {
+        pieceStart.push_back(i);
+        pieceBase.push_back(base);
+        inPiece = 0;
+      }
+      base += vertexCount(strokes[i]);
+      inPiece += vertexCount(strokes[i]);
     }
-    ok = ok && obj.flush() && file.commit();
+    pieceStart.push_back(strokes.size());
+    const size_t pieces = pieceBase.size();
+    // A few pieces per thread at a time, formatted side by side while the pieces before them
+    // are written in order, so the text held at once stays small.
+    const size_t window = std::max<size_t>(1, static_cast<size_t>(threads) * 2);
+    std::vector<std::string> texts[2] = {std::vector<std::string>(window), std::vector<std::string>(window)};
+    size_t written = 0;  // pieces handed to the file
+    auto writeUpTo = [&](size_t end) {
+      for (; written < end && ok; ++written) {
+        const std::string& text = texts[(written / window) % 2][written % window];
+        ok = file.write(text.data(), text.size());
+      }
+    };
+    for (size_t first = 0; first < pieces && ok; first += window) {
+      const size_t count = std::min(window, pieces - first);
+      std::vector<std::string>& into = texts[(first / window) % 2];
+      // Task 0 writes the window before, beside the formatting threads (on one thread, first).
+      platform::parallelFor(count + 1, threads == 1 ? 1 : threads + 1, [&](size_t task) {
+        if (task == 0) {
+          writeUpTo(first);
+          return;
+        }
+        const size_t piece = first + task - 1;
+        std::string& text = into[task - 1];
+        text.clear();
+        uint32_t at = pieceBase[piece];
+        const uint32_t end = piece + 1 < pieces ? pieceBase[piece + 1] : base;
+        text.reserve(static_cast<size_t>(end - at) * kObjBytesPerVertex);
+        for (size_t i = pieceStart[piece]; i < pieceStart[piece + 1]; ++i) {
+          formatStroke(strokes[i], at, text);
+          at += vertexCount(strokes[i]);
+        }
+      });
+    }
+    writeUpTo(pieces);
+    ok = ok && file.commit();
   }
   if (!ok) {
     const std::string reason = file.reason();
@@ -219,6 +284,35 @@ bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string&
       std::fprintf(stderr, "Failed to open file [ %s ] for write. (%s)\n", path.c_str(), reason.c_str());
   }
   return ok;
+}
+
+bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string& path, unsigned threads) {
+  return writeObj(objStrokes(strokes, threads), path, threads);
+}
+
+void PaintingWriter::post(PaintingSave save) {
+  // A function object must be copyable: the save travels behind a shared pointer.
+  auto job = std::make_shared<PaintingSave>(std::move(save));
+  m_worker.post([this, job] {
+    const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str());
+    if (job->autosave) return;
+    // Without its painting the OBJ would be a save no load can bring back: it is not written.
+    if (written)
+      writeObj(job->obj, job->base + ".obj");
+    else
+      std::printf("the painting was not saved; the work is still open\n");
+    m_mutex.lock();
+    m_finished.push_back({job->base, written, job->painting->operations_size()});
+    m_mutex.unlock();
+  });
+}
+
+std::vector<FinishedSave> PaintingWriter::takeFinished() {
+  m_mutex.lock();
+  std::vector<FinishedSave> out;
+  out.swap(m_finished);
+  m_mutex.unlock();
+  return out;
 }
 
 std::vector<Operatable*> PaintingStrokes::release() {
@@ -318,36 +412,73 @@ bool Operator::fillPainting(quillax::Painting* out) const {
   return true;
 }
 
-Operator::SaveResult Operator::saveWork(const std::string& name) {
-  quillax::Painting painting;
-  fillPainting(&painting);
-  if (painting.operations_size() == 0) return SaveResult::NothingToSave;
-  const std::string base = name.empty() ? makeSavingFolder(2, std::string()) : name;
-  if (base.empty()) return SaveResult::Failed;
-  // Without its painting the OBJ would be a save no load can bring back: it is not written.
-  if (!WriteProtoToTextFile(painting, (base + ".txt").c_str())) {
-    std::printf("the painting was not saved; the work is still open\n");
-    return SaveResult::Failed;
-  }
+Operator::SaveResult Operator::prepareSave(const std::string& name, PaintingSave* out) {
+  out->painting = std::make_unique<quillax::Painting>();
+  fillPainting(out->painting.get());
+  if (out->painting->operations_size() == 0) return SaveResult::NothingToSave;
+  out->base = name.empty() ? makeSavingFolder(2, std::string()) : name;
+  if (out->base.empty()) return SaveResult::Failed;
+  out->textPath = out->base + ".txt";
   if (const Interactor* brush = getTool(1)) {
     const size_t upToCursor = static_cast<size_t>(std::clamp(brush->m_cursor + 1, 0, brush->size()));
-    exportObj(std::vector<Operatable*>(brush->m_history.begin(), brush->m_history.begin() + upToCursor),
-              base + ".obj");
+    out->obj = objStrokes(std::vector<Operatable*>(brush->m_history.begin(), brush->m_history.begin() + upToCursor));
   }
-  if (painting.operations_size() > 1) postEvent(new EventRecord(8, 1, base + ".obj", {}));
-  g_autosaves.set_last_save_file(base + ".txt");
   return SaveResult::Saved;
+}
+
+PaintingWriter& Operator::writer() {
+  if (!m_writer) m_writer = std::make_unique<PaintingWriter>();
+  return *m_writer;
+}
+
+bool Operator::writing() const { return m_writer && m_writer->busy(); }
+
+bool Operator::finishSaves() {
+  if (!m_writer) return false;
+  bool saved = false;
+  for (const FinishedSave& done : m_writer->takeFinished()) {
+    saved = done.saved;
+    if (!done.saved) continue;
+    if (done.operations > 1) postEvent(new EventRecord(8, 1, done.base + ".obj", {}));
+    g_autosaves.set_last_save_file(done.base + ".txt");
+  }
+  return saved;
+}
+
+bool Operator::waitForSaves() {
+  if (m_writer) m_writer->drain();
+  return finishSaves();
+}
+
+Operator::SaveResult Operator::saveInBackground(const std::string& name) {
+  PaintingSave save;
+  const SaveResult result = prepareSave(name, &save);
+  if (result == SaveResult::Saved) writer().post(std::move(save));
+  return result;
+}
+
+Operator::SaveResult Operator::saveWork(const std::string& name) {
+  const SaveResult result = saveInBackground(name);
+  // Handed over last, this save is the last to finish.
+  if (result == SaveResult::Saved && !waitForSaves()) return SaveResult::Failed;
+  return result;
 }
 
 bool Operator::savePainting(const std::string& name) { return saveWork(name) == SaveResult::Saved; }
 
 bool Operator::autosave() {
   if (!g_operator) return false;
+  // One write at a time: a period that falls due meanwhile is skipped.
+  if (g_operator->writing()) return false;
   const std::string folder = g_operator->makeSavingFolder(1, std::string());
   if (folder.empty()) return false;
-  quillax::Painting painting;
-  g_operator->fillPainting(&painting);
-  return WriteProtoToTextFile(painting, (folder + "/autosaves.txt").c_str());
+  PaintingSave save;
+  save.autosave = true;
+  save.textPath = folder + "/autosaves.txt";
+  save.painting = std::make_unique<quillax::Painting>();
+  g_operator->fillPainting(save.painting.get());
+  g_operator->writer().post(std::move(save));
+  return true;
 }
 
 bool Operator::exportObj(const std::vector<Operatable*>& strokes, const std::string& path) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/matrix.h"
+#include "platform/system.h"
 #include "strokes/operatable.h"
 
 class BufferUndoer;
@@ -30,12 +32,66 @@ std::string paintingBaseName(int64_t fileId, const std::string& loadedFile);
 // hidden and removed entries, each in the frame before every transform level.
 void storeOperations(const BufferUndoer& history, quillax::Painting* out);
 
-// Writes strokes as an OBJ of their ribbons at path, replacing an older file only when the new
-// one is whole. Exported: visible, not removed strokes of a ribbon texture; the group of each is
-// named by its position in strokes. Positions and normals go through the inverse of the
-// stroke's transform level. False, with "Failed to open file [ path ] for write." and the
-// system's reason on standard error, when any step fails.
-bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string& path);
+// One exported stroke's ribbon copied out of the stroke, so that it can be written while the
+// stroke changes or goes: 11 floats per vertex (x y z, u v, nx ny nz, shading) as drawn, the
+// inverse of its transform level when it has one, and its quads numbered from vertex 1.
+struct ObjStroke {
+  uint32_t position = 0;  // in the list handed to the export, skipped strokes counted
+  int texture = 0;
+  bool hasInverse = false;
+  Matrix4 inverse;
+  std::vector<float> vertices;
+  std::vector<uint32_t> quads;
+};
+
+// The records of the exported strokes (visible, not removed, of a ribbon texture), in order.
+// Reads the strokes and the transform levels on up to `threads` threads (0: every core); the
+// caller must not change them meanwhile.
+std::vector<ObjStroke> objStrokes(const std::vector<Operatable*>& strokes, unsigned threads = 0);
+// Writes the records as an OBJ at path, replacing an older file only when the new one is whole.
+// Positions and normals go through each record's inverse. The text is formatted on up to
+// `threads` threads (0: every core) and is the same for any number. False, with "Failed to open
+// file [ path ] for write." and the system's reason on standard error, when any step fails.
+bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, unsigned threads = 0);
+// objStrokes, then writeObj.
+bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string& path,
+                     unsigned threads = 0);
+
+// What one save hands the writer thread, owned whole: nothing in it points into the strokes.
+struct PaintingSave {
+  bool autosave = false;  // the periodic save: the text only, at textPath, and no outcome
+  std::string base;       // a save: base + ".txt" and base + ".obj"
+  std::string textPath;
+  std::unique_ptr<quillax::Painting> painting;
+  std::vector<ObjStroke> obj;
+};
+
+// How a save handed to the writer came out: saved when its text was written.
+struct FinishedSave {
+  std::string base;
+  bool saved = false;
+  int operations = 0;
+};
+
+// The one thread that writes painting files: saves run one at a time in the order handed over,
+// print their messages as the frame thread would, and leave their outcomes for the frame thread
+// to act on (it owns the state a save changes).
+class PaintingWriter {
+ public:
+  void post(PaintingSave save);
+  // True while a save is queued or being written.
+  bool busy() const { return m_worker.busy(); }
+  // Waits for every save handed over so far.
+  void drain() { m_worker.drain(); }
+  // The outcomes of the saves finished since the last call, in order.
+  std::vector<FinishedSave> takeFinished();
+
+ private:
+  platform::Mutex m_mutex;  // guards m_finished
+  std::vector<FinishedSave> m_finished;
+  // Last, so that it is joined, with what was handed over written, before the rest goes.
+  platform::SerialWorker m_worker;
+};
 
 // Strokes read from a painting, not yet in any history (owned here until handed over).
 struct PaintingStrokes {

@@ -201,6 +201,7 @@ TEST_F(ApplicationGL, TheProjectAutosaveFallsDueEachPeriodOnceASaveMadeTheRunFol
     platform::advanceVirtualClock(ms);
     testing::internal::CaptureStdout();
     autosaveTick();
+    g_operator->waitForSaves();  // written off the frame
     return testing::internal::GetCapturedStdout();
   };
   EXPECT_EQ(tick(3000000000u), "");

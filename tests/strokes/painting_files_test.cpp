@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -188,6 +191,21 @@ TEST_F(PaintingFilesTest, ObjIsPrintfTextOfTheVisibleRibbonsWithRunningIndices) 
   // The second exported stroke's first face starts after the first stroke's 10 vertices.
   EXPECT_NE(obj.find("\nf 11/11/11 "), std::string::npos);
   EXPECT_EQ(std::distance(fs::directory_iterator(root()), fs::directory_iterator()), 2);  // run/, p.obj
+}
+
+TEST_F(PaintingFilesTest, ObjTextIsTheSameOnAnyNumberOfThreads) {
+  StrokeStore own;
+  // Enough vertices for several pieces, with skipped strokes between them.
+  for (int i = 0; i < 30; ++i) {
+    Operatable* stroke = add(makeStroke(1 + i % 3, i % 5 - 2, 300 + 7 * i, 0.01f * i));
+    if (i % 7 == 3) stroke->setVisible(false);
+  }
+  Strings texts;
+  for (unsigned threads : {1u, 2u, 5u}) {
+    ASSERT_TRUE(writeStrokesObj(entries(), rootPath("p.obj"), threads)) << threads;
+    texts.push_back(readFile("p.obj"));
+  }
+  EXPECT_EQ(texts, Strings(3, printfObj(entries())));
 }
 
 TEST_F(PaintingFilesTest, ObjTakesStrokesOfALevelBackThroughItsInverse) {
@@ -394,6 +412,7 @@ TEST_F(OperatorFilesTest, ANamedSaveFailingAtAnyByteKeepsTheOlderFilesAndTheLast
   const std::string olderText = readFile("p.txt"), olderObj = readFile("p.obj");
   draw(2, 1.0f);
   g_autosaves.set_last_save_file("before");
+  m_operator.m_writer.reset();  // a forked copy of the process has no copy of the writer's thread
   // What the whole save writes now, from a copy of the process.
   ASSERT_EQ(underFileSizeLimit(1 << 20, [this] { return m_operator.savePainting(rootPath("q")) ? 0 : 1; }), 0);
   const std::string newerText = readFile("q.txt"), newerObj = readFile("q.obj");
@@ -557,11 +576,13 @@ TEST_F(OperatorFilesTest, AutosaveWritesIntoTheRunFolderOnlyOnceASaveMadeIt) {
   draw(3);
   const std::string autosave = rootPath(run() + "/autosaves.txt");
   CaptureStdout();
-  EXPECT_FALSE(Operator::autosave());
+  EXPECT_TRUE(Operator::autosave());
+  m_operator.waitForSaves();
   EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + autosave + " not found!\n");
   EXPECT_FALSE(fs::exists(rootPath("data/record/" + std::to_string(m_operator.m_id))));
   ASSERT_EQ(save(), "saved");
   EXPECT_TRUE(Operator::autosave());
+  m_operator.waitForSaves();
   quillax::Painting painting;
   ASSERT_TRUE(ReadProtoFromTextFile(autosave.c_str(), &painting));
   EXPECT_EQ(painting.operations_size(), 1);
@@ -590,15 +611,69 @@ TEST_F(OperatorFilesTest, ARunFolderMadeByAnotherInstanceIsNeverWrittenInto) {
   g_operator = nullptr;
 }
 
-TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoes) {
+TEST_F(OperatorFilesTest, TheWriterTakesOneSaveAtATimeInOrderAndSkipsAnAutosaveDueMeanwhile) {
+  g_operator = &m_operator;
+  g_defaultLightCurve.mutable_v()->Truncate(2);
+  draw(3);
+  draw(40, 1.0f, 2);
+  ASSERT_EQ(save(), "saved");  // the run folder, for the autosave
+  // A pipe holds the first save's text until the test reads it: a write in flight.
+  ASSERT_EQ(mkfifo(rootPath("held.txt").c_str(), 0644), 0);
+  EXPECT_EQ(m_operator.saveInBackground(rootPath("held")), Operator::SaveResult::Saved);
+  draw(4, 2.0f);  // after the hand-over: in the next save only
+  EXPECT_TRUE(m_operator.writing());
+  EXPECT_FALSE(Operator::autosave());
+  EXPECT_EQ(m_operator.saveInBackground(rootPath("queued")), Operator::SaveResult::Saved);
+  EXPECT_EQ(m_operator.saveInBackground(rootPath("none/failed")), Operator::SaveResult::Saved);
+  CaptureStdout();
+  CaptureStderr();
+  std::string held;
+  {
+    std::ifstream pipe(rootPath("held.txt"));
+    held.assign(std::istreambuf_iterator<char>(pipe), std::istreambuf_iterator<char>());
+  }
+  EXPECT_FALSE(m_operator.waitForSaves());  // the last one failed
+  EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + rootPath("none/failed.txt") +
+                                     " not found!\nthe painting was not saved; the work is still open\n");
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(g_autosaves.last_save_file(), rootPath("queued.txt"));
+  EXPECT_FALSE(fs::exists(rootPath(run() + "/autosaves.txt")));
+  drainEvents();
+
+  // Each file is what the same save writes on the calling thread, with one formatting thread.
+  std::vector<Operatable*> upToCursor = brush().m_history;
+  quillax::Painting painting;
+  m_operator.fillPainting(&painting);
+  ASSERT_TRUE(WriteProtoToTextFile(painting, rootPath("direct.txt").c_str()));
+  ASSERT_TRUE(writeStrokesObj(upToCursor, rootPath("direct.obj"), 1));
+  EXPECT_EQ(readFile("queued.txt"), readFile("direct.txt"));
+  EXPECT_EQ(readFile("queued.obj"), readFile("direct.obj"));
+  upToCursor.pop_back();
+  painting.mutable_operations()->RemoveLast();
+  std::string text;
+  google::protobuf::TextFormat::PrintToString(painting, &text);
+  EXPECT_EQ(held, text);
+  ASSERT_TRUE(writeStrokesObj(upToCursor, rootPath("direct.obj"), 1));
+  EXPECT_EQ(readFile("held.obj"), readFile("direct.obj"));
+
+  EXPECT_TRUE(Operator::autosave());  // nothing in flight now
+  m_operator.waitForSaves();
+  EXPECT_EQ(readFile(run() + "/autosaves.txt"), readFile("direct.txt"));
+  g_operator = nullptr;
+}
+
+TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoesAfterWhatWasHandedOver) {
   auto controller = std::make_unique<Operator>();
   controller->createTools(false);
   controller->getTool(1)->push(makeStroke(1, 0, 3), false);
   const std::string folder = "data/record/" + std::to_string(controller->m_id);
+  fs::create_directories(rootPath("data"));
+  ASSERT_EQ(controller->saveInBackground(rootPath("data/handed")), Operator::SaveResult::Saved);
   controller.reset();
   const Strings files = filesUnder("data");
-  ASSERT_EQ(files.size(), 2u);
-  EXPECT_EQ(files[0].rfind(folder + "/", 0), 0u);
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ((Strings{files[0], files[1]}), (Strings{"data/handed.obj", "data/handed.txt"}));
+  EXPECT_EQ(files[2].rfind(folder + "/", 0), 0u);
 }
 
 TEST_F(OperatorFilesTest, EveryCutOfASavedPaintingFailsWholeOrAddsWholeStrokes) {
