@@ -59,7 +59,7 @@ struct Session {
     g_parameters.set_project_to_save("record");
     grid.setGrid(Vec3f(-0.4f, 1.0f, -0.4f), Vec3f(0.4f, 1.9f, 0.4f), Vec<3, int16_t>(40, 45, 40));
     controller.createTools(false);
-    brush = controller.getTool(1);
+    brush = controller.getTool(TOOL_BRUSH);
     brush->m_sampleGrid = &link;
     g_operator = &controller;
     std::vector<Operatable*> strokes;
@@ -276,7 +276,7 @@ void BM_LoadPainting(benchmark::State& state) {
   EGrider grid("load");
   GridSampleLink<EGrider> link(&grid);
   grid.setGrid(Vec3f(-0.4f, 1.0f, -0.4f), Vec3f(0.4f, 1.9f, 0.4f), Vec<3, int16_t>(40, 45, 40));
-  target.getTool(1)->m_sampleGrid = &link;
+  target.getTool(TOOL_BRUSH)->m_sampleGrid = &link;
   for (auto _ : state) {
     if (!target.loadPainting(s.path("painting.txt"), false)) state.SkipWithError("load failed");
     state.PauseTiming();

@@ -37,14 +37,15 @@ Operator::~Operator() {
 
 void Operator::createTools(bool withBuffers) {
   // Unique ids follow the creation order.
-  for (int id : {0, 1, 2, 6, 3, 4, 5, 7, 8, 9}) {
+  for (int id : {TOOL_PEN, TOOL_BRUSH, TOOL_SELECT, TOOL_MOVE, TOOL_DELETE, TOOL_RECOLOR, TOOL_COLOR_PICK,
+                 TOOL_DEFORM, TOOL_TRANSFORM, TOOL_CAMERA}) {
     Interactor* tool = nullptr;
-    if (id == 0 || id == 1) {
+    if (id == TOOL_PEN || id == TOOL_BRUSH) {
       tool = new hairBrusher(id);
-    } else if (id == 6) {
+    } else if (id == TOOL_MOVE) {
       tool = new Transformer();
-    } else if (id == 7) {
-      tool = new Deformer(m_tools[1]);  // deforms the brush tool's strokes
+    } else if (id == TOOL_DEFORM) {
+      tool = new Deformer(m_tools[TOOL_BRUSH]);  // deforms the brush tool's strokes
     } else {
       tool = new Interactor(id);
     }
@@ -52,9 +53,9 @@ void Operator::createTools(bool withBuffers) {
     m_tools[id] = tool;
   }
   if (!withBuffers) return;
-  m_tools[0]->createBuffer(StrokeBufferFormat(g_renderRows[0]), kPenCapacity);
-  m_tools[1]->createBuffer(StrokeBufferFormat(g_renderRows[1]), kBrushCapacity);
-  m_tools[7]->createBuffer(StrokeBufferFormat(g_renderRows[0]), kPenCapacity);
+  m_tools[TOOL_PEN]->createBuffer(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_PEN]), kPenCapacity);
+  m_tools[TOOL_BRUSH]->createBuffer(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_DENSE]), kBrushCapacity);
+  m_tools[TOOL_DEFORM]->createBuffer(StrokeBufferFormat(g_renderRows[HAIR_TEXTURE_PEN]), kPenCapacity);
 }
 
 Interactor* Operator::getTool(int id) const {
@@ -112,7 +113,7 @@ void Operator::drawTools(const Matrix4& viewProjection) {
 }
 
 int Operator::fileIndexForKey(char key) const {
-  const bool otherTrigger = g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER];
+  const bool otherTrigger = flagOn(FLAG_OTHER_TRIGGER);
   if (otherTrigger && key == '<') key = ',';
   if (otherTrigger && key == '>') key = '.';
   const int files = static_cast<int>(m_files.size());
@@ -130,16 +131,16 @@ void Operator::onKey(char key) {
       return;
     case '<':
     case '>':
-      if (g_flags.size() > FLAG_OTHER_TRIGGER && g_flags[FLAG_OTHER_TRIGGER]) {
+      if (flagOn(FLAG_OTHER_TRIGGER)) {
         onKey(key == '<' ? ',' : '.');
-      } else if (g_modeState.size() > 3) {
-        g_modeState[3] += key == '<' ? -1 : 1;
-        std::printf("hairId: %d\n", g_modeState[3]);
+      } else if (int32_t* hairId = modeStateSlot(STATE_HAIR_ID)) {
+        *hairId += key == '<' ? -1 : 1;
+        std::printf("hairId: %d\n", *hairId);
       }
       return;
     case 'B':
     case 'b':
-      postEvent(new EventRecord(12, key));
+      postEvent(new EventRecord(EVENT_KEY_DOWN, key));
       return;
     case 'O':
     case 'o':
@@ -158,7 +159,7 @@ void Operator::onKey(char key) {
       return;
     case 'S':
     case 's':
-      postEvent(new EventRecord(6, -1));
+      postEvent(new EventRecord(EVENT_SAVE, -1));
       return;
     case 'U':
     case 'u':

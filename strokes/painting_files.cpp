@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cstdio>
 #include <exception>
-#include <iostream>
 
 #include "core/core_object.h"
 #include "core/events.h"
@@ -335,7 +334,7 @@ bool buildFrom(Parse parse, const std::string& what, bool recolour, PaintingStro
     if (!parse(&painting)) return false;
     buildStrokes(painting, recolour, out);
   } catch (const std::exception& e) {
-    std::cout << what << " not read: " << e.what() << std::endl;
+    std::printf("%s not read: %s\n", what.c_str(), e.what());
     out->strokes.clear();
     return false;
   }
@@ -354,8 +353,8 @@ bool readPaintingStrokes(const std::string& path, bool recolour, PaintingStrokes
                  "painting " + path, recolour, out))
     return false;
   if (out->cutShort)
-    std::cout << "painting " << path << " ends before its hair class: the file may be cut short, "
-              << out->strokes.size() << " strokes read" << std::endl;
+    std::printf("painting %s ends before its hair class: the file may be cut short, %zu strokes read\n",
+                path.c_str(), out->strokes.size());
   return true;
 }
 
@@ -404,11 +403,11 @@ std::string Operator::makeSavingFolder(int mode, std::string root) {
 
 bool Operator::fillPainting(quillax::Painting* out) const {
   if (!out) return false;
-  if (const Interactor* brush = getTool(1)) storeOperations(*brush, out);
+  if (const Interactor* brush = getTool(TOOL_BRUSH)) storeOperations(*brush, out);
   if (g_modeler) g_modeler->toScene(out->mutable_scene());
   out->set_head(g_parameters.head_model());
   out->set_texture(g_parameters.hair_texture());
-  out->set_hair_class(g_modeState.size() > 3 ? g_modeState[3] : 0);
+  out->set_hair_class(modeStateAt(STATE_HAIR_ID, 0));
   return true;
 }
 
@@ -419,7 +418,7 @@ Operator::SaveResult Operator::prepareSave(const std::string& name, PaintingSave
   out->base = name.empty() ? makeSavingFolder(2, std::string()) : name;
   if (out->base.empty()) return SaveResult::Failed;
   out->textPath = out->base + ".txt";
-  if (const Interactor* brush = getTool(1)) {
+  if (const Interactor* brush = getTool(TOOL_BRUSH)) {
     const size_t upToCursor = static_cast<size_t>(std::clamp(brush->m_cursor + 1, 0, brush->size()));
     out->obj = objStrokes(std::vector<Operatable*>(brush->m_history.begin(), brush->m_history.begin() + upToCursor));
   }
@@ -439,7 +438,7 @@ bool Operator::finishSaves() {
   for (const FinishedSave& done : m_writer->takeFinished()) {
     saved = done.saved;
     if (!done.saved) continue;
-    if (done.operations > 1) postEvent(new EventRecord(8, 1, done.base + ".obj", {}));
+    if (done.operations > 1) postEvent(new EventRecord(EVENT_HAIR_REQUEST, 1, done.base + ".obj", {}));
     g_autosaves.set_last_save_file(done.base + ".txt");
   }
   return saved;
@@ -494,7 +493,7 @@ bool Operator::loadPainting(const std::string& path, bool recolour) {
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     return loadPainting(path + "/" + name + ".txt", recolour);
   }
-  if (!getTool(1)) return false;
+  if (!getTool(TOOL_BRUSH)) return false;
   PaintingStrokes read;
   if (!readPaintingStrokes(path, recolour, &read)) return false;
   addStrokes(read);
@@ -502,7 +501,7 @@ bool Operator::loadPainting(const std::string& path, bool recolour) {
 }
 
 void Operator::addStrokes(PaintingStrokes& read) {
-  Interactor* brush = getTool(1);
+  Interactor* brush = getTool(TOOL_BRUSH);
   if (!brush) return;
   brush->truncateRedo();
   brush->pushList(read.release(), false);
