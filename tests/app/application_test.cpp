@@ -72,18 +72,6 @@ class ApplicationGL : public AssetRootTest {
 
 }  // namespace
 
-TEST_F(ApplicationGL, AnAutosaveThatDoesNotParseIsDroppedWholeForTheFirstRunBrush) {
-  // The operation parses before the error; restoring it would give a black, zero-width brush.
-  writeFile("run/autosaves.txt", "operation { width: 0.0 color { red: 0 } }\nbroken {{{\n");
-  initApplication();
-  EXPECT_EQ((std::vector<float>{g_currentColor.red(), g_currentColor.green(), g_currentColor.blue(),
-                                g_currentColor.lightness(), float(g_hairTexture), g_brushWidth, float(g_curvature),
-                                float(g_defaultLightCurve.v_size())}),
-            (std::vector<float>{0.92f, 0.92f, 0.71f, 1.0f, 0, 0.02f, 0, 30}));
-  EXPECT_FALSE(g_autosaves.has_operation());
-  EXPECT_TRUE(g_textureManager && g_shaderManager && g_modeler);
-}
-
 TEST_F(ApplicationGL, TheQueuedStartUpEventLoadsTheHeadAndItsSettingsShowAndHideIt) {
   copyAsset("models/defaultHead");
   g_parameters.set_head_model("models/defaultHead/head.txt");
