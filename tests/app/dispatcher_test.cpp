@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,18 @@ class DispatcherTest : public AssetRootTest {
     clearEvents();
   }
   void TearDown() override {
+    if (m_tools) m_tools->reset();
+    g_operator = nullptr;
     clearEvents();
     AssetRootTest::TearDown();
+  }
+
+  // A tool controller without buffers, as g_operator until the test ends.
+  Operator& tools() {
+    m_tools.reset(new Operator());
+    m_tools->createTools(false);
+    g_operator = m_tools.get();
+    return *m_tools;
   }
 
   // Posts the records, drains them, and returns what the drain printed.
@@ -45,6 +56,8 @@ class DispatcherTest : public AssetRootTest {
     dispatchEvents();
     return testing::internal::GetCapturedStdout();
   }
+
+  std::unique_ptr<Operator> m_tools;
 };
 
 }  // namespace
@@ -68,8 +81,7 @@ TEST_F(DispatcherTest, ModeTextureAndShapeEvents) {
 // button but the panels' reaches a tool, and each shape and texture button one the geometry
 // shows.
 TEST_F(DispatcherTest, MenuEventsAgreeWithTheToolsAndTheirGeometry) {
-  Operator tools;
-  tools.createTools(false);
+  Operator& tools = this->tools();
   quillax::UIParam geometry;
   buildDefaultInteractions(geometry);
   auto modeIds = [&geometry](int tool, const std::string& component) {
@@ -170,9 +182,7 @@ TEST_F(DispatcherTest, RecordsWithTooFewValuesOrNoTargetChangeNothing) {
 }
 
 TEST_F(DispatcherTest, LoadAndClearNeedTheOtherHandsTrigger) {
-  Operator tools;
-  tools.createTools(false);
-  g_operator = &tools;
+  Operator& tools = this->tools();
   // Entries in the brush's and the select tool's histories.
   auto fill = [&tools] {
     for (int id : {1, 2}) tools.getTool(id)->push(new Operatable(1), false);
@@ -192,7 +202,6 @@ TEST_F(DispatcherTest, LoadAndClearNeedTheOtherHandsTrigger) {
   EXPECT_EQ(sizes(), (std::vector<int>{2, 1}));
   EXPECT_EQ(dispatch({{7, 0}}), "");
   EXPECT_EQ(sizes(), (std::vector<int>{0, 0}));
-  g_operator = nullptr;
 }
 
 TEST_F(DispatcherTest, LoadPathsNameFilesOrFolders) {
@@ -208,18 +217,8 @@ TEST_F(DispatcherTest, LoadPathsNameFilesOrFolders) {
   EXPECT_EQ(resolveLoadPath(EventRecord(5, 0)), "../data/record/1/2.txt");
 }
 
-TEST_F(DispatcherTest, HairSetIndicesOutsideTheSetAreIgnored) {
-  g_hairs.add_hairs()->set_file_path("hair/a/a.txt");
-  g_hairs.add_hairs()->set_file_path("hair/b/b.txt");
-  EXPECT_EQ((std::vector<std::string>{hairSetEntryPath(1), hairSetEntryPath(2), hairSetEntryPath(-1)}),
-            (std::vector<std::string>{"../hair/b/b.txt", "", ""}));
-  EXPECT_EQ(dispatch({{9, 2}, {9, -1}}), "");
-}
-
 TEST_F(DispatcherTest, SelectAllTakesEveryShownStrokeAsOneSelection) {
-  Operator tools;
-  tools.createTools(false);
-  g_operator = &tools;
+  Operator& tools = this->tools();
   Interactor& brush = *tools.getTool(1);
   for (int i = 0; i < 3; ++i) brush.push(new Operatable(1), false);
   brush.m_history[1]->setRemoved(true);
@@ -231,14 +230,10 @@ TEST_F(DispatcherTest, SelectAllTakesEveryShownStrokeAsOneSelection) {
             (std::vector<int>{1, 0, 1}));
   EXPECT_TRUE(select.undo());
   EXPECT_FALSE(brush.m_history[2]->isSelected());
-  tools.reset();
-  g_operator = nullptr;
 }
 
 TEST_F(DispatcherTest, SaveLoadAndHairSetEntriesGoThroughTheToolController) {
-  Operator tools;
-  tools.createTools(false);
-  g_operator = &tools;
+  Operator& tools = this->tools();
   Interactor& brush = *tools.getTool(1);
   auto strokeAt = [](float x) {
     auto* stroke = new Operatable(1);
@@ -289,13 +284,11 @@ TEST_F(DispatcherTest, SaveLoadAndHairSetEntriesGoThroughTheToolController) {
   EXPECT_EQ(out, "total 1 files\nprepare to load file 0/1 " + rootPath("list/one.txt") + "\n");
   EXPECT_EQ(firstXs(), (std::vector<float>{4.0f}));
 
-  // A hair-set entry is added to the work in the current colour.
+  // A hair-set entry is added to the work in the current colour; indices outside the set are ignored.
   g_hairs.add_hairs()->set_file_path("list/one.txt");
   g_currentColor.set_red(0.5f);
   g_currentColor.set_alpha(0.5f);
-  EXPECT_EQ(dispatch({{9, 0}}), "");
+  EXPECT_EQ(dispatch({{9, 1}, {9, -1}, {9, 0}}), "");
   EXPECT_EQ(firstXs(), (std::vector<float>{4.0f, 4.0f}));
   EXPECT_FLOAT_EQ(brush.m_history[1]->m_operation->color().red(), 0.25f);
-  tools.reset();
-  g_operator = nullptr;
 }
