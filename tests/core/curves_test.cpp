@@ -27,12 +27,8 @@ std::vector<Vec3f> resampled(const std::vector<Vec3f>& in, int count, float spac
 }  // namespace
 
 TEST(CatmullRom, PassesThroughItsControlPointsAndSamplesTheNewestSegment) {
-  CatmullRom<Vec3f> curve;
-  const Vec3f p0(0, 0, 0), p1(1, 2, 0), p2(3, 1, 1), p3(4, 4, 2);
-  expectNear({curve.interpolate(0.0, p0, p1, p2, p3), curve.interpolate(1.0, p0, p1, p2, p3)}, {p1, p2});
-
+  // The samples pass through the control points; 3.625 is the middle of the newest segment.
   CatmullRom<float> scalar;
-  EXPECT_FLOAT_EQ(scalar.interpolate(0.5, 0, 1, 1, 0), 1.125f);
   scalar.m_controlPoints = {0, 1, 3};
   scalar.sample();  // too few points: nothing
   scalar.m_controlPoints.push_back(4);
@@ -43,6 +39,7 @@ TEST(CatmullRom, PassesThroughItsControlPointsAndSamplesTheNewestSegment) {
 
   // Resampled by parameter: count 7 over 4 points lands on each of them; no division by zero.
   const std::vector<Vec3f> wiggle = {Vec3f(0, 0, 0), Vec3f(1, 1, 0), Vec3f(2, 0, 1), Vec3f(3, 1, 0)};
+  CatmullRom<Vec3f> curve;
   curve.m_controlPoints.emplace_back(7, 7, 7);
   curve.resample(wiggle, 7);
   EXPECT_TRUE(curve.m_controlPoints.empty());
