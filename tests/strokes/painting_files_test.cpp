@@ -600,6 +600,7 @@ TEST_F(OperatorFilesTest, ARunFolderMadeByAnotherInstanceIsNeverWrittenInto) {
   ASSERT_EQ(save(), "saved");
   ASSERT_EQ(save(), "saved");
   EXPECT_TRUE(Operator::autosave());
+  m_operator.waitForSaves();  // the autosave is written off the calling thread
   Strings ours;
   for (const std::string& file : filesUnder("data/record"))
     if (file != run() + "/theirs.txt") ours.push_back(file.substr(0, file.rfind('/')));
