@@ -475,13 +475,6 @@ TEST_F(OperatorFilesTest, ReplacingTheWorkReadsFirstAndNeverResetsAfterAFailedSa
   EXPECT_EQ(GetCapturedStdout(), "error in creating root saving folder. \nthe current work could not be saved: " +
                                      rootPath("other.txt") + " not loaded, the work stays.\n");
   EXPECT_EQ(brush().size(), 2);
-
-  g_parameters.set_project_to_save("data/record");
-  CaptureStdout();
-  EXPECT_TRUE(m_operator.replacePainting(rootPath("other.txt"), true, -1));
-  GetCapturedStdout();
-  EXPECT_EQ(brush().size(), 1);
-  EXPECT_EQ(filesUnder("data").size(), 2u);  // the work of two strokes, saved first
 }
 
 TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
