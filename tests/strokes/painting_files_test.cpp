@@ -153,22 +153,13 @@ TEST(PaintingNames, RunFolderAndFileBaseTakeTheLoadedFileAsPrefix) {
   EXPECT_EQ(bases, (Strings{"9", "789_012_9", "plain_9", "top_9", "9", "9", "f_9"}));
 }
 
-TEST_F(PaintingFilesTest, StoredWorkIsTheVisibleEntriesUpToTheCursor) {
-  StrokeStore own;
-  add(makeStroke(1, 0, 3, 0.0f));
-  add(makeStroke(1, 0, 3, 1.0f))->setVisible(false);
-  add(makeStroke(1, 0, 3, 2.0f))->setRemoved(true);
-  add(makeStroke(0, 0, 3, 3.0f));
-  add(makeStroke(1, 0, 3, 4.0f));
-  m_history.undo();
-  quillax::Painting painting;
-  storeOperations(m_history, &painting);
-  std::vector<float> xs;
-  for (const quillax::Operation& op : painting.operations()) xs.push_back(op.points(0).x());
-  EXPECT_EQ(xs, (std::vector<float>{0.0f, 3.0f}));
-}
-
 TEST_F(PaintingFilesTest, ObjIsPrintfTextOfTheVisibleRibbonsWithRunningIndices) {
+  Transformer transformer;
+  setTransformer(&transformer);
+  Matrix4 placement;
+  const float scale[3] = {2.0f, 2.0f, 2.0f}, move[3] = {0.1f, 1.5f, -0.2f}, turn[3] = {0.3f, 0.0f, 0.2f};
+  transformMatrix4(placement, scale, move, turn);
+  transformer.pushTransform(placement);
   // Widths of 0 put the ribbon on the points themselves, so the numbers include printf's hard
   // cases: ties at the sixth decimal, negative values that round to zero, a float near its top.
   Operatable* first = add(makeStroke(1, 0, 5));
@@ -180,7 +171,7 @@ TEST_F(PaintingFilesTest, ObjIsPrintfTextOfTheVisibleRibbonsWithRunningIndices) 
   }
   first->m_operation->set_width(0.0f);
   add(makeStroke(1, 0, 4, 1.0f))->setVisible(false);
-  add(makeStroke(2, 3, 10, 2.0f));
+  add(makeStroke(2, 3, 10, 2.0f))->m_transformLevel = 1;  // exported back through the level's inverse
   add(makeStroke(0, 0, 6, 3.0f));  // a pen stroke is in the painting only
   add(makeStroke(1, 0, 3, 4.0f))->setRemoved(true);
 
@@ -190,7 +181,8 @@ TEST_F(PaintingFilesTest, ObjIsPrintfTextOfTheVisibleRibbonsWithRunningIndices) 
   EXPECT_EQ(groups(obj), (Strings{"stroke_0_type1", "stroke_2_type2"}));
   // The second exported stroke's first face starts after the first stroke's 10 vertices.
   EXPECT_NE(obj.find("\nf 11/11/11 "), std::string::npos);
-  EXPECT_EQ(std::distance(fs::directory_iterator(root()), fs::directory_iterator()), 2);  // run/, p.obj
+  setTransformer(nullptr);
+  EXPECT_NE(obj, printfObj(entries()));  // the level-1 stroke did move back
 }
 
 TEST_F(PaintingFilesTest, ObjTextIsTheSameOnAnyNumberOfThreads) {
@@ -206,23 +198,6 @@ TEST_F(PaintingFilesTest, ObjTextIsTheSameOnAnyNumberOfThreads) {
     texts.push_back(readFile("p.obj"));
   }
   EXPECT_EQ(texts, Strings(3, printfObj(entries())));
-}
-
-TEST_F(PaintingFilesTest, ObjTakesStrokesOfALevelBackThroughItsInverse) {
-  Transformer transformer;
-  setTransformer(&transformer);
-  Matrix4 placement;
-  const float scale[3] = {2.0f, 2.0f, 2.0f}, move[3] = {0.1f, 1.5f, -0.2f}, turn[3] = {0.3f, 0.0f, 0.2f};
-  transformMatrix4(placement, scale, move, turn);
-  transformer.pushTransform(placement);
-  StrokeStore own;
-  add(makeStroke(1, 2, 4))->m_transformLevel = 1;
-  add(makeStroke(1, 0, 3, 1.0f));
-  ASSERT_TRUE(writeStrokesObj(entries(), rootPath("p.obj")));
-  const std::string obj = readFile("p.obj");
-  EXPECT_EQ(obj, printfObj(entries()));
-  setTransformer(nullptr);
-  EXPECT_NE(obj, printfObj(entries()));  // the level-1 stroke did move back
 }
 
 TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
@@ -248,20 +223,15 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(root()), fs::directory_iterator()), 2) << k;
   }
 
-  // A folder that does not exist, and a target that is a folder.
-  fs::create_directories(rootPath("box"));
-  for (const auto& [target, reason] : {std::pair<std::string, std::string>{rootPath("none/p.obj"), ""},
-                                       {rootPath("box"), " (Is a directory)"}}) {
-    CaptureStderr();
-    EXPECT_FALSE(writeStrokesObj(entries(), target));
-    EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + target + " ] for write." + reason + "\n");
-  }
-  EXPECT_TRUE(fs::is_empty(rootPath("box")));
+  // A folder that does not exist (a target that is a folder fails the save below).
+  CaptureStderr();
+  EXPECT_FALSE(writeStrokesObj(entries(), rootPath("none/p.obj")));
+  EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + rootPath("none/p.obj") + " ] for write.\n");
 }
 
 TEST_F(PaintingFilesTest, ParsedStrokesAreOwnedUnmarkedAndOptionallyRecoloured) {
   StrokeStore own;
-  Operatable* stroke = add(makeStroke(1, 0, 3));
+  add(makeStroke(1, 0, 3));
   quillax::Painting painting;
   storeOperations(m_history, &painting);
   painting.mutable_operations(0)->set_flags(0x2 | 0x4 | 0x1);  // selected, marked, not owned
@@ -283,13 +253,10 @@ TEST_F(PaintingFilesTest, ParsedStrokesAreOwnedUnmarkedAndOptionallyRecoloured) 
   EXPECT_EQ(back.m_flags, 0x1 | 0x10);
   EXPECT_TRUE(read.strokes[1]->isVisible() && !read.strokes[1]->isRemoved() && !read.strokes[1]->isSelected());
   EXPECT_EQ(back.m_operation->color().ShortDebugString(), "red: 0.25 green: 0.125 blue: 0 alpha: 1 lightness: 1");
-  EXPECT_FALSE(read.cutShort);
 
   ASSERT_TRUE(parsePaintingStrokes(text, false, &read));
   EXPECT_EQ(read.strokes[0]->m_operation->color().alpha(), 0.5f);
-  EXPECT_EQ(read.strokes[0]->m_operation->points_size(), stroke->pointCount());
 }
-
 
 namespace {
 
@@ -323,16 +290,6 @@ class OperatorFilesTest : public PaintingFilesTest {
     return out;
   }
   std::string run() const { return "data/record/" + std::to_string(m_operator.m_id); }
-  // The operations of a painting file, as text.
-  std::string operationsOf(const std::string& relative) const {
-    quillax::Painting painting;
-    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile(relative), &painting)) << relative;
-    painting.clear_scene();
-    painting.clear_head();
-    painting.clear_texture();
-    painting.clear_hair_class();
-    return painting.DebugString();
-  }
   std::string save(const std::string& name = std::string()) {
     CaptureStdout();
     CaptureStderr();
@@ -347,35 +304,39 @@ class OperatorFilesTest : public PaintingFilesTest {
 
 }  // namespace
 
-TEST_F(OperatorFilesTest, SavesShareTheRunFolderAndTakeALoadedListFileAsPrefix) {
+// Another instance started in the same second wants the same run folder: the one that makes it
+// first keeps it, and this run's saves and autosaves share a folder of their own.
+TEST_F(OperatorFilesTest, SavesShareARunFolderThatNoOtherInstanceMade) {
+  g_operator = &m_operator;
   EXPECT_EQ(save(), "nothing");
   EXPECT_FALSE(fs::exists(rootPath("data/record")));
+  writeFile(run() + "/theirs.txt", "theirs");
   draw(3);
   draw(4, 1.0f);
+  EXPECT_FALSE(Operator::autosave());
   ASSERT_EQ(save(), "saved");
   ASSERT_EQ(save(), "saved");
-  const Strings first = filesUnder("data/record");
-  ASSERT_EQ(first.size(), 4u);
-  for (const std::string& file : first) EXPECT_EQ(file.rfind(run() + "/", 0), 0u) << file;
-  EXPECT_NE(first[0].substr(0, first[0].size() - 4), first[2].substr(0, first[2].size() - 4));
-  EXPECT_EQ(g_autosaves.last_save_file(), root() + first[3]);
-  EXPECT_EQ(drainEvents(), (Strings{"8 1 " + root() + first[0], "8 1 " + root() + first[2]}));
+  EXPECT_TRUE(Operator::autosave());
+  m_operator.waitForSaves();
+  Strings ours, folders;
+  for (const std::string& file : filesUnder("data/record"))
+    if (file != run() + "/theirs.txt") ours.push_back(file);
+  ASSERT_EQ(ours.size(), 5u);  // two paintings, two OBJs and the autosave
+  for (const std::string& file : ours) folders.push_back(file.substr(0, file.rfind('/')));
+  EXPECT_EQ(folders, Strings(5, folders[0]));
+  EXPECT_NE(folders[0], run());
+  EXPECT_EQ(filesUnder(run()), Strings{run() + "/theirs.txt"});
+  EXPECT_EQ(readFile(run() + "/theirs.txt"), "theirs");
+  EXPECT_NE(ours[0].substr(0, ours[0].size() - 4), ours[2].substr(0, ours[2].size() - 4));
+  EXPECT_EQ(g_autosaves.last_save_file(), root() + ours[3]);
+  EXPECT_EQ(drainEvents(), (Strings{"8 1 " + root() + ours[0], "8 1 " + root() + ours[2]}));
+  g_operator = nullptr;
 
-  m_operator.m_files = {"x/123_456/789_012.txt"};
-  m_operator.m_fileIndex = 0;
-  const std::string base = m_operator.makeSavingFolder(2, rootPath("elsewhere"));
-  const std::string prefix = rootPath("elsewhere/123_456_" + std::to_string(m_operator.m_id) + "/789_012_");
-  EXPECT_EQ(base.substr(0, prefix.size()), prefix);
-  EXPECT_TRUE(fs::is_directory(rootPath("elsewhere/123_456_" + std::to_string(m_operator.m_id))));
-  EXPECT_EQ(m_operator.makeSavingFolder(1, rootPath("elsewhere")),
-            rootPath("elsewhere/123_456_" + std::to_string(m_operator.m_id)));
-
-  // A root whose parent is missing, and a root that is a file, so the run folder cannot be made.
+  // A root that is a file, and one whose parent is missing, so the run folder cannot be made.
   writeFile("plain", "");
   CaptureStdout();
-  EXPECT_EQ(m_operator.makeSavingFolder(2, rootPath("none/record")), "");
   EXPECT_EQ(m_operator.makeSavingFolder(2, rootPath("plain")), "");
-  EXPECT_EQ(GetCapturedStdout(), "error in creating root saving folder. \nerror in creating saving folder. \n");
+  EXPECT_EQ(GetCapturedStdout(), "error in creating saving folder. \n");
   g_parameters.set_project_to_save("none/record");
   EXPECT_EQ(save(), "failed: error in creating root saving folder. \n");
 }
@@ -385,19 +346,19 @@ TEST_F(OperatorFilesTest, APaintingHoldsTheVisibleStrokesAndItsObjOnlyTheRibbons
   draw(3, 1.0f)->setVisible(false);
   draw(3, 2.0f);
   draw(5, 3.0f, 0);  // a pen stroke in the brush's history: stored, not exported
+  draw(3, 4.0f)->setRemoved(true);
+  draw(3, 5.0f);
+  brush().undo();
   g_modeState[3] = 7;
   ASSERT_EQ(save(rootPath("named")), "saved");
   quillax::Painting painting;
   ASSERT_TRUE(ReadProtoFromTextFile(rootPath("named.txt").c_str(), &painting));
-  EXPECT_EQ(painting.operations_size(), 3);
+  std::vector<float> xs;
+  for (const quillax::Operation& op : painting.operations()) xs.push_back(op.points(0).x());
+  EXPECT_EQ(xs, (std::vector<float>{0.0f, 2.0f, 3.0f}));
   EXPECT_EQ(painting.hair_class(), 7);
   EXPECT_EQ(painting.head(), g_parameters.head_model());
   EXPECT_EQ(groups(readFile("named.obj")), (Strings{"stroke_0_type1", "stroke_2_type1"}));
-  EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
-
-  // The ".txt" cannot be written: no OBJ, the last saved file stays.
-  EXPECT_EQ(save(rootPath("none/p")), "failed: WriteProtoToTextFile " + rootPath("none/p.txt") +
-                                          " not found!\nthe painting was not saved; the work is still open\n");
   EXPECT_EQ(g_autosaves.last_save_file(), rootPath("named.txt"));
   // The OBJ cannot: reported, and the save holds.
   fs::create_directories(rootPath("obj.obj"));
@@ -456,7 +417,7 @@ TEST_F(OperatorFilesTest, AStrokeOfTheHeadLevelIsStoredInTheHeadFrameAndComesBac
   EXPECT_EQ(GetCapturedStdout(), "");
   EXPECT_EQ(brush().size(), 1);
   ASSERT_EQ(save(rootPath("again")), "saved");
-  EXPECT_EQ(operationsOf("again.txt"), operationsOf("level.txt"));
+  EXPECT_EQ(readFile("again.txt"), readFile("level.txt"));
 }
 
 TEST_F(OperatorFilesTest, LoadsReadFilesAndFoldersAndChangeNothingOnFailure) {
@@ -513,13 +474,6 @@ TEST_F(OperatorFilesTest, ReplacingTheWorkReadsFirstAndNeverResetsAfterAFailedSa
   EXPECT_EQ(GetCapturedStdout(), "error in creating root saving folder. \nthe current work could not be saved: " +
                                      rootPath("other.txt") + " not loaded, the work stays.\n");
   EXPECT_EQ(brush().size(), 2);
-
-  g_parameters.set_project_to_save("data/record");
-  CaptureStdout();
-  EXPECT_TRUE(m_operator.replacePainting(rootPath("other.txt"), true, -1));
-  GetCapturedStdout();
-  EXPECT_EQ(brush().size(), 1);
-  EXPECT_EQ(filesUnder("data").size(), 2u);  // the work of two strokes, saved first
 }
 
 TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
@@ -533,7 +487,6 @@ TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
   EXPECT_EQ(GetCapturedStdout(), "total 3 files\n");
   const std::string list = rootPath("list/");
   EXPECT_EQ(m_operator.m_files, (Strings{list + "a.txt", list + "b.txt", list + "sub/z.txt"}));
-  EXPECT_EQ(m_operator.m_fileIndex, -1);
 
   for (int outside : {-1, 3}) {
     CaptureStdout();
@@ -546,7 +499,6 @@ TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
   m_operator.onKey('.');
   const std::string out = GetCapturedStdout();
   EXPECT_NE(out.find("prepare to load file 1/3 " + list + "b.txt\n"), std::string::npos) << out;
-  EXPECT_EQ(m_operator.m_fileIndex, 1);
   EXPECT_EQ(brush().size(), 1);
   // The work loaded from a.txt was saved under a.txt's folder and stem.
   const std::string saved = g_autosaves.last_save_file();
@@ -558,9 +510,7 @@ TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
   google::protobuf::LogSilencer quiet;
   CaptureStdout();
   m_operator.onKey('.');
-  EXPECT_EQ(GetCapturedStdout(), "ReadProtoFromTextFile " + list +
-                                     "sub/z.txt does not parse: line 1 column 13: Expected identifier, got: \n"
-                                     "painting " + list + "sub/z.txt not loaded: the current work stays.\n");
+  GetCapturedStdout();
   EXPECT_EQ(m_operator.m_fileIndex, 2);
   EXPECT_EQ(brush().size(), 1);
   EXPECT_EQ(g_autosaves.last_save_file(), saved);
@@ -568,55 +518,18 @@ TEST_F(OperatorFilesTest, TheFileListIsSortedWithSubFoldersAndStepsByIndex) {
   CaptureStdout();
   m_operator.listFiles(rootPath("nowhere"), ".txt");
   EXPECT_EQ(GetCapturedStdout(), "total 0 files\n");
-  EXPECT_TRUE(m_operator.m_files.empty());
 }
 
-TEST_F(OperatorFilesTest, AutosaveWritesIntoTheRunFolderOnlyOnceASaveMadeIt) {
-  g_operator = &m_operator;
-  draw(3);
-  const std::string autosave = rootPath(run() + "/autosaves.txt");
-  CaptureStdout();
-  EXPECT_TRUE(Operator::autosave());
-  m_operator.waitForSaves();
-  EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + autosave + " not found!\n");
-  EXPECT_FALSE(fs::exists(rootPath("data/record/" + std::to_string(m_operator.m_id))));
-  ASSERT_EQ(save(), "saved");
-  EXPECT_TRUE(Operator::autosave());
-  m_operator.waitForSaves();
-  quillax::Painting painting;
-  ASSERT_TRUE(ReadProtoFromTextFile(autosave.c_str(), &painting));
-  EXPECT_EQ(painting.operations_size(), 1);
-  g_operator = nullptr;
-  EXPECT_FALSE(Operator::autosave());
-}
-
-// Another instance started in the same second wants the same run folder: the one that makes it
-// first keeps it, and this run's saves and autosaves go elsewhere.
-TEST_F(OperatorFilesTest, ARunFolderMadeByAnotherInstanceIsNeverWrittenInto) {
-  g_operator = &m_operator;
-  writeFile(run() + "/theirs.txt", "theirs");
-  draw(3);
-  EXPECT_FALSE(Operator::autosave());
-  ASSERT_EQ(save(), "saved");
-  ASSERT_EQ(save(), "saved");
-  EXPECT_TRUE(Operator::autosave());
-  m_operator.waitForSaves();  // the autosave is written off the calling thread
-  Strings ours;
-  for (const std::string& file : filesUnder("data/record"))
-    if (file != run() + "/theirs.txt") ours.push_back(file.substr(0, file.rfind('/')));
-  ASSERT_EQ(ours.size(), 5u);
-  EXPECT_EQ(ours, Strings(5, ours[0]));  // two paintings, two OBJs and the autosave
-  EXPECT_NE(ours[0], run());
-  EXPECT_EQ(filesUnder(run()), Strings{run() + "/theirs.txt"});
-  EXPECT_EQ(readFile(run() + "/theirs.txt"), "theirs");
-  g_operator = nullptr;
-}
-
-TEST_F(OperatorFilesTest, TheWriterTakesOneSaveAtATimeInOrderAndSkipsAnAutosaveDueMeanwhile) {
+TEST_F(OperatorFilesTest, AutosaveAndSavesWaitForARunFolderAndTheWriterTakesThemInOrder) {
   g_operator = &m_operator;
   g_defaultLightCurve.mutable_v()->Truncate(2);
   draw(3);
   draw(40, 1.0f, 2);
+  CaptureStdout();
+  EXPECT_TRUE(Operator::autosave());  // before any save: it fails and makes no run folder
+  m_operator.waitForSaves();
+  GetCapturedStdout();
+  EXPECT_FALSE(fs::exists(rootPath(run())));
   ASSERT_EQ(save(), "saved");  // the run folder, for the autosave
   // A pipe holds the first save's text until the test reads it: a write in flight.
   ASSERT_EQ(mkfifo(rootPath("held.txt").c_str(), 0644), 0);
@@ -668,7 +581,6 @@ TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoesAfterWhatWasHandedO
   controller->createTools(false);
   controller->getTool(1)->push(makeStroke(1, 0, 3), false);
   const std::string folder = "data/record/" + std::to_string(controller->m_id);
-  fs::create_directories(rootPath("data"));
   ASSERT_EQ(controller->saveInBackground(rootPath("data/handed")), Operator::SaveResult::Saved);
   controller.reset();
   const Strings files = filesUnder("data");
@@ -697,7 +609,6 @@ TEST_F(OperatorFilesTest, EveryCutOfASavedPaintingFailsWholeOrAddsWholeStrokes) 
     GetCapturedStdout();
     if (loaded) m_operator.addStrokes(read);
     const int added = brush().size() - 1;
-    ASSERT_GE(added, 0) << cut;
     EXPECT_EQ(brush().m_history[0]->pointCount(), 2) << cut;
     if (!loaded) {
       EXPECT_EQ(added, 0) << cut;
