@@ -134,7 +134,6 @@ TEST_F(CameraGLTest, SelectingChangesOnlyForAnotherValidIndex) {
   for (int index : {0, -1, 2}) {
     g_cameraManager->selectCamera(index);
     EXPECT_EQ(g_cameraManager->m_current, 0) << index;
-    EXPECT_EQ(g_cameraManager->m_textures.names.size(), 1u) << index;
   }
   g_cameraManager->clear();
   EXPECT_TRUE(g_cameraManager->m_cameras.empty() && g_cameraManager->m_textures.names.empty());
@@ -180,8 +179,7 @@ TEST_F(CameraGLTest, CaptureAllRendersTheHeadAndWritesOnlyWithAPrefix) {
   g_cameraManager->captureAll(prefix);
   const cv::Mat image = cv::imread(prefix + "_camera0.png");
   ASSERT_FALSE(image.empty());
-  EXPECT_EQ(image.cols, 1000);
-  EXPECT_EQ(image.rows, 800);
+  EXPECT_EQ(image.size(), cv::Size(1000, 800));
   // The head fills the middle; the corners keep the black background.
   const cv::Vec3b centre = image.at<cv::Vec3b>(400, 500), corner = image.at<cv::Vec3b>(2, 2);
   EXPECT_GT(centre[0] + centre[1] + centre[2], 30) << centre;
