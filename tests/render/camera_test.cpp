@@ -134,7 +134,6 @@ TEST_F(CameraGLTest, SelectingChangesOnlyForAnotherValidIndex) {
   for (int index : {0, -1, 2}) {
     g_cameraManager->selectCamera(index);
     EXPECT_EQ(g_cameraManager->m_current, 0) << index;
-    EXPECT_EQ(g_cameraManager->m_textures.names.size(), 1u) << index;
   }
   g_cameraManager->clear();
   EXPECT_TRUE(g_cameraManager->m_cameras.empty() && g_cameraManager->m_textures.names.empty());
@@ -180,8 +179,7 @@ TEST_F(CameraGLTest, CaptureAllRendersTheHeadAndWritesOnlyWithAPrefix) {
   g_cameraManager->captureAll(prefix);
   const cv::Mat image = cv::imread(prefix + "_camera0.png");
   ASSERT_FALSE(image.empty());
-  EXPECT_EQ(image.cols, 1000);
-  EXPECT_EQ(image.rows, 800);
+  EXPECT_EQ(image.size(), cv::Size(1000, 800));
   // The head fills the middle; the corners keep the black background.
   const cv::Vec3b centre = image.at<cv::Vec3b>(400, 500), corner = image.at<cv::Vec3b>(2, 2);
   EXPECT_GT(centre[0] + centre[1] + centre[2], 30) << centre;
@@ -196,26 +194,13 @@ TEST_F(CameraGLTest, CaptureAllRendersTheHeadAndWritesOnlyWithAPrefix) {
   EXPECT_EQ(drainGLErrors(), 0u);
 }
 
-TEST_F(CameraGLTest, PickingTakesTheNearerBoxCentreOfALightAndACamera) {
-  LightModel* light = new LightModel("light");
-  BoundingBox* lightBox = new BoundingBox("light");
-  lightBox->m_min = Vec3f(-0.2f, -0.2f, -0.2f);
-  lightBox->m_max = Vec3f(0.2f, 0.2f, 0.2f);
-  light->setAttached(lightBox);
-  light->updateTransform();
-  g_lightManager->addLight(light);
+// Lights and models as pick candidates, and the nearest centre winning, are the modeler's tests.
+TEST_F(CameraGLTest, PickingReachesACamera) {
   CameraModel* camera = g_cameraManager->createCamera(Vec3f(0.1f, 0.0f, 0.0f), Vec3f(0, 0, 1));
-
   const std::vector<int32_t> savedModes = g_modeState;
   g_modeState = {6, 6, 3, 0, 0, 0, 0, 0, 0, 0, 0};
   g_modeler->grabNearest(Vec3f(0.09f, 0.0f, 0.0f));
   EXPECT_TRUE(camera->isSelected());
-  EXPECT_FALSE(light->isSelected());
-  g_modeler->grabNearest(Vec3f(0.0f, 0.0f, 0.0f));
-  EXPECT_TRUE(light->isSelected());
-  EXPECT_FALSE(camera->isSelected());
-  g_modeler->grabNearest(Vec3f(5.0f, 0.0f, 0.0f));
-  EXPECT_FALSE(light->isSelected() || camera->isSelected());
   g_modeState = savedModes;
 }
 

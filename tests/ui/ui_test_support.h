@@ -54,14 +54,6 @@ inline void setMove(quillax::WidgetParam& param, int type, int id) {
   param.mutable_move_event()->set_value(id);
 }
 
-// The description's transform: identity with the cell's size and place.
-inline void setCell(quillax::WidgetParam& param, float w, float h, float x, float y, float z) {
-  auto* t = param.mutable_transform();
-  t->Clear();
-  const float m[16] = {w, 0, 0, 0, 0, h, 0, 0, 0, 0, 1, 0, x, y, z, 1};
-  for (float v : m) t->add_v(v);
-}
-
 // A widget made from a description, with the triggers it built (which it does not own).
 struct BuiltWidget {
   explicit BuiltWidget(const quillax::WidgetParam& param, UIWidget* owner = nullptr)
