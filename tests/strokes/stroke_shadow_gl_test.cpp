@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int kTop = 256;         // top view, pixels a side (1.6 mm)
+constexpr int kCoarse = 96;       // the same seen coarsely (4.2 mm), where strand shadows go dotted
 constexpr float kHalfTop = 0.2f;  // metres from its middle to each edge
 constexpr float kWidth = 0.02f;   // ribbon width, the brush's first
 const float kStrandX[] = {-0.1f, 0.0f, 0.1f};
@@ -139,10 +140,10 @@ TEST_F(StrokeShadowGL, StrandsArchedOverTheHeadCastSoftContinuousShadowsOnIt) {
   // From above, the head alone: first lit whole, then with the strands casting only.
   const Matrix4 topView = topViewProjection(kHalfTop);
   m_light->renderShadowMap();
-  const std::vector<uint8_t> lit = draw(kTop, topView, nullptr);
+  const std::vector<uint8_t> lit = draw(kTop, topView, nullptr), coarseLit = draw(kCoarse, topView, nullptr);
   g_lightManager->m_drawStrokes = [&](const Matrix4& viewProjection) { strands.draw(Matrix4(), viewProjection); };
   m_light->renderShadowMap();
-  const std::vector<uint8_t> shaded = draw(kTop, topView, nullptr);
+  const std::vector<uint8_t> shaded = draw(kTop, topView, nullptr), coarseShaded = draw(kCoarse, topView, nullptr);
   ASSERT_EQ(drainGLErrors(), 0u);
 
   // Under the middle of each ribbon the head darkens all along, not strand by strand, and softly:
@@ -169,6 +170,30 @@ TEST_F(StrokeShadowGL, StrandsArchedOverTheHeadCastSoftContinuousShadowsOnIt) {
     ASSERT_GT(head, 100);
     EXPECT_GT(darkened, head * 9 / 10);
     EXPECT_EQ(black, 0);
+
+    // Seen coarsely, each row across the band darkens over more than one pixel with no lit pixel
+    // between darkened ones: a filter narrower than a pixel leaves lit holes between strand shadows.
+    int rows = 0, holed = 0, thin = 0;
+    for (int row = 0; row < kCoarse; ++row) {
+      const float worldZ = -((row + 0.5f) / kCoarse * 2.0f - 1.0f) * kHalfTop;
+      if (worldZ < -0.12f || worldZ > 0.09f) continue;
+      std::string across;  // 'x' darkened, '.' not
+      for (int column = 0; column < kCoarse; ++column) {
+        const float worldX = ((column + 0.5f) / kCoarse * 2.0f - 1.0f) * kHalfTop;
+        if (std::fabs(worldX - x) > 0.75f * kWidth) continue;
+        const uint8_t* before = &coarseLit[4 * (row * kCoarse + column)];
+        const uint8_t* after = &coarseShaded[4 * (row * kCoarse + column)];
+        const int b = before[0] + before[1] + before[2], a = after[0] + after[1] + after[2];
+        across += a < 0.9f * b ? 'x' : '.';
+      }
+      const size_t first = across.find('x'), last = across.rfind('x');
+      ++rows;
+      thin += first == last;
+      holed += first != std::string::npos && across.find('.', first) < last;
+    }
+    ASSERT_GT(rows, 20);
+    EXPECT_EQ(thin, 0);
+    EXPECT_LE(holed, rows / 20);
   }
   for (int column = 0; column < kTop; ++column) {
     const float worldX = ((column + 0.5f) / kTop * 2.0f - 1.0f) * kHalfTop;
