@@ -134,6 +134,7 @@ TEST_F(WidgetKindsTest, LightCurveEditorKeepsItsMarkersInBounds) {
       {0.25f, 0.75f, 0.3f, 0.6f, 0.3f, 0.6f},
       {0.75f, 0.25f, 0.95f, 0.3f, 0.75f, 0.3f},  // marker 2: not past the x range
       {0.9f, 0.1f, 0.85f, 0.3f, 0.85f, 0.1f},   // marker 3: sideways only
+      {0.75f, 0.3f, 0.89f, 0.3f, 0.89f, 0.3f},  // marker 2 past marker 3: the curve overshoots the range
   };
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
