@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,14 +82,9 @@ class MessageFilesGL : public RenderGLTest {
   }
 };
 
-// A head with a mesh box only: enough for its placement.
-std::unique_ptr<HeadModel> headWithBox() {
-  std::unique_ptr<HeadModel> head(new HeadModel("head.txt"));
-  BoundingBox* box = new BoundingBox("box");
-  box->widen(Vec3f(-0.6f, -0.2f, -0.3f));
-  box->widen(Vec3f(0.6f, 0.2f, 0.3f));
-  head->setAttached(box);
-  return head;
+// The line of the readers that fall back on their defaults.
+std::string leftAsItIs(const std::string& reader, const std::string& defaults) {
+  return reader + ": <path> could not be read; using the " + defaults + " and leaving the file as it is\n";
 }
 
 }  // namespace
@@ -101,23 +95,21 @@ TEST_F(MessageFilesGL, HostileFilesAreNamedAndKeptWhileTheDefaultsAreUsed) {
     const char* file;  // under the asset root
     const char* goodText;
     // The reader's own line; "<path>" stands for the file as the reader names it.
-    const char* line;
+    std::string line;
     // Reads (writing back where the reader does), returns what the run then uses.
     std::function<std::string()> load;
     const char* used;
   };
   const std::string root = this->root();
-  std::unique_ptr<HeadModel> head = headWithBox();
   const Reader readers[] = {
-      {"settings", "parameters.txt", "window_width: 800\n",
-       "loadParameters: <path> could not be read; using the default settings and leaving the file as it is\n",
+      {"settings", "parameters.txt", "window_width: 800\n", leftAsItIs("loadParameters", "default settings"),
        [] {
          loadParameters();
          return "width " + std::to_string(g_parameters.window_width());
        },
        "width 1920"},
       {"hair parameters", "shaders/pbr_hair_parameters.txt", "cutoff: 0.3\n",
-       "HairShader: <path> could not be read; using the default hair parameters and leaving the file as it is\n",
+       leftAsItIs("HairShader", "default hair parameters"),
        [this] {
          delete g_shaderManager;
          g_shaderManager = new ShaderManager();
@@ -125,16 +117,20 @@ TEST_F(MessageFilesGL, HostileFilesAreNamedAndKeptWhileTheDefaultsAreUsed) {
          return "cutoff " + std::to_string(uniformFloat(g_shaderManager->programId(7), "_Cutoff"));
        },
        "cutoff 0.550000"},
-      {"placement", "headTransform.txt", "obj_name: \"kept\"\n",
-       "loadPlacement: <path> could not be read; using the default placement and leaving the file as it is\n",
+      {"placement", "headTransform.txt", "obj_name: \"kept\"\n", leftAsItIs("loadPlacement", "default placement"),
        [&] {
+         HeadModel head("head.txt");  // a mesh box alone is enough to place it
+         BoundingBox* box = new BoundingBox("box");
+         box->widen(Vec3f(-0.6f, -0.2f, -0.3f));
+         box->widen(Vec3f(0.6f, 0.2f, 0.3f));
+         head.setAttached(box);
          Matrix4 placement;
-         head->loadPlacement(placement, root + "headTransform.txt");
+         head.loadPlacement(placement, root + "headTransform.txt");
          return "scale " + std::to_string(placement.at(0, 0));
        },
        "scale 0.500000"},
       {"hair set", "hair/hairset.txt", "hairs { name: 'mine' file_path: 'hair/m.txt' load_at_begin: 1 }\n",
-       "loadHairSet: <path> could not be read; using the built-in hair set and leaving the file as it is\n",
+       leftAsItIs("loadHairSet", "built-in hair set"),
        [this] {
          writeFile("hair/m.txt", "");
          writeFile("hair/base_back_sep/base_back_sep.txt", "");

@@ -30,6 +30,15 @@ class OpenVRGLTest : public HeadsetTraceGL {
     loadSettingsQuietly();
     clearEvents();
   }
+  void TearDown() override {
+    delete g_uivr;
+    g_uivr = nullptr;
+    g_operator = nullptr;
+    g_hairTexture = 0;
+    g_brushShape = 0;
+    g_flags[FLAG_NO_CURVATURE_SWIPE] = false;
+    HeadsetTraceGL::TearDown();
+  }
 
   // A tool controller without buffers as g_operator, the brush current with `count` strokes.
   Interactor* brushWith(Operator& tools, int count) {
@@ -125,8 +134,6 @@ TEST_F(OpenVRGLTest, TheFirstControllerOnIsTheDrawingHandAndItsPadUndoesAndRedoe
   // The cursor once frames 2, 4, 7, 10 and 12 have been handled.
   std::vector<int> cursors;
   atFrames({2, 4, 7, 10, 12}, [&] { cursors.push_back(brush->m_cursor); });
-  g_operator = nullptr;
-  g_hairTexture = 0;
   EXPECT_EQ((std::vector<int>{m_vr.drawingHand(), m_vr.otherHand()}), (std::vector<int>{1, 2}));
   EXPECT_EQ(cursors, (std::vector<int>{11, 10, 0, 0, 1}));
 }
@@ -162,34 +169,18 @@ TEST_F(OpenVRGLTest, RenderModelsWaitOutLoadingAndReportFailures) {
   EXPECT_EQ(drainGLErrors(), 0u);
 }
 
-// The tool geometry alone as the UI root, without the menu, so swipes have values to edit.
-class OpenVRSwipeGLTest : public OpenVRGLTest {
- protected:
-  void SetUp() override {
-    OpenVRGLTest::SetUp();
-    if (HasFatalFailure()) return;  // no context
-    g_uivr = new UIVR();
-    g_uivr->m_shooter = new Shooter();
-    quillax::UIParam ui;
-    testing::internal::CaptureStdout();
-    g_uivr->m_shooter->init(ui);
-    testing::internal::GetCapturedStdout();
-    g_hairTexture = 1;  // the brush: its cross-section is drawn, so swipes edit width and curvature
-  }
-  void TearDown() override {
-    delete g_uivr;
-    g_uivr = nullptr;
-    g_hairTexture = 0;
-    g_brushShape = 0;
-    g_flags[FLAG_NO_CURVATURE_SWIPE] = false;
-    OpenVRGLTest::TearDown();
-  }
-};
-
 // Each row replays keyframes after both controllers are held still, with a brush shape, and
 // reads after each listed frame: width, curvature, helix radius and length, then the drawing
 // and the other hand's swipe counters.
-TEST_F(OpenVRSwipeGLTest, SwipesEditTheBrushFrameByFrame) {
+TEST_F(OpenVRGLTest, SwipesEditTheBrushFrameByFrame) {
+  // The tool geometry alone as the UI root, without the menu, so swipes have values to edit.
+  g_uivr = new UIVR();
+  g_uivr->m_shooter = new Shooter();
+  quillax::UIParam ui;
+  testing::internal::CaptureStdout();
+  g_uivr->m_shooter->init(ui);
+  testing::internal::GetCapturedStdout();
+  g_hairTexture = 1;  // the brush: its cross-section is drawn, so swipes edit width and curvature
   struct Row {
     const char* keyframes;
     int shape;
@@ -246,8 +237,6 @@ TEST_F(OpenVRGLTest, ADrawingHandSwitchedOnAgainTakesItsRoleBackOnlyWhenItIsFree
   Interactor* brush = brushWith(tools, 3);
   std::vector<int> roles;
   atFrames({2, 4, 6, 8, 10, 12, 14}, [&] { roles.insert(roles.end(), {m_vr.drawingHand(), m_vr.otherHand()}); });
-  g_operator = nullptr;
-  g_hairTexture = 0;
   EXPECT_EQ(roles, (std::vector<int>{1, 2, -1, 2, 1, 2, -1, 2, 3, 2, 3, 2, 3, 2}));
   EXPECT_EQ(brush->m_cursor, 2);  // the press whose pad could not be read undid nothing
 }
