@@ -6,9 +6,6 @@
 #include <random>
 #include <string>
 
-#include "core/obj_reader.h"
-#include "render/head_model.h"
-#include "render/render_gl_fixture.h"
 #include "support/sphere_mesh.h"
 
 namespace {
@@ -128,66 +125,6 @@ TEST(LevelSet, AWalkGoingRoundEnds) {
   loop.m_distanceGrid[u] = 1.0;
   loop.refineFootPoint(c);
   EXPECT_TRUE(loop.m_footGrid[u][0] == 1.5f || loop.m_footGrid[u][0] == 2.5f);
-}
-
-// ---- the shipped head, loaded as the program loads it ----
-
-using ShippedHeadGLTest = RenderGLTest;
-
-TEST_F(ShippedHeadGLTest, LevelSetBuildsAndAttaches) {
-  copyAsset("models/defaultHead");
-  const std::string path = rootPath("models/defaultHead/head.txt");
-  HeadModel head(path);
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(head.load(path, 41));
-  testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(head.m_levelsetGrider && head.m_levelsetGrider->hasLevelset());
-  const GLGrider& grid = *head.m_levelsetGrider;
-
-  // Points off the surface along its normals, in the head's own coordinates, measured against
-  // the tangent plane of the nearest mesh vertex (sampled every 3 mm, finer than the 8 mm cells).
-  Eigen::MatrixXd V, N;
-  Eigen::MatrixXi F;
-  ASSERT_TRUE(igl::readOBJ(rootPath("models/defaultHead/head_levelset.obj"), V, N, F));
-  auto surfaceDistance = [&](const Vec3f& p) {
-    const Eigen::RowVector3d q(p[0], p[1], p[2]);
-    Eigen::Index nearest = 0;
-    (V.rowwise() - q).rowwise().squaredNorm().minCoeff(&nearest);
-    return (q - V.row(nearest)).dot(N.row(nearest).normalized());
-  };
-  int checked = 0;
-  double worst = 0.0, sum = 0.0;
-  for (Eigen::Index r = 0; r < V.rows(); r += 97) {
-    const Vec3f v(float(V(r, 0)), float(V(r, 1)), float(V(r, 2)));
-    const Vec3f n = normalized(Vec3f(float(N(r, 0)), float(N(r, 1)), float(N(r, 2))));
-    if (v[1] < -0.1f) continue;  // the cranium and face, where hair is drawn
-    Vec3f outside = v + n * 0.015f, gradient;
-    grid.levelsetValue(outside, &gradient);
-    Vec3f dir = normalized(n + Vec3f(0.3f, -0.2f, 0.5f));
-    ASSERT_TRUE(grid.attachToLevelset(outside, &dir, 0.004f)) << r;
-    // The direction keeps only its part along the surface, as a unit vector.
-    EXPECT_NEAR(dot(dir, gradient), 0.0f, 1e-5f);
-    EXPECT_NEAR(length(dir), 1.0, 1e-5);
-    const double error = std::fabs(surfaceDistance(outside) - 0.004);
-    worst = std::max(worst, error);
-    sum += error;
-    ++checked;
-  }
-  EXPECT_GT(checked, 100);
-  EXPECT_LT(worst, 0.0025);
-  EXPECT_LT(sum / checked, 0.0005);
-  // Under the crown a point is pushed out to the level; above it, it is left where it is.
-  Eigen::Index top = 0;
-  V.col(1).maxCoeff(&top);
-  const Vec3f crown(float(V(top, 0)), float(V(top, 1)), float(V(top, 2)));
-  Vec3f inside = crown - Vec3f(0.0f, 0.01f, 0.0f), above = crown + Vec3f(0.0f, 0.015f, 0.0f);
-  ASSERT_TRUE(grid.pushOutOfLevelset(inside, 0.004f));
-  EXPECT_NEAR(surfaceDistance(inside), 0.004, 0.0025);
-  EXPECT_FALSE(grid.pushOutOfLevelset(above, 0.004f));
-  EXPECT_EQ(above, crown + Vec3f(0.0f, 0.015f, 0.0f));
-  Vec3f beyond = grid.m_max + Vec3f(0.1f);  // outside the grid: not moved
-  EXPECT_FALSE(grid.attachToLevelset(beyond, nullptr, 0.0f));
-  EXPECT_EQ(beyond, grid.m_max + Vec3f(0.1f));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "core/settings.h"
@@ -14,6 +15,7 @@
 #include "render/light.h"
 #include "render/render_gl_fixture.h"
 #include "render/sample_grid.h"
+#include "support/shipped_head.h"
 
 namespace {
 
@@ -162,10 +164,54 @@ TEST_F(ModelerGLTest, TheShippedHeadLoadsPlacedWithTexturesMirrorAndGrids) {
   EXPECT_EQ(std::count(head->m_textures.ids.begin(), head->m_textures.ids.end(), 0u), 0);
   ASSERT_TRUE(head->m_mirror && !head->m_mirror->isRenderable());
   ASSERT_TRUE(head->m_levelsetGrider && head->m_hairGrider);
+  Eigen::MatrixXd V, N;
   Vec3f gridMin, gridMax;
-  headGridBox(head->box()->m_min, head->box()->m_max, gridMin, gridMax);
+  ASSERT_TRUE(readShippedHeadLevelset(V, N, gridMin, gridMax));
   EXPECT_EQ(head->m_levelsetGrider->m_min, gridMin);
   EXPECT_EQ(head->m_hairGrider->m_max, gridMax);
+
+  // Points off the surface along its normals, in the head's own coordinates, measured against
+  // the tangent plane of the nearest mesh vertex (sampled every 3 mm, finer than the 8 mm cells).
+  const GLGrider& grid = *head->m_levelsetGrider;
+  auto surfaceDistance = [&](const Vec3f& p) {
+    const Eigen::RowVector3d q(p[0], p[1], p[2]);
+    Eigen::Index nearest = 0;
+    (V.rowwise() - q).rowwise().squaredNorm().minCoeff(&nearest);
+    return (q - V.row(nearest)).dot(N.row(nearest).normalized());
+  };
+  int checked = 0;
+  double worst = 0.0, sum = 0.0;
+  for (Eigen::Index r = 0; r < V.rows(); r += 97) {
+    const Vec3f v(float(V(r, 0)), float(V(r, 1)), float(V(r, 2)));
+    const Vec3f n = normalized(Vec3f(float(N(r, 0)), float(N(r, 1)), float(N(r, 2))));
+    if (v[1] < -0.1f) continue;  // the cranium and face, where hair is drawn
+    Vec3f outside = v + n * 0.015f, gradient;
+    grid.levelsetValue(outside, &gradient);
+    Vec3f dir = normalized(n + Vec3f(0.3f, -0.2f, 0.5f));
+    ASSERT_TRUE(grid.attachToLevelset(outside, &dir, 0.004f)) << r;
+    // The direction keeps only its part along the surface, as a unit vector.
+    EXPECT_NEAR(dot(dir, gradient), 0.0f, 1e-5f);
+    EXPECT_NEAR(length(dir), 1.0, 1e-5);
+    const double error = std::fabs(surfaceDistance(outside) - 0.004);
+    worst = std::max(worst, error);
+    sum += error;
+    ++checked;
+  }
+  EXPECT_GT(checked, 100);
+  EXPECT_LT(worst, 0.0025);
+  EXPECT_LT(sum / checked, 0.0005);
+  // Under the crown a point is pushed out to the level; above it, it is left where it is.
+  Eigen::Index top = 0;
+  V.col(1).maxCoeff(&top);
+  const Vec3f crown(float(V(top, 0)), float(V(top, 1)), float(V(top, 2)));
+  Vec3f inside = crown - Vec3f(0.0f, 0.01f, 0.0f), above = crown + Vec3f(0.0f, 0.015f, 0.0f);
+  ASSERT_TRUE(grid.pushOutOfLevelset(inside, 0.004f));
+  EXPECT_NEAR(surfaceDistance(inside), 0.004, 0.0025);
+  EXPECT_FALSE(grid.pushOutOfLevelset(above, 0.004f));
+  EXPECT_EQ(above, crown + Vec3f(0.0f, 0.015f, 0.0f));
+  Vec3f beyond = grid.m_max + Vec3f(0.1f);  // outside the grid: not moved
+  EXPECT_FALSE(grid.attachToLevelset(beyond, nullptr, 0.0f));
+  EXPECT_EQ(beyond, grid.m_max + Vec3f(0.1f));
 
   // The stored placement, given to the transform tool and carried to every companion.
   quillax::Model file;

@@ -66,7 +66,7 @@ TEST(MenuImages, PickerCellsShowWhatThePickersPick) {
   for (const MenuWidgetEntry& e : kDefaultMenuWidgets) {
     if (e.type != WIDGET_COLOR_WHEEL) continue;
     quillax::WidgetParam param = widgetParam(WIDGET_COLOR_WHEEL, e.name);
-    setMove(param, 4, e.eventId);
+    setEvent(param.mutable_move_event(), 4, e.eventId);
     param.set_color_image(e.colorImage);
     BuiltWidget built(param);
     auto& picker = static_cast<UIColorWheel&>(*built.widget);

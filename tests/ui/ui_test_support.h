@@ -45,13 +45,10 @@ inline quillax::WidgetParam widgetParam(int type, const std::string& name) {
   param.set_name(name);
   return param;
 }
-inline void setClick(quillax::WidgetParam& param, int type, int id) {
-  param.mutable_click_event()->set_event_id(type);
-  param.mutable_click_event()->set_value(id);
-}
-inline void setMove(quillax::WidgetParam& param, int type, int id) {
-  param.mutable_move_event()->set_event_id(type);
-  param.mutable_move_event()->set_value(id);
+// Sets a widget's click or move event to a type and an id.
+inline void setEvent(quillax::Event* event, int type, int id) {
+  event->set_event_id(type);
+  event->set_value(id);
 }
 
 // A widget made from a description, with the triggers it built (which it does not own).

@@ -46,7 +46,7 @@ std::vector<float> centreOf(const UIWidget& marker) {
 
 TEST_F(WidgetKindsTest, SwitchesFlipAndPostTheirState) {
   quillax::WidgetParam param = widgetParam(WIDGET_SWITCH_BUTTON, "smooth");
-  setClick(param, 4, 4);
+  setEvent(param.mutable_click_event(), 4, 4);
   BuiltWidget built(param);
   UIWidget& button = *built.widget;
   hovered(button).click(true);
@@ -79,7 +79,7 @@ TEST_F(WidgetKindsTest, ColourWheelPicksImagePixels) {
   ASSERT_TRUE(cv::imwrite(rootPath("three.png"), three));
 
   quillax::WidgetParam param = widgetParam(WIDGET_COLOR_WHEEL, "colorWheel");
-  setMove(param, 4, 0);
+  setEvent(param.mutable_move_event(), 4, 0);
   param.set_color_image("wheel.png");
   BuiltWidget built(param);
   auto& wheel = static_cast<UIColorWheel&>(*built.widget);
@@ -112,7 +112,7 @@ TEST_F(WidgetKindsTest, ColourWheelPicksImagePixels) {
 
 TEST_F(WidgetKindsTest, LightCurveEditorKeepsItsMarkersInBounds) {
   quillax::WidgetParam param = widgetParam(WIDGET_SPLINE_EDITOR, "lightSplineEditor");
-  setMove(param, 4, 8);
+  setEvent(param.mutable_move_event(), 4, 8);
   BuiltWidget built(param);
   auto& editor = static_cast<UISplineEditor&>(*built.widget);
   editor.drag(0.5f, 0.5f, 1);  // without markers there is no curve: an empty post
