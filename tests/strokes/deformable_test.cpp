@@ -139,30 +139,25 @@ TEST_F(DeformableTest, SpinKeepsItsEndsAndDoublesThePoints) {
   EXPECT_GT(std::fabs(stroke->pointAt(20.0f)[2]) + std::fabs(stroke->pointAt(20.0f)[0]), 0.001f);
 }
 
-TEST_F(DeformableTest, BraidMakesTwoAndAHalfTimesThePointsWithPitchesAcrossTheTangents) {
-  testing::internal::CaptureStdout();
-  Operatable* stroke = sampled(20);
-  braidStroke(stroke, 0.02f, 0.5f, 2);
-  Operatable* tooShort = sampled(9);
-  braidStroke(tooShort, 0.02f, 0.5f, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "size: 0.1 0.1\nsize: 0.1 0.1\n");
-  const quillax::Operation& op = *stroke->m_operation;
-  ASSERT_EQ((Ints{op.points_size(), op.pitches_size(), op.normals_size()}), (Ints{50, 50, 50}));
-  for (int i = 0; i < 50; ++i) EXPECT_NEAR(tangentDot(op, i), 0.0f, 1e-5f) << i;
-  EXPECT_EQ(tooShort->pointCount(), 9);
-}
-
 TEST_F(DeformableTest, ExtraStrokesAreBraidStrandsApartInPhaseOrOverlays) {
   // A straight stroke up +y with pitch +x: the braid moves its root by
   // 0.384 w (0.7 sin 2p, 0, -sin p) for the strand of phase p radians.
   Operatable* stroke = sampled(20);
   stroke->m_operation->set_shape(3);
   g_flags[FLAG_OVERLAY] = true;
+  // Too short to braid: it stays as drawn.
+  Operatable* tooShort = sampled(9);
+  tooShort->m_operation->set_shape(3);
   std::vector<Operatable*> strands;
-  printedBy([&] {
+  const std::string printed = printedBy([&] {
     makeExtraStrokes(stroke, strands);
     applyShape(stroke, {});
+    applyShape(tooShort, {});
   });
+  // Strands, overlays (8% wider), the stroke itself, then the short one.
+  const std::string plain = "size: 0.384 0.06\n", wide = "size: 0.384 0.0648\n";
+  EXPECT_EQ(printed, plain + plain + wide + wide + wide + plain + plain);
+  EXPECT_EQ(tooShort->pointCount(), 9);
   for (Operatable* e : strands) own(e);
   strands.insert(strands.begin(), stroke);
   // {phase, width factor, texture} of the stroke, its two strands and the three overlays.
@@ -174,9 +169,11 @@ TEST_F(DeformableTest, ExtraStrokesAreBraidStrandsApartInPhaseOrOverlays) {
     const Vec3f root = strands[i]->pointAt(0.0f);
     EXPECT_NEAR(length(root - Vec3f(0.7f * r * std::sin(2 * p), 0.0f, -r * std::sin(p))), 0.0f, 1e-5f)
         << i;
-    EXPECT_EQ((Ints{strands[i]->m_operation->texture(), strands[i]->pointCount()}),
-              (Ints{static_cast<int>(expected[i][2]), 50}))
+    const quillax::Operation& op = *strands[i]->m_operation;
+    EXPECT_EQ((Ints{op.texture(), op.points_size(), op.pitches_size(), op.normals_size()}),
+              (Ints{static_cast<int>(expected[i][2]), 50, 50, 50}))
         << i;
+    for (int k = 0; k < 50; ++k) EXPECT_NEAR(tangentDot(op, k), 0.0f, 1e-5f) << i << " " << k;
     EXPECT_GE(strands[i]->m_samples.size(), 2u);
   }
 

@@ -197,36 +197,32 @@ TEST_F(HairBlenderTest, AFitIsCachedByTheNewestStrokeAndOtherHairIdsRequestAPred
   target.m_batch.add_guid_strokes();
   target.m_batch.add_guid_strokes();
   g_requestClient = &target;
-  update({hint(3, {0.2f, 0.5f, 0.3f})});
+  Operatable* unsampled = own(makeStroke(1, 0, 1));
+  Operatable* bent = hint(3, {0.2f, 0.5f, 0.3f});
+  ASSERT_GT(bent->m_samples.size(), 1u);
+  update({unsampled, bent});
   g_requestClient = nullptr;
   EXPECT_EQ(target.m_state, 3);
-  ASSERT_EQ(target.m_batch.guid_strokes_size(), 1);  // the batch it held is replaced
-  EXPECT_EQ(target.m_batch.guid_strokes(0).pos_size(), 60);
+  // The batch it held is replaced: 20 positions along each stroke's samples, the origin without.
+  const quillax::DataBatch& batch = target.m_batch;
+  ASSERT_EQ(batch.guid_strokes_size(), 2);
+  EXPECT_EQ(batch.pred_strokes_size() + batch.data_samples_size(), 0);
+  const float last = static_cast<float>(bent->m_samples.size() - 1);
+  Floats expected;
+  for (int i = 0; i < 20; ++i) {
+    const Vec3f p = bent->samplePositionAt(static_cast<float>(i) * last / 19.0f);
+    expected.insert(expected.end(), {p[0], p[1], p[2]});
+  }
+  EXPECT_THAT(Floats(batch.guid_strokes(1).pos().begin(), batch.guid_strokes(1).pos().end()),
+              floatsAre(expected));
+  EXPECT_EQ(Floats(batch.guid_strokes(0).pos().begin(), batch.guid_strokes(0).pos().end()),
+            Floats(60, 0.0f));
   // A hint stroke whose control vector is not of the strands' length is named and skipped.
   g_modeState[3] = 0;
   Operatable* odd = own(makeHintStroke({0, 1, 0, 0, 1.1f, 0}));
   EXPECT_THAT(update({odd}),
               HasSubstr("hint stroke 0: 6 control floats, the strands hold 60; not matched\n"));
   EXPECT_TRUE(m_blender.m_matches.empty());
-}
-
-TEST_F(HairBlenderTest, HintStrokesPackAsTwentySamplePositions) {
-  Operatable* a = own(makeStroke(1, 0, 39, 0.0f, 0.0f, 0.01f));
-  Operatable* b = own(makeStroke(1, 0, 1));
-  ASSERT_GT(a->buildSamples(), 1);
-  quillax::DataBatch batch;
-  packHintStrokes({a, b}, batch);
-  ASSERT_EQ(batch.guid_strokes_size(), 2);
-  EXPECT_EQ(batch.pred_strokes_size() + batch.data_samples_size(), 0);
-  const float last = static_cast<float>(a->m_samples.size() - 1);
-  Floats expected;
-  for (int i = 0; i < 20; ++i) {
-    const Vec3f p = a->samplePositionAt(static_cast<float>(i) * last / 19.0f);
-    expected.insert(expected.end(), {p[0], p[1], p[2]});
-  }
-  EXPECT_THAT(Floats(batch.guid_strokes(0).pos().begin(), batch.guid_strokes(0).pos().end()),
-              floatsAre(expected));
-  EXPECT_EQ(batch.guid_strokes(1).pos_size(), 60);  // no samples: the origin
 }
 
 TEST_F(HairBlenderTest, ApplyingBendsFromTheRootAndLeavesAttachedStrandsAlone) {

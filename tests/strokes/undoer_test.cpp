@@ -80,11 +80,6 @@ TEST_F(UndoerTest, PushAfterUndoCutsTheTailHighestFirst) {
 }
 
 TEST_F(UndoerTest, SelectionTakesOwnThenExternalCandidatesOnce) {
-  coreSelectable<Operatable*> defaults;
-  defaults.m_candidates = {entry(), entry()};
-  EXPECT_EQ(defaults.select(nullptr, 1.0f), 0);
-  EXPECT_TRUE(defaults.m_selected.empty());
-
   NearSelection selection;
   Operatable* near = entry(0.1f);
   Operatable* far = entry(5.0f);
