@@ -112,10 +112,7 @@ bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* 
   if (!path) return false;
   platform::FileReplacement file(path);
   if (file.fd() < 0 || !printTo(message, file) || !file.commit()) {
-    std::cout << "WriteProtoToTextFile " << path << " not found!";
-    const std::string reason = file.reason();
-    if (!reason.empty()) std::cout << " (" << reason << ")";
-    std::cout << std::endl;
+    std::cout << "WriteProtoToTextFile " << path << " not found!" << file.reason() << std::endl;
     return false;
   }
   return true;

@@ -235,7 +235,7 @@ int removeStaleTemporaries(const std::string& folder) {
 }
 
 std::string FileReplacement::reason() const {
-  return m_error == 0 || m_error == ENOENT ? std::string() : std::string(std::strerror(m_error));
+  return m_error == 0 || m_error == ENOENT ? std::string() : " (" + std::string(std::strerror(m_error)) + ")";
 }
 
 void FileReplacement::fail(int error) {

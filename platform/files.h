@@ -46,8 +46,9 @@ class FileReplacement {
   bool write(const char* data, size_t size);
   // Syncs, closes and renames into place; false, with the old file untouched, on any failure.
   bool commit();
-  // Why the replacement failed, as the system says it ("No space left on device"); empty while
-  // nothing has failed, and for a missing folder, which the callers' "not found" already says.
+  // Why the replacement failed, as the system says it, ready to end a failure line:
+  // " (No space left on device)"; empty while nothing has failed, and for a missing folder,
+  // which the callers' "not found" already says.
   std::string reason() const;
 
  private:

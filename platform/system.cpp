@@ -4,9 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <vector>
 #include <cstdio>
 #include <system_error>
+#include <vector>
 
 namespace platform {
 

@@ -276,11 +276,7 @@ bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, un
     ok = ok && file.commit();
   }
   if (!ok) {
-    const std::string reason = file.reason();
-    if (reason.empty())
-      std::fprintf(stderr, "Failed to open file [ %s ] for write.\n", path.c_str());
-    else
-      std::fprintf(stderr, "Failed to open file [ %s ] for write. (%s)\n", path.c_str(), reason.c_str());
+    std::fprintf(stderr, "Failed to open file [ %s ] for write.%s\n", path.c_str(), file.reason().c_str());
   }
   return ok;
 }
