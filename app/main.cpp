@@ -1,6 +1,7 @@
 #include <GL/glew.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/application.h"
 #include "app/ogl_display.h"
@@ -70,6 +71,10 @@ int main() {
     glGetError();
 
     initApplication();
+    // From now on there is a session to save: these signals close it as the window's close does.
+    // Before, they end the process at once, which loses nothing and keeps a stalled start
+    // interruptible.
+    platform::catchEndSignals();
 
     OpenVR* openVR = new OpenVR();
     // The visible flag records whether the VR start-up succeeded; a new object starts visible.
@@ -85,8 +90,10 @@ int main() {
     if (openVR->isVisible()) {
       while (display->isWindowOpen()) {
         runFrame(*display, *openVR);
-        if (vr::closeRequested()) {
-          // A replayed session closes the window as a user would; this frame was its last.
+        const int signal = platform::endSignal();
+        if (signal) std::printf("%s: closing, the painting is saved first\n", strsignal(signal));
+        if (vr::closeRequested() || signal) {
+          // A replayed session, or a signal, closes the window as a user would; this frame was its last.
           display->postClose();
           break;
         }

@@ -168,12 +168,17 @@ bool OpenVRContext::init() {
     invertAffineMatrix4(m_eyeToHead[eye]);
   }
 
-  m_system->getRecommendedRenderTargetSize(&m_renderWidth, &m_renderHeight);
+  uint32_t recommendedWidth = 0, recommendedHeight = 0;
+  m_system->getRecommendedRenderTargetSize(&recommendedWidth, &recommendedHeight);
+  const int samples = static_cast<int>(g_parameters.multisample_size());
+  m_eyeTargetsReady = m_leftEye.init(recommendedWidth, recommendedHeight, samples) &&
+                      m_rightEye.init(recommendedWidth, recommendedHeight, samples);
+  // The targets may be smaller than recommended (the context's limits): the eyes are drawn, and
+  // the shadow map sized, at the size made.
+  m_renderWidth = m_leftEye.m_width;
+  m_renderHeight = m_leftEye.m_height;
   setUiValueAt(VALUE_EYE_WIDTH, static_cast<float>(m_renderWidth));
   setUiValueAt(VALUE_EYE_HEIGHT, static_cast<float>(m_renderHeight));
-  const int samples = static_cast<int>(g_parameters.multisample_size());
-  m_eyeTargetsReady = m_leftEye.init(m_renderWidth, m_renderHeight, samples) &&
-                      m_rightEye.init(m_renderWidth, m_renderHeight, samples);
   // An incomplete target cannot be drawn into: the eyes are then neither drawn nor submitted.
   if (!m_eyeTargetsReady) std::printf("The eye render targets could not be created\n");
 

@@ -54,6 +54,7 @@ class OpenVRContext {
   void setDesktopFramebuffer(GLuint framebuffer) { m_desktopFramebuffer = framebuffer; }
   const std::string& poseClasses() const { return m_poseClasses; }
   int validPoseCount() const { return m_validPoseCount; }
+  // The eye targets' size as made: the recommended size, or less where the context allows less.
   uint32_t renderWidth() const { return m_renderWidth; }
   uint32_t renderHeight() const { return m_renderHeight; }
   const FramebufferMultiDesc& eyeFramebuffer(int eye) const { return eye == 0 ? m_leftEye : m_rightEye; }

@@ -8,11 +8,35 @@
 #include <system_error>
 #include <vector>
 
+#include <signal.h>
+
 namespace platform {
+
+namespace {
+
+// Written only by the handler, read by the frame loop: a lock-free flag is all a handler may touch.
+volatile std::sig_atomic_t g_endSignal = 0;
+
+void noteEndSignal(int signal) {
+  if (g_endSignal == 0) g_endSignal = signal;
+}
+
+}  // namespace
 
 void openConsole() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
 
 void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
+void catchEndSignals() {
+  struct sigaction action = {};
+  action.sa_handler = noteEndSignal;
+  sigemptyset(&action.sa_mask);
+  // Calls the signal lands in go on (the writer's writes, Xlib's waits) instead of failing with EINTR.
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int endSignal() { return g_endSignal; }
 
 void sleepMilliseconds(uint32_t milliseconds) {
   if (milliseconds == 0) {

@@ -17,6 +17,14 @@ void openConsole();
 // older file, instead of the signal ending the process and the session's unsaved work with it.
 void ignoreFileSizeSignal();
 
+// From here on SIGTERM, SIGINT and SIGHUP only note that the run should end, so the frame loop
+// can close as the window's close does and the shutdown saves run. Later signals of the three
+// (a second Ctrl-C during the shutdown save) are absorbed: the save is the user's work and
+// finishes; SIGKILL still ends the process at once.
+void catchEndSignals();
+// The first of those signals to arrive since catchEndSignals; 0 while none has.
+int endSignal();
+
 // Gives up the rest of the time slice for 0, else sleeps at least the given milliseconds.
 void sleepMilliseconds(uint32_t milliseconds);
 

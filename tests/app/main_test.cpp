@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -23,6 +29,30 @@ void expectPrinted(const std::string& output, const std::vector<std::string>& pr
                    const std::vector<std::string>& absent) {
   for (const std::string& text : printed) EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
   for (const std::string& text : absent) EXPECT_EQ(output.find(text), std::string::npos) << text << "\n" << output;
+}
+
+// Runs build/tresslet from the working directory on the trace at `tracePath` and sends it `signal`
+// once `marker` exists (60 s at most), then again; its exit code (-1 when it did not exit normally) and, in
+// `output`, what it printed. timeout passes the signal on, and kills a run that never ends.
+int runUntilSignalled(const std::string& tracePath, const std::string& marker, int signal, std::string& output) {
+  const std::string command = "echo $$; exec env TRESSLET_VR_TRACE='" + tracePath + "' timeout -s KILL 120 '" +
+                              std::string(TRESSLET_BINARY) + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  int pid = 0;
+  if (std::fscanf(pipe, "%d", &pid) == 1) {
+    for (int i = 0; i < 3000 && !std::filesystem::exists(marker); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Twice, as an impatient user does: the second must not cut the shutdown's saves short.
+    kill(pid, signal);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(pid, signal);
+  }
+  char buffer[4096];
+  size_t count;
+  while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -111,5 +141,44 @@ TEST_F(ProgramRunGL, WithoutAHeadsetItReportsTheVRFailureEvenWithSizesNoDisplayT
   for (const std::string folder : {"", "run/", "data/record/1/"}) {
     EXPECT_FALSE(std::filesystem::exists(rootPath(folder + stale))) << folder;
     EXPECT_TRUE(std::filesystem::exists(rootPath(folder + live))) << folder;
+  }
+}
+
+// A session ended by a signal ends as one whose window is closed: status 0, the save command it
+// handed to the writer and the two shutdown saves, each holding its stroke.
+TEST_F(ProgramRunGL, EndSignalsCloseTheSessionThroughItsShutdownSaves) {
+  // No head, a small window and eyes without multisampling: the same session, a fraction of
+  // the drawing.
+  for (const char* asset : {"parameters.txt", "shaders", "textures"}) copyAsset(asset);
+  std::string settings = readFile("parameters.txt");
+  writeFile("parameters.txt", "window_width: 320\nwindow_height: 240\nmultisample_size: 1\n" +
+                                  settings.substr(settings.find('\n', settings.find("multisample_size")) + 1));
+  writeFile("data/.keep", "");
+  writeFile("run/autosaves.txt", "operation {\n  texture: 1\n  width: 0.01\n}\n");  // a hair brush: strokes are kept
+  // One stroke, then the file panel's save button (aimed as the trace guide gives it), then a
+  // marker file, after which the trace holds still until the signal.
+  Script script(64);
+  script.stroke(0.0f).moveTo(kRestHand, 85.11f, -4.75f).click().moveTo(kRestHand, 66.08f, 21.34f).click();
+  script.at(4, "snapshot left saved.png\n");
+  writeFile("run/program.trace", script.text());
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    std::filesystem::remove_all(rootPath("data/record"));
+    std::filesystem::remove(rootPath("run/saved.png"));
+    std::string output;
+    EXPECT_EQ(runUntilSignalled(rootPath("run/program.trace"), rootPath("run/saved.png"), signal, output), 0) << output;
+    EXPECT_NE(output.find(std::string(strsignal(signal)) + ": closing, the painting is saved first\n"),
+              std::string::npos) << output;
+
+    std::vector<std::string> paintings;
+    for (const auto& run : std::filesystem::directory_iterator(rootPath("data/record")))
+      for (const auto& entry : std::filesystem::directory_iterator(run.path()))
+        if (entry.path().extension() == ".txt") paintings.push_back(entry.path().string());
+    ASSERT_EQ(paintings.size(), 3u) << output;
+    for (const std::string& path : paintings) {
+      quillax::Painting painting;
+      ASSERT_TRUE(ReadProtoFromTextFile(path.c_str(), &painting)) << path;
+      EXPECT_EQ(painting.operations_size(), 1) << path;
+    }
   }
 }

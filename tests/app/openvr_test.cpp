@@ -240,3 +240,29 @@ TEST_F(OpenVRGLTest, ADrawingHandSwitchedOnAgainTakesItsRoleBackOnlyWhenItIsFree
   EXPECT_EQ(roles, (std::vector<int>{1, 2, -1, 2, 1, 2, -1, 2, 3, 2, 3, 2, 3, 2}));
   EXPECT_EQ(brush->m_cursor, 2);  // the press whose pad could not be read undid nothing
 }
+
+// A runtime that recommends more than the context allows: the eyes are drawn, and their size
+// given to the rest of the program, at the size of the targets made.
+TEST_F(OpenVRGLTest, EyeSizesAreThoseOfTheTargetsMadeWhenTheRecommendedOneIsBroughtDown) {
+  struct ViewportProbe : OpenVRContext {
+    void renderScene(int) override { glGetIntegerv(GL_VIEWPORT, m_viewport); }
+    GLint m_viewport[4] = {};
+  } probe;
+  probe.setDesktopFramebuffer(m_desktop.m_framebuffer);
+  const auto limit = static_cast<uint32_t>(maxFramebufferSize());
+  writeFile("run/wide.trace", "render_size " + std::to_string(limit + 1) + " 8\ndevice 0 hmd\n");
+  setenv("TRESSLET_VR_TRACE", rootPath("run/wide.trace").c_str(), 1);
+  testing::internal::CaptureStdout();
+  const bool started = probe.init();
+  if (started) probe.renderFrame();
+  m_output = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(started) << m_output;
+  EXPECT_NE(m_output.find(std::to_string(limit + 1) + " x 8 is larger than this OpenGL allows"), std::string::npos)
+      << m_output;
+  const FramebufferMultiDesc& made = probe.eyeFramebuffer(0);
+  EXPECT_EQ((std::vector<uint32_t>{made.m_width, made.m_height}), (std::vector<uint32_t>{limit, 8}));
+  EXPECT_EQ((std::vector<float>{float(probe.renderWidth()), float(probe.renderHeight()), g_uiValues[4],
+                                g_uiValues[5], float(probe.m_viewport[2]), float(probe.m_viewport[3])}),
+            (std::vector<float>{float(limit), 8, float(limit), 8, float(limit), 8}));
+  probe.shutdown();
+}

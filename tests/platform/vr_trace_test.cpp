@@ -51,7 +51,7 @@ TEST(VrTraceParse, GoodLinesAndBadLinesReportedWithTheirLineNumber) {
   // increase, and a relative pose needs the other device posed first.
   const std::string hmd = "device 0 hmd\n", key = hmd + "@0\n";
   const std::vector<std::pair<std::string, int>> cases = {
-      {"render_size 0 10\n", 1}, {"frame_ms -3\n", 1}, {"fov 90\nfov wide\n", 2}, {hmd + hmd, 2},
+      {"render_size 0 10\n", 1}, {"render_size 65536 2048\n", 1}, {"frame_ms -3\n", 1}, {"fov 90\nfov wide\n", 2}, {hmd + hmd, 2},
       {"device 1 hmd\n", 1}, {hmd + "device 64 controller\n", 2}, {hmd + "device 1 controller colour=red\n", 2},
       {hmd + "pose 0 pos 0 0 0 rot 0 0 0\n", 2}, {hmd + "@5\n@5\n", 3}, {key + "pose 3 pos 0 0 0 rot 0 0 0\n", 3},
       {key + "pose 0 pos 0 0 rot 0 0 0\n", 3}, {key + "pose 0 pos 0 0 0 quat 0 0 0 0\n", 3},
