@@ -149,6 +149,9 @@ int ConnectOp::begin(const float* values, int count, const float* /*other*/, int
   op = *target->m_operation;
   op.set_unique_id(static_cast<int64_t>(m_id));
   op.set_op_id(OP_CONNECT);
+  // The colour the target is shown in: a recolour lives in its own operation, not in the
+  // target's message, and would otherwise be lost on the continuation.
+  *op.mutable_color() = target->currentColor();
   // The target's control points lie along the part that is cut off; the release takes fresh
   // ones from the continued stroke.
   op.clear_midaxis();
