@@ -56,16 +56,6 @@ Matrix4 turnAboutZ(float radians) {
   return m;
 }
 
-// The selected strokes of the brush history moved by `shown` (in the scene) as a release of the
-// move tool applies it.
-void moveSelected(Interactor& brush, const Matrix4& shown) {
-  TransOp move(&brush);
-  const std::vector<float> hand = handFrame(0.0f, 0.0f);
-  ASSERT_EQ(move.begin(hand.data(), 12, hand.data(), 12), 1);
-  move.m_transform = shown;
-  ASSERT_EQ(move.finish(), 1);
-}
-
 }  // namespace
 
 TEST_F(EditTest, FactoryBranchesByToolModeShapeAndTheOtherTrigger) {
