@@ -78,6 +78,16 @@ std::vector<float> controlFromMidaxis(const quillax::Operation& op, int c) {
 
 }  // namespace
 
+void coreDeformable::transformControl(const Matrix4& t) {
+  for (std::vector<float>* points : {&m_control, &m_target}) {
+    std::vector<float>& v = *points;
+    for (size_t k = 0; k + 2 < v.size(); k += 3) {
+      const Vec3f p = transformPoint(t, Vec3f(v[k], v[k + 1], v[k + 2]));
+      for (size_t c = 0; c < 3; ++c) v[k + c] = p[static_cast<int>(c)];
+    }
+  }
+}
+
 int controlSampleSize() {
   return g_parameters.has_control_sample_size() ? g_parameters.control_sample_size()
                                                 : kDefaultControlSize;

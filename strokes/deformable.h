@@ -22,6 +22,10 @@ class coreDeformable {
     return distanceL1(m_control, other->m_control);
   }
 
+  // Carries the control points and the reference points by T (same frame as theirs), so that
+  // a move keeps whatever deformation they hold and its rest shape goes with it.
+  void transformControl(const Matrix4& t);
+
   std::vector<float> m_control;
   std::vector<float> m_target;
 };

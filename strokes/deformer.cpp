@@ -1,5 +1,6 @@
 #include "strokes/deformer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/geometry.h"
@@ -216,6 +217,16 @@ void Deformer::deformStep() {
     }
     stroke->deform();
     if (m_source) m_source->refreshOperation(stroke);
+  }
+}
+
+void Deformer::carryGuides(const Operatable* stroke, const Matrix4& t) {
+  const size_t guides = std::min(m_guideTargets.size(), m_history.size());
+  for (size_t j = 0; j < guides; ++j) {
+    const int k = m_guideTargets[j];
+    if (k < 0 || k >= static_cast<int>(m_strokes.size())) continue;
+    Operatable* guide = m_history[j];
+    if (guide && m_strokes[static_cast<size_t>(k)] == stroke) guide->transformControl(t);
   }
 }
 

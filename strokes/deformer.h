@@ -47,6 +47,9 @@ class Deformer : public Interactor {
   // Every collected stroke moved from its rest shape by the weighted displacements of the
   // applied guides that have a target.
   void deformStep();
+  // A collected stroke moved by T (stored frame): the guides aimed at it, applied or undone,
+  // move with it, so that their shape relative to it stays and no step pulls it back.
+  void carryGuides(const Operatable* stroke, const Matrix4& t);
   // A stroke that is going away leaves the collected list and the weights; guides aimed at it
   // lose their target.
   void removeOperation(Operatable* stroke);

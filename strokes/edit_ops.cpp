@@ -8,6 +8,7 @@
 #include "render/grider.h"
 #include "render/modeler.h"
 #include "strokes/buffer_undoer.h"
+#include "strokes/deformer.h"
 #include "strokes/sample.h"
 #include "strokes/stroke_geometry.h"
 #include "strokes/transformer.h"
@@ -149,6 +150,9 @@ int ConnectOp::begin(const float* values, int count, const float* /*other*/, int
   op = *target->m_operation;
   op.set_unique_id(static_cast<int64_t>(m_id));
   op.set_op_id(OP_CONNECT);
+  // The colour the target is shown in: a recolour lives in its own operation, not in the
+  // target's message, and would otherwise be lost on the continuation.
+  *op.mutable_color() = target->currentColor();
   // The target's control points lie along the part that is cut off; the release takes fresh
   // ones from the continued stroke.
   op.clear_midaxis();
@@ -258,13 +262,15 @@ int TransOp::finish() {
 }
 
 void applyTransform(Operatable* stroke, const Matrix4& t) {
-  std::vector<float>& control = stroke->m_control;
-  for (size_t k = 0; k + 2 < control.size(); k += 3) {
-    const Vec3f p = transformPoint(t, Vec3f(control[k], control[k + 1], control[k + 2]));
-    for (int c = 0; c < 3; ++c) control[k + static_cast<size_t>(c)] = p[c];
-  }
-  for (Sample* sample : stroke->m_samples)
+  // Deform steps rebuild a stroke from its rest shape (reference points and sample origins)
+  // and the guides aimed at it: all of them go with the move, or the next step would put the
+  // stroke back where it was.
+  stroke->transformControl(t);
+  for (Sample* sample : stroke->m_samples) {
+    sample->m_origin = transformPoint(t, sample->m_origin);
     sample->m_pitch = normalized(transformDirection(t, sample->m_pitch));
+  }
+  if (g_deformer) g_deformer->carryGuides(stroke, t);
   stroke->m_operation->set_width(stroke->m_operation->width() * widthScale(t));
   stroke->deform();
 }

@@ -92,8 +92,9 @@ class TransOp : public SelectOp, public coreTransformable {
   void apply() override {}
 };
 
-// Moves a stroke by T (stored frame): its control points and sample pitches, its width by T's
-// scale, then the samples follow the control points (deform) and the stroke is rebuilt.
+// Moves a stroke by T (stored frame): its control and reference points, its samples' origins and
+// pitches, the deform tool's guides aimed at it, its width by T's scale; then the samples follow
+// the control points (deform) and the stroke is rebuilt. Its rest shape is the moved shape.
 void applyTransform(Operatable* stroke, const Matrix4& transform);
 
 // The transform a transform operation holding the stroke shows it under, or null.

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "strokes/operation_test_support.h"
+#include "strokes/painting_files.h"
+#include "strokes/sample.h"
 #include "strokes/select_ops.h"
 
 namespace {
@@ -33,7 +36,7 @@ class DeformerTest : public OperationsTest {
     OperationsTest::TearDown();
   }
   // Phase 1 at stroke x with the other trigger held, then a guide whose control points are the
-  // target's moved by `offset`, pushed as a committed guide.
+  // target's as shown moved by `offset`, pushed as a committed guide.
   void deformWith(float x, const Vec3f& offset) {
     g_flags[FLAG_OTHER_TRIGGER] = true;
     ASSERT_TRUE(drag(*m_deformer, x, 0.0f, 3));
@@ -41,13 +44,35 @@ class DeformerTest : public OperationsTest {
     ASSERT_NE(m_deformer->m_selectOp, nullptr);
     const Operatable* target = m_deformer->m_strokes[static_cast<size_t>(m_deformer->m_targetIndex)];
     Operatable* guide = makeStroke(0, 0, 5, x);
-    for (size_t i = 0; i < target->m_target.size(); ++i)
-      guide->m_operation->mutable_midaxis()->add_v(target->m_target[i] + offset[static_cast<int>(i % 3)]);
+    const std::vector<float>& shown = target->m_control;
+    for (size_t i = 0; i < shown.size(); ++i)
+      guide->m_operation->mutable_midaxis()->add_v(shown[i] + offset[static_cast<int>(i % 3)]);
     m_deformer->push(guide, false);
   }
   static Floats tipOf(const Operatable* stroke) {
     const Vec3f tip = stroke->pointAt(1e9f);
     return {tip[0], tip[1], tip[2]};
+  }
+
+  // Where both strokes are: their points, samples and control points, in the stored frame.
+  std::vector<Vec3f> place() const {
+    std::vector<Vec3f> out;
+    for (const Operatable* stroke : {m_a, m_b}) {
+      for (const auto& p : stroke->m_operation->points()) out.push_back(toVec3(p));
+      for (const Sample* sample : stroke->m_samples) out.push_back(sample->m_position);
+      const std::vector<float>& c = stroke->m_control;
+      for (size_t k = 0; k + 2 < c.size(); k += 3) out.emplace_back(c[k], c[k + 1], c[k + 2]);
+    }
+    return out;
+  }
+  // How far `now` lies from `before` carried by d at worst; 1e9 when they differ in length.
+  static float offBy(const std::vector<Vec3f>& now, const std::vector<Vec3f>& before,
+                     const Vec3f& d) {
+    if (now.size() != before.size()) return 1e9f;
+    float worst = 0.0f;
+    for (size_t i = 0; i < now.size(); ++i)
+      worst = std::max(worst, static_cast<float>(length(now[i] - before[i] - d)));
+    return worst;
   }
 
   Deformer* m_deformer = nullptr;
@@ -135,6 +160,43 @@ TEST_F(DeformerTest, AGuideBendsItsTargetAndItsNeighboursByWeightAndUndoTakesItB
   deformWith(0.24f, Vec3f(0, 0, 0.05f));
   EXPECT_EQ(m_deformer->size(), 2);
   EXPECT_EQ(m_deformer->m_guideTargets, std::vector<int>({0, 1}));
+}
+
+// The deform steps after a move start from where the move put the strokes, whether the guides
+// come after it or before it.
+TEST_F(DeformerTest, AMoveOutlivesTheDeformStepsAfterIt) {
+  m_deformer->activate();
+  const std::vector<Vec3f> start = place();
+  Matrix4 shift;
+  shift.at(0, 3) = 0.1f;
+  const Vec3f d(0.1f, 0.0f, 0.0f);
+  moveSelected(*tool(1), shift);
+  m_deformer->activate();  // back in the tool: the same strokes
+  ASSERT_LT(offBy(place(), start, d), 1e-5f);
+
+  // A guide identical to the moved stroke moves nothing, nor does its undo.
+  deformWith(0.1f, Vec3f(0, 0, 0));
+  EXPECT_LT(offBy(place(), start, d), 1e-5f);
+  ASSERT_TRUE(m_deformer->undo());
+  EXPECT_LT(offBy(place(), start, d), 1e-5f);
+  quillax::Painting painting;
+  storeOperations(*tool(1), &painting);
+  ASSERT_EQ(painting.operations_size(), 2);
+  EXPECT_NEAR(painting.operations(0).points(0).x(), 0.1f, 1e-6f);
+  EXPECT_NEAR(painting.operations(1).points(0).x(), 0.34f, 1e-6f);
+
+  // Guides made before a move go with the strokes they are aimed at: undo and redo after it
+  // give the rest and the bent shapes where the move put them.
+  ASSERT_TRUE(m_deformer->redo());
+  deformWith(0.34f, Vec3f(0, 0, 0.05f));
+  const std::vector<Vec3f> bent = place();
+  moveSelected(*tool(1), shift);
+  m_deformer->activate();
+  EXPECT_LT(offBy(place(), bent, d), 1e-5f);
+  ASSERT_TRUE(m_deformer->undo());
+  EXPECT_LT(offBy(place(), start, 2.0f * d), 1e-5f);
+  ASSERT_TRUE(m_deformer->redo());
+  EXPECT_LT(offBy(place(), bent, d), 1e-5f);
 }
 
 TEST_F(DeformerTest, AChangedSelectionRetargetsOrRemovesGuides) {

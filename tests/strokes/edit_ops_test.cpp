@@ -13,6 +13,7 @@
 #include "strokes/hair_brusher.h"
 #include "strokes/operation_factory.h"
 #include "strokes/operation_test_support.h"
+#include "strokes/painting_files.h"
 #include "support/synthetic_hairstyle.h"
 
 namespace {
@@ -53,16 +54,6 @@ Matrix4 turnAboutZ(float radians) {
   m.at(1, 0) = std::sin(radians);
   m.at(0, 1) = -std::sin(radians);
   return m;
-}
-
-// The selected strokes of the brush history moved by `shown` (in the scene) as a release of the
-// move tool applies it.
-void moveSelected(Interactor& brush, const Matrix4& shown) {
-  TransOp move(&brush);
-  const std::vector<float> hand = handFrame(0.0f, 0.0f);
-  ASSERT_EQ(move.begin(hand.data(), 12, hand.data(), 12), 1);
-  move.m_transform = shown;
-  ASSERT_EQ(move.finish(), 1);
 }
 
 }  // namespace
@@ -244,6 +235,28 @@ TEST_F(EditTest, AConnectionCutAtHalfOfAShortStrokeBendsBackOnlyToItsRoot) {
   EXPECT_TRUE(target->isRemoved());
   op.detach();
   EXPECT_FALSE(target->isRemoved());
+}
+
+// A red stroke recoloured blue, continued while the brush is green: the continuation is blue as
+// shown, in its own message and in the painting, where it stands in for the removed target.
+TEST_F(EditTest, AContinuedRecolouredStrokeKeepsTheColourItWasShownIn) {
+  addStroke(0.0f, 60);
+  const Vec3f blue(0.0f, 0.0f, 1.0f);
+  setCurrentColor(colour(0.0f, 0.0f, 1.0f));
+  ASSERT_TRUE(sweep(4, 0.01f));
+  setCurrentColor(colour(0.0f, 1.0f, 0.0f));
+  g_flags[FLAG_OTHER_TRIGGER] = true;
+  Interactor& brush = *tool(1);
+  ASSERT_TRUE(drag(brush, 0.01f, 0.45f, 1));
+  const Operatable* continued = brush.m_history.back();
+  ASSERT_EQ(continued->m_operation->op_id(), OP_CONNECT);
+  quillax::Painting painting;
+  storeOperations(brush, &painting);
+  ASSERT_EQ(painting.operations_size(), 1);
+  EXPECT_EQ((std::vector<Vec3f>{rgb(continued->currentColor()),
+                                rgb(continued->m_operation->color()),
+                                rgb(painting.operations(0).color())}),
+            std::vector<Vec3f>(3, blue));
 }
 
 TEST_F(EditTest, AMoveShowsTheStrokesUnderItsTransformAndAppliesItInTheStoredFrame) {

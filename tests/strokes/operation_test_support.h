@@ -3,6 +3,7 @@
 
 #include "render/head_model.h"
 #include "render/modeler.h"
+#include "strokes/edit_ops.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
 #include "strokes/stroke_geometry.h"
@@ -48,6 +49,16 @@ class OperationsTest : public BrushStateTest {
 
   Operator m_operator;
 };
+
+// The selected strokes of the brush history moved by `shown` (in the scene) as a release of the
+// move tool applies it.
+inline void moveSelected(Interactor& brush, const Matrix4& shown) {
+  TransOp move(&brush);
+  const std::vector<float> hand = handFrame(0.0f, 0.0f);
+  ASSERT_EQ(move.begin(hand.data(), 12, hand.data(), 12), 1);
+  move.m_transform = shown;
+  ASSERT_EQ(move.finish(), 1);
+}
 
 // The tool set as g_operator, its brush (tool 1) with its preview buffer, and a head whose mirror
 // (the plane x = 0) is shown.
