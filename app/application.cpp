@@ -169,7 +169,7 @@ void shutdownApplication() {
   autosaveTick();
   // 2. The painting, under a new name in the run's saving folder, once the writes handed over
   //    before it (an autosave of step 1) are done.
-  if (g_operator) g_operator->savePainting(std::string());
+  if (g_operator) g_operator->saveAtClose();
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
   delete g_shaderManager;

@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <vector>
+
+#include "core/cout_line.h"
 
 namespace igl {
 
@@ -59,7 +60,7 @@ bool readOBJ(const std::string& path, Eigen::MatrixXd& V, Eigen::MatrixXd& N, Ei
   std::error_code error;
   // A folder opens as a stream that reads nothing; it would pass for an empty mesh.
   if (!file || std::filesystem::is_directory(path, error)) {
-    std::cout << "readOBJ: could not open " << path << std::endl;
+    coutLine("readOBJ: could not open ", path);
     return false;
   }
   std::vector<double> vertices;
@@ -69,7 +70,7 @@ bool readOBJ(const std::string& path, Eigen::MatrixXd& V, Eigen::MatrixXd& N, Ei
   std::string line;
   long lineNumber = 0;
   auto fail = [&](const char* what) {
-    std::cout << "readOBJ: " << what << " on line " << lineNumber << " of " << path << std::endl;
+    coutLine("readOBJ: ", what, " on line ", lineNumber, " of ", path);
     return false;
   };
   while (std::getline(file, line)) {

@@ -1,9 +1,9 @@
 #include "core/settings.h"
 
 #include <cmath>
-#include <iostream>
 #include <string>
 
+#include "core/cout_line.h"
 #include "core/text_file.h"
 #include "platform/clock.h"
 
@@ -65,8 +65,7 @@ void fillCodeDefaults(quillax::Parameters* p) {
 
 template <typename T>
 void reportCorrected(const char* field, T was, T now) {
-  std::cout << "parameters.txt: " << field << " " << was << " is out of range, using " << now
-            << std::endl;
+  coutLine("parameters.txt: ", field, " ", was, " is out of range, using ", now);
 }
 
 // A size, count or sample spacing of zero or less breaks the windows, framebuffers and

@@ -10,8 +10,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <iostream>
+#include <string>
 
+#include "core/cout_line.h"
 #include "platform/files.h"
 
 namespace {
@@ -62,17 +63,16 @@ bool ReadProtoFromTextFile(const char* path, google::protobuf::Message* message)
   const int fd = open(path, O_RDONLY | O_NONBLOCK);
   if (fd < 0) {
     const int error = errno;
-    std::cout << "ReadProtoFromTextFile " << path << " not found!";
-    if (error != ENOENT) std::cout << " (" << std::strerror(error) << ")";
-    std::cout << std::endl;
+    coutLine("ReadProtoFromTextFile ", path, " not found!",
+             error != ENOENT ? " (" + std::string(std::strerror(error)) + ")" : std::string());
     return false;
   }
   // A folder would parse as an empty message and a device might never end.
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
-    std::cout << "ReadProtoFromTextFile " << path << " not found! ("
-              << (S_ISDIR(info.st_mode) ? "a folder" : "not a regular file") << ")" << std::endl;
+    coutLine("ReadProtoFromTextFile ", path, " not found! (",
+             S_ISDIR(info.st_mode) ? "a folder" : "not a regular file", ")");
     return false;
   }
   ParseErrorLine errors;
@@ -87,13 +87,11 @@ bool ReadProtoFromTextFile(const char* path, google::protobuf::Message* message)
   }
   close(fd);
   if (readError != 0) {
-    std::cout << "ReadProtoFromTextFile " << path << " could not be read ("
-              << std::strerror(readError) << ")" << std::endl;
+    coutLine("ReadProtoFromTextFile ", path, " could not be read (", std::strerror(readError), ")");
     return false;
   }
   if (!parsed)
-    std::cout << "ReadProtoFromTextFile " << path << " does not parse: " << errors.first()
-              << std::endl;
+    coutLine("ReadProtoFromTextFile ", path, " does not parse: ", errors.first());
   return parsed;
 }
 
@@ -104,15 +102,18 @@ OwnFileRead readOwnTextFile(const std::string& path, google::protobuf::Message* 
 }
 
 void reportKeptFile(const char* who, const std::string& path, const char* defaults) {
-  std::cout << who << ": " << path << " could not be read; using the " << defaults
-            << " and leaving the file as it is" << std::endl;
+  coutLine(who, ": ", path, " could not be read; using the ", defaults, " and leaving the file as it is");
+}
+
+void reportNotWritten(const std::string& path, const std::string& reason) {
+  coutLine("WriteProtoToTextFile ", path, " not found!", reason);
 }
 
 bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path) {
   if (!path) return false;
   platform::FileReplacement file(path);
   if (file.fd() < 0 || !printTo(message, file) || !file.commit()) {
-    std::cout << "WriteProtoToTextFile " << path << " not found!" << file.reason() << std::endl;
+    reportNotWritten(path, file.reason());
     return false;
   }
   return true;

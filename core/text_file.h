@@ -31,3 +31,5 @@ void reportKeptFile(const char* who, const std::string& path, const char* defaul
 // target, so a failure never leaves an empty or half-written file. False on any failure, with
 // "WriteProtoToTextFile <path> not found! (<the system's reason>)" on standard output.
 bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path);
+// WriteProtoToTextFile's failure line; reason as FileReplacement::reason gives it (may be empty).
+void reportNotWritten(const std::string& path, const std::string& reason);

@@ -99,8 +99,9 @@ SerialWorker::~SerialWorker() {
   if (m_thread.joinable()) m_thread.join();
 }
 
-void SerialWorker::post(std::function<void()> job) {
+void SerialWorker::post(std::function<void()> job, size_t maxWaiting) {
   std::unique_lock<std::mutex> lock(m_mutex);
+  waitForRoom(lock, maxWaiting);
   if (!m_thread.joinable()) {
     try {
       m_thread = std::thread([this] { run(); });
@@ -114,6 +115,23 @@ void SerialWorker::post(std::function<void()> job) {
   m_jobs.push_back(std::move(job));
   lock.unlock();
   m_changed.notify_all();
+}
+
+void SerialWorker::waitForRoom(size_t maxWaiting) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  waitForRoom(lock, maxWaiting);
+}
+
+void SerialWorker::waitForRoom(std::unique_lock<std::mutex>& lock, size_t maxWaiting) {
+  if (m_jobs.size() < maxWaiting) return;
+  ++m_waitingForRoom;
+  m_changed.wait(lock, [this, maxWaiting] { return m_jobs.size() < maxWaiting; });
+  --m_waitingForRoom;
+}
+
+size_t SerialWorker::waitingForRoom() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_waitingForRoom;
 }
 
 bool SerialWorker::busy() const {
@@ -135,6 +153,7 @@ void SerialWorker::run() {
     std::function<void()> job = std::move(m_jobs.front());
     m_jobs.pop_front();
     m_running = true;
+    m_changed.notify_all();  // a poster waiting for room may go on
     lock.unlock();
     job();
     lock.lock();

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -86,7 +87,16 @@ class SerialWorker {
   // Runs what is still queued, then joins.
   ~SerialWorker();
 
-  void post(std::function<void()> job);
+  static constexpr size_t kUnbounded = ~static_cast<size_t>(0);
+
+  // Queues the job behind those posted before. With a limit, first waits until fewer than
+  // maxWaiting jobs wait to be taken (the running one not counted), so what the queue holds stays
+  // bounded and no job is dropped. A job of this worker must not post with a limit.
+  void post(std::function<void()> job, size_t maxWaiting = kUnbounded);
+  // Waits until fewer than maxWaiting jobs wait to be taken.
+  void waitForRoom(size_t maxWaiting);
+  // How many callers wait for room right now.
+  size_t waitingForRoom() const;
   // True while a job is queued or running.
   bool busy() const;
   // Waits until every job posted so far has run.
@@ -94,11 +104,13 @@ class SerialWorker {
 
  private:
   void run();
+  void waitForRoom(std::unique_lock<std::mutex>& lock, size_t maxWaiting);
 
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::deque<std::function<void()>> m_jobs;
   bool m_running = false;  // a job taken off the queue has not returned yet
+  size_t m_waitingForRoom = 0;
   bool m_stopping = false;
   std::thread m_thread;
 };

@@ -28,7 +28,7 @@ Operator::Operator() = default;
 
 Operator::~Operator() {
   // Closing the window keeps the work; the writer is done and joined before anything goes.
-  savePainting(std::string());
+  saveAtClose();
   m_writer.reset();
   for (auto& entry : m_tools) delete entry.second;
   m_tools.clear();

@@ -72,15 +72,22 @@ class Operator : public coreUndoer<Operatable*> {
   // makes it the autosave's last saved file, waiting for the writes. Nothing is written without
   // a stroke to save; a ".txt" that cannot be written fails the save (no OBJ then), an OBJ that
   // cannot is reported.
-  SaveResult saveWork(const std::string& name);
+  // closing: the program's end, when a failure leaves no work open (the message says so).
+  SaveResult saveWork(const std::string& name, bool closing = false);
   // saveWork's result as true for a save that happened.
   bool savePainting(const std::string& name);
+  // The last save of the run (shutdown, the controller's end): savePainting with an empty name,
+  // whose failure says only that the painting was not saved.
+  bool saveAtClose();
   // The save command: the work as it is now goes to the writer, after the writes before it, and
-  // the caller goes on; finishSaves acts on how it came out. Saved: handed over.
+  // the caller goes on; finishSaves acts on how it came out. Saved: handed over. While a save
+  // already waits behind the one being written, this first waits for the writer to take it.
   SaveResult saveInBackground(const std::string& name);
+  // saveInBackground, the save marked as one of the program's end when closing.
+  SaveResult handOverSave(const std::string& name, bool closing);
   // The periodic save of g_operator's work as "autosaves.txt" in the run folder, which a save of
-  // this run must have created. Handed to the writer (true); skipped (false) while a write is in
-  // flight or without a controller.
+  // this run must have created (before that it is reported as not written). True once the run
+  // folder has a name; skipped (false) while a write is in flight or without a controller.
   static bool autosave();
   // Acts on the saves the writer has finished (last saved file, request event); every frame.
   // True when the last of them was saved.
@@ -112,6 +119,12 @@ class Operator : public coreUndoer<Operatable*> {
   std::string loadedListFile() const;
   // Gathers what a save hands the writer: the filled painting, its file paths and the OBJ records.
   SaveResult prepareSave(const std::string& name, PaintingSave* out);
+  // Gathers what the periodic save hands the writer. Its path (textPath) is set whenever the run
+  // folder has a name; false, with nothing to hand over, also while this run has not made that
+  // folder, which is then reported as the text writer reports a missing one.
+  bool prepareAutosave(PaintingSave* out);
+  // True for a run folder that this run created.
+  bool madeRunFolder(const std::string& folder) const;
   // The writer, started at the first save.
   PaintingWriter& writer();
 

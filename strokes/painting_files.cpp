@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "platform/files.h"
+#include "platform/print.h"
 #include "platform/system.h"
 #include "quillax.pb.h"
 #include "render/head_model.h"
@@ -276,7 +277,7 @@ bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, un
     ok = ok && file.commit();
   }
   if (!ok) {
-    std::fprintf(stderr, "Failed to open file [ %s ] for write.%s\n", path.c_str(), file.reason().c_str());
+    platform::printWhole(stderr, "Failed to open file [ %s ] for write.%s\n", path.c_str(), file.reason().c_str());
   }
   return ok;
 }
@@ -294,12 +295,14 @@ void PaintingWriter::post(PaintingSave save) {
     // Without its painting the OBJ would be a save no load can bring back: it is not written.
     if (written)
       writeObj(job->obj, job->base + ".obj");
+    else if (job->closing)
+      platform::printWhole(stdout, "the painting was not saved\n");
     else
-      std::printf("the painting was not saved; the work is still open\n");
+      platform::printWhole(stdout, "the painting was not saved; the work is still open\n");
     m_mutex.lock();
     m_finished.push_back({job->base, written, job->painting->operations_size()});
     m_mutex.unlock();
-  });
+  }, kWaiting);
 }
 
 std::vector<FinishedSave> PaintingWriter::takeFinished() {
@@ -445,15 +448,20 @@ bool Operator::waitForSaves() {
   return finishSaves();
 }
 
-Operator::SaveResult Operator::saveInBackground(const std::string& name) {
+Operator::SaveResult Operator::handOverSave(const std::string& name, bool closing) {
+  // Room first: the copy of the work is made only once the writer can take it.
+  writer().waitForRoom();
   PaintingSave save;
   const SaveResult result = prepareSave(name, &save);
+  save.closing = closing;
   if (result == SaveResult::Saved) writer().post(std::move(save));
   return result;
 }
 
-Operator::SaveResult Operator::saveWork(const std::string& name) {
-  const SaveResult result = saveInBackground(name);
+Operator::SaveResult Operator::saveInBackground(const std::string& name) { return handOverSave(name, false); }
+
+Operator::SaveResult Operator::saveWork(const std::string& name, bool closing) {
+  const SaveResult result = handOverSave(name, closing);
   // Handed over last, this save is the last to finish.
   if (result == SaveResult::Saved && !waitForSaves()) return SaveResult::Failed;
   return result;
@@ -461,19 +469,40 @@ Operator::SaveResult Operator::saveWork(const std::string& name) {
 
 bool Operator::savePainting(const std::string& name) { return saveWork(name) == SaveResult::Saved; }
 
+bool Operator::saveAtClose() { return saveWork(std::string(), true) == SaveResult::Saved; }
+
+bool Operator::madeRunFolder(const std::string& folder) const {
+  for (const auto& made : m_runFolders)
+    if (made.second == folder) return true;
+  return false;
+}
+
+bool Operator::prepareAutosave(PaintingSave* out) {
+  out->autosave = true;
+  out->textPath.clear();
+  const std::string folder = makeSavingFolder(1, std::string());
+  if (folder.empty()) return false;
+  out->textPath = folder + "/autosaves.txt";
+  // Until a save of this run has made it, the folder of that name may be another instance's by
+  // the time the writer gets to it: nothing goes there, and the write fails as into a missing one.
+  if (!madeRunFolder(folder)) {
+    reportNotWritten(out->textPath, std::string());
+    return false;
+  }
+  out->painting = std::make_unique<quillax::Painting>();
+  fillPainting(out->painting.get());
+  return true;
+}
+
 bool Operator::autosave() {
   if (!g_operator) return false;
   // One write at a time: a period that falls due meanwhile is skipped.
   if (g_operator->writing()) return false;
-  const std::string folder = g_operator->makeSavingFolder(1, std::string());
-  if (folder.empty()) return false;
   PaintingSave save;
-  save.autosave = true;
-  save.textPath = folder + "/autosaves.txt";
-  save.painting = std::make_unique<quillax::Painting>();
-  g_operator->fillPainting(save.painting.get());
-  g_operator->writer().post(std::move(save));
-  return true;
+  const bool ready = g_operator->prepareAutosave(&save);
+  const bool named = !save.textPath.empty();
+  if (ready) g_operator->writer().post(std::move(save));
+  return named;
 }
 
 bool Operator::exportObj(const std::vector<Operatable*>& strokes, const std::string& path) {

@@ -60,6 +60,7 @@ bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string&
 // What one save hands the writer thread, owned whole: nothing in it points into the strokes.
 struct PaintingSave {
   bool autosave = false;  // the periodic save: the text only, at textPath, and no outcome
+  bool closing = false;   // the program's last saves: a failure leaves no work open
   std::string base;       // a save: base + ".txt" and base + ".obj"
   std::string textPath;
   std::unique_ptr<quillax::Painting> painting;
@@ -78,7 +79,14 @@ struct FinishedSave {
 // to act on (it owns the state a save changes).
 class PaintingWriter {
  public:
+  // Each save waiting holds a whole copy of the work: at most kWaiting wait behind the one being
+  // written, and a further hand-over first waits for the writer to take one.
+  static constexpr size_t kWaiting = 1;
   void post(PaintingSave save);
+  // Returns once a save can be handed over without waiting.
+  void waitForRoom() { m_worker.waitForRoom(kWaiting); }
+  // How many hand-overs wait for the writer to take a save.
+  size_t waitingForRoom() const { return m_worker.waitingForRoom(); }
   // True while a save is queued or being written.
   bool busy() const { return m_worker.busy(); }
   // Waits for every save handed over so far.

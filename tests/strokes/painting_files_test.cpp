@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -17,10 +20,12 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/events.h"
 #include "core/text_file.h"
+#include "platform/print.h"
 #include "strokes/buffer_undoer.h"
 #include "strokes/interactor.h"
 #include "strokes/operator.h"
@@ -44,6 +49,7 @@ using Strings = std::vector<std::string>;
 int underFileSizeLimit(size_t k, const std::function<int()>& work, std::string* errors = nullptr) {
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return -1;
+  std::fflush(nullptr);  // what this process holds unwritten is not the child's to write
   const pid_t child = fork();
   if (child == 0) {
     signal(SIGXFSZ, SIG_IGN);
@@ -53,13 +59,41 @@ int underFileSizeLimit(size_t k, const std::function<int()>& work, std::string* 
     _exit(work());
   }
   close(pipeEnds[1]);
-  char text[512] = {};
-  const ssize_t got = read(pipeEnds[0], text, sizeof text - 1);
+  std::string text;
+  char piece[512];
+  for (ssize_t got; (got = read(pipeEnds[0], piece, sizeof piece)) > 0;) text.append(piece, static_cast<size_t>(got));
   close(pipeEnds[0]);
-  if (errors) *errors = std::string(text, got > 0 ? static_cast<size_t>(got) : 0);
+  if (errors) *errors = text;
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+// Runs work in a child whose standard output and error are unbuffered, as the program's are, and
+// go to a socket that keeps each write apart; returns the child's writes in order.
+std::vector<std::string> writesOf(const std::function<void()>& work) {
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) return {};
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ends[0]);
+    dup2(ends[1], 1);
+    dup2(ends[1], 2);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
+    work();
+    _exit(0);
+  }
+  close(ends[1]);
+  std::vector<std::string> writes;
+  std::vector<char> message(1 << 16);
+  for (ssize_t got; (got = recv(ends[0], message.data(), message.size(), 0)) > 0;)
+    writes.emplace_back(message.data(), static_cast<size_t>(got));
+  close(ends[0]);
+  int status = 0;
+  if (child > 0) waitpid(child, &status, 0);
+  return writes;
 }
 
 class PaintingFilesTest : public AssetRootTest {
@@ -310,8 +344,16 @@ TEST_F(OperatorFilesTest, SavesShareARunFolderThatNoOtherInstanceMade) {
   g_operator = &m_operator;
   EXPECT_EQ(save(), "nothing");
   EXPECT_FALSE(fs::exists(rootPath("data/record")));
-  writeFile(run() + "/theirs.txt", "theirs");
   draw(3);
+  // The autosave before any save of this run: the other instance makes the folder of the name
+  // it names before the writer gets to it, and nothing of this run goes in there.
+  PaintingSave early;
+  CaptureStdout();
+  const bool handedOver = m_operator.prepareAutosave(&early);
+  writeFile(run() + "/theirs.txt", "theirs");
+  if (handedOver) m_operator.writer().post(std::move(early));
+  m_operator.waitForSaves();
+  EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + rootPath(run() + "/autosaves.txt") + " not found!\n");
   draw(4, 1.0f);
   EXPECT_FALSE(Operator::autosave());
   ASSERT_EQ(save(), "saved");
@@ -538,7 +580,17 @@ TEST_F(OperatorFilesTest, AutosaveAndSavesWaitForARunFolderAndTheWriterTakesThem
   EXPECT_TRUE(m_operator.writing());
   EXPECT_FALSE(Operator::autosave());
   EXPECT_EQ(m_operator.saveInBackground(rootPath("queued")), Operator::SaveResult::Saved);
-  EXPECT_EQ(m_operator.saveInBackground(rootPath("none/failed")), Operator::SaveResult::Saved);
+  // One save waits behind the one in flight: a third command waits until the writer takes it.
+  std::atomic<bool> thirdReturned{false};
+  Operator::SaveResult third = Operator::SaveResult::Failed;
+  std::thread frame([&] {
+    third = m_operator.saveInBackground(rootPath("none/failed"));
+    thirdReturned = true;
+  });
+  for (int i = 0; i < 10000 && !thirdReturned && m_operator.writer().waitingForRoom() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a safety limit only
+  EXPECT_EQ(m_operator.writer().waitingForRoom(), 1u);
+  EXPECT_FALSE(thirdReturned);
   CaptureStdout();
   CaptureStderr();
   std::string held;
@@ -546,6 +598,8 @@ TEST_F(OperatorFilesTest, AutosaveAndSavesWaitForARunFolderAndTheWriterTakesThem
     std::ifstream pipe(rootPath("held.txt"));
     held.assign(std::istreambuf_iterator<char>(pipe), std::istreambuf_iterator<char>());
   }
+  frame.join();
+  EXPECT_EQ(third, Operator::SaveResult::Saved);
   EXPECT_FALSE(m_operator.waitForSaves());  // the last one failed
   EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + rootPath("none/failed.txt") +
                                      " not found!\nthe painting was not saved; the work is still open\n");
@@ -587,6 +641,55 @@ TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoesAfterWhatWasHandedO
   ASSERT_EQ(files.size(), 4u);
   EXPECT_EQ((Strings{files[0], files[1]}), (Strings{"data/handed.obj", "data/handed.txt"}));
   EXPECT_EQ(files[2].rfind(folder + "/", 0), 0u);
+
+  // Its last save fails (a disk that is full): nothing stays open to go on with.
+  std::string printed;
+  ASSERT_EQ(underFileSizeLimit(0, [] {
+    dup2(2, 1);
+    {
+      Operator last;
+      last.createTools(false);
+      last.getTool(1)->push(makeStroke(1, 0, 3), false);
+    }
+    std::fflush(stdout);
+    return 0;
+  }, &printed), 0);
+  const std::string ending = ".txt not found! (File too large)\nthe painting was not saved\n";
+  EXPECT_EQ(printed.rfind("WriteProtoToTextFile " + rootPath("data/record/"), 0), 0u) << printed;
+  ASSERT_GE(printed.size(), ending.size());
+  EXPECT_EQ(printed.substr(printed.size() - ending.size()), ending) << printed;
+}
+
+// The writer prints failed saves' lines while another thread prints its own: each line goes out
+// in one write of its own, so none can land inside another.
+TEST_F(OperatorFilesTest, LinesTheWriterAndAnotherThreadPrintAtOnceAreEachOneWrite) {
+  g_defaultLightCurve.mutable_v()->Truncate(2);
+  draw(2);
+  fs::create_directories(rootPath("obj.obj"));
+  const std::string frameLine = "a line of the frame\n";
+  const Strings lines = {
+      frameLine,
+      "WriteProtoToTextFile " + rootPath("none/failed.txt") + " not found!\n",
+      "the painting was not saved; the work is still open\n",
+      "Failed to open file [ " + rootPath("obj.obj") + " ] for write. (Is a directory)\n",
+  };
+  const Strings writes = writesOf([&] {
+    std::thread frame([&] {
+      for (int i = 0; i < 50; ++i) platform::printWhole(stdout, "%s", frameLine.c_str());
+    });
+    for (int i = 0; i < 50; ++i) m_operator.saveInBackground(rootPath(i % 10 == 0 ? "obj" : "none/failed"));
+    m_operator.waitForSaves();
+    frame.join();
+  });
+  std::vector<int> counts(lines.size());
+  Strings split;
+  for (const std::string& write : writes) {
+    const auto line = std::find(lines.begin(), lines.end(), write);
+    if (line == lines.end() && split.size() < 3) split.push_back(write);
+    if (line != lines.end()) ++counts[static_cast<size_t>(line - lines.begin())];
+  }
+  EXPECT_EQ(split, Strings{});
+  EXPECT_EQ(counts, (std::vector<int>{50, 45, 45, 5}));
 }
 
 TEST_F(OperatorFilesTest, EveryCutOfASavedPaintingFailsWholeOrAddsWholeStrokes) {
