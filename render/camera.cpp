@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "core/cout_line.h"
 #include "core/geometry.h"
 #include "core/hand_frames.h"
 #include "core/settings.h"
@@ -32,8 +33,7 @@ float toolNear() { return finiteUiValue(VALUE_CAMERA_NEAR, 0.2f); }
 float toolFar() { return finiteUiValue(VALUE_CAMERA_FAR, 2.0f); }
 
 void reportReplaced(const std::string& camera, const char* field, double was, double now) {
-  std::cout << "camera " << camera << ": " << field << " " << was
-            << " gives no usable projection; " << now << " used" << std::endl;
+  coutLine("camera ", camera, ": ", field, " ", was, " gives no usable projection; ", now, " used");
 }
 
 // The rotation rows (right, up, back) and -(R e) as the translation: a view from eye.
@@ -95,8 +95,8 @@ CameraModel::CameraModel(const quillax::Camera& message) : CameraModel(message.n
     if (t.v_size() >= 6) {
       lookAt(Vec3f(t.v(0), t.v(1), t.v(2)), Vec3f(t.v(3), t.v(4), t.v(5)));
     } else {
-      std::cout << "camera " << m_name << ": transforms holds " << t.v_size()
-                << " values instead of 6; left in place" << std::endl;
+      coutLine("camera ", m_name, ": transforms holds ", t.v_size(),
+               " values instead of 6; left in place");
     }
   }
 }
@@ -112,8 +112,8 @@ CameraModel::~CameraModel() {
 int32_t CameraModel::imageSizeInRange(const char* field, int32_t size, int32_t setting) const {
   if (size >= 1 && size <= kMaxImageSize) return size;
   const int32_t replacement = size < 1 ? std::clamp(setting, 1, kMaxImageSize) : kMaxImageSize;
-  std::cout << "camera " << m_name << ": " << field << " " << size << " gives no usable image; "
-            << replacement << " used" << std::endl;
+  coutLine("camera ", m_name, ": ", field, " ", size, " gives no usable image; ", replacement,
+           " used");
   return replacement;
 }
 
@@ -316,8 +316,9 @@ int CameraManager::loadCameras(const std::string& path) {
   quillax::Cameras cameras;
   if (!ReadProtoFromTextFile(path.c_str(), &cameras)) {
     if (platform::pathExists(path)) {
-      std::cout << path << " does not read as cameras; camera saving is off for this run, so it is "
-                << "not written over" << std::endl;
+      coutLine(path,
+               " does not read as cameras; camera saving is off for this run, so it is not written "
+               "over");
       m_savingEnabled = false;
     }
     return 0;

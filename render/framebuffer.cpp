@@ -4,6 +4,7 @@
 #include <iostream>
 #include <vector>
 
+#include "core/cout_line.h"
 #include "core/settings.h"
 #include "platform/image_file.h"
 
@@ -14,8 +15,8 @@ namespace {
 void clampToContext(const char* what, uint32_t* width, uint32_t* height) {
   const uint32_t limit = static_cast<uint32_t>(maxFramebufferSize());
   if (*width <= limit && *height <= limit) return;
-  std::cout << what << ": " << *width << " x " << *height << " is larger than this OpenGL allows; "
-            << std::min(*width, limit) << " x " << std::min(*height, limit) << " used" << std::endl;
+  coutLine(what, ": ", *width, " x ", *height, " is larger than this OpenGL allows; ",
+           std::min(*width, limit), " x ", std::min(*height, limit), " used");
   *width = std::min(*width, limit);
   *height = std::min(*height, limit);
 }
@@ -37,7 +38,7 @@ void makeDepthTexture(GLuint* texture, uint32_t width, uint32_t height) {
 bool isComplete(const char* what) {
   const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
   if (status == GL_FRAMEBUFFER_COMPLETE) return true;
-  std::cout << what << ": framebuffer incomplete (0x" << std::hex << status << std::dec << ")" << std::endl;
+  coutLine(what, ": framebuffer incomplete (0x", std::hex, status, std::dec, ")");
   return false;
 }
 

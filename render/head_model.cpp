@@ -5,6 +5,7 @@
 #include <iostream>
 #include <map>
 
+#include "core/cout_line.h"
 #include "core/obj_reader.h"
 #include "core/text_file.h"
 #include "render/grider.h"
@@ -168,27 +169,25 @@ void HeadModel::updateTransform() {
 bool HeadModel::load(const std::string& descriptionPath, unsigned flags) {
   m_description.Clear();
   if (!ReadProtoFromTextFile(descriptionPath.c_str(), &m_description)) {
-    std::cout << "error: fail to load textfile " << descriptionPath << "." << std::endl;
+    coutLine("error: fail to load textfile ", descriptionPath, ".");
     return false;
   }
   // Without it the mesh path would be the folder, and the failure would blame the folder.
   if (m_description.head_model().empty()) {
-    std::cout << "error: the head description " << descriptionPath << " names no head_model"
-              << std::endl;
+    coutLine("error: the head description ", descriptionPath, " names no head_model");
     return false;
   }
   const std::string folder = folderWithSlash(descriptionPath);
   const std::string meshPath = folder + m_description.head_model();
   if (!ModelElement::load(meshPath, flags)) {
-    std::cout << "error: reading " << meshPath << std::endl;
+    coutLine("error: reading ", meshPath);
     return false;
   }
   if (!loadTextures(folder))
-    std::cout << "error: there much be at least a diffuse texture map for the head model"
-              << std::endl;
-  if (!loadMirror(folder)) std::cout << "no mirror for head found!" << std::endl;
+    coutLine("error: there much be at least a diffuse texture map for the head model");
+  if (!loadMirror(folder)) coutLine("no mirror for head found!");
   if (!loadLevelset(folder))
-    std::cout << "load levelset model fail, the attach feature will be disabled!" << std::endl;
+    coutLine("load levelset model fail, the attach feature will be disabled!");
   return true;
 }
 
@@ -293,10 +292,9 @@ bool HeadModel::loadPlacement(Matrix4& transform, const std::string& path) {
     return true;
   }
   if (read == OwnFileRead::Read) {
-    std::cout << "loadPlacement: " << path
-              << " does not hold 16 finite values; using the default placement and leaving the "
-                 "file as it is"
-              << std::endl;
+    coutLine("loadPlacement: ", path,
+             " does not hold 16 finite values; using the default placement and leaving the file as "
+             "it is");
     return true;
   }
   quillax::FloatList* values = stored.mutable_transforms();

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <thread>
 
+#include "core/cout_line.h"
+
 namespace {
 
 enum : uint8_t { kFar = 0, kTrial = 1, kAccepted = 2 };
@@ -414,12 +416,11 @@ void GLGrider::setGrid(const Vec3f& min, const Vec3f& max, const Vec<3, int16_t>
 
 bool GLGrider::pushStream(const Eigen::MatrixXd& V, const Eigen::MatrixXd& N) {
   if (V.rows() != N.rows()) {
-    std::cout << "fail: glGrider push stream, normal size not equal vertice size." << std::endl;
+    coutLine("fail: glGrider push stream, normal size not equal vertice size.");
     return false;
   }
   if (V.rows() > 0 && (V.cols() < 3 || N.cols() < 3)) {
-    std::cout << "fail: glGrider push stream, vertices and normals need three coordinates."
-              << std::endl;
+    coutLine("fail: glGrider push stream, vertices and normals need three coordinates.");
     return false;
   }
   // Lists exist only for a lattice with cells; without them every vertex falls outside.
@@ -643,7 +644,7 @@ void GLGrider::walkWhileMarching(const GridCell* accepted, MarchProgress& progre
 }
 
 void GLGrider::computeLevelset() {
-  std::cout << "begin calculating levelset" << std::endl;
+  coutLine("begin calculating levelset");
   PackedVertices packed;
   const bool ok = packVertices(packed);
   computeDirectValues(ok ? &packed : nullptr);
@@ -674,7 +675,7 @@ void GLGrider::computeLevelset() {
   } else if (ok) {
     refineFootPoints(accepted, packed);
   }
-  std::cout << "finish levelset" << std::endl;
+  coutLine("finish levelset");
 }
 
 float GLGrider::levelsetValue(const Vec3f& p, Vec3f* normal) const {

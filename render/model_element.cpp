@@ -1,13 +1,14 @@
 #include "render/model_element.h"
 
-#include <assimp/Importer.hpp>
 #include <assimp/scene.h>
 
+#include <assimp/Importer.hpp>
 #include <cctype>
 #include <cmath>
 #include <exception>
 #include <iostream>
 
+#include "core/cout_line.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
 #include "render/grider.h"
@@ -48,7 +49,7 @@ bool hasObjEnding(const std::string& path) {
 // damaged file claims.
 bool isObjMesh(const std::string& path) {
   if (hasObjEnding(path)) return true;
-  std::cout << "error: " << path << " is not an OBJ mesh; only OBJ meshes are read" << std::endl;
+  coutLine("error: ", path, " is not an OBJ mesh; only OBJ meshes are read");
   return false;
 }
 
@@ -57,7 +58,7 @@ bool hasFiniteVertices(const aiMesh* mesh, const std::string& path) {
   for (unsigned i = 0; i < mesh->mNumVertices; ++i) {
     const aiVector3D& p = mesh->mVertices[i];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
-      std::cout << "error: " << path << " has a vertex that is not finite" << std::endl;
+      coutLine("error: ", path, " has a vertex that is not finite");
       return false;
     }
   }
@@ -81,7 +82,7 @@ bool importMeshes(const std::string& path, unsigned flags, ImportedMeshes& out) 
   }
   if (!scene || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) || !scene->mRootNode) {
     if (scene && error.empty()) error = out.importer.GetErrorString();
-    std::cout << "ERROR::ASSIMP::" << error << std::endl;
+    coutLine("ERROR::ASSIMP::", error);
     return false;
   }
   collectMeshes(scene, scene->mRootNode, out);

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <limits>
 
+#include "core/cout_line.h"
 #include "core/settings.h"
 #include "platform/vr_runtime.h"
 
@@ -89,8 +90,8 @@ bool ModelRender::uploadGeometry(const std::vector<float>& vertices, uint32_t sh
                                  const int* locations, const uint32_t* sizes,
                                  uint32_t attributeCount) {
   if (shaderIndex >= g_shaderTable.size()) {
-    std::cout << "uploadGeometry: shader index " << shaderIndex << " outside the shader table ("
-              << m_name << ")" << std::endl;
+    coutLine("uploadGeometry: shader index ", shaderIndex, " outside the shader table (", m_name,
+             ")");
     return false;
   }
   int rowLocations[kAttributeSlots];
@@ -103,7 +104,7 @@ bool ModelRender::uploadGeometry(const std::vector<float>& vertices, uint32_t sh
     floatsPerVertex = shaderRowLayout(shaderIndex, rowLocations, rowSizes);
   }
   if (floatsPerVertex == 0) {
-    std::cout << "uploadGeometry: a vertex layout of no floats (" << m_name << ")" << std::endl;
+    coutLine("uploadGeometry: a vertex layout of no floats (", m_name, ")");
     return false;
   }
   const bool indexed = indices && indices->size() >= 3;
@@ -111,8 +112,8 @@ bool ModelRender::uploadGeometry(const std::vector<float>& vertices, uint32_t sh
   if (indexed) {
     for (uint32_t index : *indices) {
       if (index >= vertexCount) {
-        std::cout << "uploadGeometry: index " << index << " beyond the " << vertexCount
-                  << " vertices (" << m_name << ")" << std::endl;
+        coutLine("uploadGeometry: index ", index, " beyond the ", vertexCount, " vertices (",
+                 m_name, ")");
         return false;
       }
     }
@@ -218,13 +219,13 @@ bool ModelRender::setupRenderModel(const vr::RenderModel& model,
   static_assert(sizeof(vr::RenderModelVertex) == 32, "runtime vertices are 32 bytes");
   if (!model.m_vertexData || !model.m_indexData || model.m_vertexCount == 0 ||
       model.m_triangleCount == 0) {
-    std::cout << "setupRenderModel: empty render model " << m_name << std::endl;
+    coutLine("setupRenderModel: empty render model ", m_name);
     return false;
   }
   const size_t indexCount = static_cast<size_t>(model.m_triangleCount) * 3;
   for (size_t i = 0; i < indexCount; ++i) {
     if (model.m_indexData[i] >= model.m_vertexCount) {
-      std::cout << "setupRenderModel: index beyond the vertices in " << m_name << std::endl;
+      coutLine("setupRenderModel: index beyond the vertices in ", m_name);
       return false;
     }
   }

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <unordered_set>
 
+#include "core/cout_line.h"
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "quillax.pb.h"
@@ -78,7 +79,7 @@ Shader::Shader(const std::string& vertexPath, const std::string& fragmentPath) {
   std::string vertexCode;
   std::string fragmentCode;
   if (!readWholeFile(vertexPath, vertexCode) || !readWholeFile(fragmentPath, fragmentCode)) {
-    std::cout << "ERROR::SHADER::FILE_NOT_SUCCESFULLY_READ" << std::endl;
+    coutLine("ERROR::SHADER::FILE_NOT_SUCCESFULLY_READ");
     return;
   }
   bool ok = true;
@@ -116,17 +117,15 @@ bool Shader::checkCompileErrors(GLuint object, const std::string& type) {
     glGetProgramiv(object, GL_LINK_STATUS, &success);
     if (!success) {
       glGetProgramInfoLog(object, sizeof(log), nullptr, log);
-      std::cout << "ERROR::PROGRAM_LINKING_ERROR of type: " << type << "\n"
-                << log << "\n -- --------------------------------------------------- -- "
-                << std::endl;
+      coutLine("ERROR::PROGRAM_LINKING_ERROR of type: ", type, "\n", log,
+               "\n -- --------------------------------------------------- -- ");
     }
   } else {
     glGetShaderiv(object, GL_COMPILE_STATUS, &success);
     if (!success) {
       glGetShaderInfoLog(object, sizeof(log), nullptr, log);
-      std::cout << "ERROR::SHADER_COMPILATION_ERROR of type: " << type << "\n"
-                << log << "\n -- --------------------------------------------------- -- "
-                << std::endl;
+      coutLine("ERROR::SHADER_COMPILATION_ERROR of type: ", type, "\n", log,
+               "\n -- --------------------------------------------------- -- ");
     }
   }
   return success != 0;

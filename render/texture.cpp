@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "core/cout_line.h"
 #include "platform/files.h"
 
 TextureManager* g_textureManager = nullptr;
@@ -80,7 +81,7 @@ Texture* TextureManager::loadTexture(const std::string& path, int type) {
       cached->second->m_id != 0)
     return cached->second;
   if (name.empty()) {
-    std::cout << "unknown texture type " << type << " filename: " << path << std::endl;
+    coutLine("unknown texture type ", type, " filename: ", path);
     return nullptr;
   }
   Texture* texture = new Texture(name);
@@ -159,8 +160,7 @@ void resetUnpackState() {
 }  // namespace
 
 void reportUnloadedImage(const Texture& texture, const char* what) {
-  if (texture.m_id == 0)
-    std::cout << what << " " << texture.m_file << " is missing or cannot be decoded" << std::endl;
+  if (texture.m_id == 0) coutLine(what, " ", texture.m_file, " is missing or cannot be decoded");
 }
 
 bool uploadTexture(GLuint& id, int width, int height, const uint8_t* pixels) {
@@ -209,7 +209,7 @@ bool loadImageTexture(GLuint& id, const std::string& path) {
     if (image.empty()) return false;
     cv::flip(image, image, 0);  // OpenGL's row 0 is the bottom row
   } catch (const cv::Exception& e) {
-    std::cout << "cannot read image " << path << ": " << e.what() << std::endl;
+    coutLine("cannot read image ", path, ": ", e.what());
     return false;
   }
   return uploadImageTexture(id, image, path);
@@ -220,8 +220,7 @@ bool uploadImageTexture(GLuint& id, cv::Mat image, const std::string& path) {
   if (image.empty()) return false;
   ImageUploadFormat format;
   if (!imageUploadFormat(image.type(), format)) {
-    std::cout << "unknow image data format: " << image.type() << " of image " << path
-              << std::endl;
+    coutLine("unknow image data format: ", image.type(), " of image ", path);
     return false;
   }
   // GL cannot take doubles as pixel data; halve the precision once here.
@@ -229,7 +228,7 @@ bool uploadImageTexture(GLuint& id, cv::Mat image, const std::string& path) {
     try {
       image.convertTo(image, CV_32F);
     } catch (const cv::Exception& e) {
-      std::cout << "cannot convert image " << path << ": " << e.what() << std::endl;
+      coutLine("cannot convert image ", path, ": ", e.what());
       return false;
     }
   }
@@ -252,7 +251,7 @@ bool uploadImageTexture(GLuint& id, cv::Mat image, const std::string& path) {
   resetUnpackState();
   if (error != GL_NO_ERROR) {
     // A texture without an image would sample as black; report it as missing instead.
-    std::cout << "cannot upload image " << path << " (GL error " << error << ")" << std::endl;
+    coutLine("cannot upload image ", path, " (GL error ", error, ")");
     glDeleteTextures(1, &id);
     id = 0;
     return false;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "core/cout_line.h"
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
@@ -82,7 +83,7 @@ void Panel::init(quillax::UIParam& param) {
     UIWidget* made = createWidget(nullptr, param.panel());
     m_root = dynamic_cast<UIContainer*>(made);
     if (!m_root) {
-      std::cout << "Panel::init: the menu description is not a container; no menu" << std::endl;
+      coutLine("Panel::init: the menu description is not a container; no menu");
       delete made;
       return;
     }

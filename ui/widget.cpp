@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "core/cout_line.h"
 #include "core/geometry.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
@@ -46,8 +47,8 @@ UIWidget::UIWidget(UIWidget* owner, const quillax::WidgetParam& param)
     if (param.transform().v_size() == 16)
       m_transform = Matrix4(param.transform().v().data());
     else
-      std::cout << "UIWidget: the transform of \"" << m_name << "\" has "
-                << param.transform().v_size() << " values, not 16; placed at the origin" << std::endl;
+      coutLine("UIWidget: the transform of \"", m_name, "\" has ", param.transform().v_size(),
+               " values, not 16; placed at the origin");
   }
   if (param.has_texture() && param.texture().v_size() == 4)
     m_iconRect = Vec4f(param.texture().v(0), param.texture().v(1), param.texture().v(2),

@@ -1,10 +1,10 @@
 #include "ui/widget_kinds.h"
 
-#include <opencv2/imgcodecs.hpp>
-
 #include <algorithm>
 #include <iostream>
+#include <opencv2/imgcodecs.hpp>
 
+#include "core/cout_line.h"
 #include "core/curves.h"
 #include "core/settings.h"
 #include "quillax.pb.h"
@@ -31,8 +31,8 @@ UIWidget* createWidget(UIWidget* owner, const quillax::WidgetParam& param) {
     case WIDGET_SPLINE_EDITOR: return new UISplineEditor(owner, param);
     case WIDGET_MODEL_RENDER: return new UIModelRender(owner, param);
     default:
-      std::cout << "createWidget: widget \"" << param.name() << "\" has type " << param.type()
-                << ", which builds no widget; left out" << std::endl;
+      coutLine("createWidget: widget \"", param.name(), "\" has type ", param.type(),
+               ", which builds no widget; left out");
       return nullptr;
   }
 }
@@ -71,17 +71,16 @@ void UIColorWheel::setColorImage(const std::string& path) {
   try {
     image = cv::imread(file, cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception& e) {
-    std::cout << "setColorImage: " << file << " could not be read: " << e.what() << std::endl;
+    coutLine("setColorImage: ", file, " could not be read: ", e.what());
     return;
   }
   if (image.empty()) {
-    std::cout << "setColorImage: " << file << " not found or not an image" << std::endl;
+    coutLine("setColorImage: ", file, " not found or not an image");
     return;
   }
   // Picks read three or four bytes per pixel; other layouts would be read past their rows.
   if (image.depth() != CV_8U || (image.channels() != 3 && image.channels() != 4)) {
-    std::cout << "setColorImage: " << file << " is not an 8-bit colour image; no colours picked"
-              << std::endl;
+    coutLine("setColorImage: ", file, " is not an 8-bit colour image; no colours picked");
     return;
   }
   m_pixels = image;
