@@ -536,12 +536,8 @@ void OpenVR::renderScene(int eye) {
   }
   if (Shooter* shooter = toolGeometry(); shooter && shooter->isVisible())
     shooter->render(m_drawingHandMatrix, viewProjection);
+  multiplyMatrix4(viewProjection, viewProjection, sceneView());
   HeadModel* head = findHeadModel();
-  if (head && flagOn(FLAG_VIEW_TRANSFORM)) {
-    Matrix4 headLocked;
-    multiplyMatrix4(viewProjection, headLocked, m_deviceMatrices[vr::k_trackedDeviceIndexHmd]);
-    viewProjection = headLocked;
-  }
   if (g_operator) g_operator->drawTools(viewProjection);
   if (g_modeler) g_modeler->renderModels(viewProjection);
   if (g_lightManager)
@@ -553,6 +549,11 @@ void OpenVR::renderScene(int eye) {
   if (g_hairBrusher) g_hairBrusher->drawSuggestion(viewProjection);
   if (head && head->m_mirror && head->m_mirror->isRenderable())
     head->m_mirror->render(g_modeler->sceneGrabMatrix(), viewProjection);
+}
+
+Matrix4 OpenVR::sceneView() const {
+  if (findHeadModel() && flagOn(FLAG_VIEW_TRANSFORM)) return m_deviceMatrices[vr::k_trackedDeviceIndexHmd];
+  return Matrix4();
 }
 
 bool OpenVR::handleInput() {
@@ -567,6 +568,7 @@ bool OpenVR::handleInput() {
     } else if (g_uivr) {
       if (g_uivr->m_panel) g_uivr->m_panel->setVisible(m_otherHandTracked);
       if (g_uivr->m_shooter) g_uivr->m_shooter->setVisible(m_drawingHandTracked);
+      g_uivr->m_sceneView = sceneView();  // the head stops the ray where it is drawn
       g_uivr->update(m_otherHandMatrix, m_drawingHandMatrix);
     }
     Panel* panel = menuPanel();

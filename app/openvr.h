@@ -150,6 +150,9 @@ class OpenVR : public OpenVRContext, public coreObject {
 
   bool poseValid(int device) const;
   void pressTrigger();
+  // What the scene (strokes, models, lights) is drawn under beyond the eye's view-projection:
+  // the headset's pose while the view follows the head and there is one, else the identity.
+  Matrix4 sceneView() const;
 
   int m_otherHand = -1;
   int m_otherHandSwipe = -1;

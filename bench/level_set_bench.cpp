@@ -1,12 +1,13 @@
 // The shipped head's level set on its 60-cell grid, phase by phase: binning the level-set mesh,
-// direct values near the surface, the fast march, the foot-point walk; and the whole build (the
-// walks then run beside the march when there is a second core).
+// direct values near the surface, the fast march, the foot-point walk; the whole build (the
+// walks then run beside the march when there is a second core); and rays marched through it.
 //
 // With TRESSLET_LEVELSET_EXPORT=<file> the grid's signed values after the march (exact near the
 // surface, so the same zero crossing) are written for tools/bench_level_set_peer.sh: three int32
 // counts (x, y, z), the double cell size, then the doubles with x outermost, z innermost.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -128,5 +129,35 @@ void BM_LevelsetWhole(benchmark::State& state) {
   std::cout.clear();
 }
 BENCHMARK(BM_LevelsetWhole)->Unit(benchmark::kMillisecond);
+
+// What the menu's ray test adds to a frame: rays from 1 m out, on a ring round the head at the
+// height of the mouth, aimed across the head at offsets from straight through to grazing it.
+void BM_LevelsetRayHit(benchmark::State& state) {
+  if (!ready(state)) return;
+  std::cout.setstate(std::ios::failbit);
+  GLGrider* g = binnedGrid();
+  g->computeLevelset();
+  std::cout.clear();
+  std::vector<std::pair<Vec3f, Vec3f>> rays;
+  for (int a = 0; a < 16; ++a) {
+    const float angle = 0.3927f * static_cast<float>(a);
+    const Vec3f from(std::sin(angle), -0.05f, std::cos(angle));
+    for (float offset : {0.0f, 0.04f, 0.07f, 0.09f}) {
+      const Vec3f side(std::cos(angle), 0.0f, -std::sin(angle));
+      rays.push_back({from, normalized(side * offset - from)});
+    }
+  }
+  size_t hits = 0;
+  for (auto _ : state) {
+    hits = 0;
+    for (const auto& ray : rays) hits += g->rayHit(ray.first, ray.second, 2.0f) >= 0.0f;
+    benchmark::DoNotOptimize(hits);
+  }
+  state.counters["rays"] = static_cast<double>(rays.size());
+  state.counters["hits"] = static_cast<double>(hits);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * rays.size()));
+  delete g;
+}
+BENCHMARK(BM_LevelsetRayHit)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

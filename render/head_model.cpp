@@ -166,6 +166,20 @@ void HeadModel::updateTransform() {
   followHead(m_mirror, m_modelMatrix);
 }
 
+float HeadModel::rayHit(const Matrix4& parent, const Vec3f& origin, const Vec3f& direction,
+                        float reach) const {
+  if (!m_levelsetGrider) return -1.0f;
+  Matrix4 placed, inverse;
+  multiplyMatrix4(parent, placed, m_modelMatrix);
+  invertAffineMatrix4ByLU(placed, inverse);
+  // The level set lies in the mesh's own units: march there and scale the distance back.
+  const Vec3f along = transformDirection(inverse, direction);
+  const float scale = length(along);
+  if (!(scale > 0.0f) || !std::isfinite(scale)) return -1.0f;
+  const float t = m_levelsetGrider->rayHit(transformPoint(inverse, origin), along / scale, reach * scale);
+  return t < 0.0f ? -1.0f : t / scale;
+}
+
 bool HeadModel::load(const std::string& descriptionPath, unsigned flags) {
   m_description.Clear();
   if (!ReadProtoFromTextFile(descriptionPath.c_str(), &m_description)) {

@@ -61,6 +61,10 @@ class HeadModel : public ModelElement {
   // default placement. The default is written to `path` only when nothing is there; a file that
   // does not read or holds no usable transform is reported and left as it is. Always true.
   bool loadPlacement(Matrix4& transform, const std::string& path);
+  // Where a ray (metres, the space `parent` places the head in) first meets the level-set
+  // surface of the head drawn under parent x its transform: the distance along `direction`
+  // (unit), or -1 when it does not within `reach` or the head has no level set.
+  float rayHit(const Matrix4& parent, const Vec3f& origin, const Vec3f& direction, float reach) const;
 
   GLGrider* m_levelsetGrider = nullptr;
   EGrider* m_hairGrider = nullptr;

@@ -706,3 +706,50 @@ bool GLGrider::pushOutOfLevelset(Vec3f& p, float level) const {
   p += n * (level - d);
   return true;
 }
+
+float GLGrider::rayHit(const Vec3f& origin, const Vec3f& direction, float reach) const {
+  if (!hasLevelset() || !(reach >= 0.0f)) return -1.0f;
+  // The part of the ray inside the lattice's box.
+  float from = 0.0f, to = reach;
+  for (int a = 0; a < 3; ++a) {
+    if (std::fabs(direction[a]) < 1e-12f) {
+      if (origin[a] < m_min[a] || origin[a] >= m_max[a]) return -1.0f;
+      continue;
+    }
+    float t0 = (m_min[a] - origin[a]) / direction[a], t1 = (m_max[a] - origin[a]) / direction[a];
+    if (t0 > t1) std::swap(t0, t1);
+    from = std::max(from, t0);
+    to = std::min(to, t1);
+  }
+  if (!(from <= to)) return -1.0f;
+
+  const float cell = std::min({m_cellSize[0], m_cellSize[1], m_cellSize[2]});
+  const float shortest = 0.1f * cell;
+  // Level values along the ray; cells without one (and the box's far faces) count as outside.
+  auto level = [&](float t, bool& known) {
+    const float d = levelsetValue(origin + direction * t);
+    known = d <= kLevelsetNoValue;
+    return d;
+  };
+  float outside = -1.0f;  // the last point seen outside, -1 before any
+  for (float t = from;;) {
+    bool known = false;
+    const float d = level(t, known);
+    if (known && d <= 0.0f) {
+      if (outside < 0.0f) return t;  // inside where the ray starts or comes into the box
+      float lo = outside, hi = t;
+      while (hi - lo > 0.01f * cell) {
+        const float mid = 0.5f * (lo + hi);
+        bool midKnown = false;
+        const float m = level(mid, midKnown);
+        (midKnown && m <= 0.0f ? hi : lo) = mid;
+      }
+      return hi;
+    }
+    if (t >= to) return -1.0f;
+    outside = t;
+    const float next = std::min(to, t + (known ? std::min(std::max(d, shortest), cell) : cell));
+    if (!(next > t)) return -1.0f;  // a step lost to rounding far out on the ray
+    t = next;
+  }
+}

@@ -72,6 +72,13 @@ class GLGrider : public VGrider<Vec3f> {
   // Moves p outward onto the level `level` when it lies below it (inside the head, or too close
   // to it). True when p moved.
   bool pushOutOfLevelset(Vec3f& p, float level) const;
+  // Where a ray first meets the surface (level 0): the distance along `direction` (unit, grid
+  // coordinates) from `origin`; -1 when it does not within `reach` or there is no level set;
+  // where the ray starts, or comes into the lattice, when it is inside there. Sphere-traces the
+  // distances (steps of the distance, at most a cell, at least a tenth of one; cells without a
+  // value are crossed a cell at a time), then halves the last step down to a hundredth of a
+  // cell: at most ten lookups per cell crossed.
+  float rayHit(const Vec3f& origin, const Vec3f& direction, float reach) const;
 
   // Whether computeLevelset has filled the grids for the current lattice.
   bool hasLevelset() const { return !m_distanceGrid.empty() && m_distanceGrid.size() == cellCount(); }

@@ -152,6 +152,18 @@ float Panel::hitTest(const Matrix4& panelMatrix, const Matrix4& rayPose) {
     if (afterMiss && !referenceHit && widget == m_root) continue;
     if ((m_hovered = widget->hitTest(origin, direction, panelMatrix, hit))) break;
   }
+  // Something shown in front of the menu (the head) takes the ray: a miss, so the press goes to
+  // the tool, and the pointer ends where the ray was stopped.
+  m_stopDistance = -1.0f;
+  if (m_hovered && m_rayStop) {
+    const float stop = m_rayStop(origin, direction, hit[0]);
+    if (stop >= 0.0f) {
+      for (UIWidget* w = m_hovered; w; w = w->m_owner) w->setSelected(false);
+      m_hovered = nullptr;
+      hit = Vec3f(-1.0f, -1.0f, -1.0f);
+      m_stopDistance = stop;
+    }
+  }
 
   // While the ray points past the menu, the reference image (when there is one) takes its place.
   const bool referenceShown = m_referenceImage && !m_referenceImage->m_textures.ids.empty();

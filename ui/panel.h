@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,7 +29,8 @@ class Panel : public coreObject {
   // and mode 0), and the reference panel.
   void init(quillax::UIParam& param);
   // panelMatrix: the other hand's pose; rayPose: the drawing hand's, casting along its -z from
-  // 5 cm behind it. Returns the hit distance, -1 after a miss.
+  // 5 cm behind it. Returns the hit distance, -1 after a miss. A ray that m_rayStop stops before
+  // it reaches the menu misses it.
   float hitTest(const Matrix4& panelMatrix, const Matrix4& rayPose);
   // Trigger release: true when it ended on the widget it was pressed on and clicked it.
   bool release();
@@ -49,6 +51,11 @@ class Panel : public coreObject {
   float m_hitDistance = 0.0f;
   float m_hitU = 0.0f;
   float m_hitV = 0.0f;
+  // What is shown in front of the menu: the distance along the ray (origin, unit direction,
+  // metres) at which it meets the ray within `reach`, else -1. Unset: nothing stops the ray.
+  std::function<float(const Vec3f& origin, const Vec3f& direction, float reach)> m_rayStop;
+  // Where m_rayStop stopped the last ray short of the menu, -1 when it did not.
+  float m_stopDistance = -1.0f;
   std::unique_ptr<ModelRender> m_previewModel;  // "op"
   std::unique_ptr<Operatable> m_previewStroke;
 

@@ -156,20 +156,26 @@ inline std::string threeStrokeTrace(bool pressing, int size = 128) {
 const Vec3f kMenuHand(-0.30f, 0.60f, 0.30f), kRestHand(0.22f, 0.72f, 0.38f);
 constexpr float kMenuYaw = 35.0f, kRadToDeg = 57.2957795f;
 
-// The yaw and pitch (degrees) that turn the drawing hand at its rest towards the middle of the
-// named widget of the menu that start-up built. Zeros, with a failure, when there is no such widget.
-inline std::pair<float, float> aimAtWidget(const char* name) {
+// The middle of the named widget of the menu that start-up built, in the menu hand's frame.
+// The origin, with a failure, when there is no such widget.
+inline Vec3f widgetMiddle(const char* name) {
   const UIWidget* w = g_uivr && g_uivr->m_panel ? g_uivr->m_panel->m_root->findByName(name) : nullptr;
   EXPECT_NE(w, nullptr) << name;
-  if (!w) return {0.0f, 0.0f};
+  if (!w) return Vec3f();
   Matrix4 m = w->m_transform;
   for (const UIWidget* up = w->m_owner; up; up = up->m_owner) {
     Matrix4 next;
     multiplyMatrix4(up->m_transform, next, m);
     m = next;
   }
+  return transformPoint(m, Vec3f(0.5f, 0.5f, 0.0f));
+}
+
+// The yaw and pitch (degrees) that turn the drawing hand at its rest towards the middle of the
+// named widget of the menu that start-up built. Zeros, with a failure, when there is no such widget.
+inline std::pair<float, float> aimAtWidget(const char* name) {
   const float a = kMenuYaw / kRadToDeg;
-  const Vec3f local = transformPoint(m, Vec3f(0.5f, 0.5f, 0.0f));
+  const Vec3f local = widgetMiddle(name);
   const Vec3f target(kMenuHand[0] + std::cos(a) * local[0] + std::sin(a) * local[2], kMenuHand[1] + local[1],
                      kMenuHand[2] - std::sin(a) * local[0] + std::cos(a) * local[2]);
   const Vec3f d = normalized(target - kRestHand);
@@ -228,12 +234,14 @@ class Script {
   int frame() const { return m_frame; }
   const std::string& text() const { return m_text; }
 
- private:
+  // The trace line placing a device at p, turned by yaw and pitch (degrees).
   static std::string pose(int device, const Vec3f& p, float yaw, float pitch) {
     char line[128];
     std::snprintf(line, sizeof line, "pose %d pos %g %g %g rot %g %g 0\n", device, p[0], p[1], p[2], yaw, pitch);
     return line;
   }
+
+ private:
   std::string m_text;
   int m_frame = 0;
 };
