@@ -35,13 +35,14 @@ class PrivateXServer {
   bool start() {
     int fds[2];
     if (::pipe(fds) != 0) return false;
+    // The child of a threaded process may not allocate: everything is made before the fork.
+    const std::string fd = std::to_string(fds[1]);
     m_pid = ::fork();
     if (m_pid == 0) {
       ::close(fds[0]);
       const int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, 1);
       ::dup2(null, 2);
-      const std::string fd = std::to_string(fds[1]);
       ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
                static_cast<char*>(nullptr));
       ::_exit(127);
@@ -73,17 +74,19 @@ class ProgramProcess {
     ::waitpid(m_pid, nullptr, 0);
   }
   void start(const std::string& display, const std::string& tracePath, const std::string& outputPath) {
+    // The child of a threaded process may not allocate: everything is made before the fork.
+    std::vector<std::string> words = {"env", "-u", "TRESSLET_VR_TRACE", "DISPLAY=" + display};
+    if (!tracePath.empty()) words.push_back("TRESSLET_VR_TRACE=" + tracePath);
+    words.push_back(TRESSLET_BINARY);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     m_pid = ::fork();
     if (m_pid != 0) return;
-    ::setenv("DISPLAY", display.c_str(), 1);
-    if (tracePath.empty())
-      ::unsetenv("TRESSLET_VR_TRACE");
-    else
-      ::setenv("TRESSLET_VR_TRACE", tracePath.c_str(), 1);
     const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out, 1);
     ::dup2(out, 2);
-    ::execl(TRESSLET_BINARY, TRESSLET_BINARY, static_cast<char*>(nullptr));
+    ::execvp("env", argv.data());
     ::_exit(127);
   }
   // True, with waitpid's status, when the program has ended.
@@ -190,9 +193,11 @@ TEST_F(DisplayLossGL, AKilledXServerLeavesEverySaveAndTheSessionsPainting) {
   EXPECT_EQ(count(output, "the display was lost"), 1u) << output;
   const std::vector<std::string> paintings = runFiles(savingRoot, ".txt");
   ASSERT_EQ(paintings.size(), 2u) << "the save command's and the session's\n" << output;
-  const size_t named = output.find("the display was lost; the painting was saved as ");
+  const std::string line = "the display was lost; the painting was saved as ";
+  const size_t named = output.find(line);
   ASSERT_NE(named, std::string::npos) << output;
-  const std::string path = output.substr(named + 48, output.find('\n', named) - named - 48);
+  const size_t from = named + line.size();
+  const std::string path = output.substr(from, output.find('\n', from) - from);
   std::error_code missing;
   EXPECT_TRUE(std::filesystem::equivalent(path, paintings[0], missing) ||
               std::filesystem::equivalent(path, paintings[1], missing))
