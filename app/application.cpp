@@ -185,3 +185,22 @@ void shutdownApplication() {
   g_cameraManager = nullptr;
   // 4. g_requestClient is never created, so there is nothing to stop.
 }
+
+void endSessionOnLostDisplay() {
+  if (!g_operator) {
+    std::printf("the display was lost\n");
+    return;
+  }
+  g_operator->waitForSaves();
+  switch (g_operator->saveWork(std::string())) {
+    case Operator::SaveResult::Saved:
+      std::printf("the display was lost; the painting was saved as %s\n", g_autosaves.last_save_file().c_str());
+      return;
+    case Operator::SaveResult::NothingToSave:
+      std::printf("the display was lost; there was no stroke to save\n");
+      return;
+    case Operator::SaveResult::Failed:
+      std::printf("the display was lost; the painting was not saved\n");
+      return;
+  }
+}

@@ -27,3 +27,9 @@ bool periodPassed(uint32_t now, uint32_t since, uint64_t periodMs);
 // After the frame loop, only when the VR start-up succeeded: a last autosave tick, then the
 // managers are deleted in their fixed order.
 void shutdownApplication();
+
+// The desktop display was lost: the saves handed to the writer are finished, the painting is
+// saved as the shutdown saves it, and one line says what was saved. Without a tool controller
+// (before the start-up made it, after the shutdown) only the loss is told. Call it while no
+// frame can run.
+void endSessionOnLostDisplay();

@@ -59,6 +59,8 @@ int main() {
   // Without a window or its context nothing can start; the reason is already printed, and the
   // caller learns of it from the exit status.
   const bool started = display->open(settings) && display->hasContext();
+  // A window thread stuck in a window system that stopped answering still uses the display.
+  if (display->windowThreadAbandoned()) return 1;
 
   // GLEW resolves the core profile's entry points only when told to try them all.
   glewExperimental = GL_TRUE;
@@ -70,6 +72,9 @@ int main() {
     // glewInit may leave GL_INVALID_ENUM behind from its extension query.
     glGetError();
 
+    // The managers are made and taken down under the window lock, so that a thread that finds the
+    // display lost (and saves under that lock) never meets them half made.
+    display->lockWindow();
     initApplication();
     // From now on there is a session to save: these signals close it as the window's close does.
     // Before, they end the process at once, which loses nothing and keeps a stalled start
@@ -86,6 +91,7 @@ int main() {
     } else {
       std::printf("openVR context initialization fail. /n");
     }
+    display->unlockWindow();
 
     if (openVR->isVisible()) {
       while (display->isWindowOpen()) {
@@ -102,11 +108,13 @@ int main() {
     }
 
     // The context stays current through the shutdown: the managers free GL objects.
+    display->lockWindow();
     display->makeCurrent();
     if (openVR->isVisible()) shutdownApplication();
     openVR->shutdown();
     g_openVR = nullptr;
     delete openVR;
+    display->unlockWindow();
   }
 
   // Only now may the window go: the context is released before the window thread destroys it.

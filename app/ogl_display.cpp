@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/application.h"
 #include "core/events.h"
 #include "core/vec.h"
 #include "platform/clock.h"
@@ -19,6 +20,9 @@ const uint32_t kThreadCheckMs = 20;
 // machine may take long to show the window, but a server that answers will.
 const uint32_t kPingAfterMs = 1000;
 const uint32_t kServerSilenceMs = 60000;
+// After giving up, how long the window thread is given to end before it is left behind (stuck in
+// the window system that stopped answering).
+const uint32_t kStuckThreadMs = 3000;
 
 Vec3f toVec3(const float* p) { return Vec3f(p[0], p[1], p[2]); }
 
@@ -212,6 +216,8 @@ WGLDisplay::~WGLDisplay() {
   m_context.destroy();
   if (m_thread.isRunning()) m_window.postQuit();
   waitForExit();
+  // No connection is left to be lost.
+  platform::setDisplayLostHandler(nullptr);
 }
 
 void WGLDisplay::close() {
@@ -220,11 +226,49 @@ void WGLDisplay::close() {
 }
 
 void WGLDisplay::waitForExit() {
+  if (m_threadAbandoned) return;  // it never ends
   // The thread sets the event after its teardown; a thread that ended early never will.
   while (m_thread.isRunning() && !m_event.waitFor(kThreadCheckMs)) {
   }
   m_thread.join();
 }
+
+bool WGLDisplay::waitForWindowThread(uint32_t limitMs) {
+  for (uint32_t waited = 0; m_thread.isRunning(); waited += kThreadCheckMs) {
+    if (waited >= limitMs) return false;
+    if (m_event.waitFor(kThreadCheckMs)) break;
+  }
+  m_thread.join();
+  return true;
+}
+
+void WGLDisplay::lockWindow() {
+  m_windowMutex.lock();
+  m_windowOwner = std::this_thread::get_id();
+  // A thread that found the display lost may be waiting for this lock: its holder ends the
+  // process now, between frames, rather than keep it waiting.
+  if (platform::displayLost()) onDisplayLost();
+}
+
+void WGLDisplay::unlockWindow() {
+  m_windowOwner = std::thread::id();
+  m_windowMutex.unlock();
+}
+
+void WGLDisplay::onDisplayLost() {
+  // The work is saved by the thread holding the window lock: the main thread mid-frame, or a
+  // thread that waits here until the frame is over. Whoever comes second waits for good.
+  if (m_windowOwner.load() != std::this_thread::get_id()) {
+    m_windowMutex.lock();
+    m_windowOwner = std::this_thread::get_id();
+  }
+  endOnLostDisplay();
+  std::fflush(stdout);
+  // Other threads still run: no static destructor may free what they use.
+  std::_Exit(1);
+}
+
+void WGLDisplay::endOnLostDisplay() { std::printf("the display was lost\n"); }
 
 bool WGLDisplay::create(int x, int y, int width, int height, const std::string& title) {
   m_title = title;
@@ -234,6 +278,7 @@ bool WGLDisplay::create(int x, int y, int width, int height, const std::string& 
   m_height = height;
   m_firstPaint = true;
   m_closeRequested = false;
+  platform::setDisplayLostHandler([this] { onDisplayLost(); });
   if (!m_thread.start([this] { displayWindowThread(); })) {
     std::printf("Unable to start the desktop window's thread\n");
     return false;
@@ -260,7 +305,12 @@ bool WGLDisplay::create(int x, int y, int width, int height, const std::string& 
       std::printf("The window system did not answer for %u s while the desktop window waited to show\n",
                   kServerSilenceMs / 1000);
       m_window.postQuit();
-      waitForExit();
+      // A thread stuck in the window system never ends: after a few seconds it is left to run
+      // on, with the display it uses.
+      if (!waitForWindowThread(kStuckThreadMs)) {
+        m_thread.detach();
+        m_threadAbandoned = true;
+      }
       return false;
     }
   }
@@ -332,3 +382,5 @@ void OGLDisplay::keyDown(const std::string& name, bool, bool, bool) {
 void OGLDisplay::keyUp(const std::string& name, bool, bool, bool) {
   postEvent(new EventRecord(EVENT_KEY_UP, name[0]));
 }
+
+void OGLDisplay::endOnLostDisplay() { endSessionOnLostDisplay(); }

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <climits>
 #include <string>
+#include <thread>
 
 #include "platform/system.h"
 #include "platform/window.h"
@@ -93,10 +94,14 @@ class OGLDisplayBase {
 // The display's window on its own thread, with the GL context on the main thread and the two
 // locks: the main thread holds the window lock for a whole frame, the window thread takes it
 // only to tear the window down; the GL lock guards the client size.
+// When the connection to the window system is lost, the thread that holds the window lock (or
+// takes it first) ends the process through endOnLostDisplay; any other thread that finds the
+// loss waits for the lock until the process has ended.
 class WGLDisplay : public OGLDisplayBase {
  public:
   WGLDisplay() = default;
-  // Releases a context still held, then ends the window thread.
+  // Releases a context still held, then ends the window thread. Must not run once the window
+  // thread has been abandoned.
   ~WGLDisplay() override;
 
   // Posts the quit message, then waits for the window thread.
@@ -107,8 +112,9 @@ class WGLDisplay : public OGLDisplayBase {
   // system answers, then makes the GL context current on the calling thread. False, with the
   // reason printed, when there is no window or no context.
   bool create(int x, int y, int width, int height, const std::string& title) override;
-  void lockWindow() override { m_windowMutex.lock(); }
-  void unlockWindow() override { m_windowMutex.unlock(); }
+  // Once the display is lost, the thread that takes the window lock ends the process instead.
+  void lockWindow() override;
+  void unlockWindow() override;
   void lockGL() override { m_glMutex.lock(); }
   void unlockGL() override { m_glMutex.unlock(); }
   void makeCurrent() override;
@@ -126,9 +132,20 @@ class WGLDisplay : public OGLDisplayBase {
   void postQuit() { m_window.postQuit(); }
   // Leaves no context current and deletes it, while the window still exists.
   void releaseContext() { m_context.destroy(); }
+  // True when create gave up on a window thread stuck in a window system that stopped
+  // answering: the thread still uses this display, which must then never be destroyed.
+  bool windowThreadAbandoned() const { return m_threadAbandoned; }
+
+ protected:
+  // Runs once, on the thread holding the window lock, when the display is lost; the process
+  // ends when it returns.
+  virtual void endOnLostDisplay();
 
  private:
   void displayWindowThread();
+  // True when the window thread has ended within limitMs (and has been joined).
+  bool waitForWindowThread(uint32_t limitMs);
+  [[noreturn]] void onDisplayLost();
 
   platform::AutoResetEvent m_event;
   platform::Mutex m_glMutex;
@@ -141,6 +158,8 @@ class WGLDisplay : public OGLDisplayBase {
   int m_y = 0;
   bool m_firstPaint = false;  // window thread only
   std::atomic<bool> m_closeRequested{false};
+  std::atomic<std::thread::id> m_windowOwner{};  // the thread holding the window lock
+  bool m_threadAbandoned = false;
 };
 
 // The application's display: desktop keys become events of type 12 (down) and 13 (up) whose id
@@ -149,4 +168,8 @@ class OGLDisplay : public WGLDisplay {
  public:
   void keyDown(const std::string& name, bool shift, bool control, bool alt) override;
   void keyUp(const std::string& name, bool shift, bool control, bool alt) override;
+
+ protected:
+  // Saves the session and says what was saved.
+  void endOnLostDisplay() override;
 };

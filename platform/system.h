@@ -71,6 +71,11 @@ class Thread {
   bool hasFinished() const { return m_finished.load(); }
   // Waits for the function to return; does nothing when no thread is attached or on itself.
   void join();
+  // Lets the thread run on unattended (one stuck for good). It still uses this object, which
+  // must then outlive it.
+  void detach() {
+    if (m_thread.joinable()) m_thread.detach();
+  }
 
  private:
   std::thread m_thread;

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 
@@ -29,6 +30,30 @@ int reportXError(Display* display, XErrorEvent* error) {
   XGetErrorText(display, error->error_code, text, sizeof(text));
   std::printf("X error: %s (request %d.%d)\n", text, error->request_code, error->minor_code);
   return 0;
+}
+
+// What ends the process when a connection is lost, set by the program; g_lostMutex guards it.
+std::mutex g_lostMutex;
+std::function<void()> g_lostHandler;
+std::atomic<bool> g_lost{false};
+// Taken for good by the thread that ends the process without a handler.
+std::mutex g_endingMutex;
+
+// Xlib ends the process itself when this returns, on every thread that finds the loss at once
+// (each thread has its own connection): so it never returns.
+int onConnectionLost(Display*) {
+  g_lost = true;
+  std::function<void()> handler;
+  {
+    std::lock_guard<std::mutex> lock(g_lostMutex);
+    handler = g_lostHandler;
+  }
+  if (handler) handler();
+  g_endingMutex.lock();
+  std::printf("the display was lost\n");
+  std::fflush(stdout);
+  // No static destructor may run while other threads still use what they free.
+  std::_Exit(1);
 }
 
 // Requests from other threads to the window thread.
@@ -82,8 +107,16 @@ void initWindowSystem() {
   std::call_once(g_windowSystemOnce, [] {
     XInitThreads();
     XSetErrorHandler(reportXError);
+    XSetIOErrorHandler(onConnectionLost);
   });
 }
+
+void setDisplayLostHandler(std::function<void()> handler) {
+  std::lock_guard<std::mutex> lock(g_lostMutex);
+  g_lostHandler = std::move(handler);
+}
+
+bool displayLost() { return g_lost.load(); }
 
 int keyCodeFromKeySym(unsigned long keySym) {
   if (keySym >= XK_a && keySym <= XK_z) return static_cast<int>(keySym - XK_a) + 'A';

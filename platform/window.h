@@ -8,8 +8,17 @@ namespace platform {
 // Must come before any other window-system call of the process (it makes the window system
 // safe for the window thread and the main thread, each on its own connection); the window and
 // context functions below call it themselves. Also installs an error handler that reports
-// window-system errors and lets the program carry on.
+// window-system errors and lets the program carry on, and one for a lost connection (below).
 void initWindowSystem();
+
+// A connection to the window system was lost (the server ended or dropped it): `handler` runs on
+// each thread that finds the loss, in the window system's call that found it, and must end the
+// process without returning; the process cannot go on. Without a handler (or when it returns)
+// "the display was lost" is printed once and the process ends with status 1; a second thread
+// that finds the loss meanwhile waits for that end. Any thread may set it at any time.
+void setDisplayLostHandler(std::function<void()> handler);
+// True once a thread has found the connection lost.
+bool displayLost();
 
 // The key code the window reports for a window-system key symbol: the desktop key codes the key
 // names are written for (letters 65-90 whatever the case, digits 48-57, numpad 96-111,
