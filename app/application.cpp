@@ -192,7 +192,7 @@ void endSessionOnLostDisplay() {
     return;
   }
   g_operator->waitForSaves();
-  switch (g_operator->saveWork(std::string())) {
+  switch (g_operator->saveWork(std::string(), /*closing=*/true)) {
     case Operator::SaveResult::Saved:
       std::printf("the display was lost; the painting was saved as %s\n", g_autosaves.last_save_file().c_str());
       return;
