@@ -194,7 +194,8 @@ void endSessionOnLostDisplay() {
   g_operator->waitForSaves();
   switch (g_operator->saveWork(std::string(), /*closing=*/true)) {
     case Operator::SaveResult::Saved:
-      std::printf("the display was lost; the painting was saved as %s\n", g_autosaves.last_save_file().c_str());
+      std::printf("the display was lost; the painting was saved as %s\n",
+                  g_autosaves.last_save_file().c_str());
       return;
     case Operator::SaveResult::NothingToSave:
       std::printf("the display was lost; there was no stroke to save\n");

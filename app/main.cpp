@@ -99,7 +99,8 @@ int main() {
         const int signal = platform::endSignal();
         if (signal) std::printf("%s: closing, the painting is saved first\n", strsignal(signal));
         if (vr::closeRequested() || signal) {
-          // A replayed session, or a signal, closes the window as a user would; this frame was its last.
+          // A replayed session or a signal closes the window as a user would: this frame was
+          // the last.
           display->postClose();
           break;
         }

@@ -552,7 +552,8 @@ void OpenVR::renderScene(int eye) {
 }
 
 Matrix4 OpenVR::sceneView() const {
-  if (findHeadModel() && flagOn(FLAG_VIEW_TRANSFORM)) return m_deviceMatrices[vr::k_trackedDeviceIndexHmd];
+  if (findHeadModel() && flagOn(FLAG_VIEW_TRANSFORM))
+    return m_deviceMatrices[vr::k_trackedDeviceIndexHmd];
   return Matrix4();
 }
 

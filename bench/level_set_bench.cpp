@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "render/level_set.h"
 #include "bench/shipped_head.h"
+#include "render/level_set.h"
 
 namespace {
 

@@ -90,8 +90,7 @@ bool ReadProtoFromTextFile(const char* path, google::protobuf::Message* message)
     coutLine("ReadProtoFromTextFile ", path, " could not be read (", std::strerror(readError), ")");
     return false;
   }
-  if (!parsed)
-    coutLine("ReadProtoFromTextFile ", path, " does not parse: ", errors.first());
+  if (!parsed) coutLine("ReadProtoFromTextFile ", path, " does not parse: ", errors.first());
   return parsed;
 }
 
@@ -102,7 +101,8 @@ OwnFileRead readOwnTextFile(const std::string& path, google::protobuf::Message* 
 }
 
 void reportKeptFile(const char* who, const std::string& path, const char* defaults) {
-  coutLine(who, ": ", path, " could not be read; using the ", defaults, " and leaving the file as it is");
+  coutLine(who, ": ", path, " could not be read; using the ", defaults,
+           " and leaving the file as it is");
 }
 
 void reportNotWritten(const std::string& path, const std::string& reason) {

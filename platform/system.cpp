@@ -1,5 +1,7 @@
 #include "platform/system.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -7,8 +9,6 @@
 #include <cstdio>
 #include <system_error>
 #include <vector>
-
-#include <signal.h>
 
 namespace platform {
 
@@ -31,7 +31,8 @@ void catchEndSignals() {
   struct sigaction action = {};
   action.sa_handler = noteEndSignal;
   sigemptyset(&action.sa_mask);
-  // Calls the signal lands in go on (the writer's writes, Xlib's waits) instead of failing with EINTR.
+  // The calls a signal lands in (the writer's writes, Xlib's waits) go on rather than fail
+  // with EINTR.
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }

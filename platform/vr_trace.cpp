@@ -103,7 +103,8 @@ class Parser {
       // area: a target that large would only exhaust the memory.
       if (w.size() != 3 || !parseInt(w[1], 1, 65536, &n) || !parseInt(w[2], 1, 65536, &h) ||
           n * h > 8192L * 8192L)
-        return fail("expected 'render_size W H' with sides 1 to 65536 and at most 8192 x 8192 pixels");
+        return fail(
+            "expected 'render_size W H' with sides 1 to 65536 and at most 8192 x 8192 pixels");
       m_trace->m_renderWidth = static_cast<uint32_t>(n);
       m_trace->m_renderHeight = static_cast<uint32_t>(h);
     } else if (cmd == "fov") {

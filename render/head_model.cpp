@@ -176,7 +176,8 @@ float HeadModel::rayHit(const Matrix4& parent, const Vec3f& origin, const Vec3f&
   const Vec3f along = transformDirection(inverse, direction);
   const float scale = length(along);
   if (!(scale > 0.0f) || !std::isfinite(scale)) return -1.0f;
-  const float t = m_levelsetGrider->rayHit(transformPoint(inverse, origin), along / scale, reach * scale);
+  const float t =
+      m_levelsetGrider->rayHit(transformPoint(inverse, origin), along / scale, reach * scale);
   return t < 0.0f ? -1.0f : t / scale;
 }
 

@@ -64,7 +64,8 @@ class HeadModel : public ModelElement {
   // Where a ray (metres, the space `parent` places the head in) first meets the level-set
   // surface of the head drawn under parent x its transform: the distance along `direction`
   // (unit), or -1 when it does not within `reach` or the head has no level set.
-  float rayHit(const Matrix4& parent, const Vec3f& origin, const Vec3f& direction, float reach) const;
+  float rayHit(const Matrix4& parent, const Vec3f& origin, const Vec3f& direction,
+               float reach) const;
 
   GLGrider* m_levelsetGrider = nullptr;
   EGrider* m_hairGrider = nullptr;

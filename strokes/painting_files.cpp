@@ -277,7 +277,8 @@ bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, un
     ok = ok && file.commit();
   }
   if (!ok) {
-    platform::printWhole(stderr, "Failed to open file [ %s ] for write.%s\n", path.c_str(), file.reason().c_str());
+    platform::printWhole(stderr, "Failed to open file [ %s ] for write.%s\n", path.c_str(),
+                         file.reason().c_str());
   }
   return ok;
 }
@@ -289,20 +290,22 @@ bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string&
 void PaintingWriter::post(PaintingSave save) {
   // A function object must be copyable: the save travels behind a shared pointer.
   auto job = std::make_shared<PaintingSave>(std::move(save));
-  m_worker.post([this, job] {
-    const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str());
-    if (job->autosave) return;
-    // Without its painting the OBJ would be a save no load can bring back: it is not written.
-    if (written)
-      writeObj(job->obj, job->base + ".obj");
-    else if (job->closing)
-      platform::printWhole(stdout, "the painting was not saved\n");
-    else
-      platform::printWhole(stdout, "the painting was not saved; the work is still open\n");
-    m_mutex.lock();
-    m_finished.push_back({job->base, written, job->painting->operations_size()});
-    m_mutex.unlock();
-  }, kWaiting);
+  m_worker.post(
+      [this, job] {
+        const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str());
+        if (job->autosave) return;
+        // Without its painting the OBJ would be a save no load can bring back: it is not written.
+        if (written)
+          writeObj(job->obj, job->base + ".obj");
+        else if (job->closing)
+          platform::printWhole(stdout, "the painting was not saved\n");
+        else
+          platform::printWhole(stdout, "the painting was not saved; the work is still open\n");
+        m_mutex.lock();
+        m_finished.push_back({job->base, written, job->painting->operations_size()});
+        m_mutex.unlock();
+      },
+      kWaiting);
 }
 
 std::vector<FinishedSave> PaintingWriter::takeFinished() {
@@ -458,7 +461,9 @@ Operator::SaveResult Operator::handOverSave(const std::string& name, bool closin
   return result;
 }
 
-Operator::SaveResult Operator::saveInBackground(const std::string& name) { return handOverSave(name, false); }
+Operator::SaveResult Operator::saveInBackground(const std::string& name) {
+  return handOverSave(name, false);
+}
 
 Operator::SaveResult Operator::saveWork(const std::string& name, bool closing) {
   const SaveResult result = handOverSave(name, closing);

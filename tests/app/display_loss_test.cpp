@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -43,15 +42,16 @@ class PrivateXServer {
       const int null = ::open("/dev/null", O_WRONLY);
       ::dup2(null, 1);
       ::dup2(null, 2);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+               "tcp", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(fds[1]);
     std::string number;
     pollfd ready = {fds[0], POLLIN, 0};
     char c = 0;
-    while (m_pid > 0 && ::poll(&ready, 1, 20000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    while (m_pid > 0 && ::poll(&ready, 1, 20000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+      number += c;
     ::close(fds[0]);
     m_display = ":" + number;
     return c == '\n' && !number.empty();
@@ -73,7 +73,8 @@ class ProgramProcess {
     ::kill(m_pid, SIGKILL);
     ::waitpid(m_pid, nullptr, 0);
   }
-  void start(const std::string& display, const std::string& tracePath, const std::string& outputPath) {
+  void start(const std::string& display, const std::string& tracePath,
+             const std::string& outputPath) {
     // The child of a threaded process may not allocate: everything is made before the fork.
     std::vector<std::string> words = {"env", "-u", "TRESSLET_VR_TRACE", "DISPLAY=" + display};
     if (!tracePath.empty()) words.push_back("TRESSLET_VR_TRACE=" + tracePath);
@@ -145,7 +146,8 @@ TEST_F(StalledDisplayGL, AStoppedXServerEndsTheStartWithAFailure) {
   ASSERT_TRUE(ended) << "still running\n" << readFile("program.out");
   ASSERT_TRUE(WIFEXITED(status)) << readFile("program.out");
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(readFile("program.out").find("The window system did not answer for 60 s"), std::string::npos)
+  EXPECT_NE(readFile("program.out").find("The window system did not answer for 60 s"),
+            std::string::npos)
       << readFile("program.out");
 }
 
@@ -158,7 +160,8 @@ TEST_F(DisplayLossGL, AKilledXServerLeavesEverySaveAndTheSessionsPainting) {
   // A small window: the frames come quicker.
   const std::string shipped = "window_width: 1920\nwindow_height: 1080\n";
   std::string settings = readFile("parameters.txt");
-  settings.replace(settings.find(shipped), shipped.size(), "window_width: 320\nwindow_height: 240\n");
+  settings.replace(settings.find(shipped), shipped.size(),
+                   "window_width: 320\nwindow_height: 240\n");
   writeFile("parameters.txt", settings);
   // The aims come from the menu that start-up builds, here as in the program.
   std::string trace;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +12,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "core/text_file.h"
@@ -32,11 +31,12 @@ void expectPrinted(const std::string& output, const std::vector<std::string>& pr
 }
 
 // Runs build/tresslet from the working directory on the trace at `tracePath` and sends it `signal`
-// once `marker` exists (60 s at most), then again; its exit code (-1 when it did not exit normally) and, in
-// `output`, what it printed. timeout passes the signal on, and kills a run that never ends.
-int runUntilSignalled(const std::string& tracePath, const std::string& marker, int signal, std::string& output) {
-  const std::string command = "echo $$; exec env TRESSLET_VR_TRACE='" + tracePath + "' timeout -s KILL 120 '" +
-                              std::string(TRESSLET_BINARY) + "' 2>&1";
+// once `marker` exists (60 s at most), then again; its exit code (-1 when it did not exit normally)
+// and, in `output`, what it printed. timeout passes the signal on, and kills a run that never ends.
+int runUntilSignalled(const std::string& tracePath, const std::string& marker, int signal,
+                      std::string& output) {
+  const std::string command = "echo $$; exec env TRESSLET_VR_TRACE='" + tracePath +
+                              "' timeout -s KILL 120 '" + std::string(TRESSLET_BINARY) + "' 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
   int pid = 0;
@@ -151,14 +151,20 @@ TEST_F(ProgramRunGL, EndSignalsCloseTheSessionThroughItsShutdownSaves) {
   // the drawing.
   for (const char* asset : {"parameters.txt", "shaders", "textures"}) copyAsset(asset);
   std::string settings = readFile("parameters.txt");
-  writeFile("parameters.txt", "window_width: 320\nwindow_height: 240\nmultisample_size: 1\n" +
-                                  settings.substr(settings.find('\n', settings.find("multisample_size")) + 1));
+  writeFile("parameters.txt",
+            "window_width: 320\nwindow_height: 240\nmultisample_size: 1\n" +
+                settings.substr(settings.find('\n', settings.find("multisample_size")) + 1));
   writeFile("data/.keep", "");
-  writeFile("run/autosaves.txt", "operation {\n  texture: 1\n  width: 0.01\n}\n");  // a hair brush: strokes are kept
+  writeFile("run/autosaves.txt",
+            "operation {\n  texture: 1\n  width: 0.01\n}\n");  // a hair brush: strokes are kept
   // One stroke, then the file panel's save button (aimed as the trace guide gives it), then a
   // marker file, after which the trace holds still until the signal.
   Script script(64);
-  script.stroke(0.0f).moveTo(kRestHand, 85.11f, -4.75f).click().moveTo(kRestHand, 66.08f, 21.34f).click();
+  script.stroke(0.0f)
+      .moveTo(kRestHand, 85.11f, -4.75f)
+      .click()
+      .moveTo(kRestHand, 66.08f, 21.34f)
+      .click();
   script.at(4, "snapshot left saved.png\n");
   writeFile("run/program.trace", script.text());
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -166,9 +172,14 @@ TEST_F(ProgramRunGL, EndSignalsCloseTheSessionThroughItsShutdownSaves) {
     std::filesystem::remove_all(rootPath("data/record"));
     std::filesystem::remove(rootPath("run/saved.png"));
     std::string output;
-    EXPECT_EQ(runUntilSignalled(rootPath("run/program.trace"), rootPath("run/saved.png"), signal, output), 0) << output;
-    EXPECT_NE(output.find(std::string(strsignal(signal)) + ": closing, the painting is saved first\n"),
-              std::string::npos) << output;
+    EXPECT_EQ(
+        runUntilSignalled(rootPath("run/program.trace"), rootPath("run/saved.png"), signal, output),
+        0)
+        << output;
+    EXPECT_NE(
+        output.find(std::string(strsignal(signal)) + ": closing, the painting is saved first\n"),
+        std::string::npos)
+        << output;
 
     std::vector<std::string> paintings;
     for (const auto& run : std::filesystem::directory_iterator(rootPath("data/record")))

@@ -257,12 +257,15 @@ TEST_F(OpenVRGLTest, EyeSizesAreThoseOfTheTargetsMadeWhenTheRecommendedOneIsBrou
   if (started) probe.renderFrame();
   m_output = testing::internal::GetCapturedStdout();
   ASSERT_TRUE(started) << m_output;
-  EXPECT_NE(m_output.find(std::to_string(limit + 1) + " x 8 is larger than this OpenGL allows"), std::string::npos)
+  EXPECT_NE(m_output.find(std::to_string(limit + 1) + " x 8 is larger than this OpenGL allows"),
+            std::string::npos)
       << m_output;
   const FramebufferMultiDesc& made = probe.eyeFramebuffer(0);
-  EXPECT_EQ((std::vector<uint32_t>{made.m_width, made.m_height}), (std::vector<uint32_t>{limit, 8}));
-  EXPECT_EQ((std::vector<float>{float(probe.renderWidth()), float(probe.renderHeight()), g_uiValues[4],
-                                g_uiValues[5], float(probe.m_viewport[2]), float(probe.m_viewport[3])}),
-            (std::vector<float>{float(limit), 8, float(limit), 8, float(limit), 8}));
+  EXPECT_EQ((std::vector<uint32_t>{made.m_width, made.m_height}),
+            (std::vector<uint32_t>{limit, 8}));
+  EXPECT_EQ(
+      (std::vector<float>{float(probe.renderWidth()), float(probe.renderHeight()), g_uiValues[4],
+                          g_uiValues[5], float(probe.m_viewport[2]), float(probe.m_viewport[3])}),
+      (std::vector<float>{float(limit), 8, float(limit), 8, float(limit), 8}));
   probe.shutdown();
 }

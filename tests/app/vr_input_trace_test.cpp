@@ -1,6 +1,6 @@
-#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
+#include <Eigen/Geometry>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -43,27 +43,33 @@ class VRInputTraceGL : public AppTraceGL {
 // v turned as a trace turns a device: pitch (degrees) about +x, then yaw about +y.
 Vec3f turned(const Vec3f& v, float yaw, float pitch) {
   const float y = yaw / kRadToDeg, p = pitch / kRadToDeg;
-  const Vec3f q(v[0], std::cos(p) * v[1] - std::sin(p) * v[2], std::sin(p) * v[1] + std::cos(p) * v[2]);
-  return Vec3f(std::cos(y) * q[0] + std::sin(y) * q[2], q[1], -std::sin(y) * q[0] + std::cos(y) * q[2]);
+  const Vec3f q(v[0], std::cos(p) * v[1] - std::sin(p) * v[2],
+                std::sin(p) * v[1] + std::cos(p) * v[2]);
+  return Vec3f(std::cos(y) * q[0] + std::sin(y) * q[2], q[1],
+               -std::sin(y) * q[0] + std::cos(y) * q[2]);
 }
 
 // The nearest crossing of a ray (unit direction) with the shipped head's drawn mesh placed by
 // `placement`, found triangle by triangle; -1 when there is none.
-double firstCrossingOfShippedHead(const Matrix4& placement, const Vec3f& origin, const Vec3f& direction) {
+double firstCrossingOfShippedHead(const Matrix4& placement, const Vec3f& origin,
+                                  const Vec3f& direction) {
   Eigen::MatrixXd V, N;
   Eigen::MatrixXi F;
   EXPECT_TRUE(igl::readOBJ(repoAssetPath("models/defaultHead/head.obj"), V, N, F));
   auto corner = [&](int f, int k) {
-    const Vec3f p = transformPoint(placement, Vec3f(float(V(F(f, k), 0)), float(V(F(f, k), 1)), float(V(F(f, k), 2))));
+    const Vec3f p = transformPoint(
+        placement, Vec3f(float(V(F(f, k), 0)), float(V(F(f, k), 1)), float(V(F(f, k), 2))));
     return Eigen::Vector3d(p[0], p[1], p[2]);
   };
-  const Eigen::Vector3d o(origin[0], origin[1], origin[2]), d(direction[0], direction[1], direction[2]);
+  const Eigen::Vector3d o(origin[0], origin[1], origin[2]),
+      d(direction[0], direction[1], direction[2]);
   double nearest = -1.0;
   for (int f = 0; f < F.rows(); ++f) {
     const Eigen::Vector3d a = corner(f, 0), e1 = corner(f, 1) - a, e2 = corner(f, 2) - a;
     const Eigen::Vector3d p = d.cross(e2), s = o - a, q = s.cross(e1);
     const double det = e1.dot(p), u = s.dot(p) / det, v = d.dot(q) / det, t = e2.dot(q) / det;
-    if (std::fabs(det) > 1e-12 && u >= 0 && v >= 0 && u + v <= 1 && t > 0 && (nearest < 0 || t < nearest))
+    if (std::fabs(det) > 1e-12 && u >= 0 && v >= 0 && u + v <= 1 && t > 0 &&
+        (nearest < 0 || t < nearest))
       nearest = t;
   }
   return nearest;

@@ -253,10 +253,10 @@ TEST_F(EditTest, AContinuedRecolouredStrokeKeepsTheColourItWasShownIn) {
   quillax::Painting painting;
   storeOperations(brush, &painting);
   ASSERT_EQ(painting.operations_size(), 1);
-  EXPECT_EQ((std::vector<Vec3f>{rgb(continued->currentColor()),
-                                rgb(continued->m_operation->color()),
-                                rgb(painting.operations(0).color())}),
-            std::vector<Vec3f>(3, blue));
+  EXPECT_EQ(
+      (std::vector<Vec3f>{rgb(continued->currentColor()), rgb(continued->m_operation->color()),
+                          rgb(painting.operations(0).color())}),
+      std::vector<Vec3f>(3, blue));
 }
 
 TEST_F(EditTest, AMoveShowsTheStrokesUnderItsTransformAndAppliesItInTheStoredFrame) {

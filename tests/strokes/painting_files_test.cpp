@@ -1,8 +1,8 @@
 #include "strokes/painting_files.h"
 
+#include <fcntl.h>
 #include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -61,7 +61,8 @@ int underFileSizeLimit(size_t k, const std::function<int()>& work, std::string* 
   close(pipeEnds[1]);
   std::string text;
   char piece[512];
-  for (ssize_t got; (got = read(pipeEnds[0], piece, sizeof piece)) > 0;) text.append(piece, static_cast<size_t>(got));
+  for (ssize_t got; (got = read(pipeEnds[0], piece, sizeof piece)) > 0;)
+    text.append(piece, static_cast<size_t>(got));
   close(pipeEnds[0]);
   if (errors) *errors = text;
   int status = 0;
@@ -353,7 +354,8 @@ TEST_F(OperatorFilesTest, SavesShareARunFolderThatNoOtherInstanceMade) {
   writeFile(run() + "/theirs.txt", "theirs");
   if (handedOver) m_operator.writer().post(std::move(early));
   m_operator.waitForSaves();
-  EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + rootPath(run() + "/autosaves.txt") + " not found!\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "WriteProtoToTextFile " + rootPath(run() + "/autosaves.txt") + " not found!\n");
   draw(4, 1.0f);
   EXPECT_FALSE(Operator::autosave());
   ASSERT_EQ(save(), "saved");
@@ -644,16 +646,20 @@ TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoesAfterWhatWasHandedO
 
   // Its last save fails (a disk that is full): nothing stays open to go on with.
   std::string printed;
-  ASSERT_EQ(underFileSizeLimit(0, [] {
-    dup2(2, 1);
-    {
-      Operator last;
-      last.createTools(false);
-      last.getTool(1)->push(makeStroke(1, 0, 3), false);
-    }
-    std::fflush(stdout);
-    return 0;
-  }, &printed), 0);
+  ASSERT_EQ(underFileSizeLimit(
+                0,
+                [] {
+                  dup2(2, 1);
+                  {
+                    Operator last;
+                    last.createTools(false);
+                    last.getTool(1)->push(makeStroke(1, 0, 3), false);
+                  }
+                  std::fflush(stdout);
+                  return 0;
+                },
+                &printed),
+            0);
   const std::string ending = ".txt not found! (File too large)\nthe painting was not saved\n";
   EXPECT_EQ(printed.rfind("WriteProtoToTextFile " + rootPath("data/record/"), 0), 0u) << printed;
   ASSERT_GE(printed.size(), ending.size());
@@ -677,7 +683,8 @@ TEST_F(OperatorFilesTest, LinesTheWriterAndAnotherThreadPrintAtOnceAreEachOneWri
     std::thread frame([&] {
       for (int i = 0; i < 50; ++i) platform::printWhole(stdout, "%s", frameLine.c_str());
     });
-    for (int i = 0; i < 50; ++i) m_operator.saveInBackground(rootPath(i % 10 == 0 ? "obj" : "none/failed"));
+    for (int i = 0; i < 50; ++i)
+      m_operator.saveInBackground(rootPath(i % 10 == 0 ? "obj" : "none/failed"));
     m_operator.waitForSaves();
     frame.join();
   });

@@ -172,7 +172,8 @@ inline Vec3f widgetMiddle(const char* name) {
 }
 
 // The yaw and pitch (degrees) that turn the drawing hand at its rest towards the middle of the
-// named widget of the menu that start-up built. Zeros, with a failure, when there is no such widget.
+// named widget of the menu that start-up built. Zeros, with a failure, when there is no such
+// widget.
 inline std::pair<float, float> aimAtWidget(const char* name) {
   const float a = kMenuYaw / kRadToDeg;
   const Vec3f local = widgetMiddle(name);
