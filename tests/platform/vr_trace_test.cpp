@@ -51,24 +51,12 @@ TEST(VrTraceParse, GoodLinesAndBadLinesReportedWithTheirLineNumber) {
   // increase, and a relative pose needs the other device posed first.
   const std::string hmd = "device 0 hmd\n", key = hmd + "@0\n";
   const std::vector<std::pair<std::string, int>> cases = {
-      {"render_size 0 10\n", 1},
-      {"render_size 65536 2048\n", 1},
-      {"frame_ms -3\n", 1},
-      {"fov 90\nfov wide\n", 2},
-      {hmd + hmd, 2},
-      {"device 1 hmd\n", 1},
-      {hmd + "device 64 controller\n", 2},
-      {hmd + "device 1 controller colour=red\n", 2},
-      {hmd + "pose 0 pos 0 0 0 rot 0 0 0\n", 2},
-      {hmd + "@5\n@5\n", 3},
-      {key + "pose 3 pos 0 0 0 rot 0 0 0\n", 3},
-      {key + "pose 0 pos 0 0 rot 0 0 0\n", 3},
-      {key + "pose 0 pos 0 0 0 quat 0 0 0 0\n", 3},
-      {key + "\n# gap\naxis 0 1.5 0\n", 5},
-      {key + "trigger 0 sideways\n", 3},
-      {key + "snapshot top a.png\n", 3},
-      {key + "jump 0\n", 3},
-      {key + "close\nframe_ms 10\n", 4},
+      {"render_size 0 10\n", 1}, {"render_size 65536 2048\n", 1}, {"frame_ms -3\n", 1}, {"fov 90\nfov wide\n", 2}, {hmd + hmd, 2},
+      {"device 1 hmd\n", 1}, {hmd + "device 64 controller\n", 2}, {hmd + "device 1 controller colour=red\n", 2},
+      {hmd + "pose 0 pos 0 0 0 rot 0 0 0\n", 2}, {hmd + "@5\n@5\n", 3}, {key + "pose 3 pos 0 0 0 rot 0 0 0\n", 3},
+      {key + "pose 0 pos 0 0 rot 0 0 0\n", 3}, {key + "pose 0 pos 0 0 0 quat 0 0 0 0\n", 3},
+      {key + "\n# gap\naxis 0 1.5 0\n", 5}, {key + "trigger 0 sideways\n", 3}, {key + "snapshot top a.png\n", 3},
+      {key + "jump 0\n", 3}, {key + "close\nframe_ms 10\n", 4},
       {hmd + "device 1 controller\n@0\npose 1 rel 0 pos 0 0 0 rot 0 0 0\n", 4}};
   for (const auto& [text, line] : cases) {
     Trace trace;
