@@ -1,11 +1,7 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -17,109 +13,9 @@
 #include "quillax.pb.h"
 #include "support/app_trace.h"
 #include "support/asset_root.h"
+#include "support/program_process.h"
 
 namespace {
-
-// An X server of the test's own, which the test may stop or kill. It picks a free display
-// number itself, so tests running side by side (and the suite's server) never share one.
-class PrivateXServer {
- public:
-  ~PrivateXServer() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGCONT);
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-  }
-  // Starts it and waits until it takes connections; its display name is then display().
-  bool start() {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    // The child of a threaded process may not allocate: everything is made before the fork.
-    const std::string fd = std::to_string(fds[1]);
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      ::close(fds[0]);
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-               "tcp", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    pollfd ready = {fds[0], POLLIN, 0};
-    char c = 0;
-    while (m_pid > 0 && ::poll(&ready, 1, 20000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
-      number += c;
-    ::close(fds[0]);
-    m_display = ":" + number;
-    return c == '\n' && !number.empty();
-  }
-  void signal(int signal) const { ::kill(m_pid, signal); }
-  const std::string& display() const { return m_display; }
-
- private:
-  pid_t m_pid = -1;
-  std::string m_display;
-};
-
-// The program run on `display` from the working directory, replaying `tracePath` (none: no
-// headset), everything it prints going to `outputPath`.
-class ProgramProcess {
- public:
-  ~ProgramProcess() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-  }
-  void start(const std::string& display, const std::string& tracePath,
-             const std::string& outputPath) {
-    // The child of a threaded process may not allocate: everything is made before the fork.
-    std::vector<std::string> words = {"env", "-u", "TRESSLET_VR_TRACE", "DISPLAY=" + display};
-    if (!tracePath.empty()) words.push_back("TRESSLET_VR_TRACE=" + tracePath);
-    words.push_back(TRESSLET_BINARY);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    m_pid = ::fork();
-    if (m_pid != 0) return;
-    const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(out, 1);
-    ::dup2(out, 2);
-    ::execvp("env", argv.data());
-    ::_exit(127);
-  }
-  // True, with waitpid's status, when the program has ended.
-  bool ended(int& status) {
-    if (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid) m_pid = -1;
-    return m_pid <= 0;
-  }
-  // Waits at most the safety limit for the program to end; false when it runs on (it is killed
-  // with this object).
-  bool waitForEnd(int limitSeconds, int& status) {
-    for (int waited = 0; !ended(status); ++waited) {
-      if (waited >= limitSeconds * 50) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-  }
-
- private:
-  pid_t m_pid = -1;
-};
-
-// The files under the one run folder of savingRoot whose name ends in `extension`, by name;
-// none while there is no run folder.
-std::vector<std::string> runFiles(const std::string& savingRoot, const std::string& extension) {
-  std::vector<std::string> files;
-  std::error_code missing;
-  for (const auto& run : std::filesystem::directory_iterator(savingRoot, missing))
-    for (const auto& entry : std::filesystem::directory_iterator(run.path(), missing))
-      if (entry.path().extension() == extension) files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -194,7 +90,7 @@ TEST_F(DisplayLossGL, AKilledXServerLeavesEverySaveAndTheSessionsPainting) {
   EXPECT_NE(WEXITSTATUS(status), 0);
 
   EXPECT_EQ(count(output, "the display was lost"), 1u) << output;
-  const std::vector<std::string> paintings = runFiles(savingRoot, ".txt");
+  const std::vector<std::string> paintings = runFolderFiles(savingRoot, ".txt");
   ASSERT_EQ(paintings.size(), 2u) << "the save command's and the session's\n" << output;
   const std::string line = "the display was lost; the painting was saved as ";
   const size_t named = output.find(line);

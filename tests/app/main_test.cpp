@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <opencv2/core.hpp>
@@ -18,6 +17,7 @@
 #include "quillax.pb.h"
 #include "support/app_trace.h"
 #include "support/asset_root.h"
+#include "support/program_process.h"
 
 namespace {
 
@@ -28,31 +28,6 @@ void expectPrinted(const std::string& output, const std::vector<std::string>& pr
                    const std::vector<std::string>& absent) {
   for (const std::string& text : printed) EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
   for (const std::string& text : absent) EXPECT_EQ(output.find(text), std::string::npos) << text << "\n" << output;
-}
-
-// Runs build/tresslet from the working directory on the trace at `tracePath` and sends it `signal`
-// once `marker` exists (60 s at most), then again; its exit code (-1 when it did not exit normally)
-// and, in `output`, what it printed. timeout passes the signal on, and kills a run that never ends.
-int runUntilSignalled(const std::string& tracePath, const std::string& marker, int signal,
-                      std::string& output) {
-  const std::string command = "echo $$; exec env TRESSLET_VR_TRACE='" + tracePath +
-                              "' timeout -s KILL 120 '" + std::string(TRESSLET_BINARY) + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return -1;
-  int pid = 0;
-  if (std::fscanf(pipe, "%d", &pid) == 1) {
-    for (int i = 0; i < 3000 && !std::filesystem::exists(marker); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    // Twice, as an impatient user does: the second must not cut the shutdown's saves short.
-    kill(pid, signal);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    kill(pid, signal);
-  }
-  char buffer[4096];
-  size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, count);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -171,20 +146,26 @@ TEST_F(ProgramRunGL, EndSignalsCloseTheSessionThroughItsShutdownSaves) {
     SCOPED_TRACE(strsignal(signal));
     std::filesystem::remove_all(rootPath("data/record"));
     std::filesystem::remove(rootPath("run/saved.png"));
-    std::string output;
-    EXPECT_EQ(
-        runUntilSignalled(rootPath("run/program.trace"), rootPath("run/saved.png"), signal, output),
-        0)
-        << output;
+    ProgramProcess program;
+    program.start(std::string(), rootPath("run/program.trace"), rootPath("program.out"));
+    int status = 0;
+    for (int i = 0; i < 3000 && !std::filesystem::exists(rootPath("run/saved.png")); ++i) {
+      if (program.ended(status)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Twice, as an impatient user does: the second must not cut the shutdown's saves short.
+    program.signal(signal);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    program.signal(signal);
+    ASSERT_TRUE(program.waitForEnd(120, status)) << readFile("program.out");
+    const std::string output = readFile("program.out");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
     EXPECT_NE(
         output.find(std::string(strsignal(signal)) + ": closing, the painting is saved first\n"),
         std::string::npos)
         << output;
 
-    std::vector<std::string> paintings;
-    for (const auto& run : std::filesystem::directory_iterator(rootPath("data/record")))
-      for (const auto& entry : std::filesystem::directory_iterator(run.path()))
-        if (entry.path().extension() == ".txt") paintings.push_back(entry.path().string());
+    const std::vector<std::string> paintings = runFolderFiles(rootPath("data/record"), ".txt");
     ASSERT_EQ(paintings.size(), 3u) << output;
     for (const std::string& path : paintings) {
       quillax::Painting painting;

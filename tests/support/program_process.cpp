@@ -1,0 +1,100 @@
+#include "support/program_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+PrivateXServer::~PrivateXServer() {
+  if (m_pid <= 0) return;
+  ::kill(m_pid, SIGCONT);
+  ::kill(m_pid, SIGKILL);
+  ::waitpid(m_pid, nullptr, 0);
+}
+
+bool PrivateXServer::start() {
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  // The child of a threaded process may not allocate: everything is made before the fork.
+  const std::string fd = std::to_string(fds[1]);
+  m_pid = ::fork();
+  if (m_pid == 0) {
+    ::close(fds[0]);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string number;
+  pollfd ready = {fds[0], POLLIN, 0};
+  char c = 0;
+  while (m_pid > 0 && ::poll(&ready, 1, 20000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+    number += c;
+  ::close(fds[0]);
+  m_display = ":" + number;
+  return c == '\n' && !number.empty();
+}
+
+void PrivateXServer::signal(int signal) const { ::kill(m_pid, signal); }
+
+ProgramProcess::~ProgramProcess() {
+  if (m_pid <= 0) return;
+  ::kill(m_pid, SIGKILL);
+  ::waitpid(m_pid, nullptr, 0);
+}
+
+void ProgramProcess::start(const std::string& display, const std::string& tracePath,
+                           const std::string& outputPath) {
+  // The child of a threaded process may not allocate: everything is made before the fork.
+  std::vector<std::string> words = {"env", "-u", "TRESSLET_VR_TRACE"};
+  if (!display.empty()) words.push_back("DISPLAY=" + display);
+  if (!tracePath.empty()) words.push_back("TRESSLET_VR_TRACE=" + tracePath);
+  words.push_back(TRESSLET_BINARY);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  m_pid = ::fork();
+  if (m_pid != 0) return;
+  const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(out, 1);
+  ::dup2(out, 2);
+  ::execvp("env", argv.data());
+  ::_exit(127);
+}
+
+void ProgramProcess::signal(int signal) const {
+  if (m_pid > 0) ::kill(m_pid, signal);
+}
+
+bool ProgramProcess::ended(int& status) {
+  if (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid) m_pid = -1;
+  return m_pid <= 0;
+}
+
+bool ProgramProcess::waitForEnd(int limitSeconds, int& status) {
+  for (int waited = 0; !ended(status); ++waited) {
+    if (waited >= limitSeconds * 50) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+std::vector<std::string> runFolderFiles(const std::string& savingRoot, const std::string& extension) {
+  std::vector<std::string> files;
+  std::error_code missing;
+  for (const auto& run : std::filesystem::directory_iterator(savingRoot, missing))
+    for (const auto& entry : std::filesystem::directory_iterator(run.path(), missing))
+      if (entry.path().extension() == extension) files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}

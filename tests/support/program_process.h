@@ -1,0 +1,42 @@
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// An X server of the test's own, which the test may stop or kill. It picks a free display
+// number itself, so tests running side by side (and the suite's server) never share one.
+class PrivateXServer {
+ public:
+  ~PrivateXServer();
+  // Starts it and waits until it takes connections; its display name is then display().
+  bool start();
+  void signal(int signal) const;
+  const std::string& display() const { return m_display; }
+
+ private:
+  pid_t m_pid = -1;
+  std::string m_display;
+};
+
+// build/tresslet run as a child from the working directory, on `display` (empty: the test's
+// own), replaying `tracePath` (empty: no headset), everything it prints going to `outputPath`.
+// A program still running when the object goes is killed.
+class ProgramProcess {
+ public:
+  ~ProgramProcess();
+  void start(const std::string& display, const std::string& tracePath,
+             const std::string& outputPath);
+  void signal(int signal) const;
+  // True, with waitpid's status, when the program has ended.
+  bool ended(int& status);
+  // Waits at most the safety limit for the program to end; false when it runs on.
+  bool waitForEnd(int limitSeconds, int& status);
+
+ private:
+  pid_t m_pid = -1;
+};
+
+// The files under the run folders of savingRoot whose name ends in `extension`, by name; none
+// while there is no run folder.
+std::vector<std::string> runFolderFiles(const std::string& savingRoot, const std::string& extension);
