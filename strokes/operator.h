@@ -82,9 +82,8 @@ class Operator : public coreUndoer<Operatable*> {
   // The save command: the work as it is now goes to the writer, after the writes before it, and
   // the caller goes on; finishSaves acts on how it came out. Saved: handed over. While a save
   // already waits behind the one being written, this first waits for the writer to take it.
-  SaveResult saveInBackground(const std::string& name);
-  // saveInBackground, the save marked as one of the program's end when closing.
-  SaveResult handOverSave(const std::string& name, bool closing);
+  // closing: as for saveWork.
+  SaveResult saveInBackground(const std::string& name, bool closing = false);
   // The periodic save of g_operator's work as "autosaves.txt" in the run folder, which a save of
   // this run must have created (before that it is reported as not written). True once the run
   // folder has a name; skipped (false) while a write is in flight or without a controller.

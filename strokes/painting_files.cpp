@@ -297,10 +297,9 @@ void PaintingWriter::post(PaintingSave save) {
         // Without its painting the OBJ would be a save no load can bring back: it is not written.
         if (written)
           writeObj(job->obj, job->base + ".obj");
-        else if (job->closing)
-          platform::printWhole(stdout, "the painting was not saved\n");
         else
-          platform::printWhole(stdout, "the painting was not saved; the work is still open\n");
+          platform::printWhole(stdout, "the painting was not saved%s\n",
+                               job->closing ? "" : "; the work is still open");
         m_mutex.lock();
         m_finished.push_back({job->base, written, job->painting->operations_size()});
         m_mutex.unlock();
@@ -451,7 +450,7 @@ bool Operator::waitForSaves() {
   return finishSaves();
 }
 
-Operator::SaveResult Operator::handOverSave(const std::string& name, bool closing) {
+Operator::SaveResult Operator::saveInBackground(const std::string& name, bool closing) {
   // Room first: the copy of the work is made only once the writer can take it.
   writer().waitForRoom();
   PaintingSave save;
@@ -461,12 +460,8 @@ Operator::SaveResult Operator::handOverSave(const std::string& name, bool closin
   return result;
 }
 
-Operator::SaveResult Operator::saveInBackground(const std::string& name) {
-  return handOverSave(name, false);
-}
-
 Operator::SaveResult Operator::saveWork(const std::string& name, bool closing) {
-  const SaveResult result = handOverSave(name, closing);
+  const SaveResult result = saveInBackground(name, closing);
   // Handed over last, this save is the last to finish.
   if (result == SaveResult::Saved && !waitForSaves()) return SaveResult::Failed;
   return result;
