@@ -50,6 +50,17 @@ bool readyToWriteAutosaves() {
   return s_autosavesFile == AutosavesFile::Ours;
 }
 
+// The brush state and the scene as they are now, with the last saved painting, to "autosaves.txt".
+void writeAutosaves() {
+  quillax::Operation brush;
+  saveBrushState(&brush);
+  g_autosaves.mutable_operation()->Swap(&brush);
+  quillax::Scene* scene = g_autosaves.mutable_scene();
+  scene->Clear();
+  if (g_modeler) g_modeler->toScene(scene);
+  if (readyToWriteAutosaves()) WriteProtoToTextFile(g_autosaves, kAutosavesFile);
+}
+
 }  // namespace
 
 bool periodPassed(uint32_t now, uint32_t since, uint64_t periodMs) {
@@ -147,13 +158,7 @@ bool autosaveTick() {
   const uint32_t now = platform::timeGetTime();
   if (periodPassed(now, *brushStateSaved, kBrushStatePeriodMs)) {
     *brushStateSaved = now;
-    quillax::Operation brush;
-    saveBrushState(&brush);
-    g_autosaves.mutable_operation()->Swap(&brush);
-    quillax::Scene* scene = g_autosaves.mutable_scene();
-    scene->Clear();
-    if (g_modeler) g_modeler->toScene(scene);
-    if (readyToWriteAutosaves()) WriteProtoToTextFile(g_autosaves, kAutosavesFile);
+    writeAutosaves();
     if (g_cameraManager) g_cameraManager->saveCameras();
   }
   const int64_t period = g_parameters.project_autosave_period();
@@ -164,12 +169,12 @@ bool autosaveTick() {
   return true;
 }
 
-void shutdownApplication() {
+bool shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
   // 2. The painting, under a new name in the run's saving folder, once the writes handed over
   //    before it (an autosave of step 1) are done.
-  if (g_operator) g_operator->saveAtClose();
+  const bool saved = !g_operator || g_operator->saveAtClose();
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
   delete g_shaderManager;
@@ -184,15 +189,26 @@ void shutdownApplication() {
   g_lightManager = nullptr;
   g_cameraManager = nullptr;
   // 4. g_requestClient is never created, so there is nothing to stop.
+  return saved;
 }
 
-void endSessionOnLostDisplay() {
+void endSessionOnLostDisplay(uint32_t waitLimitMs) {
   if (!g_operator) {
     std::printf("the display was lost\n");
     return;
   }
-  g_operator->waitForSaves();
-  switch (g_operator->saveWork(std::string(), /*closing=*/true)) {
+  std::string unfinished;
+  const Operator::SaveResult result = g_operator->saveBeforeExit(waitLimitMs, &unfinished);
+  if (!unfinished.empty()) {
+    // The file system may hang: nothing more is written. Earlier files stay whole, as every file
+    // is replaced only once its new text is complete.
+    std::printf("the display was lost; the painting was not saved: the save of %s did not finish within %u s\n",
+                unfinished.c_str(), waitLimitMs / 1000);
+    return;
+  }
+  // The next start's brush, and the painting this end saved, as a close leaves them.
+  writeAutosaves();
+  switch (result) {
     case Operator::SaveResult::Saved:
       std::printf("the display was lost; the painting was saved as %s\n",
                   g_autosaves.last_save_file().c_str());

@@ -24,12 +24,15 @@ bool autosaveTick();
 // (wrap-around safe for periods below 2^32 ms).
 bool periodPassed(uint32_t now, uint32_t since, uint64_t periodMs);
 
-// After the frame loop, only when the VR start-up succeeded: a last autosave tick, then the
-// managers are deleted in their fixed order.
-void shutdownApplication();
+// After the frame loop, only when the VR start-up succeeded: a last autosave tick, the painting
+// saved, then the managers are deleted in their fixed order. False when the painting was not
+// saved (nothing to save is no failure).
+bool shutdownApplication();
 
 // The desktop display was lost: the saves handed to the writer are finished, the painting is
-// saved as the shutdown saves it, and one line says what was saved. Without a tool controller
-// (before the start-up made it, after the shutdown) only the loss is told. Call it while no
-// frame can run.
-void endSessionOnLostDisplay();
+// saved as the shutdown saves it, "autosaves.txt" names it, and one line says what was saved.
+// The saves get at most waitLimitMs in all: on a hung file system the line names the save that
+// did not finish, and nothing more is written. Without a tool controller (before the start-up
+// made it, after the shutdown) only the loss is told. Call it while no frame can run.
+constexpr uint32_t kLostDisplaySaveWaitMs = 30000;
+void endSessionOnLostDisplay(uint32_t waitLimitMs = kLostDisplaySaveWaitMs);

@@ -1,6 +1,7 @@
 #include <GL/glew.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/application.h"
@@ -35,7 +36,7 @@ int main() {
   // each use it.
   platform::initWindowSystem();
   platform::openConsole();
-  platform::ignoreFileSizeSignal();
+  platform::ignoreWriteSignals();
 
   loadParameters();
   removeStaleTemporaries();
@@ -59,12 +60,17 @@ int main() {
   // Without a window or its context nothing can start; the reason is already printed, and the
   // caller learns of it from the exit status.
   const bool started = display->open(settings) && display->hasContext();
-  // A window thread stuck in a window system that stopped answering still uses the display.
-  if (display->windowThreadAbandoned()) return 1;
+  // A window thread stuck in a window system that stopped answering still uses the display, and
+  // what static destructors would free: the process ends without them.
+  if (display->windowThreadAbandoned()) {
+    std::fflush(stdout);
+    std::_Exit(1);
+  }
 
   // GLEW resolves the core profile's entry points only when told to try them all.
   glewExperimental = GL_TRUE;
   const GLenum glewError = started ? glewInit() : GLEW_OK;
+  bool saved = true;
   if (started && glewError != GLEW_OK) {
     std::printf("%s - Error initializing GLEW! %s\n", "main",
                 reinterpret_cast<const char*>(glewGetErrorString(glewError)));
@@ -96,7 +102,7 @@ int main() {
     if (openVR->isVisible()) {
       while (display->isWindowOpen()) {
         runFrame(*display, *openVR);
-        const int signal = platform::endSignal();
+        const int signal = platform::takeEndSignal();
         if (signal) std::printf("%s: closing, the painting is saved first\n", strsignal(signal));
         if (vr::closeRequested() || signal) {
           // A replayed session or a signal closes the window as a user would: this frame was
@@ -111,7 +117,8 @@ int main() {
     // The context stays current through the shutdown: the managers free GL objects.
     display->lockWindow();
     display->makeCurrent();
-    if (openVR->isVisible()) shutdownApplication();
+    // A close whose painting was not saved is a failure the caller can see.
+    if (openVR->isVisible() && !shutdownApplication()) saved = false;
     openVR->shutdown();
     g_openVR = nullptr;
     delete openVR;
@@ -125,5 +132,5 @@ int main() {
   delete display;
   // Without frames nobody drained the queue: the start-up's head event (and any key) is left.
   clearEvents();
-  return started ? 0 : 1;
+  return started && saved ? 0 : 1;
 }

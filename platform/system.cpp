@@ -1,6 +1,8 @@
 #include "platform/system.h"
 
 #include <signal.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,18 +16,68 @@ namespace platform {
 
 namespace {
 
-// Written only by the handler, read by the frame loop: a lock-free flag is all a handler may touch.
-volatile std::sig_atomic_t g_endSignal = 0;
+// The handler may run on any thread, beside the frame loop that reads them: lock-free atomics are
+// all it may touch.
+std::atomic<int> g_endSignal{0};
+std::atomic<int> g_endSignals{0};            // how many have arrived
+std::atomic<int64_t> g_firstSignalMs{0};     // monotonic time of the first; 0 before it
+std::atomic<bool> g_endSignalTaken{false};   // the frame loop has read the first
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free,
+              "a signal handler may only use lock-free atomics");
+
+// The real clock, also while a replay drives the program's own: clock_gettime is safe in a handler.
+int64_t monotonicMs() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + 1;  // never 0
+}
+
+// strsignal's names, which it may not be asked for in a handler.
+const char* endSignalName(int signal) {
+  switch (signal) {
+    case SIGTERM: return "Terminated";
+    case SIGINT: return "Interrupt";
+    case SIGHUP: return "Hangup";
+    default: return "Signal";
+  }
+}
+
+// Ends the process as the signal would have without our handler, after one whole line.
+void endAtOnce(int signal) {
+  char line[128];
+  size_t length = 0;
+  auto append = [&](const char* text) {
+    for (; *text && length < sizeof(line); ++text) line[length++] = *text;
+  };
+  append(endSignalName(signal));
+  append(": ending at once; the painting may not have been saved\n");
+  ssize_t ignored = ::write(STDOUT_FILENO, line, length);
+  (void)ignored;
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // delivered as the handler returns
+}
 
 void noteEndSignal(int signal) {
-  if (g_endSignal == 0) g_endSignal = signal;
+  const int arrived = g_endSignals.fetch_add(1) + 1;
+  const int64_t now = monotonicMs();
+  int64_t first = 0;
+  if (g_firstSignalMs.compare_exchange_strong(first, now)) {
+    g_endSignal.store(signal);
+    return;
+  }
+  const bool stuck = !g_endSignalTaken.load() && now - first >= kStuckFrameMs;
+  if (arrived >= 3 || stuck) endAtOnce(signal);
 }
 
 }  // namespace
 
 void openConsole() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
 
-void ignoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+void ignoreWriteSignals() {
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+}
 
 void catchEndSignals() {
   struct sigaction action = {};
@@ -37,7 +89,11 @@ void catchEndSignals() {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-int endSignal() { return g_endSignal; }
+int takeEndSignal() {
+  const int signal = g_endSignal.load();
+  if (signal) g_endSignalTaken.store(true);
+  return signal;
+}
 
 void sleepMilliseconds(uint32_t milliseconds) {
   if (milliseconds == 0) {
@@ -143,6 +199,11 @@ bool SerialWorker::busy() const {
 void SerialWorker::drain() {
   std::unique_lock<std::mutex> lock(m_mutex);
   m_changed.wait(lock, [this] { return !m_running && m_jobs.empty(); });
+}
+
+bool SerialWorker::drainUntil(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_changed.wait_until(lock, deadline, [this] { return !m_running && m_jobs.empty(); });
 }
 
 void SerialWorker::run() {

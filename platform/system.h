@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -14,17 +15,22 @@ namespace platform {
 // process ends abruptly. Standard output itself is left where the caller put it.
 void openConsole();
 
-// Makes a write past the file-size limit fail with EFBIG, so the save reports it and keeps the
-// older file, instead of the signal ending the process and the session's unsaved work with it.
-void ignoreFileSizeSignal();
+// Makes a write past the file-size limit fail with EFBIG, and a write to a closed pipe (the
+// reader of a piped run ended by the same Ctrl-C) fail with EPIPE, so the saves report it and go
+// on, instead of the signal ending the process and the session's unsaved work with it.
+void ignoreWriteSignals();
 
 // From here on SIGTERM, SIGINT and SIGHUP only note that the run should end, so the frame loop
-// can close as the window's close does and the shutdown saves run. Later signals of the three
-// (a second Ctrl-C during the shutdown save) are absorbed: the save is the user's work and
-// finishes; SIGKILL still ends the process at once.
+// can close as the window's close does and the shutdown saves run. A second of them (a double
+// Ctrl-C during the shutdown save) is absorbed, so the save finishes; but when the frame loop
+// has not taken the first within kStuckFrameMs (the frame is stuck), the second ends the process
+// at once by the signal's default action, after a line saying the painting may not have been
+// saved. A third does so at any time.
 void catchEndSignals();
-// The first of those signals to arrive since catchEndSignals; 0 while none has.
-int endSignal();
+constexpr uint32_t kStuckFrameMs = 2000;
+// The first of those signals to arrive since catchEndSignals; 0 while none has. Called by the
+// frame loop: a signal read here counts as taken.
+int takeEndSignal();
 
 // Gives up the rest of the time slice for 0, else sleeps at least the given milliseconds.
 void sleepMilliseconds(uint32_t milliseconds);
@@ -106,6 +112,8 @@ class SerialWorker {
   bool busy() const;
   // Waits until every job posted so far has run.
   void drain();
+  // The same, giving up at the deadline: false when a job is still queued or running then.
+  bool drainUntil(std::chrono::steady_clock::time_point deadline);
 
  private:
   void run();

@@ -72,13 +72,19 @@ class Operator : public coreUndoer<Operatable*> {
   // makes it the autosave's last saved file, waiting for the writes. Nothing is written without
   // a stroke to save; a ".txt" that cannot be written fails the save (no OBJ then), an OBJ that
   // cannot is reported.
-  // closing: the program's end, when a failure leaves no work open (the message says so).
+  // closing: the program's end has begun, so a failure of this save, or of one handed over before
+  // it, leaves no work open (the message says so).
   SaveResult saveWork(const std::string& name, bool closing = false);
   // saveWork's result as true for a save that happened.
   bool savePainting(const std::string& name);
   // The last save of the run (shutdown, the controller's end): savePainting with an empty name,
-  // whose failure says only that the painting was not saved.
+  // whose failure (and that of a save handed over before) says only that the painting was not
+  // saved. False when it was not saved; true also when there was nothing to save.
   bool saveAtClose();
+  // saveAtClose when the program cannot go on (the display lost): the saves handed over before
+  // and this one get at most limitMs in all. Failed, with `unfinished` naming the text file of a
+  // save that did not finish in time (empty otherwise); nothing is handed over behind that save.
+  SaveResult saveBeforeExit(uint32_t limitMs, std::string* unfinished);
   // The save command: the work as it is now goes to the writer, after the writes before it, and
   // the caller goes on; finishSaves acts on how it came out. Saved: handed over. While a save
   // already waits behind the one being written, this first waits for the writer to take it.

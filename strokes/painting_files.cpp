@@ -290,21 +290,30 @@ bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string&
 void PaintingWriter::post(PaintingSave save) {
   // A function object must be copyable: the save travels behind a shared pointer.
   auto job = std::make_shared<PaintingSave>(std::move(save));
+  m_mutex.lock();
+  m_pending.push_back(job->textPath);
+  m_mutex.unlock();
   m_worker.post(
       [this, job] {
         const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str());
-        if (job->autosave) return;
         // Without its painting the OBJ would be a save no load can bring back: it is not written.
-        if (written)
-          writeObj(job->obj, job->base + ".obj");
-        else
+        if (written && !job->autosave) writeObj(job->obj, job->base + ".obj");
+        if (!written && !job->autosave)
           platform::printWhole(stdout, "the painting was not saved%s\n",
-                               job->closing ? "" : "; the work is still open");
+                               m_closing ? "" : "; the work is still open");
         m_mutex.lock();
-        m_finished.push_back({job->base, written, job->painting->operations_size()});
+        m_pending.pop_front();
+        if (!job->autosave) m_finished.push_back({job->base, written, job->painting->operations_size()});
         m_mutex.unlock();
       },
       kWaiting);
+}
+
+std::string PaintingWriter::unfinished() {
+  m_mutex.lock();
+  std::string oldest = m_pending.empty() ? std::string() : m_pending.front();
+  m_mutex.unlock();
+  return oldest;
 }
 
 std::vector<FinishedSave> PaintingWriter::takeFinished() {
@@ -453,9 +462,9 @@ bool Operator::waitForSaves() {
 Operator::SaveResult Operator::saveInBackground(const std::string& name, bool closing) {
   // Room first: the copy of the work is made only once the writer can take it.
   writer().waitForRoom();
+  if (closing) writer().beginClose();
   PaintingSave save;
   const SaveResult result = prepareSave(name, &save);
-  save.closing = closing;
   if (result == SaveResult::Saved) writer().post(std::move(save));
   return result;
 }
@@ -469,7 +478,23 @@ Operator::SaveResult Operator::saveWork(const std::string& name, bool closing) {
 
 bool Operator::savePainting(const std::string& name) { return saveWork(name) == SaveResult::Saved; }
 
-bool Operator::saveAtClose() { return saveWork(std::string(), true) == SaveResult::Saved; }
+bool Operator::saveAtClose() { return saveWork(std::string(), true) != SaveResult::Failed; }
+
+Operator::SaveResult Operator::saveBeforeExit(uint32_t limitMs, std::string* unfinished) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  // A save that does not finish holds those behind it: nothing more is handed over then.
+  auto finishedInTime = [&] {
+    if (!m_writer || m_writer->drainUntil(deadline)) return true;
+    *unfinished = m_writer->unfinished();
+    return false;
+  };
+  if (!finishedInTime()) return SaveResult::Failed;
+  finishSaves();
+  const SaveResult result = saveInBackground(std::string(), true);
+  if (result != SaveResult::Saved) return result;
+  if (!finishedInTime()) return SaveResult::Failed;
+  return finishSaves() ? SaveResult::Saved : SaveResult::Failed;
+}
 
 bool Operator::madeRunFolder(const std::string& folder) const {
   for (const auto& made : m_runFolders)

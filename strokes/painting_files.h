@@ -1,5 +1,8 @@
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,7 +63,6 @@ bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string&
 // What one save hands the writer thread, owned whole: nothing in it points into the strokes.
 struct PaintingSave {
   bool autosave = false;  // the periodic save: the text only, at textPath, and no outcome
-  bool closing = false;   // the program's last saves: a failure leaves no work open
   std::string base;       // a save: base + ".txt" and base + ".obj"
   std::string textPath;
   std::unique_ptr<quillax::Painting> painting;
@@ -91,12 +93,21 @@ class PaintingWriter {
   bool busy() const { return m_worker.busy(); }
   // Waits for every save handed over so far.
   void drain() { m_worker.drain(); }
+  // The same, giving up at the deadline: false when a save is still queued or being written.
+  bool drainUntil(std::chrono::steady_clock::time_point deadline) { return m_worker.drainUntil(deadline); }
+  // The text file of the oldest save handed over and not finished; empty when none.
+  std::string unfinished();
+  // The program's end has begun: a save that fails from now on leaves no work open, and its
+  // message says so, also one handed over before.
+  void beginClose() { m_closing = true; }
   // The outcomes of the saves finished since the last call, in order.
   std::vector<FinishedSave> takeFinished();
 
  private:
-  platform::Mutex m_mutex;  // guards m_finished
+  platform::Mutex m_mutex;  // guards m_finished and m_pending
   std::vector<FinishedSave> m_finished;
+  std::deque<std::string> m_pending;  // the text files of the saves not finished, in order
+  std::atomic<bool> m_closing{false};
   // Last, so that it is joined, with what was handed over written, before the rest goes.
   platform::SerialWorker m_worker;
 };
