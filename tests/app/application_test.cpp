@@ -3,7 +3,11 @@
 #include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -196,6 +200,29 @@ TEST_F(ApplicationGL, TheAutosavesFallDueEachPeriodTheProjectsOnceASaveMadeTheRu
   g_parameters.set_project_autosave_period(0);
   tick(1000000);
   EXPECT_FALSE(std::filesystem::exists(rootPath(autosave)));
+  g_operator->reset();
+}
+
+// A lost display whose writer is stuck in a write (a hung file system) ends within its limit,
+// names that save, and writes nothing more.
+TEST_F(ApplicationGL, TheLostDisplaysEndGivesUpOnAWriteThatNeverEnds) {
+  initApplication();
+  g_operator->getTool(1)->push(makeStroke(1, 0, 3), false);
+  // A pipe holds the save's text until the test reads it.
+  writeFile("data/.keep", "");
+  ASSERT_EQ(mkfifo(rootPath("data/held.txt").c_str(), 0644), 0);
+  ASSERT_EQ(g_operator->saveInBackground(rootPath("data/held")), Operator::SaveResult::Saved);
+  testing::internal::CaptureStdout();
+  endSessionOnLostDisplay(1000);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "the display was lost; the painting was not saved: the save of " + rootPath("data/held.txt") +
+                " did not finish within 1 s\n");
+  EXPECT_FALSE(std::filesystem::exists(rootPath("run/autosaves.txt")));
+  {
+    std::ifstream held(rootPath("data/held.txt"));  // lets the write go
+    held.ignore(std::numeric_limits<std::streamsize>::max());
+  }
+  g_operator->waitForSaves();
   g_operator->reset();
 }
 

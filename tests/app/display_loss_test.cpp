@@ -50,7 +50,8 @@ TEST_F(StalledDisplayGL, AStoppedXServerEndsTheStartWithAFailure) {
 using DisplayLossGL = AppTraceGL;
 
 // The server ends while a session runs, a save just handed to the writer: that save lands, the
-// session's work is saved beside it and named, and the program ends once, without a crash.
+// session's work is saved beside it and named (also in "autosaves.txt"), and the program ends
+// once, without a crash.
 TEST_F(DisplayLossGL, AKilledXServerLeavesEverySaveAndTheSessionsPainting) {
   writeFile("data/.keep", "");
   // A small window: the frames come quicker.
@@ -101,6 +102,11 @@ TEST_F(DisplayLossGL, AKilledXServerLeavesEverySaveAndTheSessionsPainting) {
   EXPECT_TRUE(std::filesystem::equivalent(path, paintings[0], missing) ||
               std::filesystem::equivalent(path, paintings[1], missing))
       << path;
+  // The next start finds it named, as after a close.
+  quillax::Autosaves autosaves;
+  ASSERT_TRUE(ReadProtoFromTextFile(rootPath("run/autosaves.txt").c_str(), &autosaves)) << output;
+  EXPECT_TRUE(std::filesystem::equivalent(autosaves.last_save_file(), path, missing))
+      << autosaves.last_save_file();
   for (const std::string& file : paintings) {
     quillax::Painting painting;
     ASSERT_TRUE(ReadProtoFromTextFile(file.c_str(), &painting)) << file;
