@@ -297,10 +297,9 @@ void PaintingWriter::post(PaintingSave save) {
       [this, job] {
         const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str());
         // Without its painting the OBJ would be a save no load can bring back: it is not written.
-        if (written && !job->autosave) writeObj(job->obj, job->base + ".obj");
-        if (!written && !job->autosave)
-          platform::printWhole(stdout, "the painting was not saved%s\n",
-                               m_closing ? "" : "; the work is still open");
+        if (!job->autosave && written) writeObj(job->obj, job->base + ".obj");
+        if (!job->autosave && !written)
+          platform::printWhole(stdout, "the painting was not saved%s\n", m_closing ? "" : "; the work is still open");
         m_mutex.lock();
         m_pending.pop_front();
         if (!job->autosave) m_finished.push_back({job->base, written, job->painting->operations_size()});
@@ -460,9 +459,10 @@ bool Operator::waitForSaves() {
 }
 
 Operator::SaveResult Operator::saveInBackground(const std::string& name, bool closing) {
+  // The close has begun once it waits: a save it waits for that fails leaves no work open.
+  if (closing) writer().beginClose();
   // Room first: the copy of the work is made only once the writer can take it.
   writer().waitForRoom();
-  if (closing) writer().beginClose();
   PaintingSave save;
   const SaveResult result = prepareSave(name, &save);
   if (result == SaveResult::Saved) writer().post(std::move(save));
@@ -482,6 +482,7 @@ bool Operator::saveAtClose() { return saveWork(std::string(), true) != SaveResul
 
 Operator::SaveResult Operator::saveBeforeExit(uint32_t limitMs, std::string* unfinished) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  if (m_writer) m_writer->beginClose();
   // A save that does not finish holds those behind it: nothing more is handed over then.
   auto finishedInTime = [&] {
     if (!m_writer || m_writer->drainUntil(deadline)) return true;
