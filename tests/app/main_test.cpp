@@ -119,11 +119,12 @@ TEST_F(ProgramRunGL, WithoutAHeadsetItReportsTheVRFailureEvenWithSizesNoDisplayT
   }
 }
 
-// How a session that is still running ends: by one end signal or two, with its output piped to a
-// reader that is gone, with a file-size limit that fails every save, or with its frame stuck in an
-// X server that stopped answering.
 namespace {
 
+// How a running session ends: by one end signal or two, with its output piped to a reader that
+// is gone, with a file-size limit that fails every save, or with its frame stuck in an X server
+// that stopped answering. The healthy closes leave the save command's painting and the two
+// shutdown saves, each holding the stroke.
 struct RunEnd {
   const char* what;
   int signals[2];      // the second 0: one signal
@@ -132,22 +133,17 @@ struct RunEnd {
   bool serverStopped;  // the X server stops (and the frame with it) before the first signal
   long fileSizeLimit;  // -1: none
   int exitCode;        // -1: ended by the second signal itself
-  int paintings;       // left in the run folder; -1: not counted
+  int paintings;       // -1: not counted
   const char* printed;
 };
 
 void PrintTo(const RunEnd& end, std::ostream* out) { *out << end.what; }
 
 const RunEnd kRunEnds[] = {
-    // Twice, as an impatient user does: the second must not cut the shutdown's saves short. The
-    // save command's painting and the two shutdown saves, each holding the stroke.
     {"DoubleCtrlC", {SIGINT, SIGINT}, 100, false, false, -1, 0, 3, "Interrupt: closing, the painting is saved first\n"},
     {"Sigterm", {SIGTERM, SIGTERM}, 100, false, false, -1, 0, 3, "Terminated: closing, the painting is saved first\n"},
-    // `tresslet 2>&1 | tee log` and the terminal closed: the reader goes first.
     {"HangupWithThePipeReaderGone", {SIGHUP, SIGHUP}, 100, true, false, -1, 0, 3, nullptr},
-    // A full disk: the close says so and the status tells a launcher.
-    {"CloseWhoseSaveFails", {SIGTERM, 0}, 0, false, false, 0, 1, 0, "the painting was not saved\n"},
-    // The frame never takes the first signal: the second, later, ends the run.
+    {"CloseWhoseSaveFails", {SIGTERM, 0}, 0, false, false, 0, 1, 0, nullptr},
     {"StuckFrame", {SIGTERM, SIGTERM}, 3000, false, true, -1, -1, -1,
      "Terminated: ending at once; the painting may not have been saved\n"},
 };
@@ -166,53 +162,45 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
             "window_width: 320\nwindow_height: 240\nmultisample_size: 1\n" +
                 settings.substr(settings.find('\n', settings.find("multisample_size")) + 1));
   writeFile("data/.keep", "");
-  writeFile("run/autosaves.txt",
-            "operation {\n  texture: 1\n  width: 0.01\n}\n");  // a hair brush: strokes are kept
+  writeFile("run/autosaves.txt", "operation {\n  texture: 1\n  width: 0.01\n}\n");  // a hair brush
   // One stroke, then the file panel's save button (aimed as the trace guide gives it); the trace
   // then holds still until the signal.
   Script script(64);
   script.stroke(0.0f).moveTo(kRestHand, 85.11f, -4.75f).click().moveTo(kRestHand, 66.08f, 21.34f).click();
   writeFile("run/program.trace", script.text());
-
   PrivateXServer server;
   ASSERT_TRUE(server.start());
   ProgramProcess program;
-  program.start(server.display(), rootPath("run/program.trace"), rootPath("program.out"), end.fileSizeLimit);
+  program.start(server.display(), rootPath("run/program.trace"), end.readerGone ? "" : rootPath("program.out"),
+                end.fileSizeLimit);
   // The save command makes the run folder as it hands its save over.
   const std::string savingRoot = rootPath("data/record");
   int status = 0;
   for (int i = 0; i < 3000 && !std::filesystem::exists(savingRoot) && !program.ended(status); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_TRUE(std::filesystem::exists(savingRoot)) << readFile("program.out");
-  if (end.readerGone) program.closeOutput();
+  program.closeOutput();
   if (end.serverStopped) {
     server.signal(SIGSTOP);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the frame meets it
   }
-  program.signal(end.signals[0]);
-  if (end.signals[1]) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(end.apartMs));
-    program.signal(end.signals[1]);
+  for (int k = 0; k < 2 && end.signals[k]; ++k) {
+    if (k) std::this_thread::sleep_for(std::chrono::milliseconds(end.apartMs));
+    program.signal(end.signals[k]);
   }
   const bool ended = program.waitForEnd(end.exitCode < 0 ? 10 : 120, status);
   server.signal(SIGCONT);
   const std::string output = readFile("program.out");
   ASSERT_TRUE(ended) << "still running\n" << output;
-  if (end.exitCode < 0) {
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == end.signals[1]) << status << "\n" << output;
-  } else {
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == end.exitCode) << status << "\n" << output;
-  }
-  if (end.printed) {
-    EXPECT_NE(output.find(end.printed), std::string::npos) << output;
-  }
-  if (end.paintings < 0) return;
+  const bool asAsked = end.exitCode < 0 ? WIFSIGNALED(status) && WTERMSIG(status) == end.signals[1]
+                                         : WIFEXITED(status) && WEXITSTATUS(status) == end.exitCode;
+  EXPECT_TRUE(asAsked) << status << "\n" << output;
+  EXPECT_TRUE(!end.printed || output.find(end.printed) != std::string::npos) << output;
   const std::vector<std::string> paintings = runFolderFiles(savingRoot, ".txt");
-  ASSERT_EQ(paintings.size(), static_cast<size_t>(end.paintings)) << output;
+  EXPECT_TRUE(end.paintings < 0 || paintings.size() == static_cast<size_t>(end.paintings)) << output;
   for (const std::string& path : paintings) {
     quillax::Painting painting;
-    ASSERT_TRUE(ReadProtoFromTextFile(path.c_str(), &painting)) << path;
-    EXPECT_EQ(painting.operations_size(), 1) << path;
+    EXPECT_TRUE(ReadProtoFromTextFile(path.c_str(), &painting) && painting.operations_size() == 1) << path;
   }
 }
 

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -666,17 +667,12 @@ TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoesAfterWhatWasHandedO
   EXPECT_EQ(printed.substr(printed.size() - ending.size()), ending) << printed;
 }
 
-// The last saves of a run. A save handed over just before the close that fails says only that
-// the painting was not saved. When the display is lost, a write that never ends (a hung file
-// system) holds that end only up to its limit, is named, and nothing is handed over behind it.
-TEST_F(OperatorFilesTest, TheLastSavesLeaveNothingOpenAndGiveUpOnAWriteThatNeverEnds) {
+// A save handed over just before the close that fails says only that the painting was not saved:
+// the close has begun, no work stays open.
+TEST_F(OperatorFilesTest, ASaveThatFailsOnceTheCloseBeganLeavesNothingOpen) {
   draw(3);
   // A pipe holds a save's text until the test reads it: a write in flight.
   ASSERT_EQ(mkfifo(rootPath("held.txt").c_str(), 0644), 0);
-  auto release = [this] {
-    std::ifstream pipe(rootPath("held.txt"));
-    return std::string(std::istreambuf_iterator<char>(pipe), std::istreambuf_iterator<char>());
-  };
   ASSERT_EQ(m_operator.saveInBackground(rootPath("held")), Operator::SaveResult::Saved);
   ASSERT_EQ(m_operator.saveInBackground(rootPath("none/failed")), Operator::SaveResult::Saved);
   CaptureStdout();
@@ -684,26 +680,12 @@ TEST_F(OperatorFilesTest, TheLastSavesLeaveNothingOpenAndGiveUpOnAWriteThatNever
   std::thread close([&] { closed = m_operator.saveAtClose(); });
   for (int i = 0; i < 10000 && m_operator.writer().waitingForRoom() == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a safety limit only
-  release();
+  std::ifstream(rootPath("held.txt")).ignore(std::numeric_limits<std::streamsize>::max());
   close.join();
   EXPECT_TRUE(closed);
   EXPECT_EQ(GetCapturedStdout(),
             "WriteProtoToTextFile " + rootPath("none/failed.txt") + " not found!\nthe painting was not saved\n");
   EXPECT_EQ(filesUnder(run()).size(), 2u);
-
-  ASSERT_EQ(m_operator.saveInBackground(rootPath("held")), Operator::SaveResult::Saved);
-  std::string unfinished;
-  EXPECT_EQ(m_operator.saveBeforeExit(100, &unfinished), Operator::SaveResult::Failed);
-  EXPECT_EQ(unfinished, rootPath("held.txt"));
-  EXPECT_FALSE(release().empty());
-  m_operator.waitForSaves();
-  EXPECT_EQ(filesUnder(run()).size(), 2u);
-  // A writer that keeps up: the same end saves, and waits for it.
-  unfinished.clear();
-  EXPECT_EQ(m_operator.saveBeforeExit(600000, &unfinished), Operator::SaveResult::Saved);
-  EXPECT_EQ(unfinished, "");
-  EXPECT_EQ(filesUnder(run()).size(), 4u);
-  EXPECT_EQ(g_autosaves.last_save_file().rfind(rootPath(run()), 0), 0u);
 }
 
 // The writer prints failed saves' lines while another thread prints its own: each line goes out

@@ -66,41 +66,25 @@ void ProgramProcess::start(const std::string& display, const std::string& traceP
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return;
+  int fds[2] = {-1, -1};
+  if (outputPath.empty() && ::pipe2(fds, O_CLOEXEC) != 0) return;
+  const rlimit limit = {static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
   m_pid = ::fork();
   if (m_pid == 0) {
-    ::dup2(fds[1], 1);
-    ::dup2(fds[1], 2);
-    if (fileSizeLimit >= 0) {
-      const rlimit limit = {static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    const int out = outputPath.empty() ? fds[1] : ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    if (fileSizeLimit >= 0) ::setrlimit(RLIMIT_FSIZE, &limit);
     ::execvp("env", argv.data());
     ::_exit(127);
   }
-  ::close(fds[1]);
-  m_output = fds[0];
-  m_stopReading = false;
-  m_reader = std::thread([this, fd = fds[0], outputPath] {
-    const int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    char buffer[4096];
-    pollfd ready = {fd, POLLIN, 0};
-    while (!m_stopReading) {
-      if (::poll(&ready, 1, 20) != 1) continue;
-      const ssize_t count = ::read(fd, buffer, sizeof buffer);
-      if (count <= 0) break;  // every writer has gone
-      if (::write(out, buffer, static_cast<size_t>(count)) != count) break;
-    }
-    ::close(out);
-  });
+  if (fds[1] >= 0) ::close(fds[1]);
+  m_pipe = fds[0];
 }
 
 void ProgramProcess::closeOutput() {
-  m_stopReading = true;
-  if (m_reader.joinable()) m_reader.join();
-  if (m_output >= 0) ::close(m_output);
-  m_output = -1;
+  if (m_pipe >= 0) ::close(m_pipe);
+  m_pipe = -1;
 }
 
 void ProgramProcess::signal(int signal) const {
@@ -108,12 +92,7 @@ void ProgramProcess::signal(int signal) const {
 }
 
 bool ProgramProcess::ended(int& status) {
-  if (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-    m_pid = -1;
-    // The reader reaches the end of the output, then lets go of the pipe.
-    if (m_reader.joinable()) m_reader.join();
-    closeOutput();
-  }
+  if (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid) m_pid = -1;
   return m_pid <= 0;
 }
 

@@ -1,9 +1,7 @@
 #pragma once
 #include <sys/types.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 // An X server of the test's own, which the test may stop or kill. It picks a free display
@@ -22,9 +20,9 @@ class PrivateXServer {
 };
 
 // build/tresslet run as a child from the working directory, on `display` (empty: the test's
-// own), replaying `tracePath` (empty: no headset), everything it prints going through a pipe that
-// the test reads into `outputPath` (so a file-size limit on the program does not cut its output).
-// A program still running when the object goes is killed.
+// own), replaying `tracePath` (empty: no headset), everything it prints going to `outputPath`
+// (empty: to a pipe that nobody reads until closeOutput closes it). A program still running when
+// the object goes is killed.
 class ProgramProcess {
  public:
   ~ProgramProcess();
@@ -32,19 +30,16 @@ class ProgramProcess {
   void start(const std::string& display, const std::string& tracePath,
              const std::string& outputPath, long fileSizeLimit = -1);
   void signal(int signal) const;
-  // Stops reading the program's output and closes the pipe, as a reader that ended does (`| tee`
-  // after the Ctrl-C): the program's later writes meet a pipe without a reader.
+  // Closes the pipe's reading end, as a reader that ended does (`| tee` after the Ctrl-C).
   void closeOutput();
-  // True, with waitpid's status, when the program has ended; its output is then all in the file.
+  // True, with waitpid's status, when the program has ended.
   bool ended(int& status);
   // Waits at most the safety limit for the program to end; false when it runs on.
   bool waitForEnd(int limitSeconds, int& status);
 
  private:
   pid_t m_pid = -1;
-  int m_output = -1;  // the pipe's reading end
-  std::atomic<bool> m_stopReading{false};
-  std::thread m_reader;
+  int m_pipe = -1;  // the output pipe's reading end
 };
 
 // The files under the run folders of savingRoot whose name ends in `extension`, by name; none
