@@ -297,8 +297,9 @@ void PaintingWriter::post(PaintingSave save) {
       [this, job] {
         const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str());
         // Without its painting the OBJ would be a save no load can bring back: it is not written.
-        if (!job->autosave && written) writeObj(job->obj, job->base + ".obj");
-        if (!job->autosave && !written)
+        if (!job->autosave && written)
+          writeObj(job->obj, job->base + ".obj");
+        else if (!job->autosave)
           platform::printWhole(stdout, "the painting was not saved%s\n", m_closing ? "" : "; the work is still open");
         m_mutex.lock();
         m_pending.pop_front();

@@ -2,11 +2,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "core/text_file.h"
@@ -78,13 +76,9 @@ TEST_F(DisplayLossGL, AKilledXServerLeavesEverySaveAndTheSessionsPainting) {
   program.start(server.display(), rootPath("run/program.trace"), rootPath("program.out"));
   // The run folder is made as the save command hands the save over.
   const std::string savingRoot = rootPath("data/record");
-  int status = 0;
-  for (int waited = 0; waited < 6000 && !std::filesystem::exists(savingRoot); ++waited) {
-    if (program.ended(status)) FAIL() << "ended early\n" << readFile("program.out");
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(std::filesystem::exists(savingRoot)) << readFile("program.out");
+  ASSERT_TRUE(program.waitForPath(savingRoot, 60)) << readFile("program.out");
   server.signal(SIGKILL);
+  int status = 0;
   ASSERT_TRUE(program.waitForEnd(60, status)) << "still running\n" << readFile("program.out");
   const std::string output = readFile("program.out");
   ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << "\n" << output;

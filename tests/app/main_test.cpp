@@ -175,10 +175,7 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
                 end.fileSizeLimit);
   // The save command makes the run folder as it hands its save over.
   const std::string savingRoot = rootPath("data/record");
-  int status = 0;
-  for (int i = 0; i < 3000 && !std::filesystem::exists(savingRoot) && !program.ended(status); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(std::filesystem::exists(savingRoot)) << readFile("program.out");
+  ASSERT_TRUE(program.waitForPath(savingRoot, 60)) << readFile("program.out");
   program.closeOutput();
   if (end.serverStopped) {
     server.signal(SIGSTOP);
@@ -188,6 +185,7 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
     if (k) std::this_thread::sleep_for(std::chrono::milliseconds(end.apartMs));
     program.signal(end.signals[k]);
   }
+  int status = 0;
   const bool ended = program.waitForEnd(end.exitCode < 0 ? 10 : 120, status);
   server.signal(SIGCONT);
   const std::string output = readFile("program.out");

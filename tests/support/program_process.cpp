@@ -92,7 +92,8 @@ void ProgramProcess::signal(int signal) const {
 }
 
 bool ProgramProcess::ended(int& status) {
-  if (m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == m_pid) m_pid = -1;
+  if (m_pid > 0 && ::waitpid(m_pid, &m_status, WNOHANG) == m_pid) m_pid = -1;
+  status = m_status;
   return m_pid <= 0;
 }
 
@@ -102,6 +103,15 @@ bool ProgramProcess::waitForEnd(int limitSeconds, int& status) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+bool ProgramProcess::waitForPath(const std::string& path, int limitSeconds) {
+  int status = 0;
+  for (int waited = 0; waited < limitSeconds * 50 && !ended(status); ++waited) {
+    if (std::filesystem::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return std::filesystem::exists(path);
 }
 
 std::vector<std::string> runFolderFiles(const std::string& savingRoot, const std::string& extension) {

@@ -32,14 +32,18 @@ class ProgramProcess {
   void signal(int signal) const;
   // Closes the pipe's reading end, as a reader that ended does (`| tee` after the Ctrl-C).
   void closeOutput();
-  // True, with waitpid's status, when the program has ended.
+  // True, with waitpid's status (also on later calls), when the program has ended.
   bool ended(int& status);
   // Waits at most the safety limit for the program to end; false when it runs on.
   bool waitForEnd(int limitSeconds, int& status);
+  // Waits at most the safety limit for the program to make `path`; false when it ended or ran on
+  // without making it.
+  bool waitForPath(const std::string& path, int limitSeconds);
 
  private:
   pid_t m_pid = -1;
-  int m_pipe = -1;  // the output pipe's reading end
+  int m_pipe = -1;    // the output pipe's reading end
+  int m_status = 0;   // waitpid's, once the program has ended
 };
 
 // The files under the run folders of savingRoot whose name ends in `extension`, by name; none
