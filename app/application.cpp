@@ -11,6 +11,7 @@
 #include "core/text_file.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "quillax.pb.h"
 #include "render/camera.h"
 #include "render/light.h"
@@ -172,18 +173,26 @@ bool autosaveTick() {
 bool shutdownApplication() {
   // 1. A last state save when its period has passed.
   autosaveTick();
+  platform::noteProgress();
   // 2. The painting, under a new name in the run's saving folder, once the writes handed over
   //    before it (an autosave of step 1) are done.
-  const bool saved = !g_operator || g_operator->saveAtClose();
+  bool saved = true;
+  if (g_operator) {
+    g_operator->saveAtClose();
+    // The controller's own copy comes at its deletion: the painting is saved when either landed.
+    g_operator->m_onClosed = [&saved](bool landed) { saved = landed; };
+  }
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
   delete g_shaderManager;
   g_shaderManager = nullptr;
   delete g_uivr;
   g_uivr = nullptr;
+  platform::noteProgress();
   // The tools go with it, letting go of g_transformer, g_deformer and g_hairBrusher.
   delete g_operator;
   g_operator = nullptr;
+  platform::noteProgress();
   delete g_modeler;
   g_modeler = nullptr;
   g_lightManager = nullptr;

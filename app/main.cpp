@@ -35,6 +35,8 @@ int main() {
   // Before anything else touches the window system: the window thread and the main thread
   // each use it.
   platform::initWindowSystem();
+  // Before any thread starts, so that every thread inherits the blocked end signals.
+  platform::startEndSignalThread();
   platform::openConsole();
   platform::ignoreWriteSignals();
 
@@ -102,9 +104,8 @@ int main() {
     if (openVR->isVisible()) {
       while (display->isWindowOpen()) {
         runFrame(*display, *openVR);
-        const int signal = platform::takeEndSignal();
-        if (signal) std::printf("%s: closing, the painting is saved first\n", strsignal(signal));
-        if (vr::closeRequested() || signal) {
+        platform::noteFrameFinished();
+        if (vr::closeRequested() || platform::takeEndSignal()) {
           // A replayed session or a signal closes the window as a user would: this frame was
           // the last.
           display->postClose();
@@ -119,6 +120,7 @@ int main() {
     display->makeCurrent();
     // A close whose painting was not saved is a failure the caller can see.
     if (openVR->isVisible() && !shutdownApplication()) saved = false;
+    platform::noteProgress();
     openVR->shutdown();
     g_openVR = nullptr;
     delete openVR;

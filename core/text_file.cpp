@@ -14,6 +14,7 @@
 
 #include "core/cout_line.h"
 #include "platform/files.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -44,6 +45,26 @@ class ReplacementStream : public google::protobuf::io::CopyingOutputStream {
 
  private:
   platform::FileReplacement& m_file;
+};
+
+// Reads the file block by block, each block progress: a long load is a healthy one.
+class ProgressStream : public google::protobuf::io::CopyingInputStream {
+ public:
+  explicit ProgressStream(int fd) : m_fd(fd) {}
+  int Read(void* buffer, int size) override {
+    ssize_t got = 0;
+    do {
+      got = ::read(m_fd, buffer, static_cast<size_t>(size));
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) m_error = errno;
+    platform::noteProgress();
+    return static_cast<int>(got);
+  }
+  int error() const { return m_error; }
+
+ private:
+  int m_fd;
+  int m_error = 0;
 };
 
 // True when every printed byte reached the file.
@@ -79,11 +100,12 @@ bool ReadProtoFromTextFile(const char* path, google::protobuf::Message* message)
   bool parsed = false;
   int readError = 0;
   {
-    google::protobuf::io::FileInputStream stream(fd);
+    ProgressStream blocks(fd);
+    google::protobuf::io::CopyingInputStreamAdaptor stream(&blocks);
     google::protobuf::TextFormat::Parser parser;
     parser.RecordErrorsTo(&errors);
     parsed = parser.Parse(&stream, message);
-    readError = stream.GetErrno();
+    readError = blocks.error();
   }
   close(fd);
   if (readError != 0) {
@@ -109,11 +131,12 @@ void reportNotWritten(const std::string& path, const std::string& reason) {
   coutLine("WriteProtoToTextFile ", path, " not found!", reason);
 }
 
-bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path) {
+bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path, std::string* reason) {
   if (!path) return false;
   platform::FileReplacement file(path);
   if (file.fd() < 0 || !printTo(message, file) || !file.commit()) {
     reportNotWritten(path, file.reason());
+    if (reason) *reason = file.reason();
     return false;
   }
   return true;

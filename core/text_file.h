@@ -29,7 +29,9 @@ void reportKeptFile(const char* who, const std::string& path, const char* defaul
 // Writes `message` as a protobuf text file at `path`. The file is replaced whole or not at all:
 // the text goes to a temporary file in the same folder, which is synced and renamed over the
 // target, so a failure never leaves an empty or half-written file. False on any failure, with
-// "WriteProtoToTextFile <path> not found! (<the system's reason>)" on standard output.
-bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path);
+// "WriteProtoToTextFile <path> not found! (<the system's reason>)" on standard output, and that
+// reason in *reason when asked (as FileReplacement::reason gives it: empty for a missing folder).
+bool WriteProtoToTextFile(const google::protobuf::Message& message, const char* path,
+                          std::string* reason = nullptr);
 // WriteProtoToTextFile's failure line; reason as FileReplacement::reason gives it (may be empty).
 void reportNotWritten(const std::string& path, const std::string& reason);

@@ -13,10 +13,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/system.h"
+
 namespace platform {
 
 FolderResult createFolder(const std::string& path) {
-  if (path.empty()) return FolderResult::Failed;
+  if (path.empty()) {
+    errno = ENOENT;
+    return FolderResult::Failed;
+  }
   if (::mkdir(path.c_str(), 0755) == 0) return FolderResult::Created;
   return errno == EEXIST ? FolderResult::AlreadyExists : FolderResult::Failed;
 }
@@ -164,6 +169,7 @@ bool FileReplacement::write(const char* data, size_t size) {
     }
     data += written;
     size -= static_cast<size_t>(written);
+    noteProgress();  // a long save is a healthy one while its blocks go out
   }
   return true;
 }
@@ -178,6 +184,7 @@ bool FileReplacement::commit() {
   }
   bool ok = ::fsync(m_fd) == 0;
   if (!ok) fail(errno);
+  noteProgress();
   if (::close(m_fd) != 0) {
     fail(errno);
     ok = false;
@@ -193,6 +200,7 @@ bool FileReplacement::commit() {
   }
   m_temporary.clear();
   syncFolder(m_target);
+  noteProgress();
   return true;
 }
 

@@ -7,7 +7,8 @@ namespace platform {
 enum class FolderResult { Created, AlreadyExists, Failed };
 
 // Creates the last component of path only; its parent must exist. A folder (or anything else)
-// already at path reports AlreadyExists, which callers treat as success.
+// already at path reports AlreadyExists, which callers treat as success. Failed leaves the
+// system's reason in errno.
 FolderResult createFolder(const std::string& path);
 
 // True when path names an existing folder.

@@ -1,5 +1,7 @@
 #include "platform/system.h"
 
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,24 +18,25 @@ namespace platform {
 
 namespace {
 
-// The handler may run on any thread, beside the frame loop that reads them: lock-free atomics are
-// all it may touch.
-std::atomic<int> g_endSignal{0};
-std::atomic<int> g_endSignals{0};            // how many have arrived
-std::atomic<int64_t> g_firstSignalMs{0};     // monotonic time of the first; 0 before it
-std::atomic<bool> g_endSignalTaken{false};   // the frame loop has read the first
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free &&
-                  std::atomic<bool>::is_always_lock_free,
-              "a signal handler may only use lock-free atomics");
+// Read by the signals' thread beside the threads that write them.
+std::atomic<bool> g_closing{false};        // catchEndSignals has been called
+std::atomic<int> g_endSignal{0};           // the first signal since then; 0 before it
+std::atomic<int64_t> g_lastProgressMs{0};  // monotonic time of the last progress
+std::atomic<int64_t> g_lastFrameMs{0};     // monotonic time the last frame finished
+std::atomic<int64_t> g_frameLengthsMs[kRecentFrames];  // ring of the recent frames' lengths
+std::atomic<size_t> g_framesFinished{0};
 
-// The real clock, also while a replay drives the program's own: clock_gettime is safe in a handler.
 int64_t monotonicMs() {
   timespec now = {};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + 1;  // never 0
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// strsignal's names, which it may not be asked for in a handler.
+void endSignalSet(sigset_t* set) {
+  sigemptyset(set);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(set, signal);
+}
+
 const char* endSignalName(int signal) {
   switch (signal) {
     case SIGTERM: return "Terminated";
@@ -43,31 +46,52 @@ const char* endSignalName(int signal) {
   }
 }
 
-// Ends the process as the signal would have without our handler, after one whole line.
-void endAtOnce(int signal) {
+// One whole line, only when the output can take it now: a paused pager or a full pipe must not
+// hold the thread that ends a stuck run.
+void printIfReady(int signal, const char* text) {
   char line[128];
-  size_t length = 0;
-  auto append = [&](const char* text) {
-    for (; *text && length < sizeof(line); ++text) line[length++] = *text;
-  };
-  append(endSignalName(signal));
-  append(": ending at once; the painting may not have been saved\n");
-  ssize_t ignored = ::write(STDOUT_FILENO, line, length);
+  const int length = std::snprintf(line, sizeof(line), "%s: %s\n", endSignalName(signal), text);
+  pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+  if (length <= 0 || ::poll(&out, 1, 0) != 1 || !(out.revents & POLLOUT)) return;
+  ssize_t ignored = ::write(STDOUT_FILENO, line, static_cast<size_t>(std::min<int>(length, sizeof(line) - 1)));
   (void)ignored;
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);  // delivered as the handler returns
 }
 
-void noteEndSignal(int signal) {
-  const int arrived = g_endSignals.fetch_add(1) + 1;
-  const int64_t now = monotonicMs();
-  int64_t first = 0;
-  if (g_firstSignalMs.compare_exchange_strong(first, now)) {
-    g_endSignal.store(signal);
-    return;
+// Ends the process as the signal would have, had it not been waited for.
+[[noreturn]] void endBySignal(int signal) {
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  ::raise(signal);
+  ::_exit(128 + signal);  // not reached: the default action of these three ends the process
+}
+
+void waitForEndSignals() {
+  sigset_t set;
+  endSignalSet(&set);
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0) continue;
+    if (!g_closing.load()) endBySignal(signal);
+    const int64_t now = monotonicMs();
+    int64_t frames[kRecentFrames];
+    const size_t count = std::min(g_framesFinished.load(), kRecentFrames);
+    for (size_t i = 0; i < count; ++i) frames[i] = g_frameLengthsMs[i].load();
+    if (decideEndSignal(now, g_lastProgressMs.load(), frames, count) == EndSignalAction::EndAtOnce) {
+      printIfReady(signal, "ending at once; the painting may not have been saved");
+      endBySignal(signal);
+    }
+    int none = 0;
+    if (g_endSignal.compare_exchange_strong(none, signal))
+      printIfReady(signal, "closing, the painting is saved first");
+    else
+      printIfReady(signal, "the painting is still being saved");
   }
-  const bool stuck = !g_endSignalTaken.load() && now - first >= kStuckFrameMs;
-  if (arrived >= 3 || stuck) endAtOnce(signal);
 }
 
 }  // namespace
@@ -79,20 +103,49 @@ void ignoreWriteSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-void catchEndSignals() {
+void startEndSignalThread() {
+  sigset_t set;
+  endSignalSet(&set);
+  // Waited for, they must not be ignored (an ignored signal is dropped before anyone can wait).
   struct sigaction action = {};
-  action.sa_handler = noteEndSignal;
+  action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
-  // The calls a signal lands in (the writer's writes, Xlib's waits) go on rather than fail
-  // with EINTR.
-  action.sa_flags = SA_RESTART;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  try {
+    std::thread(waitForEndSignals).detach();
+  } catch (const std::system_error& error) {
+    // Without the thread the signals keep their default action: they end the run unsaved.
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::printf("Unable to start a thread: %s\n", error.what());
+  }
 }
 
-int takeEndSignal() {
-  const int signal = g_endSignal.load();
-  if (signal) g_endSignalTaken.store(true);
-  return signal;
+void catchEndSignals() {
+  const int64_t now = monotonicMs();
+  g_lastProgressMs.store(now);
+  g_lastFrameMs.store(now);
+  g_closing.store(true);
+}
+
+int takeEndSignal() { return g_endSignal.load(); }
+
+void noteProgress() { g_lastProgressMs.store(monotonicMs()); }
+
+void noteFrameFinished() {
+  const int64_t now = monotonicMs();
+  const size_t frame = g_framesFinished.load();
+  g_frameLengthsMs[frame % kRecentFrames].store(now - g_lastFrameMs.exchange(now));
+  g_framesFinished.store(frame + 1);
+  g_lastProgressMs.store(now);
+}
+
+EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,
+                                size_t count) {
+  int64_t longest = 0;
+  for (size_t i = 0; i < count; ++i) longest = std::max(longest, recentFramesMs[i]);
+  const int64_t bound = std::max(kStuckFloorMs, kStuckFrameFactor * longest);
+  return signalMs - lastProgressMs >= bound ? EndSignalAction::EndAtOnce : EndSignalAction::Absorb;
 }
 
 void sleepMilliseconds(uint32_t milliseconds) {

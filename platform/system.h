@@ -20,17 +20,35 @@ void openConsole();
 // on, instead of the signal ending the process and the session's unsaved work with it.
 void ignoreWriteSignals();
 
-// From here on SIGTERM, SIGINT and SIGHUP only note that the run should end, so the frame loop
-// can close as the window's close does and the shutdown saves run. A second of them (a double
-// Ctrl-C during the shutdown save) is absorbed, so the save finishes; but when the frame loop
-// has not taken the first within kStuckFrameMs (the frame is stuck), the second ends the process
-// at once by the signal's default action, after a line saying the painting may not have been
-// saved. A third does so at any time.
+// Called first in main, before any other thread starts: SIGTERM, SIGINT and SIGHUP are blocked in
+// every thread, and one thread of their own waits for them (sigwait), so no handler runs inside
+// the frame or a save. Until catchEndSignals they end the process at once by their default
+// action: there is no work yet.
+void startEndSignalThread();
+// From here on those signals close the run as the window's close does, so the shutdown saves
+// run: each is answered at once with one line, and absorbed however many come, unless the run
+// is stuck (see decideEndSignal), when the signal ends the process at once by its default action
+// after a line saying the painting may not have been saved.
 void catchEndSignals();
-constexpr uint32_t kStuckFrameMs = 2000;
-// The first of those signals to arrive since catchEndSignals; 0 while none has. Called by the
-// frame loop: a signal read here counts as taken.
+// The first of those signals to arrive since catchEndSignals; 0 while none has. Polled by the
+// frame loop after each frame.
 int takeEndSignal();
+
+// Progress, by which a signal's thread judges whether the run is stuck. Any thread: a block of a
+// file written, a step of the close done. The frame loop calls noteFrameFinished after each
+// frame, which also keeps the frame's length among the recent ones.
+void noteProgress();
+void noteFrameFinished();
+
+enum class EndSignalAction { Absorb, EndAtOnce };
+constexpr int64_t kStuckFloorMs = 5000;
+constexpr int64_t kStuckFrameFactor = 3;
+constexpr size_t kRecentFrames = 16;
+// The run is stuck when nothing has moved since lastProgressMs for the longer of kStuckFloorMs
+// and kStuckFrameFactor times the longest of the recent frames (milliseconds, any order; none
+// yet: the floor alone). A signal at signalMs then ends the run; otherwise it is absorbed.
+EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,
+                                size_t count);
 
 // Gives up the rest of the time slice for 0, else sleeps at least the given milliseconds.
 void sleepMilliseconds(uint32_t milliseconds);

@@ -29,6 +29,8 @@ Operator::Operator() = default;
 Operator::~Operator() {
   // Closing the window keeps the work; the writer is done and joined before anything goes.
   saveAtClose();
+  const bool saved = reportClose();
+  if (m_onClosed) m_onClosed(saved);
   m_writer.reset();
   for (auto& entry : m_tools) delete entry.second;
   m_tools.clear();

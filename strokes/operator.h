@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,7 +26,8 @@ class Painting;
 class Operator : public coreUndoer<Operatable*> {
  public:
   Operator();
-  // Saves the work, waiting for every write handed over, then deletes the tools.
+  // Saves the work, waiting for every write handed over, says whether the close left the
+  // painting saved (reportClose, then m_onClosed), then deletes the tools.
   ~Operator() override;
 
   // Clear all: every tool emptied, then the head's placement (when a head is loaded) added
@@ -77,10 +79,15 @@ class Operator : public coreUndoer<Operatable*> {
   SaveResult saveWork(const std::string& name, bool closing = false);
   // saveWork's result as true for a save that happened.
   bool savePainting(const std::string& name);
-  // The last save of the run (shutdown, the controller's end): savePainting with an empty name,
-  // whose failure (and that of a save handed over before) says only that the painting was not
-  // saved. False when it was not saved; true also when there was nothing to save.
+  // One of the close's copies of the painting (the shutdown's, the controller's end): a save with
+  // an empty name, waiting for every write handed over. A failure prints only its reason, kept
+  // for reportClose. False when this copy was not saved; true also with nothing to save.
   bool saveAtClose();
+  // The close's last word, once its copies are made: when one landed, each failed save since the
+  // close began is named as a copy, with where the painting is, and true; when none landed but
+  // one failed, "the painting was not saved" (with the folder that could not be made), and
+  // false; true, saying nothing, when nothing failed.
+  bool reportClose();
   // saveAtClose when the program cannot go on (the display lost): the saves handed over before
   // and this one get at most limitMs in all. Failed, with `unfinished` naming the text file of a
   // save that did not finish in time (empty otherwise); nothing is handed over behind that save.
@@ -142,6 +149,20 @@ class Operator : public coreUndoer<Operatable*> {
   // same second wants the same name, and a folder it made is never written into.
   std::map<std::string, std::string> m_runFolders;
   std::unique_ptr<PaintingWriter> m_writer;
+
+  // The close's copies and the saves that failed once it began, for reportClose.
+  struct CloseCopy {
+    std::string path;    // the text file; empty when its folder could not be made
+    std::string reason;  // " (No space left on device)", or ": the folder F could not be made (R)"
+    bool closeCopy = false;
+    bool saved = false;
+  };
+  std::vector<CloseCopy> m_closeCopies;
+  // "the folder F could not be made (R)", for the last folder a save could not make.
+  std::string m_failedFolder;
+  void noteFailedFolder(const std::string& folder, int error);
+  // Told by the destructor whether the close left the painting saved.
+  std::function<void(bool saved)> m_onClosed;
 };
 
 extern Operator* g_operator;

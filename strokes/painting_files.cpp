@@ -3,8 +3,10 @@
 #include <google/protobuf/text_format.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "core/core_object.h"
@@ -295,15 +297,17 @@ void PaintingWriter::post(PaintingSave save) {
   m_mutex.unlock();
   m_worker.post(
       [this, job] {
-        const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str());
+        std::string reason;
+        const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str(), &reason);
         // Without its painting the OBJ would be a save no load can bring back: it is not written.
         if (!job->autosave && written)
           writeObj(job->obj, job->base + ".obj");
-        else if (!job->autosave)
-          platform::printWhole(stdout, "the painting was not saved%s\n", m_closing ? "" : "; the work is still open");
+        else if (!job->autosave && !m_closing)
+          platform::printWhole(stdout, "the painting was not saved; the work is still open\n");
         m_mutex.lock();
         m_pending.pop_front();
-        if (!job->autosave) m_finished.push_back({job->base, written, job->painting->operations_size()});
+        if (!job->autosave)
+          m_finished.push_back({job->base, written, job->painting->operations_size(), job->closeCopy, reason});
         m_mutex.unlock();
       },
       kWaiting);
@@ -378,6 +382,7 @@ std::string Operator::loadedListFile() const {
 std::string Operator::makeSavingFolder(int mode, std::string root) {
   if (root.empty()) root = defaultSavingRoot();
   if (platform::createFolder(root) == platform::FolderResult::Failed) {
+    noteFailedFolder(root, errno);
     std::printf("error in creating root saving folder. \n");
     return std::string();
   }
@@ -390,16 +395,23 @@ std::string Operator::makeSavingFolder(int mode, std::string root) {
     return platform::pathExists(wanted) ? std::string() : wanted;
   }
   std::string folder;
+  noteFailedFolder(wanted, EEXIST);  // stays only when every name was taken
   if (own != m_runFolders.end()) {
     folder = own->second;
-    if (platform::createFolder(folder) == platform::FolderResult::Failed) folder.clear();
+    if (platform::createFolder(folder) == platform::FolderResult::Failed) {
+      noteFailedFolder(folder, errno);
+      folder.clear();
+    }
   } else {
     // Taken only when this call makes it; a name in use moves on to a fresh id.
     for (int attempt = 0; attempt < 1000 && folder.empty(); ++attempt) {
       const std::string candidate =
           attempt == 0 ? wanted : root + "/" + runFolderName(static_cast<uint64_t>(generateUniqueId()), loaded);
       const platform::FolderResult made = platform::createFolder(candidate);
-      if (made == platform::FolderResult::Failed) break;
+      if (made == platform::FolderResult::Failed) {
+        noteFailedFolder(candidate, errno);
+        break;
+      }
       if (made == platform::FolderResult::Created) folder = candidate;
     }
     if (!folder.empty()) m_runFolders[wanted] = folder;
@@ -442,11 +454,19 @@ PaintingWriter& Operator::writer() {
 
 bool Operator::writing() const { return m_writer && m_writer->busy(); }
 
+void Operator::noteFailedFolder(const std::string& folder, int error) {
+  m_failedFolder = "the folder " + folder + " could not be made (" + std::strerror(error) + ")";
+}
+
 bool Operator::finishSaves() {
   if (!m_writer) return false;
   bool saved = false;
   for (const FinishedSave& done : m_writer->takeFinished()) {
     saved = done.saved;
+    // Once the close has begun, every outcome counts towards its last word.
+    if (m_writer->closing() && (done.closeCopy || !done.saved))
+      m_closeCopies.push_back({done.base + ".txt", done.reason.empty() ? " (not found)" : done.reason,
+                               done.closeCopy, done.saved});
     if (!done.saved) continue;
     if (done.operations > 1) postEvent(new EventRecord(EVENT_HAIR_REQUEST, 1, done.base + ".obj", {}));
     g_autosaves.set_last_save_file(done.base + ".txt");
@@ -466,7 +486,15 @@ Operator::SaveResult Operator::saveInBackground(const std::string& name, bool cl
   writer().waitForRoom();
   PaintingSave save;
   const SaveResult result = prepareSave(name, &save);
-  if (result == SaveResult::Saved) writer().post(std::move(save));
+  platform::noteProgress();  // the work is copied out: a step of a save, or of the close
+  save.closeCopy = closing;
+  if (result == SaveResult::Saved) {
+    writer().post(std::move(save));
+  } else if (result == SaveResult::Failed && closing) {
+    m_closeCopies.push_back({std::string(), ": " + m_failedFolder, true, false});
+  } else if (result == SaveResult::Failed) {
+    std::printf("the painting was not saved: %s; the work is still open\n", m_failedFolder.c_str());
+  }
   return result;
 }
 
@@ -479,7 +507,35 @@ Operator::SaveResult Operator::saveWork(const std::string& name, bool closing) {
 
 bool Operator::savePainting(const std::string& name) { return saveWork(name) == SaveResult::Saved; }
 
-bool Operator::saveAtClose() { return saveWork(std::string(), true) != SaveResult::Failed; }
+bool Operator::saveAtClose() {
+  const SaveResult result = saveInBackground(std::string(), true);
+  // Also without a save of its own: the close's last word needs every outcome.
+  const bool lastSaved = m_writer && waitForSaves();
+  return result == SaveResult::NothingToSave || (result == SaveResult::Saved && lastSaved);
+}
+
+bool Operator::reportClose() {
+  const CloseCopy* landed = nullptr;
+  std::string folderFailure;
+  bool failed = false;
+  for (const CloseCopy& copy : m_closeCopies) {
+    if (copy.closeCopy && copy.saved && !landed) landed = &copy;
+    if (copy.saved) continue;
+    failed = true;
+    if (copy.path.empty()) folderFailure = copy.reason;
+  }
+  if (landed) {
+    // Each failed save is a copy the user might look for: it is named with the one that landed.
+    for (const CloseCopy& copy : m_closeCopies) {
+      if (copy.saved) continue;
+      std::printf("the copy %s%sof the painting was not saved%s; the painting is saved as %s\n", copy.path.c_str(),
+                  copy.path.empty() ? "" : " ", copy.reason.c_str(), landed->path.c_str());
+    }
+    return true;
+  }
+  if (failed) std::printf("the painting was not saved%s\n", folderFailure.c_str());
+  return !failed;
+}
 
 Operator::SaveResult Operator::saveBeforeExit(uint32_t limitMs, std::string* unfinished) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);

@@ -63,6 +63,7 @@ bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string&
 // What one save hands the writer thread, owned whole: nothing in it points into the strokes.
 struct PaintingSave {
   bool autosave = false;  // the periodic save: the text only, at textPath, and no outcome
+  bool closeCopy = false;  // one of the close's copies of the painting
   std::string base;       // a save: base + ".txt" and base + ".obj"
   std::string textPath;
   std::unique_ptr<quillax::Painting> painting;
@@ -74,11 +75,14 @@ struct FinishedSave {
   std::string base;
   bool saved = false;
   int operations = 0;
+  bool closeCopy = false;
+  std::string reason;  // why the text was not written, as FileReplacement::reason gives it
 };
 
 // The one thread that writes painting files: saves run one at a time in the order handed over,
 // print their messages as the frame thread would, and leave their outcomes for the frame thread
-// to act on (it owns the state a save changes).
+// to act on (it owns the state a save changes). Once the close has begun a failed save prints
+// only its reason: the close's last word says whether the painting is saved.
 class PaintingWriter {
  public:
   // Each save waiting holds a whole copy of the work: at most kWaiting wait behind the one being
@@ -100,6 +104,7 @@ class PaintingWriter {
   // The program's end has begun: a save that fails from now on leaves no work open, and its
   // message says so, also one handed over before.
   void beginClose() { m_closing = true; }
+  bool closing() const { return m_closing; }
   // The outcomes of the saves finished since the last call, in order.
   std::vector<FinishedSave> takeFinished();
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,10 +8,13 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/text_file.h"
@@ -121,31 +125,60 @@ TEST_F(ProgramRunGL, WithoutAHeadsetItReportsTheVRFailureEvenWithSizesNoDisplayT
 
 namespace {
 
-// How a running session ends: by one end signal or two, with its output piped to a reader that
-// is gone, with a file-size limit that fails every save, or with its frame stuck in an X server
-// that stopped answering. The healthy closes leave the save command's painting and the two
-// shutdown saves, each holding the stroke.
+// How a running session ends: by signals (a burst, or slow ones while a write holds the frame or
+// the close), with its output piped to a reader that is gone, in an X server that stopped
+// answering, or with a record folder or file-size limit that fails its saves. The healthy closes
+// leave the save command's painting and the close's two copies, each holding the stroke.
+enum class Hold { None, ServerStopped, FrameWrite, CloseWrite };
+constexpr int kAsTheFilesSay = -2;  // exit 0 when a copy of the painting is on disk, else 1
+
 struct RunEnd {
   const char* what;
-  int signals[2];      // the second 0: one signal
-  int apartMs;         // between the two
-  bool readerGone;     // the output's pipe is closed before the first signal
-  bool serverStopped;  // the X server stops (and the frame with it) before the first signal
-  long fileSizeLimit;  // -1: none
-  int exitCode;        // -1: ended by the second signal itself
-  int paintings;       // -1: not counted
-  const char* printed;
+  std::vector<std::pair<int, int>> signals;  // each signal with its time after the first, in ms
+  Hold hold;
+  bool readerGone;         // the output's pipe is closed before the first signal
+  const char* recordMount;  // tmpfs options for the record folder (a trace's close ends the run)
+  long fileSizeLimit;       // -1: none
+  int exitCode;             // -1: ended by the last signal itself
+  int paintings;            // -1: not counted
+  const char* printed;      // lines each printed
 };
 
 void PrintTo(const RunEnd& end, std::ostream* out) { *out << end.what; }
 
 const RunEnd kRunEnds[] = {
-    {"DoubleCtrlC", {SIGINT, SIGINT}, 100, false, false, -1, 0, 3, "Interrupt: closing, the painting is saved first\n"},
-    {"Sigterm", {SIGTERM, SIGTERM}, 100, false, false, -1, 0, 3, "Terminated: closing, the painting is saved first\n"},
-    {"HangupWithThePipeReaderGone", {SIGHUP, SIGHUP}, 100, true, false, -1, 0, 3, nullptr},
-    {"CloseWhoseSaveFails", {SIGTERM, 0}, 0, false, false, 0, 1, 0, nullptr},
-    {"StuckFrame", {SIGTERM, SIGTERM}, 3000, false, true, -1, -1, -1,
-     "Terminated: ending at once; the painting may not have been saved\n"},
+    {"ABurstOfSignals", {{SIGINT, 0}, {SIGTERM, 100}, {SIGHUP, 200}}, Hold::FrameWrite, false, nullptr, -1, 0, 3,
+     "Interrupt: closing, the painting is saved first\nHangup: the painting is still being saved\n"},
+    {"HangupWithThePipeReaderGone", {{SIGHUP, 0}, {SIGHUP, 100}}, Hold::None, true, nullptr, -1, 0, 3, nullptr},
+    {"CloseWhoseSaveFails", {{SIGTERM, 0}}, Hold::None, false, nullptr, 0, 1, 0, nullptr},
+    {"StuckServer", {{SIGTERM, 0}, {SIGTERM, 3000}, {SIGTERM, 10000}}, Hold::ServerStopped, false, nullptr, -1, -1,
+     -1, "Terminated: ending at once; the painting may not have been saved\n"},
+    {"FrameHeldByAWrite", {{SIGINT, 0}, {SIGINT, 2200}}, Hold::FrameWrite, false, nullptr, -1, 0, 3,
+     "Interrupt: the painting is still being saved\n"},
+    {"WindowsCloseHeldByAWrite", {{SIGINT, 0}, {SIGINT, 2200}}, Hold::CloseWrite, false, nullptr, -1, 0, 3,
+     "Interrupt: closing, the painting is saved first\n"},
+    {"SmallRecordFolder", {}, Hold::None, false, "size=16k", -1, kAsTheFilesSay, -1, nullptr},
+    {"ReadOnlyRecordFolder", {}, Hold::None, false, "ro", -1, 1, 0,
+     "error in creating saving folder. \nthe painting was not saved: the folder "},
+};
+
+// A tmpfs over a folder for the test's length.
+class ScopedMount {
+ public:
+  // options: "ro" for an empty read-only one, else tmpfs's own ("size=16k").
+  ScopedMount(const std::string& folder, const std::string& options) : m_folder(folder) {
+    const bool readOnly = options == "ro";
+    m_mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0,
+                        readOnly ? nullptr : options.c_str()) == 0;
+  }
+  ~ScopedMount() {
+    if (m_mounted) ::umount2(m_folder.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return m_mounted; }
+
+ private:
+  std::string m_folder;
+  bool m_mounted = false;
 };
 
 }  // namespace
@@ -158,15 +191,28 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
   // the drawing.
   for (const char* asset : {"parameters.txt", "shaders", "textures"}) copyAsset(asset);
   std::string settings = readFile("parameters.txt");
+  // The project autosave every second (of the trace's clock) when the writer is to be held.
+  if (end.hold == Hold::CloseWrite) settings.replace(settings.find("period: 180"), 11, "period: 1");
   writeFile("parameters.txt",
             "window_width: 320\nwindow_height: 240\nmultisample_size: 1\n" +
                 settings.substr(settings.find('\n', settings.find("multisample_size")) + 1));
   writeFile("data/.keep", "");
   writeFile("run/autosaves.txt", "operation {\n  texture: 1\n  width: 0.01\n}\n");  // a hair brush
-  // One stroke, then the file panel's save button (aimed as the trace guide gives it); the trace
-  // then holds still until the signal.
+  const std::string savingRoot = rootPath("data/record");
+  std::unique_ptr<ScopedMount> mount;
+  if (end.recordMount) {
+    std::filesystem::create_directories(savingRoot);
+    mount = std::make_unique<ScopedMount>(savingRoot, end.recordMount);
+    if (!mount->mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  // One stroke, then the file panel's save button (aimed as the trace guide gives it) and a trace
+  // that holds still until the signals; or the stroke and the trace's close.
   Script script(64);
-  script.stroke(0.0f).moveTo(kRestHand, 85.11f, -4.75f).click().moveTo(kRestHand, 66.08f, 21.34f).click();
+  script.stroke(0.0f);
+  if (end.recordMount)
+    script.at(20, "close\n");
+  else
+    script.moveTo(kRestHand, 85.11f, -4.75f).click().moveTo(kRestHand, 66.08f, 21.34f).click();
   writeFile("run/program.trace", script.text());
   PrivateXServer server;
   ASSERT_TRUE(server.start());
@@ -174,32 +220,69 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
   program.start(server.display(), rootPath("run/program.trace"), end.readerGone ? "" : rootPath("program.out"),
                 end.fileSizeLimit);
   // The save command makes the run folder as it hands its save over.
-  const std::string savingRoot = rootPath("data/record");
-  ASSERT_TRUE(program.waitForPath(savingRoot, 60)) << readFile("program.out");
+  auto runFolders = [&] {
+    std::vector<std::string> folders;
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(savingRoot, missing))
+      if (entry.is_directory()) folders.push_back(entry.path().string());
+    return folders;
+  };
+  if (!end.recordMount) {
+    ASSERT_TRUE(program.waitFor([&] { return !runFolders().empty(); }, 60)) << readFile("program.out");
+  }
   program.closeOutput();
-  if (end.serverStopped) {
+  std::string held;
+  if (end.hold == Hold::ServerStopped) {
     server.signal(SIGSTOP);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the frame meets it
+  } else if (end.hold == Hold::FrameWrite) {
+    held = rootPath("run/autosaves.txt");  // the brush state, written by the frame
+  } else if (end.hold == Hold::CloseWrite) {
+    held = runFolders().front() + "/autosaves.txt";  // the project autosave, by the writer
   }
-  for (int k = 0; k < 2 && end.signals[k]; ++k) {
-    if (k) std::this_thread::sleep_for(std::chrono::milliseconds(end.apartMs));
-    program.signal(end.signals[k]);
+  if (!held.empty()) {
+    ASSERT_TRUE(program.holdWriteTo(held, 60)) << readFile("program.out");
   }
+  if (end.hold == Hold::CloseWrite) {
+    ASSERT_TRUE(server.closeWindows());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the frame loop ends, the close waits
+  }
+  const auto first = std::chrono::steady_clock::now();
+  for (const auto& [signal, atMs] : end.signals) {
+    std::this_thread::sleep_until(first + std::chrono::milliseconds(atMs));
+    program.signal(signal);
+  }
+  if (!held.empty()) ProgramProcess::releaseWrite(held);
   int status = 0;
-  const bool ended = program.waitForEnd(end.exitCode < 0 ? 10 : 120, status);
+  const bool ended = program.waitForEnd(end.exitCode == -1 ? 10 : 120, status);
   server.signal(SIGCONT);
   const std::string output = readFile("program.out");
   ASSERT_TRUE(ended) << "still running\n" << output;
-  const bool asAsked = end.exitCode < 0 ? WIFSIGNALED(status) && WTERMSIG(status) == end.signals[1]
-                                         : WIFEXITED(status) && WEXITSTATUS(status) == end.exitCode;
-  EXPECT_TRUE(asAsked) << status << "\n" << output;
-  EXPECT_TRUE(!end.printed || output.find(end.printed) != std::string::npos) << output;
-  const std::vector<std::string> paintings = runFolderFiles(savingRoot, ".txt");
-  EXPECT_TRUE(end.paintings < 0 || paintings.size() == static_cast<size_t>(end.paintings)) << output;
-  for (const std::string& path : paintings) {
+
+  std::vector<std::string> paintings;
+  for (const std::string& path : runFolderFiles(savingRoot, ".txt")) {
+    if (std::filesystem::path(path).filename() == "autosaves.txt") continue;
+    paintings.push_back(path);
     quillax::Painting painting;
     EXPECT_TRUE(ReadProtoFromTextFile(path.c_str(), &painting) && painting.operations_size() == 1) << path;
   }
+  int exitCode = end.exitCode;
+  if (exitCode == kAsTheFilesSay) {
+    // Two copies were made: one on disk and the other missing is named as a copy.
+    exitCode = paintings.empty() ? 1 : 0;
+    EXPECT_EQ(output.find("\nthe painting was not saved") == std::string::npos, !paintings.empty()) << output;
+    if (paintings.size() == 1) {
+      const std::string name = std::filesystem::path(paintings.front()).filename().string();
+      EXPECT_NE(output.find("; the painting is saved as "), std::string::npos) << output;
+      EXPECT_NE(output.find(name + "\n"), std::string::npos) << output;
+    }
+  }
+  const bool asAsked = exitCode == -1 ? WIFSIGNALED(status) && WTERMSIG(status) == end.signals.back().first
+                                      : WIFEXITED(status) && WEXITSTATUS(status) == exitCode;
+  EXPECT_TRUE(asAsked) << status << "\n" << output;
+  std::istringstream lines(end.printed ? end.printed : "");
+  for (std::string line; std::getline(lines, line);) EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+  EXPECT_TRUE(end.paintings < 0 || paintings.size() == static_cast<size_t>(end.paintings)) << output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, RunEndGL, testing::ValuesIn(kRunEnds),

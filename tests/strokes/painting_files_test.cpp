@@ -383,7 +383,8 @@ TEST_F(OperatorFilesTest, SavesShareARunFolderThatNoOtherInstanceMade) {
   EXPECT_EQ(m_operator.makeSavingFolder(2, rootPath("plain")), "");
   EXPECT_EQ(GetCapturedStdout(), "error in creating saving folder. \n");
   g_parameters.set_project_to_save("none/record");
-  EXPECT_EQ(save(), "failed: error in creating root saving folder. \n");
+  EXPECT_EQ(save(), "failed: error in creating root saving folder. \nthe painting was not saved: the folder " +
+                        rootPath("none/record") + " could not be made (No such file or directory); the work is still open\n");
 }
 
 TEST_F(OperatorFilesTest, APaintingHoldsTheVisibleStrokesAndItsObjOnlyTheRibbons) {
@@ -516,8 +517,11 @@ TEST_F(OperatorFilesTest, ReplacingTheWorkReadsFirstAndNeverResetsAfterAFailedSa
   g_parameters.set_project_to_save("none/record");
   CaptureStdout();
   EXPECT_FALSE(m_operator.replacePainting(rootPath("other.txt"), true, -1));
-  EXPECT_EQ(GetCapturedStdout(), "error in creating root saving folder. \nthe current work could not be saved: " +
-                                     rootPath("other.txt") + " not loaded, the work stays.\n");
+  EXPECT_EQ(GetCapturedStdout(), "error in creating root saving folder. \nthe painting was not saved: the folder " +
+                                     rootPath("none/record") +
+                                     " could not be made (No such file or directory); the work is still open\n"
+                                     "the current work could not be saved: " + rootPath("other.txt") +
+                                     " not loaded, the work stays.\n");
   EXPECT_EQ(brush().size(), 2);
 }
 
@@ -667,8 +671,8 @@ TEST_F(OperatorFilesTest, TheControllerSavesTheWorkWhenItGoesAfterWhatWasHandedO
   EXPECT_EQ(printed.substr(printed.size() - ending.size()), ending) << printed;
 }
 
-// A save handed over just before the close that fails says only that the painting was not saved:
-// the close has begun, no work stays open.
+// A save handed over just before the close that fails prints only its reason, as no work stays
+// open; the close's last word names it as a copy, with where the painting is.
 TEST_F(OperatorFilesTest, ASaveThatFailsOnceTheCloseBeganLeavesNothingOpen) {
   draw(3);
   // A pipe holds a save's text until the test reads it: a write in flight.
@@ -683,9 +687,47 @@ TEST_F(OperatorFilesTest, ASaveThatFailsOnceTheCloseBeganLeavesNothingOpen) {
   std::ifstream(rootPath("held.txt")).ignore(std::numeric_limits<std::streamsize>::max());
   close.join();
   EXPECT_TRUE(closed);
-  EXPECT_EQ(GetCapturedStdout(),
-            "WriteProtoToTextFile " + rootPath("none/failed.txt") + " not found!\nthe painting was not saved\n");
+  EXPECT_TRUE(m_operator.reportClose());
+  EXPECT_EQ(GetCapturedStdout(), "WriteProtoToTextFile " + rootPath("none/failed.txt") +
+                                     " not found!\nthe copy " + rootPath("none/failed.txt") +
+                                     " of the painting was not saved (not found); the painting is saved as " +
+                                     g_autosaves.last_save_file() + "\n");
   EXPECT_EQ(filesUnder(run()).size(), 2u);
+}
+
+// The close's two copies (its own, then the controller's as it goes): the painting is saved when
+// either landed, and the last word says so, naming the copy that did not; only when neither
+// landed is it not saved, with the folder that could not be made.
+TEST_F(OperatorFilesTest, TheClosesLastWordMatchesTheCopiesItLeft) {
+  const std::string none = "none/record", made = "data/record";
+  const std::string noFolder = "error in creating root saving folder. \n";
+  const std::string why = "the folder " + rootPath(none) + " could not be made (No such file or directory)";
+  for (const auto& [first, second] : {std::pair{made, none}, std::pair{none, made}, std::pair{none, none}}) {
+    g_autosaves.clear_last_save_file();
+    bool verdict = false;
+    CaptureStdout();
+    {
+      Operator close;
+      close.createTools(false);
+      close.getTool(1)->push(makeStroke(1, 0, 3), false);
+      g_parameters.set_project_to_save(first);
+      EXPECT_EQ(close.saveAtClose(), first == made);
+      g_parameters.set_project_to_save(second);
+      close.m_onClosed = [&verdict](bool saved) { verdict = saved; };
+    }
+    const std::string landed = g_autosaves.last_save_file();
+    const std::string printed = GetCapturedStdout();
+    SCOPED_TRACE(first + " then " + second);
+    EXPECT_EQ(verdict, !landed.empty());
+    if (landed.empty()) {
+      EXPECT_EQ(printed, noFolder + noFolder + "the painting was not saved: " + why + "\n");
+    } else {
+      EXPECT_TRUE(fs::exists(landed));
+      EXPECT_EQ(printed, noFolder + "the copy of the painting was not saved: " + why +
+                             "; the painting is saved as " + landed + "\n");
+    }
+  }
+  EXPECT_EQ(filesUnder("data/record").size(), 4u);  // two landed copies, each with its OBJ
 }
 
 // The writer prints failed saves' lines while another thread prints its own: each line goes out

@@ -4,12 +4,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <thread>
 
@@ -47,6 +50,26 @@ bool PrivateXServer::start() {
 }
 
 void PrivateXServer::signal(int signal) const { ::kill(m_pid, signal); }
+
+bool PrivateXServer::closeWindows() const {
+  Display* display = XOpenDisplay(m_display.c_str());
+  if (!display) return false;
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+  for (unsigned i = 0; i < count; ++i) {
+    XEvent close = {};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = children[i];
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    XSendEvent(display, children[i], False, NoEventMask, &close);
+  }
+  if (children) XFree(children);
+  XCloseDisplay(display);
+  return count > 0;
+}
 
 ProgramProcess::~ProgramProcess() {
   if (m_pid > 0) {
@@ -106,12 +129,49 @@ bool ProgramProcess::waitForEnd(int limitSeconds, int& status) {
 }
 
 bool ProgramProcess::waitForPath(const std::string& path, int limitSeconds) {
+  return waitFor([&path] { return std::filesystem::exists(path); }, limitSeconds);
+}
+
+bool ProgramProcess::waitFor(const std::function<bool()>& ready, int limitSeconds) {
   int status = 0;
   for (int waited = 0; waited < limitSeconds * 50 && !ended(status); ++waited) {
-    if (std::filesystem::exists(path)) return true;
+    if (ready()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return std::filesystem::exists(path);
+  return ready();
+}
+
+bool ProgramProcess::holdWriteTo(const std::string& path, int limitSeconds) {
+  // A thread blocked opening a pipe that no reader has opened waits in this kernel function.
+  const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+  auto waitsToOpen = [&] {
+    std::error_code gone;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, gone)) {
+      std::ifstream wchan(task.path() / "wchan");
+      std::string where;
+      if (std::getline(wchan, where) && where == "wait_for_partner") return true;
+    }
+    return false;
+  };
+  return waitFor(
+      [&] {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISFIFO(info.st_mode)) {
+          ::unlink(path.c_str());
+          ::mkfifo(path.c_str(), 0644);
+        }
+        return waitsToOpen();
+      },
+      limitSeconds);
+}
+
+void ProgramProcess::releaseWrite(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  ::unlink(path.c_str());
+  char piece[4096];
+  while (fd >= 0 && ::read(fd, piece, sizeof piece) > 0) {
+  }
+  if (fd >= 0) ::close(fd);
 }
 
 std::vector<std::string> runFolderFiles(const std::string& savingRoot, const std::string& extension) {

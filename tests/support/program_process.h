@@ -1,6 +1,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ class PrivateXServer {
   // Starts it and waits until it takes connections; its display name is then display().
   bool start();
   void signal(int signal) const;
+  // Asks every top-level window on it to close, as a user's click on the window's close does.
+  bool closeWindows() const;
   const std::string& display() const { return m_display; }
 
  private:
@@ -39,6 +42,14 @@ class ProgramProcess {
   // Waits at most the safety limit for the program to make `path`; false when it ended or ran on
   // without making it.
   bool waitForPath(const std::string& path, int limitSeconds);
+  // Waits at most the safety limit until ready() holds; false when the program ended first.
+  bool waitFor(const std::function<bool()>& ready, int limitSeconds);
+  // Holds the program's next write to `path` in a named pipe put there (again, should a save
+  // replace it): true once one of its threads waits to open it, within the safety limit.
+  bool holdWriteTo(const std::string& path, int limitSeconds);
+  // Lets the held write go: the pipe is read to its end and its path removed, so later writes
+  // make a file.
+  static void releaseWrite(const std::string& path);
 
  private:
   pid_t m_pid = -1;
