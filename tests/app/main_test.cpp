@@ -137,7 +137,7 @@ struct RunEnd {
   std::vector<std::pair<int, int>> signals;  // each signal with its time after the first, in ms
   Hold hold;
   bool readerGone;         // the output's pipe is closed before the first signal
-  const char* recordMount;  // tmpfs options for the record folder (a trace's close ends the run)
+  const char* recordMount;  // a tmpfs as the record folder: "ro", or its options (a trace's close ends the run)
   long fileSizeLimit;       // -1: none
   int exitCode;             // -1: ended by the last signal itself
   int paintings;            // -1: not counted
@@ -162,25 +162,6 @@ const RunEnd kRunEnds[] = {
      "error in creating saving folder. \nthe painting was not saved: the folder "},
 };
 
-// A tmpfs over a folder for the test's length.
-class ScopedMount {
- public:
-  // options: "ro" for an empty read-only one, else tmpfs's own ("size=16k").
-  ScopedMount(const std::string& folder, const std::string& options) : m_folder(folder) {
-    const bool readOnly = options == "ro";
-    m_mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0,
-                        readOnly ? nullptr : options.c_str()) == 0;
-  }
-  ~ScopedMount() {
-    if (m_mounted) ::umount2(m_folder.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return m_mounted; }
-
- private:
-  std::string m_folder;
-  bool m_mounted = false;
-};
-
 }  // namespace
 
 class RunEndGL : public WholeProgramGL, public testing::WithParamInterface<RunEnd> {};
@@ -199,11 +180,13 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
   writeFile("data/.keep", "");
   writeFile("run/autosaves.txt", "operation {\n  texture: 1\n  width: 0.01\n}\n");  // a hair brush
   const std::string savingRoot = rootPath("data/record");
-  std::unique_ptr<ScopedMount> mount;
+  std::shared_ptr<void> unmount;
   if (end.recordMount) {
     std::filesystem::create_directories(savingRoot);
-    mount = std::make_unique<ScopedMount>(savingRoot, end.recordMount);
-    if (!mount->mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    const bool readOnly = std::string(end.recordMount) == "ro";
+    if (::mount("tmpfs", savingRoot.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, readOnly ? nullptr : end.recordMount))
+      GTEST_SKIP() << "no tmpfs can be mounted here";
+    unmount.reset(static_cast<void*>(nullptr), [savingRoot](void*) { ::umount2(savingRoot.c_str(), MNT_DETACH); });
   }
   // One stroke, then the file panel's save button (aimed as the trace guide gives it) and a trace
   // that holds still until the signals; or the stroke and the trace's close.
