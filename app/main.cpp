@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "app/application.h"
 #include "app/ogl_display.h"
@@ -105,7 +104,7 @@ int main() {
       while (display->isWindowOpen()) {
         runFrame(*display, *openVR);
         platform::noteFrameFinished();
-        if (vr::closeRequested() || platform::takeEndSignal()) {
+        if (vr::closeRequested() || platform::endSignal()) {
           // A replayed session or a signal closes the window as a user would: this frame was
           // the last.
           display->postClose();

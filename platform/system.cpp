@@ -128,7 +128,7 @@ void catchEndSignals() {
   g_closing.store(true);
 }
 
-int takeEndSignal() { return g_endSignal.load(); }
+int endSignal() { return g_endSignal.load(); }
 
 void noteProgress() { g_lastProgressMs.store(monotonicMs()); }
 

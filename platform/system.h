@@ -32,10 +32,10 @@ void startEndSignalThread();
 void catchEndSignals();
 // The first of those signals to arrive since catchEndSignals; 0 while none has. Polled by the
 // frame loop after each frame.
-int takeEndSignal();
+int endSignal();
 
 // Progress, by which a signal's thread judges whether the run is stuck. Any thread: a block of a
-// file written, a step of the close done. The frame loop calls noteFrameFinished after each
+// file read or written, a step of the close done. The frame loop calls noteFrameFinished after each
 // frame, which also keeps the frame's length among the recent ones.
 void noteProgress();
 void noteFrameFinished();

@@ -74,8 +74,8 @@ class Operator : public coreUndoer<Operatable*> {
   // makes it the autosave's last saved file, waiting for the writes. Nothing is written without
   // a stroke to save; a ".txt" that cannot be written fails the save (no OBJ then), an OBJ that
   // cannot is reported.
-  // closing: the program's end has begun, so a failure of this save, or of one handed over before
-  // it, leaves no work open (the message says so).
+  // closing: one of the close's copies; a failure of it, or of a save handed over before it,
+  // prints only its reason, which reportClose gathers.
   SaveResult saveWork(const std::string& name, bool closing = false);
   // saveWork's result as true for a save that happened.
   bool savePainting(const std::string& name);

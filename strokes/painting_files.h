@@ -101,8 +101,8 @@ class PaintingWriter {
   bool drainUntil(std::chrono::steady_clock::time_point deadline) { return m_worker.drainUntil(deadline); }
   // The text file of the oldest save handed over and not finished; empty when none.
   std::string unfinished();
-  // The program's end has begun: a save that fails from now on leaves no work open, and its
-  // message says so, also one handed over before.
+  // The program's end has begun: a save that fails from now on, also one handed over before,
+  // leaves no work open and prints only its reason.
   void beginClose() { m_closing = true; }
   bool closing() const { return m_closing; }
   // The outcomes of the saves finished since the last call, in order.
