@@ -83,10 +83,11 @@ class Operator : public coreUndoer<Operatable*> {
   // an empty name, waiting for every write handed over. A failure prints only its reason, kept
   // for reportClose. False when this copy was not saved; true also with nothing to save.
   bool saveAtClose();
-  // The close's last word, once its copies are made: when one landed, each failed save since the
-  // close began is named as a copy, with where the painting is, and true; when none landed but
-  // one failed, "the painting was not saved" (with the folder that could not be made), and
-  // false; true, saying nothing, when nothing failed.
+  // The close's last word, once its copies are made: when one landed (one with its OBJ first),
+  // each failed save since the close began is named as a copy and each OBJ not written as an
+  // export, with where the painting is and whether its own OBJ is missing, and true; when none
+  // landed but one failed, "the painting was not saved" (with the folder that could not be made),
+  // and false; true, saying nothing, when nothing failed.
   bool reportClose();
   // saveAtClose when the program cannot go on (the display lost): the saves handed over before
   // and this one get at most limitMs in all. Failed, with `unfinished` naming the text file of a
@@ -150,12 +151,16 @@ class Operator : public coreUndoer<Operatable*> {
   std::map<std::string, std::string> m_runFolders;
   std::unique_ptr<PaintingWriter> m_writer;
 
-  // The close's copies and the saves that failed once it began, for reportClose.
+  // The close's copies and the saves that failed once it began (their text or their OBJ), for
+  // reportClose.
   struct CloseCopy {
     std::string path;    // the text file; empty when its folder could not be made
     std::string reason;  // " (No space left on device)", or ": the folder F could not be made (R)"
     bool closeCopy = false;
     bool saved = false;
+    std::string objPath;    // the OBJ beside the text file
+    std::string objReason;  // why the OBJ was not written, as for the text
+    bool objSaved = false;
   };
   std::vector<CloseCopy> m_closeCopies;
   // "the folder F could not be made (R)", for the last folder a save could not make.

@@ -222,10 +222,12 @@ std::vector<ObjStroke> objStrokes(const std::vector<Operatable*>& strokes, unsig
   return out;
 }
 
-bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, unsigned threads) {
+bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, unsigned threads,
+              std::string* reason) {
   if (threads == 0) threads = platform::coreCount();
   platform::FileReplacement file(path);
-  bool ok = file.fd() >= 0;
+  const bool opened = file.fd() >= 0;
+  bool ok = opened;
   if (ok) {
     // Pieces of whole strokes, each about kObjPieceVertices vertices, with the number of
     // vertices written before each piece.
@@ -279,8 +281,13 @@ bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, un
     ok = ok && file.commit();
   }
   if (!ok) {
-    platform::printWhole(stderr, "Failed to open file [ %s ] for write.%s\n", path.c_str(),
-                         file.reason().c_str());
+    // A file that opened and then failed is not a path problem: the line says which it was.
+    if (opened)
+      platform::printWhole(stderr, "File [ %s ] could not be written.%s\n", path.c_str(), file.reason().c_str());
+    else
+      platform::printWhole(stderr, "Failed to open file [ %s ] for write.%s\n", path.c_str(),
+                           file.reason().c_str());
+    if (reason) *reason = file.reason();
   }
   return ok;
 }
@@ -297,17 +304,20 @@ void PaintingWriter::post(PaintingSave save) {
   m_mutex.unlock();
   m_worker.post(
       [this, job] {
-        std::string reason;
-        const bool written = WriteProtoToTextFile(*job->painting, job->textPath.c_str(), &reason);
+        FinishedSave done;
+        done.base = job->base;
+        done.saved = WriteProtoToTextFile(*job->painting, job->textPath.c_str(), &done.reason);
+        done.operations = job->painting->operations_size();
+        done.closeCopy = job->closeCopy;
         // Without its painting the OBJ would be a save no load can bring back: it is not written.
-        if (!job->autosave && written)
-          writeObj(job->obj, job->base + ".obj");
+        if (!job->autosave && done.saved)
+          done.objWritten = writeObj(job->obj, job->base + ".obj", 0, &done.objReason);
         else if (!job->autosave && !m_closing)
           platform::printWhole(stdout, "the painting was not saved; the work is still open\n");
+        done.duringClose = m_closing;
         m_mutex.lock();
         m_pending.pop_front();
-        if (!job->autosave)
-          m_finished.push_back({job->base, written, job->painting->operations_size(), job->closeCopy, reason});
+        if (!job->autosave) m_finished.push_back(std::move(done));
         m_mutex.unlock();
       },
       kWaiting);
@@ -463,10 +473,13 @@ bool Operator::finishSaves() {
   bool saved = false;
   for (const FinishedSave& done : m_writer->takeFinished()) {
     saved = done.saved;
-    // Once the close has begun, every outcome counts towards its last word.
-    if (m_writer->closing() && (done.closeCopy || !done.saved))
+    // Once the close has begun, every outcome counts towards its last word; an export that failed
+    // before it was told by its own line and leaves the painting as saved as it was.
+    const bool exportFailed = done.saved && !done.objWritten && done.duringClose;
+    if (m_writer->closing() && (done.closeCopy || !done.saved || exportFailed))
       m_closeCopies.push_back({done.base + ".txt", done.reason.empty() ? " (not found)" : done.reason,
-                               done.closeCopy, done.saved});
+                               done.closeCopy, done.saved, done.base + ".obj",
+                               done.objReason.empty() ? " (not found)" : done.objReason, done.objWritten});
     if (!done.saved) continue;
     if (done.operations > 1) postEvent(new EventRecord(EVENT_HAIR_REQUEST, 1, done.base + ".obj", {}));
     g_autosaves.set_last_save_file(done.base + ".txt");
@@ -491,7 +504,7 @@ Operator::SaveResult Operator::saveInBackground(const std::string& name, bool cl
   if (result == SaveResult::Saved) {
     writer().post(std::move(save));
   } else if (result == SaveResult::Failed && closing) {
-    m_closeCopies.push_back({std::string(), ": " + m_failedFolder, true, false});
+    m_closeCopies.push_back({std::string(), ": " + m_failedFolder, true, false, std::string(), std::string(), false});
   } else if (result == SaveResult::Failed) {
     std::printf("the painting was not saved: %s; the work is still open\n", m_failedFolder.c_str());
   }
@@ -519,18 +532,30 @@ bool Operator::reportClose() {
   std::string folderFailure;
   bool failed = false;
   for (const CloseCopy& copy : m_closeCopies) {
-    if (copy.closeCopy && copy.saved && !landed) landed = &copy;
+    // Point at a copy the user can take whole: one with its export, when there is one.
+    if (copy.closeCopy && copy.saved && (!landed || (!landed->objSaved && copy.objSaved))) landed = &copy;
     if (copy.saved) continue;
     failed = true;
     if (copy.path.empty()) folderFailure = copy.reason;
   }
   if (landed) {
-    // Each failed save is a copy the user might look for: it is named with the one that landed.
+    std::string tail = "the painting is saved as " + landed->path;
+    if (!landed->objSaved) tail += ", without its export " + landed->objPath + landed->objReason;
+    // Each file not written is one the user might look for: it is named with where the painting is.
+    bool named = false;
     for (const CloseCopy& copy : m_closeCopies) {
-      if (copy.saved) continue;
-      std::printf("the copy %s%sof the painting was not saved%s; the painting is saved as %s\n", copy.path.c_str(),
-                  copy.path.empty() ? "" : " ", copy.reason.c_str(), landed->path.c_str());
+      if (!copy.saved) {
+        std::printf("the copy %s%sof the painting was not saved%s; %s\n", copy.path.c_str(),
+                    copy.path.empty() ? "" : " ", copy.reason.c_str(), tail.c_str());
+      } else if (&copy != landed && !copy.objSaved) {
+        std::printf("the export %s of the painting was not saved%s; %s\n", copy.objPath.c_str(),
+                    copy.objReason.c_str(), tail.c_str());
+      } else {
+        continue;
+      }
+      named = true;
     }
+    if (!named && !landed->objSaved) std::printf("%s\n", tail.c_str());
     return true;
   }
   if (failed) std::printf("the painting was not saved%s\n", folderFailure.c_str());

@@ -53,9 +53,12 @@ struct ObjStroke {
 std::vector<ObjStroke> objStrokes(const std::vector<Operatable*>& strokes, unsigned threads = 0);
 // Writes the records as an OBJ at path, replacing an older file only when the new one is whole.
 // Positions and normals go through each record's inverse. The text is formatted on up to
-// `threads` threads (0: every core) and is the same for any number. False, with "Failed to open
-// file [ path ] for write." and the system's reason on standard error, when any step fails.
-bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, unsigned threads = 0);
+// `threads` threads (0: every core) and is the same for any number. False when any step fails,
+// with the system's reason on standard error and in *reason (when given): "Failed to open file
+// [ path ] for write." when the file could not be opened, "File [ path ] could not be written."
+// when a write, the sync or the rename failed after it.
+bool writeObj(const std::vector<ObjStroke>& strokes, const std::string& path, unsigned threads = 0,
+              std::string* reason = nullptr);
 // objStrokes, then writeObj.
 bool writeStrokesObj(const std::vector<Operatable*>& strokes, const std::string& path,
                      unsigned threads = 0);
@@ -77,6 +80,9 @@ struct FinishedSave {
   int operations = 0;
   bool closeCopy = false;
   std::string reason;  // why the text was not written, as FileReplacement::reason gives it
+  bool objWritten = false;  // never without the text
+  std::string objReason;    // why the OBJ was not written, as for the text
+  bool duringClose = false;  // finished once the close had begun
 };
 
 // The one thread that writes painting files: saves run one at a time in the order handed over,

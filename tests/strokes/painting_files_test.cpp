@@ -243,7 +243,8 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
   const std::string older = readFile("p.obj");
   add(makeStroke(1, 2, 4, 1.0f));
   const std::string newer = printfObj(entries());
-  const std::string failure = "Failed to open file [ " + rootPath("p.obj") + " ] for write. (File too large)\n";
+  // The file opened: the line does not send the user looking for a path problem.
+  const std::string failure = "File [ " + rootPath("p.obj") + " ] could not be written. (File too large)\n";
 
   // A file-size limit in a child stands in for a disk that fills at byte k.
   std::vector<size_t> cuts = {0, 1, older.size(), newer.size() - 1, newer.size()};
@@ -259,10 +260,15 @@ TEST_F(PaintingFilesTest, ObjWriteThatFailsAtAnyByteKeepsTheOlderFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(root()), fs::directory_iterator()), 2) << k;
   }
 
-  // A folder that does not exist (a target that is a folder fails the save below).
-  CaptureStderr();
-  EXPECT_FALSE(writeStrokesObj(entries(), rootPath("none/p.obj")));
-  EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + rootPath("none/p.obj") + " ] for write.\n");
+  // Files that cannot be opened: in a folder that does not exist, and a folder in the way.
+  fs::create_directories(rootPath("dir.obj"));
+  for (const auto& [path, why] : {std::pair{"none/p.obj", ""}, std::pair{"dir.obj", " (Is a directory)"}}) {
+    std::string reason = "unset";
+    CaptureStderr();
+    EXPECT_FALSE(writeObj(objStrokes(entries()), rootPath(path), 0, &reason));
+    EXPECT_EQ(GetCapturedStderr(), "Failed to open file [ " + rootPath(path) + " ] for write." + why + "\n");
+    EXPECT_EQ(reason, why);
+  }
 }
 
 TEST_F(PaintingFilesTest, ParsedStrokesAreOwnedUnmarkedAndOptionallyRecoloured) {
@@ -728,6 +734,51 @@ TEST_F(OperatorFilesTest, TheClosesLastWordMatchesTheCopiesItLeft) {
     }
   }
   EXPECT_EQ(filesUnder("data/record").size(), 4u);  // two landed copies, each with its OBJ
+}
+
+// A close copy whose text landed and whose OBJ did not (a disk that fills between the two) still
+// saves the painting; the last word names each export not written and points at a copy with its
+// export when there is one.
+TEST_F(OperatorFilesTest, TheClosesLastWordNamesTheExportsItCouldNotWrite) {
+  g_defaultLightCurve.mutable_v()->Truncate(2);  // a small text beside the ribbons' OBJ
+  draw(12);
+  draw(16, 1.0f, 2);
+  ASSERT_EQ(save(rootPath("measure")), "saved");
+  const size_t text = readFile("measure.txt").size(), obj = readFile("measure.obj").size();
+  ASSERT_LT(2 * text, obj);
+  const rlim_t textOnly = (text + obj) / 2, all = 1 << 20;
+  m_operator.m_writer.reset();  // a forked copy of the process has no copy of the writer's thread
+  enum Second { Whole, TextOnly, NoWork };
+  for (const Second second : {Whole, TextOnly, NoWork}) {
+    fs::remove_all(rootPath("data/record"));
+    std::string printed;
+    const int code = underFileSizeLimit(all, [&] {
+      dup2(2, 1);
+      std::setvbuf(stdout, nullptr, _IONBF, 0);  // in order with the writer's standard error
+      const auto limit = [all](rlim_t k) { const struct rlimit files = {k, all}; setrlimit(RLIMIT_FSIZE, &files); };
+      limit(textOnly);
+      const bool first = m_operator.saveAtClose();
+      limit(second == TextOnly ? textOnly : all);
+      if (second == NoWork) m_operator.reset();
+      m_operator.saveAtClose();  // the controller's copy as it goes
+      return first && m_operator.reportClose() ? 1 : 0;
+    }, &printed);
+    EXPECT_EQ(code, 1) << second;
+    Strings bases;  // ids grow: the first copy's sorts first
+    for (const std::string& file : filesUnder("data/record"))
+      if (file.substr(file.size() - 4) == ".txt") bases.push_back(rootPath(file.substr(0, file.size() - 4)));
+    ASSERT_EQ(bases.size(), second == NoWork ? 1u : 2u) << second;
+    const std::string &p1 = bases.front(), &p2 = bases.back(), why = " (File too large)";
+    const std::string objLine = "File [ " + p1 + ".obj ] could not be written." + why + "\n";
+    const std::string tail = "the painting is saved as " + p1 + ".txt, without its export " + p1 + ".obj" + why + "\n";
+    const Strings expected = {
+        objLine + "the export " + p1 + ".obj of the painting was not saved" + why + "; the painting is saved as " +
+            p2 + ".txt\n",
+        objLine + "File [ " + p2 + ".obj ] could not be written." + why + "\nthe export " + p2 +
+            ".obj of the painting was not saved" + why + "; " + tail,
+        objLine + tail};
+    EXPECT_EQ(printed, expected[second]) << second;
+  }
 }
 
 // The writer prints failed saves' lines while another thread prints its own: each line goes out
