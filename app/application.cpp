@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/events.h"
+#include "core/hand_frames.h"
 #include "core/settings.h"
 #include "core/text_file.h"
 #include "platform/clock.h"
@@ -171,6 +172,9 @@ bool autosaveTick() {
 }
 
 bool shutdownApplication() {
+  // A stroke still being drawn is finished as the trigger's release would finish it (with its
+  // mirrored twin as shown), so the close saves it with the rest.
+  if (g_operator && g_operator->engaged()) g_operator->release(g_drawingHandMatrix, g_otherHandMatrix);
   // 1. A last state save when its period has passed.
   autosaveTick();
   platform::noteProgress();
@@ -192,7 +196,8 @@ bool shutdownApplication() {
   // The tools go with it, letting go of g_transformer, g_deformer and g_hairBrusher.
   delete g_operator;
   g_operator = nullptr;
-  platform::noteProgress();
+  // Its last word is given: what follows holds nothing of the painting.
+  platform::noteCloseFinished(saved ? 0 : 1);
   delete g_modeler;
   g_modeler = nullptr;
   g_lightManager = nullptr;

@@ -8,6 +8,7 @@
 #include "app/openvr.h"
 #include "core/events.h"
 #include "core/settings.h"
+#include "platform/output.h"
 #include "platform/system.h"
 #include "platform/vr_runtime.h"
 #include "platform/window.h"
@@ -36,6 +37,8 @@ int main() {
   platform::initWindowSystem();
   // Before any thread starts, so that every thread inherits the blocked end signals.
   platform::startEndSignalThread();
+  // Before any other thread prints: no line may ever hold the thread that prints it.
+  platform::startOutputRelay();
   platform::openConsole();
   platform::ignoreWriteSignals();
 
@@ -63,10 +66,7 @@ int main() {
   const bool started = display->open(settings) && display->hasContext();
   // A window thread stuck in a window system that stopped answering still uses the display, and
   // what static destructors would free: the process ends without them.
-  if (display->windowThreadAbandoned()) {
-    std::fflush(stdout);
-    std::_Exit(1);
-  }
+  if (display->windowThreadAbandoned()) platform::endProcess(1);
 
   // GLEW resolves the core profile's entry points only when told to try them all.
   glewExperimental = GL_TRUE;
@@ -97,6 +97,8 @@ int main() {
       openVR->resetControllerAssignment();
     } else {
       std::printf("openVR context initialization fail. /n");
+      // No frame runs, so there is nothing to save: a signal now just ends the run.
+      platform::noteCloseFinished(0);
     }
     display->unlockWindow();
 
@@ -133,5 +135,7 @@ int main() {
   delete display;
   // Without frames nobody drained the queue: the start-up's head event (and any key) is left.
   clearEvents();
+  // The output gets a moment for what is left, then the run ends whatever it does.
+  platform::drainOutput(platform::kEndOutputMs);
   return started && saved ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include "core/events.h"
 #include "core/vec.h"
 #include "platform/clock.h"
+#include "platform/output.h"
 
 namespace {
 
@@ -263,9 +264,9 @@ void WGLDisplay::onDisplayLost() {
     m_windowOwner = std::this_thread::get_id();
   }
   endOnLostDisplay();
-  std::fflush(stdout);
+  platform::noteCloseFinished(1);
   // Other threads still run: no static destructor may free what they use.
-  std::_Exit(1);
+  platform::endProcess(1);
 }
 
 void WGLDisplay::endOnLostDisplay() { std::printf("the display was lost\n"); }

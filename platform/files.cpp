@@ -169,7 +169,16 @@ bool FileReplacement::write(const char* data, size_t size) {
     }
     data += written;
     size -= static_cast<size_t>(written);
+    m_written += static_cast<uint64_t>(written);
     noteProgress();  // a long save is a healthy one while its blocks go out
+    // Synced in parts as it goes, so the final sync of a large file on a slow disk is short and
+    // each part shows the save moving.
+    if (!m_inPlace && m_written - m_synced >= kSyncPartBytes) {
+      ::sync_file_range(m_fd, static_cast<off_t>(m_synced), static_cast<off_t>(m_written - m_synced),
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      m_synced = m_written;
+      noteProgress();
+    }
   }
   return true;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,14 @@ class FileReplacement {
   // Keeps the errno of the first failing step.
   void fail(int error);
 
+  // What is written beyond this is synced before more follows.
+  static constexpr uint64_t kSyncPartBytes = 4u << 20;
+
   int m_fd = -1;
   int m_error = 0;
   bool m_inPlace = false;
+  uint64_t m_written = 0;
+  uint64_t m_synced = 0;
   std::string m_target;
   std::string m_temporary;
 };

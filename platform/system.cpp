@@ -1,6 +1,5 @@
 #include "platform/system.h"
 
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
@@ -14,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/output.h"
+
 namespace platform {
 
 namespace {
@@ -21,10 +22,14 @@ namespace {
 // Read by the signals' thread beside the threads that write them.
 std::atomic<bool> g_closing{false};        // catchEndSignals has been called
 std::atomic<int> g_endSignal{0};           // the first signal since then; 0 before it
+std::atomic<int> g_closeStatus{-1};        // the close's status once its last word is given
 std::atomic<int64_t> g_lastProgressMs{0};  // monotonic time of the last progress
 std::atomic<int64_t> g_lastFrameMs{0};     // monotonic time the last frame finished
 std::atomic<int64_t> g_frameLengthsMs[kRecentFrames];  // ring of the recent frames' lengths
 std::atomic<size_t> g_framesFinished{0};
+
+// How long a line about a run ended at once gets to reach the output.
+constexpr uint32_t kLastLineMs = 100;
 
 int64_t monotonicMs() {
   timespec now = {};
@@ -32,9 +37,10 @@ int64_t monotonicMs() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-void endSignalSet(sigset_t* set) {
-  sigemptyset(set);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(set, signal);
+int64_t cpuUs(clockid_t clock) {
+  timespec used = {};
+  clock_gettime(clock, &used);
+  return static_cast<int64_t>(used.tv_sec) * 1000000 + used.tv_nsec / 1000;
 }
 
 const char* endSignalName(int signal) {
@@ -46,19 +52,15 @@ const char* endSignalName(int signal) {
   }
 }
 
-// One whole line, only when the output can take it now: a paused pager or a full pipe must not
-// hold the thread that ends a stuck run.
-void printIfReady(int signal, const char* text) {
+void sayLine(int signal, const char* text) {
   char line[128];
   const int length = std::snprintf(line, sizeof(line), "%s: %s\n", endSignalName(signal), text);
-  pollfd out = {STDOUT_FILENO, POLLOUT, 0};
-  if (length <= 0 || ::poll(&out, 1, 0) != 1 || !(out.revents & POLLOUT)) return;
-  ssize_t ignored = ::write(STDOUT_FILENO, line, static_cast<size_t>(std::min<int>(length, sizeof(line) - 1)));
-  (void)ignored;
+  if (length > 0) offerLine(line, static_cast<size_t>(std::min<int>(length, sizeof(line) - 1)));
 }
 
 // Ends the process as the signal would have, had it not been waited for.
 [[noreturn]] void endBySignal(int signal) {
+  drainOutput(kLastLineMs);
   struct sigaction action = {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
@@ -71,26 +73,37 @@ void printIfReady(int signal, const char* text) {
   ::_exit(128 + signal);  // not reached: the default action of these three ends the process
 }
 
-void waitForEndSignals() {
-  sigset_t set;
-  endSignalSet(&set);
+// Once the close's last word is given a signal ends the process with the close's status.
+void endIfClosed() {
+  const int status = g_closeStatus.load();
+  if (status >= 0) endProcess(status);
+}
+
+void waitForEndSignals(sigset_t set) {
   for (;;) {
     int signal = 0;
     if (sigwait(&set, &signal) != 0) continue;
     if (!g_closing.load()) endBySignal(signal);
-    const int64_t now = monotonicMs();
+    endIfClosed();
     int64_t frames[kRecentFrames];
     const size_t count = std::min(g_framesFinished.load(), kRecentFrames);
     for (size_t i = 0; i < count; ++i) frames[i] = g_frameLengthsMs[i].load();
-    if (decideEndSignal(now, g_lastProgressMs.load(), frames, count) == EndSignalAction::EndAtOnce) {
-      printIfReady(signal, "ending at once; the painting may not have been saved");
+    const int64_t now = monotonicMs(), progress = g_lastProgressMs.load();
+    EndSignalAction action = decideEndSignal(now, progress, frames, count);
+    if (action == EndSignalAction::Watch) {
+      const WatchedWork watched = watchForWork(kWatchMs);
+      endIfClosed();
+      action = decideEndSignal(now, progress, frames, count, &watched);
+    }
+    if (action == EndSignalAction::EndAtOnce) {
+      sayLine(signal, "ending at once; the painting may not have been saved");
       endBySignal(signal);
     }
     int none = 0;
     if (g_endSignal.compare_exchange_strong(none, signal))
-      printIfReady(signal, "closing, the painting is saved first");
+      sayLine(signal, "closing, the painting is saved first");
     else
-      printIfReady(signal, "the painting is still being saved");
+      sayLine(signal, "the painting is still being saved");
   }
 }
 
@@ -105,15 +118,20 @@ void ignoreWriteSignals() {
 
 void startEndSignalThread() {
   sigset_t set;
-  endSignalSet(&set);
-  // Waited for, they must not be ignored (an ignored signal is dropped before anyone can wait).
+  sigemptyset(&set);
   struct sigaction action = {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction inherited = {};
+    if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    // Waited for, a signal must not be ignored: an ignored one is dropped before anyone can wait.
+    sigaction(signal, &action, nullptr);
+    sigaddset(&set, signal);
+  }
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   try {
-    std::thread(waitForEndSignals).detach();
+    std::thread(waitForEndSignals, set).detach();
   } catch (const std::system_error& error) {
     // Without the thread the signals keep their default action: they end the run unsaved.
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
@@ -130,6 +148,8 @@ void catchEndSignals() {
 
 int endSignal() { return g_endSignal.load(); }
 
+void noteCloseFinished(int status) { g_closeStatus.store(status < 0 ? 1 : status); }
+
 void noteProgress() { g_lastProgressMs.store(monotonicMs()); }
 
 void noteFrameFinished() {
@@ -140,12 +160,25 @@ void noteFrameFinished() {
   g_lastProgressMs.store(now);
 }
 
+WatchedWork watchForWork(int64_t watchMs) {
+  const int64_t progress = g_lastProgressMs.load();
+  const int64_t others = cpuUs(CLOCK_PROCESS_CPUTIME_ID) - cpuUs(CLOCK_THREAD_CPUTIME_ID);
+  std::this_thread::sleep_for(std::chrono::milliseconds(watchMs));
+  WatchedWork watched;
+  watched.markMoved = g_lastProgressMs.load() != progress;
+  watched.otherCpuUs = cpuUs(CLOCK_PROCESS_CPUTIME_ID) - cpuUs(CLOCK_THREAD_CPUTIME_ID) - others;
+  return watched;
+}
+
 EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,
-                                size_t count) {
+                                size_t count, const WatchedWork* watched) {
   int64_t longest = 0;
   for (size_t i = 0; i < count; ++i) longest = std::max(longest, recentFramesMs[i]);
   const int64_t bound = std::max(kStuckFloorMs, kStuckFrameFactor * longest);
-  return signalMs - lastProgressMs >= bound ? EndSignalAction::EndAtOnce : EndSignalAction::Absorb;
+  if (signalMs - lastProgressMs < bound) return EndSignalAction::Absorb;
+  if (!watched) return EndSignalAction::Watch;
+  return watched->markMoved || watched->otherCpuUs >= kWorkingCpuUs ? EndSignalAction::Absorb
+                                                                     : EndSignalAction::EndAtOnce;
 }
 
 void sleepMilliseconds(uint32_t milliseconds) {

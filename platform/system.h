@@ -22,17 +22,23 @@ void ignoreWriteSignals();
 
 // Called first in main, before any other thread starts: SIGTERM, SIGINT and SIGHUP are blocked in
 // every thread, and one thread of their own waits for them (sigwait), so no handler runs inside
-// the frame or a save. Until catchEndSignals they end the process at once by their default
-// action: there is no work yet.
+// the frame or a save. A signal the program was started with ignored (`nohup`, a background job
+// of a script) stays ignored and is not waited for: the user asked that it not end the run. Until
+// catchEndSignals the others end the process at once by their default action: there is no work
+// yet.
 void startEndSignalThread();
 // From here on those signals close the run as the window's close does, so the shutdown saves
 // run: each is answered at once with one line, and absorbed however many come, unless the run
 // is stuck (see decideEndSignal), when the signal ends the process at once by its default action
-// after a line saying the painting may not have been saved.
+// after a line saying the painting may not have been saved. Lines go through offerLine: the
+// thread that ends a stuck run never waits for the output.
 void catchEndSignals();
 // The first of those signals to arrive since catchEndSignals; 0 while none has. Polled by the
 // frame loop after each frame.
 int endSignal();
+// The close's last word is given, with the process's status: nothing is at stake any more, and
+// a signal from now on ends the process with that status at once, saying nothing.
+void noteCloseFinished(int status);
 
 // Progress, by which a signal's thread judges whether the run is stuck. Any thread: a block of a
 // file read or written, a step of the close done. The frame loop calls noteFrameFinished after each
@@ -40,15 +46,30 @@ int endSignal();
 void noteProgress();
 void noteFrameFinished();
 
-enum class EndSignalAction { Absorb, EndAtOnce };
+enum class EndSignalAction { Absorb, Watch, EndAtOnce };
 constexpr int64_t kStuckFloorMs = 5000;
 constexpr int64_t kStuckFrameFactor = 3;
 constexpr size_t kRecentFrames = 16;
-// The run is stuck when nothing has moved since lastProgressMs for the longer of kStuckFloorMs
-// and kStuckFrameFactor times the longest of the recent frames (milliseconds, any order; none
-// yet: the floor alone). A signal at signalMs then ends the run; otherwise it is absorbed.
+// How long a run that the marks call stuck is watched for work, and the CPU time its other
+// threads must use in that while to count as working. A run blocked on a stopped X server, a
+// named pipe or a hung file system uses well under a millisecond of it.
+constexpr int64_t kWatchMs = 500;
+constexpr int64_t kWorkingCpuUs = 10000;
+// What the run did while it was watched: whether a mark moved, and the CPU time (microseconds)
+// of every thread but the one watching.
+struct WatchedWork {
+  bool markMoved = false;
+  int64_t otherCpuUs = 0;
+};
+// Watches the run for watchMs from the calling thread, which itself only sleeps meanwhile.
+WatchedWork watchForWork(int64_t watchMs);
+// The marks call the run stuck when nothing has moved since lastProgressMs for the longer of
+// kStuckFloorMs and kStuckFrameFactor times the longest of the recent frames (milliseconds, any
+// order; none yet: the floor alone). Otherwise the signal at signalMs is absorbed. A run the
+// marks call stuck is watched first (Watch, when `watched` is null); it is stuck, and the signal
+// ends it at once, only when it reached no mark and did no work meanwhile.
 EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,
-                                size_t count);
+                                size_t count, const WatchedWork* watched = nullptr);
 
 // Gives up the rest of the time slice for 0, else sleeps at least the given milliseconds.
 void sleepMilliseconds(uint32_t milliseconds);

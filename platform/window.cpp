@@ -15,6 +15,8 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/output.h"
+
 namespace platform {
 namespace {
 
@@ -51,9 +53,8 @@ int onConnectionLost(Display*) {
   if (handler) handler();
   g_endingMutex.lock();
   std::printf("the display was lost\n");
-  std::fflush(stdout);
   // No static destructor may run while other threads still use what they free.
-  std::_Exit(1);
+  platform::endProcess(1);
 }
 
 // Requests from other threads to the window thread.

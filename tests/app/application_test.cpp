@@ -247,3 +247,44 @@ TEST(AutosavePeriod, ElapsedTimeIsCountedOnTheWrappingClockAndPeriodsIn64Bits) {
   }
   EXPECT_EQ(got, want);
 }
+
+// A close while a stroke is being drawn with the mirror shown finishes the stroke and its twin
+// as the trigger's release would; its first copy fails (the saving root's parent is made only
+// as the menu goes, between the two) and its second lands: the painting is saved, the last word
+// says where, and the shutdown reports it saved, which the program's exit status follows.
+TEST_F(ApplicationGL, TheCloseFinishesTheStrokeBeingDrawnAndIsSavedWhenItsSecondCopyLands) {
+  for (const char* asset : {"shaders", "models", "textures"}) copyAsset(asset);
+  g_parameters.set_head_model("models/defaultHead/head.txt");
+  g_parameters.set_project_to_save("later/record");
+  initApplication();
+  drain({EventRecord(EVENT_SETTING, SETTING_MIRROR, std::string(), {1.0f})});
+  ASSERT_NE(findHeadModel(), nullptr);
+  g_hairTexture = 1;
+  g_operator->getTool(1)->push(makeStroke(1, 0, 3), false);
+  std::vector<float> pose = {0.3f, 1.2f, 0.0f, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+  ASSERT_TRUE(g_operator->press(pose.data(), pose.data()));
+  for (int step = 1; step <= 10; ++step) {
+    pose[1] -= 0.02f;
+    g_operator->move(pose.data(), pose.data());
+  }
+  struct MakesTheRootsParent : UIVR {
+    ~MakesTheRootsParent() override { std::filesystem::create_directories(parent); }
+    std::string parent;
+  };
+  auto* menu = new MakesTheRootsParent;
+  menu->parent = rootPath("later");
+  delete g_uivr;
+  g_uivr = menu;
+
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(shutdownApplication());
+  const std::string printed = testing::internal::GetCapturedStdout();
+  const std::string landed = g_autosaves.last_save_file();
+  EXPECT_NE(printed.find("the copy of the painting was not saved: the folder ../later/record could not be made "
+                         "(No such file or directory); the painting is saved as " + landed + "\n"),
+            std::string::npos)
+      << printed;
+  quillax::Painting painting;
+  ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(readFile(landed.substr(3)), &painting)) << printed;
+  EXPECT_EQ(painting.operations_size(), 3);  // the stroke before, the one being drawn and its twin
+}

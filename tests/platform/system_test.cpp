@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -46,26 +48,59 @@ TEST(Mutex, TryLockOnAnotherThreadFailsOnlyWhileHeld) {
 }
 
 // An end signal ends the run at once only when nothing has moved for the longer of 5 s and
-// three times the longest recent frame; every other signal is absorbed, however many come.
-TEST(EndSignals, OnlyARunWithoutProgressForItsBoundIsEndedAtOnce) {
+// three times the longest recent frame, and the run, watched then, reached no mark and did no
+// work; every other signal is absorbed, however many come.
+TEST(EndSignals, OnlyARunWithoutProgressOrWorkForItsBoundIsEndedAtOnce) {
   using platform::EndSignalAction;
+  using platform::WatchedWork;
+  const WatchedWork idle{false, 0}, marked{true, 0}, busy{false, 800000}, stopped{false, 400};
   struct Case {
     int64_t signalMs, lastProgressMs;
     std::vector<int64_t> framesMs;
+    const WatchedWork* watched;
     EndSignalAction action;
   };
   const Case cases[] = {
-      {100, 0, {}, EndSignalAction::Absorb},                      // a burst at the start
-      {2200, 0, {16, 16}, EndSignalAction::Absorb},               // past the old 2 s
-      {4999, 0, {16}, EndSignalAction::Absorb},
-      {5000, 0, {16}, EndSignalAction::EndAtOnce},                // the floor
-      {10000, 7000, {16}, EndSignalAction::Absorb},               // a save's block moved it on
-      {6000, 0, {16, 2200, 30}, EndSignalAction::Absorb},         // slow frames stretch the bound
-      {6600, 0, {2200, 16}, EndSignalAction::EndAtOnce},
-      {12000, 0, {}, EndSignalAction::EndAtOnce},                 // stuck before any frame
+      {100, 0, {}, nullptr, EndSignalAction::Absorb},                // a burst at the start
+      {2200, 0, {16, 16}, nullptr, EndSignalAction::Absorb},         // past the old 2 s
+      {4999, 0, {16}, nullptr, EndSignalAction::Absorb},
+      {5000, 0, {16}, nullptr, EndSignalAction::Watch},              // the floor: watched first
+      {5000, 0, {16}, &idle, EndSignalAction::EndAtOnce},            // a stopped server, a held pipe
+      {5000, 0, {16}, &stopped, EndSignalAction::EndAtOnce},         // a stuck run's own crumbs
+      {10000, 7000, {16}, nullptr, EndSignalAction::Absorb},         // a save's block moved it on
+      {6000, 0, {16, 2200, 30}, nullptr, EndSignalAction::Absorb},   // slow frames stretch the bound
+      {6600, 0, {2200, 16}, &idle, EndSignalAction::EndAtOnce},
+      {12000, 0, {}, &busy, EndSignalAction::Absorb},                // a first frame drawing a big load
+      {9000, 1000, {16}, &busy, EndSignalAction::Absorb},            // a long copy or build, no mark
+      {7100, 0, {16}, &marked, EndSignalAction::Absorb},             // a stopped job resumed: a frame ends
   };
   for (const Case& c : cases)
-    EXPECT_EQ(platform::decideEndSignal(c.signalMs, c.lastProgressMs, c.framesMs.data(), c.framesMs.size()),
+    EXPECT_EQ(platform::decideEndSignal(c.signalMs, c.lastProgressMs, c.framesMs.data(), c.framesMs.size(),
+                                        c.watched),
               c.action)
         << c.signalMs << " ms, progress at " << c.lastProgressMs;
+}
+
+// The watch counts the work of every other thread and any mark, not its own sleep.
+TEST(EndSignals, TheWatchSeesOtherThreadsWorkAndMarks) {
+  const platform::WatchedWork quiet = platform::watchForWork(100);
+  EXPECT_FALSE(quiet.markMoved);
+  EXPECT_LT(quiet.otherCpuUs, platform::kWorkingCpuUs);
+
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    while (!done.load()) {
+    }
+  });
+  const platform::WatchedWork busy = platform::watchForWork(100);
+  done = true;
+  worker.join();
+  EXPECT_GE(busy.otherCpuUs, platform::kWorkingCpuUs);
+
+  std::thread marker([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    platform::noteProgress();
+  });
+  EXPECT_TRUE(platform::watchForWork(100).markMoved);
+  marker.join();
 }

@@ -80,7 +80,7 @@ ProgramProcess::~ProgramProcess() {
 }
 
 void ProgramProcess::start(const std::string& display, const std::string& tracePath,
-                           const std::string& outputPath, long fileSizeLimit) {
+                           const std::string& outputPath, long fileSizeLimit, int ignoredSignal) {
   // The child of a threaded process may not allocate: everything is made before the fork.
   std::vector<std::string> words = {"env", "-u", "TRESSLET_VR_TRACE"};
   if (!display.empty()) words.push_back("DISPLAY=" + display);
@@ -98,6 +98,8 @@ void ProgramProcess::start(const std::string& display, const std::string& traceP
     ::dup2(out, 1);
     ::dup2(out, 2);
     if (fileSizeLimit >= 0) ::setrlimit(RLIMIT_FSIZE, &limit);
+    // Whatever the test runner was started with (a background job ignores SIGINT).
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, signal == ignoredSignal ? SIG_IGN : SIG_DFL);
     ::execvp("env", argv.data());
     ::_exit(127);
   }
@@ -108,6 +110,16 @@ void ProgramProcess::start(const std::string& display, const std::string& traceP
 void ProgramProcess::closeOutput() {
   if (m_pipe >= 0) ::close(m_pipe);
   m_pipe = -1;
+}
+
+void ProgramProcess::fillOutput() {
+  if (m_pipe < 0) return;
+  // An opening of its own, non-blocking, leaves the program's end of the pipe a blocking one.
+  const int fd = ::open(("/proc/self/fd/" + std::to_string(m_pipe)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::string block(4096, '.');
+  while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+  }
+  if (fd >= 0) ::close(fd);
 }
 
 void ProgramProcess::signal(int signal) const {
@@ -165,13 +177,20 @@ bool ProgramProcess::holdWriteTo(const std::string& path, int limitSeconds) {
       limitSeconds);
 }
 
-void ProgramProcess::releaseWrite(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY);
+void ProgramProcess::releaseWrite(const std::string& path, size_t blockBytes) {
+  // Without blocking: a program that ended before it opened the pipe leaves no writer to wait for.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   ::unlink(path.c_str());
-  char piece[4096];
-  while (fd >= 0 && ::read(fd, piece, sizeof piece) > 0) {
+  if (fd < 0) return;
+  if (blockBytes > 0) ::fcntl(fd, F_SETPIPE_SZ, 4096);  // the pipe's least: the writer waits for each read
+  pollfd in = {fd, POLLIN, 0};
+  if (::poll(&in, 1, 10000) == 1) {  // the writer's first bytes, or its end; a safety limit only
+    ::fcntl(fd, F_SETFL, 0);
+    std::vector<char> piece(blockBytes > 0 ? blockBytes : 65536);
+    while (::read(fd, piece.data(), piece.size()) > 0)
+      if (blockBytes > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-  if (fd >= 0) ::close(fd);
+  ::close(fd);
 }
 
 std::vector<std::string> runFolderFiles(const std::string& savingRoot, const std::string& extension) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,12 +30,16 @@ class PrivateXServer {
 class ProgramProcess {
  public:
   ~ProgramProcess();
-  // fileSizeLimit >= 0: the program's RLIMIT_FSIZE in bytes.
+  // fileSizeLimit >= 0: the program's RLIMIT_FSIZE in bytes. The end signals start with their
+  // default action, but ignoredSignal (when not 0), which starts ignored, as `nohup` leaves it.
   void start(const std::string& display, const std::string& tracePath,
-             const std::string& outputPath, long fileSizeLimit = -1);
+             const std::string& outputPath, long fileSizeLimit = -1, int ignoredSignal = 0);
   void signal(int signal) const;
   // Closes the pipe's reading end, as a reader that ended does (`| tee` after the Ctrl-C).
   void closeOutput();
+  // Fills the output pipe, as a reader that stopped reading leaves it (a paused pager): the
+  // program's next write to it waits.
+  void fillOutput();
   // True, with waitpid's status (also on later calls), when the program has ended.
   bool ended(int& status);
   // Waits at most the safety limit for the program to end; false when it runs on.
@@ -47,9 +52,9 @@ class ProgramProcess {
   // Holds the program's next write to `path` in a named pipe put there (again, should a save
   // replace it): true once one of its threads waits to open it, within the safety limit.
   bool holdWriteTo(const std::string& path, int limitSeconds);
-  // Lets the held write go: the pipe is read to its end and its path removed, so later writes
-  // make a file.
-  static void releaseWrite(const std::string& path);
+  // Lets the held write go: the pipe is read to its end (blockBytes > 0: that many bytes a second,
+  // as a slow disk takes them) and its path removed, so later writes make a file.
+  static void releaseWrite(const std::string& path, size_t blockBytes = 0);
 
  private:
   pid_t m_pid = -1;
