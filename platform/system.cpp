@@ -129,6 +129,7 @@ void startEndSignalThread() {
     sigaction(signal, &action, nullptr);
     sigaddset(&set, signal);
   }
+  if (sigisemptyset(&set)) return;  // every one set aside: nothing to wait for
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   try {
     std::thread(waitForEndSignals, set).detach();
