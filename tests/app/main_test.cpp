@@ -157,6 +157,9 @@ struct RunEnd {
   std::vector<int> strokes = {1, 1, 1};  // each painting's strokes, by count; none: not counted
   const char* printed = nullptr;      // lines each printed
   const char* absent = nullptr;       // text never printed
+  // Eyes as large as a trace takes, and no stroke: the steps start in the start-up, and the eyes'
+  // targets and first frame are seconds of work without a mark.
+  bool longFirstFrame = false;
 };
 
 void PrintTo(const RunEnd& end, std::ostream* out) { *out << end.what; }
@@ -186,6 +189,8 @@ const RunEnd kRunEnds[] = {
     {"HangupsIgnoredAtStart", {sig(SIGHUP, 0), sig(SIGTERM, 500)}, Hold::None, Output::File, nullptr, -1, SIGHUP,
      false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n", "Hangup"},
     {"StrokeBeingDrawn", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, true, 0, {1, 2, 2}},
+    {"LongFirstFrame", {sig(SIGTERM, 5500), sig(SIGTERM, 1000), sig(SIGTERM, 1000)}, Hold::None, Output::File, nullptr,
+     -1, 0, false, 0, {}, "Terminated: closing, the painting is saved first\n", "ending at once", true},
     {"SignalAfterTheLastWord",
      {{0, Act::StopServer}, {100, Act::Release}, {0, Act::SeePrinted, 0, "Shutdown\n"}, sig(SIGTERM, 6000)},
      Hold::CloseWrite, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, nullptr, "Terminated"},
@@ -224,10 +229,12 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
   // One stroke (five for a slow write: a painting that takes the writer a while), then the file
   // panel's save button (aimed as the trace guide gives it) and a trace that holds still until the
   // signals, or draws a stroke and holds its trigger; or the stroke and the trace's close.
-  Script script(64);
-  const int strokes = end.strokes.empty() ? 1 : end.strokes.front();
+  Script script(end.longFirstFrame ? 8192 : 64);
+  const int strokes = end.longFirstFrame ? 0 : end.strokes.empty() ? 1 : end.strokes.front();
   for (int k = 0; k < strokes; ++k) script.stroke(0.01f * k);
-  if (end.recordMount)
+  if (end.longFirstFrame)
+    script.at(1, "");
+  else if (end.recordMount)
     script.at(20, "close\n");
   else
     script.moveTo(kRestHand, 85.11f, -4.75f).click().moveTo(kRestHand, 66.08f, 21.34f).click();
@@ -244,10 +251,10 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
                 end.output == Output::File ? rootPath("program.out") : "", end.fileSizeLimit, end.ignoredSignal);
   if (end.output == Output::PipeFull) program.fillOutput();
   auto printed = [&](const std::string& text) { return readFile("program.out").find(text) != std::string::npos; };
-  if (end.ignoredSignal) {
+  if (end.ignoredSignal || end.longFirstFrame) {
     // In the start-up, once the context is made and before the session can be saved.
     ASSERT_TRUE(program.waitFor([&] { return printed("GL_VERSION"); }, 60)) << readFile("program.out");
-    program.signal(end.ignoredSignal);
+    if (end.ignoredSignal) program.signal(end.ignoredSignal);
   }
   // The save command makes the run folder as it hands its save over.
   auto runFolders = [&] {
@@ -257,7 +264,7 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
       if (entry.is_directory()) folders.push_back(entry.path().string());
     return folders;
   };
-  if (!end.recordMount) {
+  if (!end.recordMount && !end.longFirstFrame) {
     ASSERT_TRUE(program.waitFor([&] { return !runFolders().empty(); }, 60)) << readFile("program.out");
   }
   if (end.strokeHeld) {
