@@ -113,13 +113,7 @@ void ProgramProcess::closeOutput() {
 }
 
 void ProgramProcess::fillOutput() {
-  if (m_pipe < 0) return;
-  // An opening of its own, non-blocking, leaves the program's end of the pipe a blocking one.
-  const int fd = ::open(("/proc/self/fd/" + std::to_string(m_pipe)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  const std::string block(4096, '.');
-  while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
-  }
-  if (fd >= 0) ::close(fd);
+  if (m_pipe >= 0) fillPipe(m_pipe);
 }
 
 void ProgramProcess::signal(int signal) const {
@@ -191,6 +185,16 @@ void ProgramProcess::releaseWrite(const std::string& path, size_t blockBytes) {
       if (blockBytes > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   ::close(fd);
+}
+
+size_t fillPipe(int end) {
+  // An opening of its own, non-blocking, leaves the other openings of the pipe blocking ones.
+  const int fd = ::open(("/proc/self/fd/" + std::to_string(end)).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::string block(4096, '.');
+  size_t filled = 0;
+  for (ssize_t n; fd >= 0 && (n = ::write(fd, block.data(), block.size())) > 0;) filled += static_cast<size_t>(n);
+  if (fd >= 0) ::close(fd);
+  return filled;
 }
 
 std::vector<std::string> runFolderFiles(const std::string& savingRoot, const std::string& extension) {

@@ -62,6 +62,10 @@ class ProgramProcess {
   int m_status = 0;   // waitpid's, once the program has ended
 };
 
+// Fills the pipe that `end` (either end) belongs to, as a reader that stopped reading leaves it;
+// how many bytes that took.
+size_t fillPipe(int end);
+
 // The files under the run folders of savingRoot whose name ends in `extension`, by name; none
 // while there is no run folder.
 std::vector<std::string> runFolderFiles(const std::string& savingRoot, const std::string& extension);
