@@ -32,15 +32,18 @@ void runFrame(OGLDisplay& display, OpenVR& openVR) {
 }  // namespace
 
 int main() {
+  // First: a write to a pipe whose reader is gone (the output relay's helper included) fails
+  // instead of ending the run.
+  platform::ignoreWriteSignals();
+  // Before any thread starts (the relay forks its helper): no line may ever hold the thread that
+  // prints it, and the last lines of a crash still reach the output.
+  platform::startOutputRelay();
   // Before anything else touches the window system: the window thread and the main thread
   // each use it.
   platform::initWindowSystem();
   // Before any thread starts, so that every thread inherits the blocked end signals.
   platform::startEndSignalThread();
-  // Before any other thread prints: no line may ever hold the thread that prints it.
-  platform::startOutputRelay();
   platform::openConsole();
-  platform::ignoreWriteSignals();
 
   loadParameters();
   removeStaleTemporaries();

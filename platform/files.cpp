@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -158,29 +159,88 @@ void FileReplacement::abandon() {
   m_temporary.clear();
 }
 
+namespace {
+
+int64_t monotonicNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Errors by which sync_file_range says it cannot serve this file, not that its data was lost.
+bool rangeSyncUnsupported(int error) {
+  return error == EINVAL || error == ESPIPE || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+}  // namespace
+
 bool FileReplacement::write(const char* data, size_t size) {
   if (m_fd < 0) return false;
   while (size > 0) {
-    const ssize_t written = ::write(m_fd, data, size);
+    // Never past the end of the part being filled: on a slow disk with the page cache full a
+    // write waits for the disk too, so it is bounded like a sync. Without part syncs (devices,
+    // pipes) each write is a part of the last size.
+    const uint64_t filling = !m_inPlace && m_partSyncs ? m_written - m_started : 0;
+    const uint64_t room = m_partBytes - std::min(filling, m_partBytes - 1);
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(size, room));
+    const ssize_t written = ::write(m_fd, data, piece);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      fail(written < 0 ? errno : EIO);
-      return false;
-    }
+    if (written <= 0) return failSave(written < 0 ? errno : EIO);
     data += written;
     size -= static_cast<size_t>(written);
     m_written += static_cast<uint64_t>(written);
     noteProgress();  // a long save is a healthy one while its blocks go out
-    // Synced in parts as it goes, so the final sync of a large file on a slow disk is short and
-    // each part shows the save moving.
-    if (!m_inPlace && m_written - m_synced >= kSyncPartBytes) {
-      ::sync_file_range(m_fd, static_cast<off_t>(m_synced), static_cast<off_t>(m_written - m_synced),
-                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-      m_synced = m_written;
-      noteProgress();
-    }
+    if (!m_inPlace && m_partSyncs && m_written - m_started >= m_partBytes && !startPart()) return false;
   }
   return true;
+}
+
+bool FileReplacement::startPart() {
+  const uint64_t from = m_started;
+  if (!syncRange(from, m_written - from, SYNC_FILE_RANGE_WRITE)) return false;
+  if (!m_partSyncs) return true;
+  m_started = m_written;
+  noteProgress();
+  if (m_synced == from) {
+    // Nothing ahead of it: the disk is at this part from now.
+    m_inFlightSinceNs = monotonicNs();
+    return true;
+  }
+  // The disk gets to this part once the one before is done.
+  return waitPart(from);
+}
+
+bool FileReplacement::waitPart(uint64_t end) {
+  const uint64_t bytes = end - m_synced;
+  if (!syncRange(m_synced, bytes,
+                 SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER))
+    return false;
+  if (!m_partSyncs) return true;
+  m_synced = end;
+  const int64_t now = monotonicNs();
+  const uint64_t tookNs = static_cast<uint64_t>(std::max<int64_t>(now - m_inFlightSinceNs, 1000));
+  m_inFlightSinceNs = now;
+  // The disk's speed as measured on this part, times the target.
+  const uint64_t aimed =
+      static_cast<uint64_t>(static_cast<double>(bytes) * kPartTargetNs / static_cast<double>(tookNs));
+  const uint64_t part = std::min({aimed, m_partBytes * kPartGrowth, kMaxPartBytes});
+  m_partBytes = std::max(part / kMinPartBytes * kMinPartBytes, kMinPartBytes);
+  noteProgress();
+  return true;
+}
+
+bool FileReplacement::syncRange(uint64_t offset, uint64_t size, unsigned flags) {
+  if (size == 0) return true;
+  int result;
+  do {
+    result = ::sync_file_range(m_fd, static_cast<off_t>(offset), static_cast<off_t>(size), flags);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return true;
+  if (rangeSyncUnsupported(errno)) {
+    m_partSyncs = false;
+    return true;
+  }
+  return failSave(errno);
 }
 
 bool FileReplacement::commit() {
@@ -191,22 +251,19 @@ bool FileReplacement::commit() {
     m_fd = -1;
     return closed;
   }
-  bool ok = ::fsync(m_fd) == 0;
-  if (!ok) fail(errno);
+  // The part in flight, then the rest (less than a part) at once, so the fsync is short.
+  if (m_partSyncs && m_synced < m_started && !waitPart(m_started)) return false;
+  if (m_partSyncs && m_synced < m_written) {
+    m_inFlightSinceNs = monotonicNs();
+    m_started = m_written;
+    if (!waitPart(m_written)) return false;
+  }
+  if (::fsync(m_fd) != 0) return failSave(errno);
   noteProgress();
-  if (::close(m_fd) != 0) {
-    fail(errno);
-    ok = false;
-  }
+  const int closed = ::close(m_fd);
   m_fd = -1;
-  if (ok && ::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-    fail(errno);
-    ok = false;
-  }
-  if (!ok) {
-    abandon();
-    return false;
-  }
+  if (closed != 0) return failSave(errno);
+  if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) return failSave(errno);
   m_temporary.clear();
   syncFolder(m_target);
   noteProgress();
@@ -257,6 +314,12 @@ std::string FileReplacement::reason() const {
 
 void FileReplacement::fail(int error) {
   if (m_error == 0) m_error = error != 0 ? error : EIO;
+}
+
+bool FileReplacement::failSave(int error) {
+  fail(error);
+  abandon();
+  return false;
 }
 
 bool moveAside(const std::string& path, const std::string& ending, std::string& movedTo) {

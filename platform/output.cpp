@@ -2,13 +2,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -23,11 +28,13 @@ namespace platform {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // What one stream may hold beyond what its output has taken: a whole busy session's lines for a
 // while, and no more however long nobody reads.
 constexpr size_t kQueuedBytes = 256 * 1024;
 // Text without a line end (a prompt, "/n") goes out once nothing more came for this long.
-constexpr int kPartialLineMs = 100;
+constexpr auto kPartialLine = std::chrono::milliseconds(100);
 // What one write to the output gathers.
 constexpr size_t kWriteBytes = 64 * 1024;
 
@@ -51,18 +58,18 @@ void writeAll(int fd, const char* text, size_t size) {
   }
 }
 
-// One output: a pipe the program's stream now points at, drained by one thread into a bounded
-// queue that another writes to the original output.
+// One output of the helper: a bounded queue that a thread of its own writes to the output the
+// program was started with. It counts the bytes it queued and wrote, so that a drain knows when
+// what it asked for is out.
 class Relay {
  public:
-  Relay(int target, int readEnd) : m_target(target), m_readEnd(readEnd) {}
+  Relay(int target, int wake) : m_target(target), m_wake(wake) {}
 
   bool start() {
     try {
-      std::thread([this] { readLoop(); }).detach();
       std::thread([this] { writeLoop(); }).detach();
     } catch (const std::system_error&) {
-      return false;  // a reader without its writer only fills the queue: harmless
+      return false;
     }
     return true;
   }
@@ -80,8 +87,8 @@ class Relay {
     m_changed.notify_all();
   }
 
-  // Queues the count of the lines dropped since the last that got through, if any: at the end no
-  // line may come to carry it.
+  // Queues the count of the lines dropped since the last that got through, if any: at a drain or
+  // the end no line may come to carry it.
   void tellDropped() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_dropped == 0) return;
@@ -89,17 +96,20 @@ class Relay {
     m_changed.notify_all();
   }
 
-  // True when everything printed so far has been read out of the pipe: queued or dropped.
-  bool takenIn() {
-    int inPipe = 0;
-    if (::ioctl(m_readEnd, FIONREAD, &inPipe) != 0) inPipe = 0;
-    return inPipe == 0 && !m_inHand.load();
+  size_t queued() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queued;
   }
 
-  // True when everything printed so far has been written out.
-  bool idle() {
+  // True once the first `bytes` ever queued are written (or failed for good).
+  bool wrote(size_t bytes) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_lines.empty() && !m_writing && takenIn();
+    return m_written >= bytes;
+  }
+
+  void waitWritten(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_until(lock, deadline, [this] { return m_written == m_queued; });
   }
 
  private:
@@ -111,6 +121,7 @@ class Relay {
     }
     if (m_dropped > 0) queueDroppedCount();
     m_bytes += length;
+    m_queued += length;
     m_lines.emplace_back(line, length);
   }
 
@@ -118,37 +129,9 @@ class Relay {
     std::string note = "(" + std::to_string(m_dropped) + " line" + (m_dropped == 1 ? " was" : "s were") +
                        " dropped: the output did not take them)\n";
     m_bytes += note.size();
+    m_queued += note.size();
     m_lines.push_back(std::move(note));
     m_dropped = 0;
-  }
-
-  void readLoop() {
-    std::string pending;  // read, not yet queued: text after the last line end
-    char buffer[16384];
-    for (;;) {
-      pollfd in = {m_readEnd, POLLIN, 0};
-      const int ready = ::poll(&in, 1, pending.empty() ? -1 : kPartialLineMs);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) return;
-      if (ready == 0) {
-        offer(pending.data(), pending.size());
-        pending.clear();
-        m_inHand = false;
-        continue;
-      }
-      // Set while the bytes are still in the pipe, so idle() never sees them nowhere.
-      m_inHand = true;
-      const ssize_t got = ::read(m_readEnd, buffer, sizeof buffer);
-      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (got <= 0) return;
-      pending.append(buffer, static_cast<size_t>(got));
-      const size_t end = pending.rfind('\n');
-      if (end != std::string::npos) {
-        offer(pending.data(), end + 1);
-        pending.erase(0, end + 1);
-      }
-      m_inHand = !pending.empty();
-    }
   }
 
   void writeLoop() {
@@ -162,49 +145,152 @@ class Relay {
         m_bytes -= m_lines.front().size();
         m_lines.pop_front();
       }
-      m_writing = true;
       lock.unlock();
       writeAll(m_target, out.data(), out.size());
       lock.lock();
-      m_writing = false;
+      m_written += out.size();
+      m_changed.notify_all();
+      ::eventfd_write(m_wake, 1);  // the helper's loop answers the drains this completes
     }
   }
 
-  const int m_target;   // the original output, shared with whoever started the program
-  const int m_readEnd;  // the pipe the stream now points at
-  std::mutex m_mutex;   // guards the queue; never held across a read or a write
+  const int m_target;  // the original output, shared with whoever started the program
+  const int m_wake;    // the helper loop's eventfd
+  std::mutex m_mutex;  // guards the queue; never held across a write
   std::condition_variable m_changed;
   std::deque<std::string> m_lines;
-  size_t m_bytes = 0;
+  size_t m_bytes = 0;    // in m_lines
+  size_t m_queued = 0;   // ever queued
+  size_t m_written = 0;  // ever written out (or failed for good)
   size_t m_dropped = 0;  // lines dropped since the last that got through
-  bool m_writing = false;
-  std::atomic<bool> m_inHand{false};  // the reader holds bytes it has not queued yet
 };
 
-// Never freed: the threads use them up to the process's end.
-std::atomic<Relay*> g_out{nullptr};
-std::atomic<Relay*> g_err{nullptr};
+// A pipe the program prints into, read by the helper's loop into its relay.
+struct Stream {
+  Stream(int fd, Relay& queue) : in(fd), relay(queue) {}
 
-// A relay for the stream at fd, which from now on points at the relay's pipe (and so does
-// alsoFd, a stream that is the same file). Null, with the stream left alone, on any failure.
-Relay* relay(int fd, int alsoFd) {
-  const int target = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  int ends[2] = {-1, -1};
-  if (target < 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
-    if (target >= 0) ::close(target);
-    return nullptr;
+  int in;  // -1 once at its end (or never opened)
+  Relay& relay;
+  std::string pending;  // read, not yet queued: text after the last line end
+  Clock::time_point lastRead{};
+
+  // Reads at most `most` bytes and queues their whole lines. 0 at the end of the pipe.
+  size_t take(size_t most) {
+    char buffer[16384];
+    ssize_t got;
+    while ((got = ::read(in, buffer, std::min(most, sizeof buffer))) < 0 && errno == EINTR) {
+    }
+    if (got <= 0) return 0;
+    lastRead = Clock::now();
+    pending.append(buffer, static_cast<size_t>(got));
+    const size_t end = pending.rfind('\n');
+    if (end != std::string::npos) {
+      relay.offer(pending.data(), end + 1);
+      pending.erase(0, end + 1);
+    }
+    return static_cast<size_t>(got);
   }
-  // Room for a burst while the reader is not scheduled; the default size serves otherwise.
-  (void)::fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
-  auto* relay = new Relay(target, ends[0]);
-  if (!relay->start() || ::dup2(ends[1], fd) < 0 || (alsoFd >= 0 && ::dup2(ends[1], alsoFd) < 0)) {
-    // Threads that may have started keep the object: it is left, unused.
-    ::close(ends[1]);
-    return nullptr;
+
+  void handOut() {
+    if (!pending.empty()) relay.offer(pending.data(), pending.size());
+    pending.clear();
   }
-  ::close(ends[1]);
-  return relay;
+
+  // Takes in what is in the pipe now (not what keeps coming after) and hands out the rest of a
+  // line, with the count of lines dropped before.
+  void takeAllNow() {
+    int inPipe = 0;
+    if (in >= 0 && ::ioctl(in, FIONREAD, &inPipe) == 0)
+      for (size_t got; inPipe > 0 && (got = take(static_cast<size_t>(inPipe))) > 0;) inPipe -= static_cast<int>(got);
+    handOut();
+    relay.tellDropped();
+  }
+};
+
+// Closes every descriptor but those in keep (any order, -1 ignored): the helper must hold none of
+// the program's pipes or files, or a reader waiting for their end would wait for the helper.
+void closeAllBut(int* keep, size_t count) {
+  std::sort(keep, keep + count);
+  int from = 0;
+  const int table = ::getdtablesize();
+  auto closeBelow = [&from, table](int end) {
+    if (end > from && ::close_range(static_cast<unsigned>(from), static_cast<unsigned>(end - 1), 0) != 0)
+      for (int fd = from; fd < std::min(end, table); ++fd) ::close(fd);  // a kernel before 5.9
+  };
+  for (size_t i = 0; i < count; ++i) {
+    if (keep[i] < from) continue;
+    closeBelow(keep[i]);
+    from = keep[i] + 1;
+  }
+  closeBelow(INT_MAX);
 }
+
+// The helper: relays outIn to fd 1 and errIn (-1: the streams share outIn) to fd 2 until the
+// program's last descriptor of them is gone, however the program ended. A drain's mark on control
+// is answered with the same byte once what was printed before it is written out.
+[[noreturn]] void runHelper(int outIn, int errIn, int control) {
+  // A Ctrl-C or a closing terminal reaches the whole group: the helper still writes out the
+  // program's last words. A write past the file-size limit only fails.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) ::signal(signal, SIG_IGN);
+  int keep[] = {1, 2, outIn, errIn, control};
+  closeAllBut(keep, sizeof keep / sizeof keep[0]);
+  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  Relay out(1, wake), err(2, wake);
+  Stream streams[2] = {{outIn, out}, {errIn, err}};
+  if (wake < 0 || !out.start() || (errIn >= 0 && !err.start())) ::_exit(1);  // the program's writes fail: EPIPE
+  struct Mark {
+    char byte;
+    size_t out, err;  // each relay's bytes queued at the mark
+  };
+  std::deque<Mark> marks;
+  while (streams[0].in >= 0 || streams[1].in >= 0) {
+    int timeout = -1;
+    for (const Stream& stream : streams) {
+      if (stream.pending.empty()) continue;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(stream.lastRead + kPartialLine - Clock::now());
+      const int wait = static_cast<int>(std::max<int64_t>(0, left.count()));
+      timeout = timeout < 0 ? wait : std::min(timeout, wait);
+    }
+    pollfd fds[] = {{streams[0].in, POLLIN, 0}, {streams[1].in, POLLIN, 0}, {control, POLLIN, 0}, {wake, POLLIN, 0}};
+    if (::poll(fds, 4, timeout) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      Stream& stream = streams[i];
+      if (fds[i].revents && stream.take(SIZE_MAX) == 0) {
+        stream.handOut();
+        stream.in = -1;
+      } else if (!stream.pending.empty() && Clock::now() - stream.lastRead >= kPartialLine) {
+        stream.handOut();
+      }
+    }
+    if (fds[2].revents) {
+      char bytes[64];
+      const ssize_t got = ::recv(control, bytes, sizeof bytes, MSG_DONTWAIT);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) control = -1;  // the program is gone
+      for (ssize_t i = 0; i < got; ++i) {
+        for (Stream& stream : streams) stream.takeAllNow();
+        marks.push_back({bytes[i], out.queued(), err.queued()});
+      }
+    }
+    eventfd_t woken;
+    if (fds[3].revents) ::eventfd_read(wake, &woken);
+    for (; !marks.empty() && out.wrote(marks.front().out) && err.wrote(marks.front().err); marks.pop_front())
+      ::send(control, &marks.front().byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  out.tellDropped();
+  err.tellDropped();
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kEndOutputMs);
+  out.waitWritten(deadline);
+  err.waitWritten(deadline);
+  ::_exit(0);  // not exit: the program's atexit handlers and a leak check are not the helper's
+}
+
+// The program's ends of the relay, -1 without it: the helper's control socket, and a non-blocking
+// opening of standard output's pipe of its own (O_NONBLOCK on a dup would reach fds 1 and 2).
+std::atomic<int> g_control{-1};
+std::atomic<int> g_offer{-1};
+// One drain at a time, so that each answer reaches the drain that asked for it.
+std::timed_mutex g_draining;
+char g_lastMark = 0;
 
 bool sameFile(int a, int b) {
   struct stat first {}, second {};
@@ -215,49 +301,70 @@ bool sameFile(int a, int b) {
 }  // namespace
 
 bool startOutputRelay() {
-  if (g_out.load()) return true;
+  if (g_control.load() >= 0) return true;
   // A closed stream gets /dev/null first, so that no pipe below takes its number.
   for (int fd = 0; fd <= 2; ++fd)
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
   const bool shared = sameFile(1, 2);
-  Relay* out = relay(1, shared ? 2 : -1);
-  if (!out) return false;
-  g_out = out;
-  g_err = shared ? nullptr : relay(2, -1);
+  int out[2] = {-1, -1}, err[2] = {-1, -1}, control[2] = {-1, -1}, offer = -1;
+  auto closeAll = [&] {
+    for (int fd : {out[0], out[1], err[0], err[1], control[0], control[1], offer})
+      if (fd >= 0) ::close(fd);
+  };
+  if (::pipe2(out, O_CLOEXEC) != 0 || (!shared && ::pipe2(err, O_CLOEXEC) != 0) ||
+      ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control) != 0) {
+    closeAll();
+    return false;
+  }
+  // Room for a burst while the helper is not scheduled; the default size serves otherwise.
+  for (int fd : {out[1], err[1]})
+    if (fd >= 0) (void)::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", out[1]);
+  offer = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // without /proc offerLine drops its lines
+  const pid_t helper = ::fork();
+  if (helper < 0) {
+    closeAll();
+    return false;
+  }
+  if (helper == 0) runHelper(out[0], err[0], control[1]);
+  // The program keeps only the write ends: the helper sees the end of its pipes when the
+  // program is gone.
+  ::dup2(out[1], 1);
+  ::dup2(shared ? out[1] : err[1], 2);
+  for (int fd : {out[0], out[1], err[0], err[1], control[1]})
+    if (fd >= 0) ::close(fd);
+  g_offer = offer;
+  g_control = control[0];
   return true;
 }
 
 void offerLine(const char* text, size_t size) {
-  if (Relay* out = g_out.load()) {
-    out->offer(text, size);
-    return;
-  }
-  pollfd out = {STDOUT_FILENO, POLLOUT, 0};
-  if (::poll(&out, 1, 0) == 1 && (out.revents & POLLOUT)) {
-    ssize_t ignored = ::write(STDOUT_FILENO, text, size);
-    (void)ignored;
-  }
+  const int fd = g_offer.load();
+  if (fd < 0) return;
+  const ssize_t ignored = ::write(fd, text, size);
+  (void)ignored;
 }
 
 void drainOutput(uint32_t limitMs) {
+  const int control = g_control.load();
+  if (control < 0) return;
   std::fflush(stdout);
   std::fflush(stderr);
-  Relay* const relays[] = {g_out.load(), g_err.load()};
-  if (!relays[0]) return;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  auto waitUntilAll = [&](bool (Relay::*state)()) {
-    auto all = [&] {
-      for (Relay* relay : relays)
-        if (relay && !(relay->*state)()) return false;
-      return true;
-    };
-    while (!all() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  };
-  waitUntilAll(&Relay::takenIn);
-  for (Relay* relay : relays)
-    if (relay) relay->tellDropped();
-  waitUntilAll(&Relay::idle);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  std::unique_lock<std::timed_mutex> lock(g_draining, deadline);
+  if (!lock) return;
+  const char mark = ++g_lastMark;
+  if (::send(control, &mark, 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) return;
+  // Answers to earlier drains that gave up may come first.
+  for (char answer = 0;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd in = {control, POLLIN, 0};
+    if (left <= 0 || (::poll(&in, 1, static_cast<int>(left)) < 0 && errno != EINTR)) return;
+    const ssize_t got = ::recv(control, &answer, 1, MSG_DONTWAIT);
+    if (got == 1 && answer == mark) return;
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return;  // the helper is gone
+  }
 }
 
 void endProcess(int status) {

@@ -4,26 +4,30 @@
 
 namespace platform {
 
-// Standard output and standard error are handed to pipes of the program's own: one thread drains
-// each pipe into a bounded queue and another writes the queue out to where the streams pointed.
-// So no thread that draws, saves or ends the run ever waits for an output that does not take its
-// lines (a paused pager, a terminal nobody reads, a hung file system). Lines that do not fit are
+// Standard output and standard error are handed to pipes read by a helper process, which queues
+// their lines in a bounded queue and writes them out to where the streams pointed. So no thread
+// that draws, saves or ends the run ever waits for an output that does not take its lines (a
+// paused pager, a terminal nobody reads, a hung file system); and since the helper reads on until
+// the program's last descriptor of the pipes is gone, the lines printed just before an abort, a
+// crash, exit() or a sanitizer's report at exit still reach the output. Lines that do not fit are
 // dropped, and the next line that gets through is preceded by one saying how many were. Streams
-// that are one file (`> log 2>&1`, a terminal) share one queue, so their lines keep their order.
-// Call once, early in main, before the threads that print start. False when it could not be set
-// up: the streams then stay as they were.
+// that are one file (`> log 2>&1`, a terminal) share one pipe and queue, so their lines keep their
+// order. Call first in main, before any thread starts (the helper is forked) and after SIGPIPE is
+// ignored. False when it could not be set up: the streams then stay as they were.
 bool startOutputRelay();
 
-// Hands one line (with its "\n") to standard output's queue without waiting: for a thread that
-// must never block on a stream. Dropped, and counted, when it does not fit; without the relay it
-// is written only when the output can take it at once.
+// Writes one line (with its "\n") into standard output's relay without waiting: for a thread that
+// must never block on a stream. Dropped when the relay's pipe is full, and always without the
+// relay (a file on a hung file system would hold the thread however ready it looks).
 void offerLine(const char* text, size_t size);
 
-// Gives the outputs at most limitMs to take what was printed so far; returns sooner once they
-// have. Without the relay it returns at once.
+// Gives the helper at most limitMs to write out what was printed so far, a line still without its
+// end included; returns sooner once it has. Without the relay it returns at once. The streams stay
+// with the relay: what is printed later (a leak report at exit) still reaches the output.
 void drainOutput(uint32_t limitMs);
 
-// How long the end of the process gives the outputs.
+// How long the end of the process gives the outputs; the helper gives them as long once the
+// program is gone.
 constexpr uint32_t kEndOutputMs = 1000;
 
 // Ends the process with status, without static destructors (other threads may still use what

@@ -1,12 +1,18 @@
 #include "platform/output.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 
 #include "support/program_process.h"
 
@@ -55,4 +61,59 @@ TEST(OutputRelay, AFullOutputNeverHoldsThePrinterAndDropsAreCounted) {
   }
   EXPECT_EQ(next, kLines);
   EXPECT_GE(drops, 1);
+}
+
+// A child that prints a line on each stream, both to a regular file, then crashes or exits: the
+// lines that used to die with the process in the pipe or the queue reach the file, in order, and so
+// does what the end itself prints, up to its last line: a sanitizer's report arrives whole,
+// LeakSanitizer's at exit too, after main's last drain.
+TEST(OutputRelay, TheLastLinesOfACrashOrAnExitReachAFile) {
+  struct Row {
+    const char* child;
+    const char* how;
+    int signal, exitCode;
+    const char* last;  // the last text the output must hold
+  };
+  const char* const kLines = "a line on stdout\na line on stderr\n";
+  const Row rows[] = {
+      {RELAY_CHILD, "abort", SIGABRT, 0, kLines},
+      {RELAY_CHILD, "null-write", SIGSEGV, 0, kLines},
+      {RELAY_CHILD, "throw-in-thread", SIGABRT, 0,
+       "terminate called after throwing an instance of 'std::runtime_error'\n  what():  thrown in a thread\n"},
+      {RELAY_CHILD, "exit-3", 0, 3, kLines},
+      {RELAY_CHILD_ASAN, "heap-overflow", 0, 1, "SUMMARY: AddressSanitizer: heap-buffer-overflow"},
+      // Last: a LeakSanitizer that cannot run here skips the rest.
+      {RELAY_CHILD_ASAN, "leak", 0, 1, "SUMMARY: AddressSanitizer: 4096 byte(s) leaked in 1 allocation(s).\n"},
+  };
+  ::setenv("ASAN_OPTIONS", "handle_segv=0:detect_leaks=1", 1);  // a sanitized child dies of the signal too
+  const std::string path = testing::TempDir() + "relay_child_" + std::to_string(::getpid()) + ".out";
+  for (const Row& row : rows) {
+    if (!*row.child) continue;  // no AddressSanitizer child in a build sanitized otherwise
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+      ::execl(row.child, row.child, row.how, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    // The helper writes on after the child is gone: wait for what it must write (a safety limit only).
+    std::string text;
+    auto holdsAll = [&] {
+      std::ifstream file(path);
+      text.assign(std::istreambuf_iterator<char>(file), {});
+      return text.find(kLines) != std::string::npos && text.find(row.last) != std::string::npos;
+    };
+    for (auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         !holdsAll() && std::chrono::steady_clock::now() < limit;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (text.find("LeakSanitizer has encountered a fatal error") != std::string::npos)
+      GTEST_SKIP() << "LeakSanitizer cannot run here (it needs ptrace):\n" << text;
+    EXPECT_TRUE(holdsAll()) << row.how << "\n" << text;
+    EXPECT_TRUE(row.signal ? WIFSIGNALED(status) && WTERMSIG(status) == row.signal
+                           : WIFEXITED(status) && WEXITSTATUS(status) == row.exitCode) << row.how << ": " << status;
+  }
+  std::remove(path.c_str());
 }
