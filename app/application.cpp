@@ -184,7 +184,11 @@ bool shutdownApplication() {
   if (g_operator) {
     g_operator->saveAtClose();
     // The controller's own copy comes at its deletion: the painting is saved when either landed.
-    g_operator->m_onClosed = [&saved](bool landed) { saved = landed; };
+    // Its last word is given there, and from then on nothing holds the painting.
+    g_operator->m_onClosed = [&saved](bool landed) {
+      saved = landed;
+      platform::noteCloseFinished(saved ? 0 : 1);
+    };
   }
   // 3. The managers, in this order, each pointer cleared with its object so that what runs
   //    later sees it gone. The TextureManager and the hair texture slots end with the process.
@@ -196,8 +200,7 @@ bool shutdownApplication() {
   // The tools go with it, letting go of g_transformer, g_deformer and g_hairBrusher.
   delete g_operator;
   g_operator = nullptr;
-  // Its last word is given: what follows holds nothing of the painting.
-  platform::noteCloseFinished(saved ? 0 : 1);
+  platform::noteCloseFinished(saved ? 0 : 1);  // without a controller: its word is this
   delete g_modeler;
   g_modeler = nullptr;
   g_lightManager = nullptr;

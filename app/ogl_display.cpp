@@ -21,6 +21,9 @@ const uint32_t kThreadCheckMs = 20;
 // machine may take long to show the window, but a server that answers will.
 const uint32_t kPingAfterMs = 1000;
 const uint32_t kServerSilenceMs = 60000;
+// A window that shows and whose server answers goes on without its first paint after this long:
+// a paint that never comes must not hold the start.
+const uint32_t kFirstPaintMs = 2000;
 // After giving up, how long the window thread is given to end before it is left behind (stuck in
 // the window system that stopped answering).
 const uint32_t kStuckThreadMs = 3000;
@@ -257,6 +260,7 @@ void WGLDisplay::unlockWindow() {
 }
 
 void WGLDisplay::onDisplayLost() {
+  platform::endIfCloseFinished();
   // The work is saved by the thread holding the window lock: the main thread mid-frame, or a
   // thread that waits here until the frame is over. Whoever comes second waits for good.
   if (m_windowOwner.load() != std::this_thread::get_id()) {
@@ -289,6 +293,8 @@ bool WGLDisplay::create(int x, int y, int width, int height, const std::string& 
   unsigned answered = m_window.pingsAnswered();
   uint32_t lastAnswer = platform::timeGetTime();
   bool asked = false;
+  bool shown = false;        // the window is mapped and its server answers
+  uint32_t shownAt = 0;
   while (!painted && !m_thread.hasFinished()) {
     painted = m_event.waitFor(kThreadCheckMs);
     const uint32_t now = platform::timeGetTime();
@@ -296,6 +302,16 @@ bool WGLDisplay::create(int x, int y, int width, int height, const std::string& 
       answered = m_window.pingsAnswered();
       lastAnswer = now;
       asked = false;
+      if (!shown && m_window.isMapped()) {
+        shown = true;
+        shownAt = now;
+      }
+    }
+    if (!painted && shown && now - shownAt >= kFirstPaintMs) {
+      // The window is there without its paint: the context can be made all the same. A paint
+      // that comes later only sets the event, which the window thread's end sets again.
+      painted = true;
+      break;
     }
     const uint32_t silence = now - lastAnswer;
     if (!painted && !asked && silence >= kPingAfterMs) {

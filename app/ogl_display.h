@@ -109,8 +109,9 @@ class WGLDisplay : public OGLDisplayBase {
   // Waits until the window thread has torn the window down (or has ended without a window).
   void waitForExit() override;
   // Starts the window thread, waits for the first paint as long as the thread runs and the window
-  // system answers, then makes the GL context current on the calling thread. False, with the
-  // reason printed, when there is no window or no context.
+  // system answers (once the window shows, a few seconds at most), then makes the GL context
+  // current on the calling thread. False, with the reason printed, when there is no window or no
+  // context.
   bool create(int x, int y, int width, int height, const std::string& title) override;
   // Once the display is lost, the thread that takes the window lock ends the process instead.
   void lockWindow() override;

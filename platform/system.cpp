@@ -52,9 +52,9 @@ const char* endSignalName(int signal) {
   }
 }
 
-void sayLine(int signal, const char* text) {
-  char line[128];
-  const int length = std::snprintf(line, sizeof(line), "%s: %s\n", endSignalName(signal), text);
+void sayLine(int signal, const char* text, const char* tail = "") {
+  char line[256];
+  const int length = std::snprintf(line, sizeof(line), "%s: %s%s\n", endSignalName(signal), text, tail);
   if (length > 0) offerLine(line, static_cast<size_t>(std::min<int>(length, sizeof(line) - 1)));
 }
 
@@ -73,18 +73,12 @@ void sayLine(int signal, const char* text) {
   ::_exit(128 + signal);  // not reached: the default action of these three ends the process
 }
 
-// Once the close's last word is given a signal ends the process with the close's status.
-void endIfClosed() {
-  const int status = g_closeStatus.load();
-  if (status >= 0) endProcess(status);
-}
-
 void waitForEndSignals(sigset_t set) {
   for (;;) {
     int signal = 0;
     if (sigwait(&set, &signal) != 0) continue;
     if (!g_closing.load()) endBySignal(signal);
-    endIfClosed();
+    endIfCloseFinished();
     int64_t frames[kRecentFrames];
     const size_t count = std::min(g_framesFinished.load(), kRecentFrames);
     for (size_t i = 0; i < count; ++i) frames[i] = g_frameLengthsMs[i].load();
@@ -92,18 +86,24 @@ void waitForEndSignals(sigset_t set) {
     EndSignalAction action = decideEndSignal(now, progress, frames, count);
     if (action == EndSignalAction::Watch) {
       const WatchedWork watched = watchForWork(kWatchMs);
-      endIfClosed();
+      endIfCloseFinished();
       action = decideEndSignal(now, progress, frames, count, &watched);
     }
     if (action == EndSignalAction::EndAtOnce) {
       sayLine(signal, "ending at once; the painting may not have been saved");
       endBySignal(signal);
     }
+    // A run that works without a step may be one that spins for good: the user learns how to end
+    // it anyway, at the price of the save.
+    char working[128] = "";
+    if (action == EndSignalAction::AbsorbWorking)
+      std::snprintf(working, sizeof(working), " (working, no step for %lld s; Ctrl-\\ ends it at once, without saving)",
+                    static_cast<long long>((now - progress) / 1000));
     int none = 0;
     if (g_endSignal.compare_exchange_strong(none, signal))
-      sayLine(signal, "closing, the painting is saved first");
+      sayLine(signal, "closing, the painting is saved first", working);
     else
-      sayLine(signal, "the painting is still being saved");
+      sayLine(signal, "the painting is still being saved", working);
   }
 }
 
@@ -149,7 +149,17 @@ void catchEndSignals() {
 
 int endSignal() { return g_endSignal.load(); }
 
-void noteCloseFinished(int status) { g_closeStatus.store(status < 0 ? 1 : status); }
+void noteCloseFinished(int status) {
+  int unset = -1;
+  g_closeStatus.compare_exchange_strong(unset, status < 0 ? 1 : status);
+}
+
+int closeStatus() { return g_closeStatus.load(); }
+
+void endIfCloseFinished() {
+  const int status = g_closeStatus.load();
+  if (status >= 0) endProcess(status);
+}
 
 void noteProgress() { g_lastProgressMs.store(monotonicMs()); }
 
@@ -178,8 +188,8 @@ EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const 
   const int64_t bound = std::max(kStuckFloorMs, kStuckFrameFactor * longest);
   if (signalMs - lastProgressMs < bound) return EndSignalAction::Absorb;
   if (!watched) return EndSignalAction::Watch;
-  return watched->markMoved || watched->otherCpuUs >= kWorkingCpuUs ? EndSignalAction::Absorb
-                                                                     : EndSignalAction::EndAtOnce;
+  if (watched->markMoved) return EndSignalAction::Absorb;
+  return watched->otherCpuUs >= kWorkingCpuUs ? EndSignalAction::AbsorbWorking : EndSignalAction::EndAtOnce;
 }
 
 void sleepMilliseconds(uint32_t milliseconds) {

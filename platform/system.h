@@ -37,8 +37,13 @@ void catchEndSignals();
 // frame loop after each frame.
 int endSignal();
 // The close's last word is given, with the process's status: nothing is at stake any more, and
-// a signal from now on ends the process with that status at once, saying nothing.
+// a signal (or a lost display) from now on ends the process with that status at once, saying
+// nothing. The first status noted stands.
 void noteCloseFinished(int status);
+// The status noted by noteCloseFinished; -1 while the close has not given its last word.
+int closeStatus();
+// Ends the process with the close's status when its last word is given; returns otherwise.
+void endIfCloseFinished();
 
 // Progress, by which a signal's thread judges whether the run is stuck. Any thread: a block of a
 // file read or written, a step of the close done. The frame loop calls noteFrameFinished after each
@@ -46,7 +51,10 @@ void noteCloseFinished(int status);
 void noteProgress();
 void noteFrameFinished();
 
-enum class EndSignalAction { Absorb, Watch, EndAtOnce };
+// AbsorbWorking: absorbed, though the run reached no mark for longer than its bound and was seen
+// working only by its CPU time (a long frame, or one that spins for good): the answer names the
+// way out.
+enum class EndSignalAction { Absorb, AbsorbWorking, Watch, EndAtOnce };
 constexpr int64_t kStuckFloorMs = 5000;
 constexpr int64_t kStuckFrameFactor = 3;
 constexpr size_t kRecentFrames = 16;
@@ -67,7 +75,8 @@ WatchedWork watchForWork(int64_t watchMs);
 // kStuckFloorMs and kStuckFrameFactor times the longest of the recent frames (milliseconds, any
 // order; none yet: the floor alone). Otherwise the signal at signalMs is absorbed. A run the
 // marks call stuck is watched first (Watch, when `watched` is null); it is stuck, and the signal
-// ends it at once, only when it reached no mark and did no work meanwhile.
+// ends it at once, only when it reached no mark and did no work meanwhile. One that only worked
+// is AbsorbWorking.
 EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,
                                 size_t count, const WatchedWork* watched = nullptr);
 

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "platform/output.h"
+#include "platform/system.h"
 
 namespace platform {
 namespace {
@@ -44,6 +45,8 @@ std::mutex g_endingMutex;
 // Xlib ends the process itself when this returns, on every thread that finds the loss at once
 // (each thread has its own connection): so it never returns.
 int onConnectionLost(Display*) {
+  // After the close's last word nothing is at stake: its status stands.
+  platform::endIfCloseFinished();
   g_lost = true;
   std::function<void()> handler;
   {
@@ -177,6 +180,7 @@ struct NativeWindow::State {
   std::atomic<int> width{0};
   std::atomic<int> height{0};
   std::atomic<unsigned> pingsAnswered{0};
+  std::atomic<bool> mapped{false};
 
   // Other threads never touch the connection: they queue a request and wake the loop.
   std::mutex postedMutex;
@@ -318,6 +322,9 @@ void NativeWindow::runMessageLoop(const Handler& handler) {
         case KeyRelease:
           message = keyMessage(event.xkey, WindowMessage::KeyUp);
           break;
+        case MapNotify:
+          s.mapped = true;
+          continue;
         case ClientMessage:
           if (static_cast<Atom>(event.xclient.data.l[0]) != s.deleteWindow) continue;
           message.kind = WindowMessage::Close;
@@ -343,7 +350,10 @@ void NativeWindow::runMessageLoop(const Handler& handler) {
         message.kind = WindowMessage::Close;
         handler(message);
       } else if (request.kind == Posted::Ping) {
-        XSync(s.display, False);
+        // A round trip that also tells whether the window shows.
+        XWindowAttributes attributes = {};
+        if (XGetWindowAttributes(s.display, s.window, &attributes) && attributes.map_state == IsViewable)
+          s.mapped = true;
         ++s.pingsAnswered;
       } else {
         XStoreName(s.display, s.window, request.text.c_str());
@@ -378,6 +388,7 @@ void NativeWindow::postQuit() { m_state->post(Posted::Quit); }
 void NativeWindow::postClose() { m_state->post(Posted::Close); }
 void NativeWindow::ping() { m_state->post(Posted::Ping); }
 unsigned NativeWindow::pingsAnswered() const { return m_state->pingsAnswered.load(); }
+bool NativeWindow::isMapped() const { return m_state->mapped.load(); }
 void NativeWindow::setTitle(const std::string& title) { m_state->post(Posted::Title, title); }
 
 void NativeWindow::clientSize(int& width, int& height) const {

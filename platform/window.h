@@ -65,6 +65,9 @@ class NativeWindow {
   // done, so a waiting thread can tell a slow start from a server that no longer answers.
   void ping();
   unsigned pingsAnswered() const;
+  // True once the window thread has seen the window mapped: its map notice came, or a ping found
+  // it viewable. A window can be shown without its first paint ever coming.
+  bool isMapped() const;
   void setTitle(const std::string& title);
   // Last client size the window system reported.
   void clientSize(int& width, int& height) const;

@@ -10,10 +10,11 @@ cmake --build build -j "$(nproc)" --target tresslet
 trace=$(realpath "${1:-assets/traces/demo.trace}")
 mkdir -p assets/run
 cd assets/run
-# A first run brushes with hair texture 1, so the session's strokes are saved as a painting and
-# its OBJ under ../data/record/ when it closes; later runs keep the brush of the run before.
+# A first run's brush: this file sets the stroke's colour (brown) and width; the trace picks the
+# hair texture itself, so its stroke is saved as a painting and its OBJ under ../data/record/ when
+# it closes. Later runs keep the brush of the run before.
 if [ ! -e autosaves.txt ]; then
-  printf 'operation {\n  texture: 1\n  width: 0.01\n  curvature: 0\n  color {\n    red: 0.55\n    green: 0.35\n    blue: 0.2\n    lightness: 1\n  }\n}\n' > autosaves.txt
+  printf 'operation {\n  width: 0.01\n  color {\n    red: 0.55\n    green: 0.35\n    blue: 0.2\n    lightness: 1\n  }\n}\n' > autosaves.txt
 fi
 export TRESSLET_VR_TRACE="$trace"
 if [ -n "${DISPLAY:-}" ]; then

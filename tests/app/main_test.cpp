@@ -135,7 +135,10 @@ enum class Output { File, PipeGone, PipeFull };
 constexpr int kAsTheFilesSay = -2;  // exit 0 when a copy of the painting is on disk, else 1
 
 // What the test does once the hold is set, each step a while after the one before.
-enum class Act { Signal, StopProgram, ContinueProgram, StopServer, Release, ReleaseSlowly, SeePrinted };
+// FailNextSync: once the save command's files are written, the next part sync of a painting
+// fails as a write-back error does.
+enum class Act { Signal, StopProgram, ContinueProgram, StopServer, KillServer, Release, ReleaseSlowly, SeePrinted,
+                 FailNextSync };
 struct Step {
   int afterMs;
   Act act;
@@ -157,15 +160,18 @@ struct RunEnd {
   std::vector<int> strokes = {1, 1, 1};  // each painting's strokes, by count; none: not counted
   const char* printed = nullptr;      // lines each printed
   const char* absent = nullptr;       // text never printed
-  // Eyes as large as a trace takes, and no stroke: the steps start in the start-up, and the eyes'
-  // targets and first frame are seconds of work without a mark.
+  // No stroke, and a first frame of seconds of work without a mark: the steps start with it.
   bool longFirstFrame = false;
+  const char* preload = nullptr;      // the test library's settings; "{root}" stands for the asset root
 };
 
 void PrintTo(const RunEnd& end, std::ostream* out) { *out << end.what; }
 
 const RunEnd kRunEnds[] = {
-    {"ABurstOfSignals", {sig(SIGINT, 0), sig(SIGTERM, 100), sig(SIGHUP, 100), {0, Act::Release}}, Hold::FrameWrite,
+    {"ABurstOfSignals",
+     {sig(SIGINT, 0), sig(SIGTERM, 100), sig(SIGHUP, 100),
+      {0, Act::SeePrinted, 0, "Hangup: the painting is still being saved\n"}, {0, Act::Release}},
+     Hold::FrameWrite,
      Output::File, nullptr, -1, 0, false, 0, {1, 1, 1},
      "Interrupt: closing, the painting is saved first\nHangup: the painting is still being saved\n"},
     {"HangupWithThePipeReaderGone", {sig(SIGHUP, 0), sig(SIGHUP, 100)}, Hold::None, Output::PipeGone},
@@ -173,9 +179,11 @@ const RunEnd kRunEnds[] = {
     {"CloseWhoseSaveFails", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, 0, 0, false, 1, {}},
     {"StuckServer", {sig(SIGTERM, 0), sig(SIGTERM, 3000), sig(SIGTERM, 7000)}, Hold::ServerStopped, Output::File,
      nullptr, -1, 0, false, -1, {}, "Terminated: ending at once; the painting may not have been saved\n"},
+    {"StuckServerWithAFullOutput", {sig(SIGTERM, 0), sig(SIGTERM, 7000)}, Hold::ServerStopped, Output::PipeFull,
+     nullptr, -1, 0, false, -1, {}},
     {"FrameHeldByAWrite",
      {sig(SIGINT, 0), {0, Act::SeePrinted, 0, "Interrupt: closing, the painting is saved first\n"}, sig(SIGINT, 2200),
-      {0, Act::Release}},
+      {0, Act::SeePrinted, 0, "Interrupt: the painting is still being saved\n"}, {0, Act::Release}},
      Hold::FrameWrite, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, "Interrupt: the painting is still being saved\n"},
     {"FrameHeldForGood", {sig(SIGINT, 0), sig(SIGINT, 10000)}, Hold::FrameWrite, Output::File, nullptr, -1, 0, false,
      -1, {}, "Interrupt: ending at once; the painting may not have been saved\n"},
@@ -189,11 +197,27 @@ const RunEnd kRunEnds[] = {
     {"HangupsIgnoredAtStart", {sig(SIGHUP, 0), sig(SIGTERM, 500)}, Hold::None, Output::File, nullptr, -1, SIGHUP,
      false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n", "Hangup"},
     {"StrokeBeingDrawn", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, true, 0, {1, 2, 2}},
+    // A frame that works for 9 s without a step, as one that spins for good would: each answer
+    // says so and names the way out.
     {"LongFirstFrame", {sig(SIGTERM, 5500), sig(SIGTERM, 1000), sig(SIGTERM, 1000)}, Hold::None, Output::File, nullptr,
-     -1, 0, false, 0, {}, "Terminated: closing, the painting is saved first\n", "ending at once", true},
+     -1, 0, false, 0, {},
+     "Terminated: closing, the painting is saved first (working, no step for \n"
+     "Terminated: the painting is still being saved (working, no step for \n"
+     " s; Ctrl-\\ ends it at once, without saving)\n",
+     "ending at once", true, "TRESSLET_TEST_BUSY_FRAME_MS=9000"},
+    {"NoFirstPaint", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1},
+     "Terminated: closing, the painting is saved first\n", nullptr, false, "TRESSLET_TEST_NO_EXPOSE=1"},
+    // The close's first copy meets a write-back error; the second lands, and so the run's status is 0.
+    {"FirstCopyFails", {{0, Act::FailNextSync}, sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, false, 0,
+     {1, 1}, "was not saved (Input/output error); the painting is saved as ", nullptr, false,
+     "TRESSLET_TEST_FAIL_SYNC={root}/fail-sync|/data/record/"},
     {"SignalAfterTheLastWord",
      {{0, Act::StopServer}, {100, Act::Release}, {0, Act::SeePrinted, 0, "Shutdown\n"}, sig(SIGTERM, 6000)},
      Hold::CloseWrite, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, nullptr, "Terminated"},
+    // The server goes once the close has said its last word: the close's status stands.
+    {"DisplayLostAfterTheLastWord",
+     {{0, Act::StopServer}, {100, Act::Release}, {0, Act::SeePrinted, 0, "Shutdown\n"}, {0, Act::KillServer}},
+     Hold::CloseWrite, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, nullptr, "the display was lost"},
     {"SmallRecordFolder", {}, Hold::None, Output::File, "size=16k", -1, 0, false, kAsTheFilesSay, {}},
     {"TinyRecordFolder", {}, Hold::None, Output::File, "size=8k", -1, 0, false, kAsTheFilesSay, {}},
     {"ReadOnlyRecordFolder", {}, Hold::None, Output::File, "ro", -1, 0, false, 1, {},
@@ -229,7 +253,7 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
   // One stroke (five for a slow write: a painting that takes the writer a while), then the file
   // panel's save button (aimed as the trace guide gives it) and a trace that holds still until the
   // signals, or draws a stroke and holds its trigger; or the stroke and the trace's close.
-  Script script(end.longFirstFrame ? 8192 : 64);
+  Script script(64);
   const int strokes = end.longFirstFrame ? 0 : end.strokes.empty() ? 1 : end.strokes.front();
   for (int k = 0; k < strokes; ++k) script.stroke(0.01f * k);
   if (end.longFirstFrame)
@@ -247,14 +271,20 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
   PrivateXServer server;
   ASSERT_TRUE(server.start());
   ProgramProcess program;
+  std::string preload = end.preload ? end.preload : "";
+  if (preload.find("{root}") != std::string::npos) preload.replace(preload.find("{root}"), 6, root());
   program.start(server.display(), rootPath("run/program.trace"),
-                end.output == Output::File ? rootPath("program.out") : "", end.fileSizeLimit, end.ignoredSignal);
+                end.output == Output::File ? rootPath("program.out") : "", end.fileSizeLimit, end.ignoredSignal,
+                preload);
   if (end.output == Output::PipeFull) program.fillOutput();
   auto printed = [&](const std::string& text) { return readFile("program.out").find(text) != std::string::npos; };
-  if (end.ignoredSignal || end.longFirstFrame) {
+  if (end.ignoredSignal) {
     // In the start-up, once the context is made and before the session can be saved.
     ASSERT_TRUE(program.waitFor([&] { return printed("GL_VERSION"); }, 60)) << readFile("program.out");
-    if (end.ignoredSignal) program.signal(end.ignoredSignal);
+    program.signal(end.ignoredSignal);
+  }
+  if (end.longFirstFrame) {
+    ASSERT_TRUE(program.waitFor([&] { return printed("busy frame of "); }, 60)) << readFile("program.out");
   }
   // The save command makes the run folder as it hands its save over.
   auto runFolders = [&] {
@@ -295,10 +325,16 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
       case Act::StopProgram: program.signal(SIGSTOP); break;
       case Act::ContinueProgram: program.signal(SIGCONT); break;
       case Act::StopServer: server.signal(SIGSTOP); break;
+      case Act::KillServer: server.signal(SIGKILL); break;
       case Act::Release: ProgramProcess::releaseWrite(held); break;
       case Act::ReleaseSlowly: slowRelease = std::thread([held] { ProgramProcess::releaseWrite(held, 4096); }); break;
       case Act::SeePrinted:
         EXPECT_TRUE(program.waitFor([&] { return printed(step.text); }, 60)) << step.text << "\n" << readFile("program.out");
+        break;
+      case Act::FailNextSync:
+        ASSERT_TRUE(program.waitFor([&] { return !runFolderFiles(savingRoot, ".obj").empty(); }, 60))
+            << readFile("program.out");
+        writeFile("fail-sync", "");
         break;
     }
   }

@@ -49,7 +49,7 @@ TEST(Mutex, TryLockOnAnotherThreadFailsOnlyWhileHeld) {
 
 // An end signal ends the run at once only when nothing has moved for the longer of 5 s and
 // three times the longest recent frame, and the run, watched then, reached no mark and did no
-// work; every other signal is absorbed, however many come.
+// work; every other signal is absorbed, however many come, and one seen only working is told so.
 TEST(EndSignals, OnlyARunWithoutProgressOrWorkForItsBoundIsEndedAtOnce) {
   using platform::EndSignalAction;
   using platform::WatchedWork;
@@ -70,8 +70,8 @@ TEST(EndSignals, OnlyARunWithoutProgressOrWorkForItsBoundIsEndedAtOnce) {
       {10000, 7000, {16}, nullptr, EndSignalAction::Absorb},         // a save's block moved it on
       {6000, 0, {16, 2200, 30}, nullptr, EndSignalAction::Absorb},   // slow frames stretch the bound
       {6600, 0, {2200, 16}, &idle, EndSignalAction::EndAtOnce},
-      {12000, 0, {}, &busy, EndSignalAction::Absorb},                // a first frame drawing a big load
-      {9000, 1000, {16}, &busy, EndSignalAction::Absorb},            // a long copy or build, no mark
+      {12000, 0, {}, &busy, EndSignalAction::AbsorbWorking},         // a first frame drawing a big load
+      {9000, 1000, {16}, &busy, EndSignalAction::AbsorbWorking},     // a long copy or build, no mark
       {7100, 0, {16}, &marked, EndSignalAction::Absorb},             // a stopped job resumed: a frame ends
   };
   for (const Case& c : cases)
@@ -92,7 +92,11 @@ TEST(EndSignals, TheWatchSeesOtherThreadsWorkAndMarks) {
     while (!done.load()) {
     }
   });
-  const platform::WatchedWork busy = platform::watchForWork(100);
+  // On a loaded machine the spinner may get little of one watch: it is watched until it shows,
+  // which a watch that missed other threads' time never sees.
+  platform::WatchedWork busy;
+  for (int watch = 0; watch < 100 && busy.otherCpuUs < platform::kWorkingCpuUs; ++watch)
+    busy = platform::watchForWork(100);
   done = true;
   worker.join();
   EXPECT_GE(busy.otherCpuUs, platform::kWorkingCpuUs);

@@ -13,8 +13,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 #include <thread>
+
+namespace {
+
+// Narrower than the suite's server (1280 x 1024).
+constexpr int kWidth = 640;
+
+}  // namespace
 
 PrivateXServer::~PrivateXServer() {
   if (m_pid <= 0) return;
@@ -28,13 +36,16 @@ bool PrivateXServer::start() {
   if (::pipe(fds) != 0) return false;
   // The child of a threaded process may not allocate: everything is made before the fork.
   const std::string fd = std::to_string(fds[1]);
+  static int s_started = 0;
+  m_height = 480 + static_cast<int>((::getpid() * 7 + s_started++) % 160);
+  const std::string screen = std::to_string(kWidth) + "x" + std::to_string(m_height) + "x24";
   m_pid = ::fork();
   if (m_pid == 0) {
     ::close(fds[0]);
     const int null = ::open("/dev/null", O_WRONLY);
     ::dup2(null, 1);
     ::dup2(null, 2);
-    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+    ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
              "tcp", static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -46,7 +57,15 @@ bool PrivateXServer::start() {
     number += c;
   ::close(fds[0]);
   m_display = ":" + number;
-  return c == '\n' && !number.empty();
+  if (c != '\n' || number.empty()) return false;
+  // The name must lead to this server and no other (a test that stops it would talk to another):
+  // what answers has this server's screen, whose height no server of a test running beside it
+  // is likely to share.
+  Display* probe = XOpenDisplay(m_display.c_str());
+  if (!probe) return false;
+  const bool ours = DisplayWidth(probe, 0) == kWidth && DisplayHeight(probe, 0) == m_height;
+  XCloseDisplay(probe);
+  return ours;
 }
 
 void PrivateXServer::signal(int signal) const { ::kill(m_pid, signal); }
@@ -80,11 +99,18 @@ ProgramProcess::~ProgramProcess() {
 }
 
 void ProgramProcess::start(const std::string& display, const std::string& tracePath,
-                           const std::string& outputPath, long fileSizeLimit, int ignoredSignal) {
+                           const std::string& outputPath, long fileSizeLimit, int ignoredSignal,
+                           const std::string& preload) {
   // The child of a threaded process may not allocate: everything is made before the fork.
   std::vector<std::string> words = {"env", "-u", "TRESSLET_VR_TRACE"};
   if (!display.empty()) words.push_back("DISPLAY=" + display);
   if (!tracePath.empty()) words.push_back("TRESSLET_VR_TRACE=" + tracePath);
+  if (!preload.empty()) {
+    // A sanitized program would refuse a library loaded before its runtime.
+    words.insert(words.end(), {"LD_PRELOAD=" TRESSLET_TEST_PRELOAD, "ASAN_OPTIONS=verify_asan_link_order=0"});
+    std::istringstream settings(preload);
+    for (std::string setting; settings >> setting;) words.push_back(setting);
+  }
   words.push_back(TRESSLET_BINARY);
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

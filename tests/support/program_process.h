@@ -20,6 +20,7 @@ class PrivateXServer {
 
  private:
   pid_t m_pid = -1;
+  int m_height = 0;  // of its screen, which tells it from other servers
   std::string m_display;
 };
 
@@ -32,8 +33,11 @@ class ProgramProcess {
   ~ProgramProcess();
   // fileSizeLimit >= 0: the program's RLIMIT_FSIZE in bytes. The end signals start with their
   // default action, but ignoredSignal (when not 0), which starts ignored, as `nohup` leaves it.
+  // preload: "NAME=VALUE ..." settings of the test library preloaded into the program (none: not
+  // preloaded), which bends a few calls as support/preload/preload.cpp says.
   void start(const std::string& display, const std::string& tracePath,
-             const std::string& outputPath, long fileSizeLimit = -1, int ignoredSignal = 0);
+             const std::string& outputPath, long fileSizeLimit = -1, int ignoredSignal = 0,
+             const std::string& preload = std::string());
   void signal(int signal) const;
   // Closes the pipe's reading end, as a reader that ended does (`| tee` after the Ctrl-C).
   void closeOutput();
