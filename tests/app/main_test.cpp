@@ -197,14 +197,14 @@ const RunEnd kRunEnds[] = {
     {"HangupsIgnoredAtStart", {sig(SIGHUP, 0), sig(SIGTERM, 500)}, Hold::None, Output::File, nullptr, -1, SIGHUP,
      false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n", "Hangup"},
     {"StrokeBeingDrawn", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, true, 0, {1, 2, 2}},
-    // A frame that works for 9 s without a step, as one that spins for good would: each answer
+    // A frame that works for 12 s without a step, as one that spins for good would: each answer
     // says so and names the way out.
     {"LongFirstFrame", {sig(SIGTERM, 5500), sig(SIGTERM, 1000), sig(SIGTERM, 1000)}, Hold::None, Output::File, nullptr,
      -1, 0, false, 0, {},
      "Terminated: closing, the painting is saved first (working, no step for \n"
      "Terminated: the painting is still being saved (working, no step for \n"
      " s; Ctrl-\\ ends it at once, without saving)\n",
-     "ending at once", true, "TRESSLET_TEST_BUSY_FRAME_MS=9000"},
+     "ending at once", true, "TRESSLET_TEST_BUSY_FRAME_MS=12000"},
     {"NoFirstPaint", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1},
      "Terminated: closing, the painting is saved first\n", nullptr, false, "TRESSLET_TEST_NO_EXPOSE=1"},
     // The close's first copy meets a write-back error; the second lands, and so the run's status is 0.
