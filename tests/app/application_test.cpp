@@ -15,6 +15,7 @@
 #include "core/events.h"
 #include "core/settings.h"
 #include "platform/clock.h"
+#include "platform/system.h"
 #include "quillax.pb.h"
 #include "render/head_model.h"
 #include "render/light.h"
@@ -279,6 +280,7 @@ TEST_F(ApplicationGL, TheCloseFinishesTheStrokeBeingDrawnAndIsSavedWhenItsSecond
   testing::internal::CaptureStdout();
   EXPECT_TRUE(shutdownApplication());
   const std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(platform::closeStatus(), 0);  // what a later signal or a lost display ends with
   const std::string landed = g_autosaves.last_save_file();
   EXPECT_NE(printed.find("the copy of the painting was not saved: the folder ../later/record could not be made "
                          "(No such file or directory); the painting is saved as " + landed + "\n"),
