@@ -104,6 +104,15 @@ void waitForDisk(int fd, uint64_t from, uint64_t count) {
   }
 }
 
+// fsync or fdatasync: the real call, then the wait for the rest of the file.
+int syncWhole(int (*next)(int), int fd) {
+  const int result = next(fd);
+  const int error = errno;
+  if (result == 0) waitForDisk(fd, 0, 0);
+  errno = error;
+  return result;
+}
+
 }  // namespace
 
 extern "C" {
@@ -135,20 +144,12 @@ int sync_file_range(int fd, off64_t offset, off64_t nbytes, unsigned int flags) 
 
 int fsync(int fd) {
   static const auto next = real<int (*)(int)>("fsync");
-  const int result = next(fd);
-  const int error = errno;
-  if (result == 0) waitForDisk(fd, 0, 0);
-  errno = error;
-  return result;
+  return syncWhole(next, fd);
 }
 
 int fdatasync(int fd) {
   static const auto next = real<int (*)(int)>("fdatasync");
-  const int result = next(fd);
-  const int error = errno;
-  if (result == 0) waitForDisk(fd, 0, 0);
-  errno = error;
-  return result;
+  return syncWhole(next, fd);
 }
 
 int XNextEvent(void* display, int* event) {
