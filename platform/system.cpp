@@ -58,7 +58,8 @@ void sayLine(int signal, const char* text, const char* tail = "") {
   if (length > 0) offerLine(line, static_cast<size_t>(std::min<int>(length, sizeof(line) - 1)));
 }
 
-// Ends the process as the signal would have, had it not been waited for.
+// Ends the process as the signal would have, had it not been waited for. Nothing here waits on
+// the output beyond kLastLineMs: a printer blocked on a full pipe holds no lock this path takes.
 [[noreturn]] void endBySignal(int signal) {
   drainOutput(kLastLineMs);
   struct sigaction action = {};
@@ -73,10 +74,34 @@ void sayLine(int signal, const char* text, const char* tail = "") {
   ::_exit(128 + signal);  // not reached: the default action of these three ends the process
 }
 
-void waitForEndSignals(sigset_t set) {
+// What the run did over the judged window up to now: a mark since progressMs, and the CPU time of
+// the other threads. A window not yet covered by samples (the close has only just begun) is
+// waited for, sampling on, unless a mark moves meanwhile.
+WatchedWork workOverWindow(WorkWindow& window, int64_t progressMs) {
+  int64_t used = -1;
   for (;;) {
-    int signal = 0;
-    if (sigwait(&set, &signal) != 0) continue;
+    used = window.usedOver(monotonicMs(), otherThreadsCpuUs(), kJudgedWindowMs);
+    if (used >= 0 || g_lastProgressMs.load() != progressMs) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kSampleMs));
+    window.sample(monotonicMs(), otherThreadsCpuUs());
+  }
+  WatchedWork watched;
+  watched.markMoved = g_lastProgressMs.load() != progressMs;
+  watched.otherCpuUs = std::max<int64_t>(used, 0);
+  return watched;
+}
+
+void waitForEndSignals(sigset_t set) {
+  // Sampled every kSampleMs while a close can be asked for, so that a signal is judged on what the
+  // run did over the last few seconds, not on the moment it arrives: a long frame that waits off
+  // the CPU for a while between seconds of work is working.
+  WorkWindow window;
+  timespec period = {};
+  period.tv_nsec = kSampleMs * 1000000;
+  for (;;) {
+    const int signal = sigtimedwait(&set, nullptr, &period);
+    if (g_closing.load()) window.sample(monotonicMs(), otherThreadsCpuUs());
+    if (signal <= 0) continue;  // the period's sample, or an interruption
     if (!g_closing.load()) endBySignal(signal);
     endIfCloseFinished();
     int64_t frames[kRecentFrames];
@@ -85,14 +110,11 @@ void waitForEndSignals(sigset_t set) {
     const int64_t now = monotonicMs(), progress = g_lastProgressMs.load();
     EndSignalAction action = decideEndSignal(now, progress, frames, count);
     if (action == EndSignalAction::Watch) {
-      const WatchedWork watched = watchForWork(kWatchMs);
+      const WatchedWork watched = workOverWindow(window, progress);
       endIfCloseFinished();
       action = decideEndSignal(now, progress, frames, count, &watched);
     }
-    if (action == EndSignalAction::EndAtOnce) {
-      sayLine(signal, "ending at once; the painting may not have been saved");
-      endBySignal(signal);
-    }
+    if (action == EndSignalAction::EndAtOnce) endAtOnce(signal);
     // A run that works without a step may be one that spins for good: the user learns how to end
     // it anyway, at the price of the save.
     char working[128] = "";
@@ -171,14 +193,26 @@ void noteFrameFinished() {
   g_lastProgressMs.store(now);
 }
 
-WatchedWork watchForWork(int64_t watchMs) {
-  const int64_t progress = g_lastProgressMs.load();
-  const int64_t others = cpuUs(CLOCK_PROCESS_CPUTIME_ID) - cpuUs(CLOCK_THREAD_CPUTIME_ID);
-  std::this_thread::sleep_for(std::chrono::milliseconds(watchMs));
-  WatchedWork watched;
-  watched.markMoved = g_lastProgressMs.load() != progress;
-  watched.otherCpuUs = cpuUs(CLOCK_PROCESS_CPUTIME_ID) - cpuUs(CLOCK_THREAD_CPUTIME_ID) - others;
-  return watched;
+void endAtOnce(int signal) {
+  sayLine(signal, "ending at once; the painting may not have been saved");
+  endBySignal(signal);
+}
+
+int64_t otherThreadsCpuUs() { return cpuUs(CLOCK_PROCESS_CPUTIME_ID) - cpuUs(CLOCK_THREAD_CPUTIME_ID); }
+
+void WorkWindow::sample(int64_t nowMs, int64_t otherCpuUs) {
+  if (m_count > 0 && nowMs - m_samples[(m_next + kSamples - 1) % kSamples].ms < kSampleMs / 2) return;
+  m_samples[m_next] = {nowMs, otherCpuUs};
+  m_next = (m_next + 1) % kSamples;
+  m_count = std::min(m_count + 1, kSamples);
+}
+
+int64_t WorkWindow::usedOver(int64_t nowMs, int64_t otherCpuUs, int64_t windowMs) const {
+  for (size_t back = 1; back <= m_count; ++back) {
+    const Sample& sample = m_samples[(m_next + kSamples - back) % kSamples];
+    if (nowMs - sample.ms >= windowMs) return otherCpuUs - sample.otherCpuUs;
+  }
+  return -1;
 }
 
 EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,

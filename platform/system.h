@@ -58,27 +58,52 @@ enum class EndSignalAction { Absorb, AbsorbWorking, Watch, EndAtOnce };
 constexpr int64_t kStuckFloorMs = 5000;
 constexpr int64_t kStuckFrameFactor = 3;
 constexpr size_t kRecentFrames = 16;
-// How long a run that the marks call stuck is watched for work, and the CPU time its other
-// threads must use in that while to count as working. A run blocked on a stopped X server, a
-// named pipe or a hung file system uses well under a millisecond of it.
-constexpr int64_t kWatchMs = 500;
+// A run the marks call stuck is judged on what it did over the last kJudgedWindowMs: the CPU time
+// its other threads must have used in that while to count as working. A run blocked on a stopped
+// X server, a named pipe or a hung file system uses well under a millisecond of it; one whose long
+// frame waits off the CPU for a moment (a swap on a busy server) has worked just before.
+constexpr int64_t kJudgedWindowMs = 3000;
 constexpr int64_t kWorkingCpuUs = 10000;
-// What the run did while it was watched: whether a mark moved, and the CPU time (microseconds)
-// of every thread but the one watching.
+// How often the signals' thread samples that CPU time while a close can be asked for.
+constexpr int64_t kSampleMs = 500;
+// What the run did over the judged window: whether a mark moved, and the CPU time (microseconds)
+// of every thread but the one judging.
 struct WatchedWork {
   bool markMoved = false;
   int64_t otherCpuUs = 0;
 };
-// Watches the run for watchMs from the calling thread, which itself only sleeps meanwhile.
-WatchedWork watchForWork(int64_t watchMs);
+// The CPU time (microseconds) every thread of the process but the calling one has used so far.
+int64_t otherThreadsCpuUs();
+// The recent samples of that CPU time, by monotonic milliseconds, in the order taken.
+class WorkWindow {
+ public:
+  static constexpr size_t kSamples = 32;
+  // Keeps one sample per half period at most, so that a burst of signals (a held Ctrl-C) never
+  // pushes the window's start out of the ring.
+  void sample(int64_t nowMs, int64_t otherCpuUs);
+  // The CPU time used from the newest sample taken at least windowMs before nowMs up to
+  // otherCpuUs, read at nowMs; -1 while no sample is that old.
+  int64_t usedOver(int64_t nowMs, int64_t otherCpuUs, int64_t windowMs) const;
+
+ private:
+  struct Sample {
+    int64_t ms = 0, otherCpuUs = 0;
+  };
+  Sample m_samples[kSamples];
+  size_t m_next = 0, m_count = 0;
+};
 // The marks call the run stuck when nothing has moved since lastProgressMs for the longer of
 // kStuckFloorMs and kStuckFrameFactor times the longest of the recent frames (milliseconds, any
 // order; none yet: the floor alone). Otherwise the signal at signalMs is absorbed. A run the
-// marks call stuck is watched first (Watch, when `watched` is null); it is stuck, and the signal
-// ends it at once, only when it reached no mark and did no work meanwhile. One that only worked
-// is AbsorbWorking.
+// marks call stuck is judged on its window next (Watch, when `watched` is null); it is stuck, and
+// the signal ends it at once, only when it reached no mark and did no work over the window. One
+// that only worked is AbsorbWorking.
 EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,
                                 size_t count, const WatchedWork* watched = nullptr);
+// Ends a stuck run as the signal would: a line saying the painting may not have been saved, then
+// at most a moment for the output, whatever it does (a helper stopped, a printer blocked on a full
+// pipe), and the signal's default action.
+[[noreturn]] void endAtOnce(int signal);
 
 // Gives up the rest of the time slice for 0, else sleeps at least the given milliseconds.
 void sleepMilliseconds(uint32_t milliseconds);

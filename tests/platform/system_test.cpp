@@ -48,8 +48,8 @@ TEST(Mutex, TryLockOnAnotherThreadFailsOnlyWhileHeld) {
 }
 
 // An end signal ends the run at once only when nothing has moved for the longer of 5 s and
-// three times the longest recent frame, and the run, watched then, reached no mark and did no
-// work; every other signal is absorbed, however many come, and one seen only working is told so.
+// three times the longest recent frame, and the run reached no mark and did no work over the
+// judged window; every other signal is absorbed, however many come, and one seen only working is told so.
 TEST(EndSignals, OnlyARunWithoutProgressOrWorkForItsBoundIsEndedAtOnce) {
   using platform::EndSignalAction;
   using platform::WatchedWork;
@@ -81,30 +81,35 @@ TEST(EndSignals, OnlyARunWithoutProgressOrWorkForItsBoundIsEndedAtOnce) {
         << c.signalMs << " ms, progress at " << c.lastProgressMs;
 }
 
-// The watch counts the work of every other thread and any mark, not its own sleep.
-TEST(EndSignals, TheWatchSeesOtherThreadsWorkAndMarks) {
-  const platform::WatchedWork quiet = platform::watchForWork(100);
-  EXPECT_FALSE(quiet.markMoved);
-  EXPECT_LT(quiet.otherCpuUs, platform::kWorkingCpuUs);
+// A signal is judged on the other threads' work over the last few seconds: the window starts at the
+// newest sample old enough, which a burst of signals never pushes out, and the CPU time counted is
+// theirs, not the judging thread's.
+TEST(EndSignals, TheWindowCountsTheLastSecondsOfOtherThreadsWork) {
+  platform::WorkWindow window;
+  EXPECT_EQ(window.usedOver(0, 0, platform::kJudgedWindowMs), -1);
+  for (int64_t ms = 0; ms <= 2500; ms += platform::kSampleMs) window.sample(ms, ms * 10);
+  EXPECT_EQ(window.usedOver(2900, 40000, 3000), -1);  // a close only just begun: no answer yet
+  EXPECT_EQ(window.usedOver(3000, 40000, 3000), 40000);
+  for (int64_t ms = 3000; ms < 3200; ms += 10) window.sample(ms, 30000);  // a held Ctrl-C
+  EXPECT_EQ(window.usedOver(3600, 40000, 3000), 35000);                  // from the sample at 500
+  for (int64_t ms = 3500; ms <= 40000; ms += platform::kSampleMs) window.sample(ms, ms);
+  EXPECT_EQ(window.usedOver(40100, 50000, 3000), 50000 - 37000);          // the ring wrapped
 
   std::atomic<bool> done{false};
   std::thread worker([&] {
     while (!done.load()) {
     }
   });
-  // On a loaded machine the spinner may get little of one watch: it is watched until it shows,
-  // which a watch that missed other threads' time never sees.
-  platform::WatchedWork busy;
-  for (int watch = 0; watch < 100 && busy.otherCpuUs < platform::kWorkingCpuUs; ++watch)
-    busy = platform::watchForWork(100);
+  // On a loaded machine the spinner may get little time: it is watched until it shows.
+  const int64_t before = platform::otherThreadsCpuUs();
+  for (int k = 0; k < 1000 && platform::otherThreadsCpuUs() - before < platform::kWorkingCpuUs; ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   done = true;
   worker.join();
-  EXPECT_GE(busy.otherCpuUs, platform::kWorkingCpuUs);
+  EXPECT_GE(platform::otherThreadsCpuUs() - before, platform::kWorkingCpuUs);
 
-  std::thread marker([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    platform::noteProgress();
-  });
-  EXPECT_TRUE(platform::watchForWork(100).markMoved);
-  marker.join();
+  const int64_t quiet = platform::otherThreadsCpuUs();
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(50); std::chrono::steady_clock::now() < end;) {
+  }
+  EXPECT_LT(platform::otherThreadsCpuUs() - quiet, platform::kWorkingCpuUs);  // the caller's own spin
 }
