@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +21,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -37,6 +42,11 @@ constexpr size_t kQueuedBytes = 256 * 1024;
 constexpr auto kPartialLine = std::chrono::milliseconds(100);
 // What one write to the output gathers.
 constexpr size_t kWriteBytes = 64 * 1024;
+// The helper's first byte on its control socket: it relays from now on. A helper that neither says
+// so nor ends within the limit is taken for one that cannot start.
+constexpr char kReady = 'R';
+constexpr int kHelperReadyMs = 10000;
+constexpr const char* kHelperName = "tresslet-output";  // at most 15 characters: the thread name's room
 
 // Writes all of text to fd, waiting as long as it takes; a closed reader or a failing file
 // drops the rest.
@@ -225,6 +235,31 @@ void closeAllBut(int* keep, size_t count) {
   closeBelow(INT_MAX);
 }
 
+// Gives the helper a name of its own in ps and top, so that nobody takes it for a second run
+// left over: the thread name, and the command line, which ps reads from the memory the
+// arguments were passed in (this process's copy of it, since the helper is forked).
+void nameHelper() {
+  ::prctl(PR_SET_NAME, kHelperName, 0, 0, 0);
+  std::ifstream statFile("/proc/self/stat");
+  std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
+  const size_t fields = stat.rfind(')');
+  if (fields == std::string::npos) return;
+  // After the name come the fields from the state on: arg_start and arg_end are the 48th and
+  // 49th of them all (Linux 3.5 on).
+  std::istringstream rest(stat.substr(fields + 1));
+  std::string field;
+  unsigned long long start = 0, end = 0;
+  for (int number = 3; number <= 49 && rest >> field; ++number) {
+    if (number == 48) start = std::strtoull(field.c_str(), nullptr, 10);
+    if (number == 49) end = std::strtoull(field.c_str(), nullptr, 10);
+  }
+  if (start == 0 || end <= start) return;
+  char* arguments = reinterpret_cast<char*>(static_cast<uintptr_t>(start));
+  const size_t room = static_cast<size_t>(end - start);
+  std::memset(arguments, 0, room);
+  std::memcpy(arguments, kHelperName, std::min(room - 1, std::strlen(kHelperName)));
+}
+
 // The helper: relays outIn to fd 1 and errIn (-1: the streams share outIn) to fd 2 until the
 // program's last descriptor of them is gone, however the program ended. A drain's mark on control
 // is answered with the same byte once what was printed before it is written out.
@@ -232,12 +267,16 @@ void closeAllBut(int* keep, size_t count) {
   // A Ctrl-C or a closing terminal reaches the whole group: the helper still writes out the
   // program's last words. A write past the file-size limit only fails.
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) ::signal(signal, SIG_IGN);
+  nameHelper();
   int keep[] = {1, 2, outIn, errIn, control};
   closeAllBut(keep, sizeof keep / sizeof keep[0]);
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   Relay out(1, wake), err(2, wake);
   Stream streams[2] = {{outIn, out}, {errIn, err}};
-  if (wake < 0 || !out.start() || (errIn >= 0 && !err.start())) ::_exit(1);  // the program's writes fail: EPIPE
+  // Without its threads the helper cannot relay: it ends, and the program keeps its own outputs.
+  if (wake < 0 || !out.start() || (errIn >= 0 && !err.start())) ::_exit(1);
+  const char ready = kReady;
+  if (::send(control, &ready, 1, MSG_NOSIGNAL) != 1) ::_exit(1);
   struct Mark {
     char byte;
     size_t out, err;  // each relay's bytes queued at the mark
@@ -288,14 +327,42 @@ void closeAllBut(int* keep, size_t count) {
 // opening of standard output's pipe of its own (O_NONBLOCK on a dup would reach fds 1 and 2).
 std::atomic<int> g_control{-1};
 std::atomic<int> g_offer{-1};
-// One drain at a time, so that each answer reaches the drain that asked for it.
-std::timed_mutex g_draining;
+// One drain at a time, so that each answer reaches the drain that asked for it. Taken by try_lock
+// alone: a timed lock is invisible to the thread sanitizer, which then reports every drain.
+std::mutex g_draining;
 char g_lastMark = 0;
+constexpr auto kDrainLockPoll = std::chrono::milliseconds(1);
+
+// Flushes a stream only when no other thread holds it: a thread blocked inside a printf on a full
+// pipe holds the stream's lock for as long as the pipe stays full, and the program's streams are
+// unbuffered anyway, so whatever is held there is already on its way.
+void flushUnlessHeld(FILE* stream) {
+  if (::ftrylockfile(stream) != 0) return;
+  ::fflush_unlocked(stream);
+  ::funlockfile(stream);
+}
 
 bool sameFile(int a, int b) {
   struct stat first {}, second {};
   return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
          first.st_ino == second.st_ino && first.st_rdev == second.st_rdev;
+}
+
+// Waits for the helper's first byte: false when it ended, or said nothing within the limit.
+bool helperReady(int control) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kHelperReadyMs);
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd in = {control, POLLIN, 0};
+    const int polled = ::poll(&in, 1, static_cast<int>(left));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) return false;
+    char byte = 0;
+    const ssize_t got = ::recv(control, &byte, 1, MSG_DONTWAIT);
+    if (got == 1) return byte == kReady;
+    if (got == 0 || (errno != EAGAIN && errno != EINTR)) return false;
+  }
 }
 
 }  // namespace
@@ -328,11 +395,25 @@ bool startOutputRelay() {
     return false;
   }
   if (helper == 0) runHelper(out[0], err[0], control[1]);
+  // The helper's ends are its own now: a helper that ends at once closes its side of the control
+  // socket, and the wait below learns of it.
+  for (int* fd : {&out[0], &err[0], &control[1]})
+    if (*fd >= 0) {
+      ::close(*fd);
+      *fd = -1;
+    }
+  if (!helperReady(control[0])) {
+    ::kill(helper, SIGKILL);
+    while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    closeAll();
+    return false;
+  }
   // The program keeps only the write ends: the helper sees the end of its pipes when the
   // program is gone.
   ::dup2(out[1], 1);
   ::dup2(shared ? out[1] : err[1], 2);
-  for (int fd : {out[0], out[1], err[0], err[1], control[1]})
+  for (int fd : {out[1], err[1]})
     if (fd >= 0) ::close(fd);
   g_offer = offer;
   g_control = control[0];
@@ -349,11 +430,15 @@ void offerLine(const char* text, size_t size) {
 void drainOutput(uint32_t limitMs) {
   const int control = g_control.load();
   if (control < 0) return;
-  std::fflush(stdout);
-  std::fflush(stderr);
+  flushUnlessHeld(stdout);
+  flushUnlessHeld(stderr);
   const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-  std::unique_lock<std::timed_mutex> lock(g_draining, deadline);
-  if (!lock) return;
+  std::unique_lock<std::mutex> lock(g_draining, std::try_to_lock);
+  while (!lock.owns_lock()) {
+    if (Clock::now() >= deadline) return;
+    std::this_thread::sleep_for(kDrainLockPoll);
+    lock.try_lock();
+  }
   const char mark = ++g_lastMark;
   if (::send(control, &mark, 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) return;
   // Answers to earlier drains that gave up may come first.

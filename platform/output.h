@@ -12,8 +12,10 @@ namespace platform {
 // crash, exit() or a sanitizer's report at exit still reach the output. Lines that do not fit are
 // dropped, and the next line that gets through is preceded by one saying how many were. Streams
 // that are one file (`> log 2>&1`, a terminal) share one pipe and queue, so their lines keep their
-// order. Call first in main, before any thread starts (the helper is forked) and after SIGPIPE is
-// ignored. False when it could not be set up: the streams then stay as they were.
+// order. The helper is a child of the program named "tresslet-output" in ps; killed, it takes the
+// rest of the run's lines with it (the run itself goes on). Call first in main, before any thread
+// starts (the helper is forked) and after SIGPIPE is ignored. False when it could not be set up,
+// or the helper did not say it was relaying: the streams then stay as they were.
 bool startOutputRelay();
 
 // Writes one line (with its "\n") into standard output's relay without waiting: for a thread that

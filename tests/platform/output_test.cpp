@@ -72,7 +72,8 @@ TEST(OutputRelay, TheLastLinesOfACrashOrAnExitReachAFile) {
     const char* child;
     const char* how;
     int signal, exitCode;
-    const char* last;  // the last text the output must hold
+    const char* last;         // the last text the output must hold
+    const char* knob = "";    // a setting of the test library, linked into the plain child
   };
   const char* const kLines = "a line on stdout\na line on stderr\n";
   const Row rows[] = {
@@ -81,11 +82,16 @@ TEST(OutputRelay, TheLastLinesOfACrashOrAnExitReachAFile) {
       {RELAY_CHILD, "throw-in-thread", SIGABRT, 0,
        "terminate called after throwing an instance of 'std::runtime_error'\n  what():  thrown in a thread\n"},
       {RELAY_CHILD, "exit-3", 0, 3, kLines},
+      // A helper that cannot start: the lines go straight to the file.
+      {RELAY_CHILD, "no-helper", 0, 0, kLines, "TRESSLET_TEST_FAIL_EVENTFD=1"},
+      // A stopped helper and a printer blocked on the full pipe: a stuck run still ends in time.
+      {RELAY_CHILD, "end-while-printing", SIGTERM, 0, kLines},
       {RELAY_CHILD_ASAN, "heap-overflow", 0, 1, "SUMMARY: AddressSanitizer: heap-buffer-overflow"},
       // Last: a LeakSanitizer that cannot run here skips the rest.
       {RELAY_CHILD_ASAN, "leak", 0, 1, "SUMMARY: AddressSanitizer: 4096 byte(s) leaked in 1 allocation(s).\n"},
   };
   ::setenv("ASAN_OPTIONS", "handle_segv=0:detect_leaks=1", 1);  // a sanitized child dies of the signal too
+  ::setenv("TSAN_OPTIONS", "handle_segv=0", 1);  // the thread sanitizer's too, not with its own status
   const std::string path = testing::TempDir() + "relay_child_" + std::to_string(::getpid()) + ".out";
   for (const Row& row : rows) {
     if (!*row.child) continue;  // no AddressSanitizer child in a build sanitized otherwise
@@ -94,11 +100,29 @@ TEST(OutputRelay, TheLastLinesOfACrashOrAnExitReachAFile) {
       const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(out, 1);
       ::dup2(out, 2);
+      if (*row.knob) ::putenv(const_cast<char*>(row.knob));
       ::execl(row.child, row.child, row.how, static_cast<char*>(nullptr));
       ::_exit(127);
     }
     int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    pid_t ended = 0;
+    for (auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);  // a safety limit only
+         (ended = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < limit;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (ended == 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+    }
+    {
+      // A helper the child stopped writes on once resumed.
+      std::ifstream file(path);
+      const std::string text(std::istreambuf_iterator<char>(file), {});
+      int helper = 0;
+      const size_t at = text.find("\nhelper ");
+      if (at != std::string::npos && std::sscanf(text.c_str() + at, "\nhelper %d", &helper) == 1 && helper > 0)
+        ::kill(helper, SIGCONT);
+    }
+    EXPECT_NE(ended, 0) << row.how << ": still running";
     // The helper writes on after the child is gone: wait for what it must write (a safety limit only).
     std::string text;
     auto holdsAll = [&] {
