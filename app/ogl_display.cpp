@@ -266,6 +266,8 @@ void WGLDisplay::onDisplayLost() {
   if (m_windowOwner.load() != std::this_thread::get_id()) {
     m_windowMutex.lock();
     m_windowOwner = std::this_thread::get_id();
+    // The holder may have been the close, which gave its last word meanwhile: its status stands.
+    platform::endIfCloseFinished();
   }
   endOnLostDisplay();
   platform::noteCloseFinished(1);
