@@ -76,10 +76,10 @@ TEST_F(DisplayLossGL, AKilledXServerLeavesEverySaveAndTheSessionsPainting) {
   program.start(server.display(), rootPath("run/program.trace"), rootPath("program.out"));
   // The run folder is made as the save command hands the save over.
   const std::string savingRoot = rootPath("data/record");
-  ASSERT_TRUE(program.waitForPath(savingRoot, 60)) << readFile("program.out");
+  ASSERT_TRUE(program.waitForPath(savingRoot, kSafetyLimitSeconds)) << readFile("program.out");
   server.signal(SIGKILL);
   int status = 0;
-  ASSERT_TRUE(program.waitForEnd(60, status)) << "still running\n" << readFile("program.out");
+  ASSERT_TRUE(program.waitForEnd(kSafetyLimitSeconds, status)) << "still running\n" << readFile("program.out");
   const std::string output = readFile("program.out");
   ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << "\n" << output;
   EXPECT_NE(WEXITSTATUS(status), 0);

@@ -137,8 +137,9 @@ constexpr int kAsTheFilesSay = -2;  // exit 0 when a copy of the painting is on 
 // What the test does once the hold is set, each step a while after the one before.
 // FailNextSync: once the save command's files are written, the next part sync of a painting
 // fails as a write-back error does.
+// Touch: makes the file named by the text in the asset root (a trigger of the test library).
 enum class Act { Signal, StopProgram, ContinueProgram, StopServer, KillServer, Release, ReleaseSlowly, SeePrinted,
-                 FailNextSync };
+                 FailNextSync, Touch };
 struct Step {
   int afterMs;
   Act act;
@@ -146,6 +147,11 @@ struct Step {
   const char* text = nullptr;  // SeePrinted: waits until the output holds it
 };
 Step sig(int signal, int afterMs) { return {afterMs, Act::Signal, signal}; }
+// A held key: `count` signals, one every `everyMs`, after the steps given.
+std::vector<Step> heldKey(std::vector<Step> steps, int signal, int everyMs, int count) {
+  for (int k = 0; k < count; ++k) steps.push_back(sig(signal, k ? everyMs : 0));
+  return steps;
+}
 
 struct RunEnd {
   const char* what;
@@ -168,12 +174,14 @@ struct RunEnd {
 void PrintTo(const RunEnd& end, std::ostream* out) { *out << end.what; }
 
 const RunEnd kRunEnds[] = {
+    // Pending together, the three are taken in whatever order the kernel gives: one closes, each
+    // is answered under its own name.
     {"ABurstOfSignals",
-     {sig(SIGINT, 0), sig(SIGTERM, 100), sig(SIGHUP, 100),
-      {0, Act::SeePrinted, 0, "Hangup: the painting is still being saved\n"}, {0, Act::Release}},
+     {sig(SIGINT, 0), sig(SIGTERM, 100), sig(SIGHUP, 100), {0, Act::SeePrinted, 0, "Interrupt: "},
+      {0, Act::SeePrinted, 0, "Terminated: "}, {0, Act::SeePrinted, 0, "Hangup: "}, {0, Act::Release}},
      Hold::FrameWrite,
      Output::File, nullptr, -1, 0, false, 0, {1, 1, 1},
-     "Interrupt: closing, the painting is saved first\nHangup: the painting is still being saved\n"},
+     ": closing, the painting is saved first\n: the painting is still being saved\n"},
     {"HangupWithThePipeReaderGone", {sig(SIGHUP, 0), sig(SIGHUP, 100)}, Hold::None, Output::PipeGone},
     {"OutputNobodyReads", {sig(SIGINT, 0)}, Hold::None, Output::PipeFull},
     {"CloseWhoseSaveFails", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, 0, 0, false, 1, {}},
@@ -205,6 +213,14 @@ const RunEnd kRunEnds[] = {
      "Terminated: the painting is still being saved (working, no step for \n"
      " s; Ctrl-\\ ends it at once, without saving)\n",
      "ending at once", true, "TRESSLET_TEST_BUSY_FRAME_MS=12000"},
+    // A held Ctrl-C through a frame that works past the bound, then waits 1.5 s off the CPU: the
+    // run worked within the last seconds, so it closes and saves.
+    {"WorkThenAPauseOffTheCPU",
+     heldKey({{0, Act::Touch, 0, "busy-frame"}, {0, Act::SeePrinted, 0, "busy frame of "}}, SIGINT, 500, 19),
+     Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1},
+     "Interrupt: closing, the painting is saved first\nInterrupt: the painting is still being saved (working, no step for ",
+     "ending at once", false,
+     "TRESSLET_TEST_BUSY_FRAME_MS=7000 TRESSLET_TEST_IDLE_FRAME_MS=1500 TRESSLET_TEST_BUSY_FRAME_TRIGGER={root}/busy-frame"},
     {"NoFirstPaint", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1},
      "Terminated: closing, the painting is saved first\n", nullptr, false, "TRESSLET_TEST_NO_EXPOSE=1"},
     // The close's first copy meets a write-back error; the second lands, and so the run's status is 0.
@@ -218,6 +234,10 @@ const RunEnd kRunEnds[] = {
     {"DisplayLostAfterTheLastWord",
      {{0, Act::StopServer}, {100, Act::Release}, {0, Act::SeePrinted, 0, "Shutdown\n"}, {0, Act::KillServer}},
      Hold::CloseWrite, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, nullptr, "the display was lost"},
+    // The server goes while the close waits for a write: the close still saves, and its status
+    // stands; nothing is said after its last word.
+    {"DisplayLostDuringTheClose", {{0, Act::KillServer}, {500, Act::Release}}, Hold::CloseWrite, Output::File, nullptr,
+     -1, 0, false, 0, {1, 1, 1}, "Shutdown\n", "the display was lost"},
     {"SmallRecordFolder", {}, Hold::None, Output::File, "size=16k", -1, 0, false, kAsTheFilesSay, {}},
     {"TinyRecordFolder", {}, Hold::None, Output::File, "size=8k", -1, 0, false, kAsTheFilesSay, {}},
     {"ReadOnlyRecordFolder", {}, Hold::None, Output::File, "ro", -1, 0, false, 1, {},
@@ -280,11 +300,12 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
   auto printed = [&](const std::string& text) { return readFile("program.out").find(text) != std::string::npos; };
   if (end.ignoredSignal) {
     // In the start-up, once the context is made and before the session can be saved.
-    ASSERT_TRUE(program.waitFor([&] { return printed("GL_VERSION"); }, 60)) << readFile("program.out");
+    ASSERT_TRUE(program.waitFor([&] { return printed("GL_VERSION"); }, kSafetyLimitSeconds)) << readFile("program.out");
     program.signal(end.ignoredSignal);
   }
   if (end.longFirstFrame) {
-    ASSERT_TRUE(program.waitFor([&] { return printed("busy frame of "); }, 60)) << readFile("program.out");
+    ASSERT_TRUE(program.waitFor([&] { return printed("busy frame of "); }, kSafetyLimitSeconds))
+        << readFile("program.out");
   }
   // The save command makes the run folder as it hands its save over.
   auto runFolders = [&] {
@@ -295,10 +316,10 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
     return folders;
   };
   if (!end.recordMount && !end.longFirstFrame) {
-    ASSERT_TRUE(program.waitFor([&] { return !runFolders().empty(); }, 60)) << readFile("program.out");
+    ASSERT_TRUE(program.waitFor([&] { return !runFolders().empty(); }, kSafetyLimitSeconds)) << readFile("program.out");
   }
   if (end.strokeHeld) {
-    ASSERT_TRUE(program.waitForPath(rootPath("run/held.png"), 60)) << readFile("program.out");
+    ASSERT_TRUE(program.waitForPath(rootPath("run/held.png"), kSafetyLimitSeconds)) << readFile("program.out");
   }
   if (end.output == Output::PipeGone) program.closeOutput();
   std::string held;
@@ -311,7 +332,7 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
     held = runFolders().front() + "/autosaves.txt";  // the project autosave, by the writer
   }
   if (!held.empty()) {
-    ASSERT_TRUE(program.holdWriteTo(held, 60)) << readFile("program.out");
+    ASSERT_TRUE(program.holdWriteTo(held, kSafetyLimitSeconds)) << readFile("program.out");
   }
   if (end.hold == Hold::CloseWrite) {
     ASSERT_TRUE(server.closeWindows());
@@ -329,17 +350,19 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
       case Act::Release: ProgramProcess::releaseWrite(held); break;
       case Act::ReleaseSlowly: slowRelease = std::thread([held] { ProgramProcess::releaseWrite(held, 4096); }); break;
       case Act::SeePrinted:
-        EXPECT_TRUE(program.waitFor([&] { return printed(step.text); }, 60)) << step.text << "\n" << readFile("program.out");
+        EXPECT_TRUE(program.waitFor([&] { return printed(step.text); }, kSafetyLimitSeconds))
+            << step.text << "\n" << readFile("program.out");
         break;
       case Act::FailNextSync:
-        ASSERT_TRUE(program.waitFor([&] { return !runFolderFiles(savingRoot, ".obj").empty(); }, 60))
+        ASSERT_TRUE(program.waitFor([&] { return !runFolderFiles(savingRoot, ".obj").empty(); }, kSafetyLimitSeconds))
             << readFile("program.out");
         writeFile("fail-sync", "");
         break;
+      case Act::Touch: writeFile(step.text, ""); break;
     }
   }
   int status = 0;
-  const bool ended = program.waitForEnd(end.exitCode == -1 ? 10 : 120, status);
+  const bool ended = program.waitForEnd(end.exitCode == -1 ? 10 : kSafetyLimitSeconds, status);
   server.signal(SIGCONT);
   if (!held.empty() && !ended) ProgramProcess::releaseWrite(held);
   if (slowRelease.joinable()) slowRelease.join();

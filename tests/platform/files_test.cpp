@@ -125,12 +125,15 @@ TEST_F(FileReplacementDisk, AFailedPartSyncKeepsTheOlderFile) {
     const char* what;
     size_t size;
     size_t failAfter;  // bytes written when the write-back error comes
+    const char* call = "sync_file_range";  // that meets it
   };
   const std::string trigger = rootPath("lose-a-write");
-  setenv("TRESSLET_TEST_FAIL_SYNC", (trigger + "|saves/.~painting.txt").c_str(), 1);
   for (const Case& c : {Case{"a small file's only part", 3000, 0}, Case{"a large file's first part", 3u << 20, 0},
-                        Case{"a large file's middle part", 3u << 20, 1u << 20}}) {
+                        Case{"a large file's middle part", 3u << 20, 1u << 20},
+                        Case{"the whole file's sync", 3000, 0, "fsync"}, Case{"the temporary's close", 3000, 0, "close"},
+                        Case{"the rename over the older file", 3000, 0, "rename"}}) {
     SCOPED_TRACE(c.what);
+    setenv("TRESSLET_TEST_FAIL_SYNC", (trigger + "|saves/.~painting.txt|" + c.call).c_str(), 1);
     const std::string older = numberedLines(5000, "older"), newer = numberedLines(c.size, "newer");
     writeFile("saves/painting.txt", older);
     const auto loseAWrite = [&] { writeFile("lose-a-write", ""); };

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/settings.h"
+#include "support/program_process.h"
 
 namespace fs = std::filesystem;
 
@@ -58,8 +59,8 @@ std::string repoAssetPath(const std::string& relative) {
 }
 
 int runTresslet(const std::string& environment, std::string& output) {
-  const std::string command =
-      "env " + environment + " timeout 120 '" + std::string(TRESSLET_BINARY) + "' 2>&1";
+  const std::string command = "env " + environment + " timeout " + std::to_string(kSafetyLimitSeconds) + " '" +
+                              std::string(TRESSLET_BINARY) + "' 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
   char buffer[4096];

@@ -29,8 +29,8 @@ class AssetRootTest : public ::testing::Test {
 std::string repoAssetPath(const std::string& relative);
 
 // Runs build/tresslet from the working directory with `environment` given to env(1) (for example
-// "-u DISPLAY" or "TRESSLET_VR_TRACE=../x.trace"); collects what it printed into `output` and
-// returns its exit code (-1 when it did not exit normally).
+// "-u DISPLAY" or "TRESSLET_VR_TRACE=../x.trace"), ended after kSafetyLimitSeconds; collects what it
+// printed into `output` and returns its exit code (-1 when it did not exit normally).
 int runTresslet(const std::string& environment, std::string& output);
 
 // Clears the settings and loads "../parameters.txt" as start-up does, without its messages.

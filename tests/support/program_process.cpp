@@ -22,18 +22,34 @@ namespace {
 // Narrower than the suite's server (1280 x 1024).
 constexpr int kWidth = 640;
 
+void endServer(pid_t pid) {
+  ::kill(pid, SIGCONT);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
 }  // namespace
 
 PrivateXServer::~PrivateXServer() {
-  if (m_pid <= 0) return;
-  ::kill(m_pid, SIGCONT);
-  ::kill(m_pid, SIGKILL);
-  ::waitpid(m_pid, nullptr, 0);
+  if (m_pid > 0) endServer(m_pid);
 }
 
 bool PrivateXServer::start() {
+  // A server passed over runs on until the end, so that the next one gets another number.
+  std::vector<pid_t> passedOver;
+  Launch launched = launch();
+  for (int tries = 1; launched == Launch::Another && tries < 5; ++tries) {
+    passedOver.push_back(m_pid);
+    m_pid = -1;
+    launched = launch();
+  }
+  for (pid_t pid : passedOver) endServer(pid);
+  return launched == Launch::Ours;
+}
+
+PrivateXServer::Launch PrivateXServer::launch() {
   int fds[2];
-  if (::pipe(fds) != 0) return false;
+  if (::pipe(fds) != 0) return Launch::Failed;
   // The child of a threaded process may not allocate: everything is made before the fork.
   const std::string fd = std::to_string(fds[1]);
   static int s_started = 0;
@@ -53,19 +69,20 @@ bool PrivateXServer::start() {
   std::string number;
   pollfd ready = {fds[0], POLLIN, 0};
   char c = 0;
-  while (m_pid > 0 && ::poll(&ready, 1, 20000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
+  while (m_pid > 0 && ::poll(&ready, 1, kSafetyLimitSeconds * 1000) == 1 && ::read(fds[0], &c, 1) == 1 &&
+         c != '\n')
     number += c;
   ::close(fds[0]);
   m_display = ":" + number;
-  if (c != '\n' || number.empty()) return false;
+  if (c != '\n' || number.empty()) return Launch::Failed;
   // The name must lead to this server and no other (a test that stops it would talk to another):
   // what answers has this server's screen, whose height no server of a test running beside it
-  // is likely to share.
+  // is likely to share. One that refuses us is another's too.
   Display* probe = XOpenDisplay(m_display.c_str());
-  if (!probe) return false;
+  if (!probe) return Launch::Another;
   const bool ours = DisplayWidth(probe, 0) == kWidth && DisplayHeight(probe, 0) == m_height;
   XCloseDisplay(probe);
-  return ours;
+  return ours ? Launch::Ours : Launch::Another;
 }
 
 void PrivateXServer::signal(int signal) const { ::kill(m_pid, signal); }
@@ -203,8 +220,12 @@ void ProgramProcess::releaseWrite(const std::string& path, size_t blockBytes) {
   ::unlink(path.c_str());
   if (fd < 0) return;
   if (blockBytes > 0) ::fcntl(fd, F_SETPIPE_SZ, 4096);  // the pipe's least: the writer waits for each read
+  // A writer waiting to open the pipe counts as one already: a read finds its end (0) at once only
+  // when there is none.
+  char first = 0;
+  const ssize_t got = ::read(fd, &first, 1);
   pollfd in = {fd, POLLIN, 0};
-  if (::poll(&in, 1, 10000) == 1) {  // the writer's first bytes, or its end; a safety limit only
+  if (got > 0 || (got < 0 && errno == EAGAIN && ::poll(&in, 1, kSafetyLimitSeconds * 1000) == 1)) {
     ::fcntl(fd, F_SETFL, 0);
     std::vector<char> piece(blockBytes > 0 ? blockBytes : 65536);
     while (::read(fd, piece.data(), piece.size()) > 0)

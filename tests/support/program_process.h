@@ -6,12 +6,17 @@
 #include <string>
 #include <vector>
 
+// The safety limit of a wait that only bounds a hang (a program's start, a run, a step it must
+// reach): minutes, which a loaded machine may take, and which cost nothing when all goes well.
+constexpr int kSafetyLimitSeconds = 300;
+
 // An X server of the test's own, which the test may stop or kill. It picks a free display
 // number itself, so tests running side by side (and the suite's server) never share one.
 class PrivateXServer {
  public:
   ~PrivateXServer();
-  // Starts it and waits until it takes connections; its display name is then display().
+  // Starts it and waits until it takes connections; its display name is then display(). A name
+  // that leads to another server is passed over for another.
   bool start();
   void signal(int signal) const;
   // Asks every top-level window on it to close, as a user's click on the window's close does.
@@ -19,6 +24,9 @@ class PrivateXServer {
   const std::string& display() const { return m_display; }
 
  private:
+  enum class Launch { Ours, Another, Failed };
+  // One server, and whether its name leads to it.
+  Launch launch();
   pid_t m_pid = -1;
   int m_height = 0;  // of its screen, which tells it from other servers
   std::string m_display;

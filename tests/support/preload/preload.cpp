@@ -3,9 +3,11 @@
 // link it directly. Each knob is an environment variable read at every call (an in-process test
 // sets and unsets it between steps); without it a function forwards to the real one.
 //
-// TRESSLET_TEST_FAIL_SYNC="TRIGGER|SUBSTRING": while the file TRIGGER exists, the next
-//   sync_file_range on a descriptor whose path contains SUBSTRING fails with EIO and TRIGGER is
-//   removed. So a disk reports a write-back error: once, and never again to the fsync after.
+// TRESSLET_TEST_FAIL_SYNC="TRIGGER|SUBSTRING|CALL": while the file TRIGGER exists, the next CALL
+//   (sync_file_range when absent; fsync, fdatasync, close or rename) about a path that contains
+//   SUBSTRING (a descriptor's, or rename's old path) fails with EIO and TRIGGER is removed. So a
+//   disk reports a write-back error: once, and never again to the fsync after. A failing close
+//   still releases the descriptor, as Linux's does; a failing rename renames nothing.
 // TRESSLET_TEST_DISK_RATE="BYTES_PER_SECOND" (TRESSLET_TEST_DISK_PATH="SUBSTRING" limits it to
 //   those paths): a slow disk. A sync_file_range that waits sleeps for the bytes of its range not
 //   yet waited for in that file, fsync and fdatasync for the rest of the file, without CPU.
@@ -13,7 +15,10 @@
 // TRESSLET_TEST_NO_EXPOSE=1: XNextEvent turns an Expose event into a NoExpose one: the program
 //   never sees a paint.
 // TRESSLET_TEST_BUSY_FRAME_MS=N: the first glXSwapBuffers prints "busy frame of N ms", then spins
-//   on the CPU for N ms: a frame of seconds of work without a step.
+//   on the CPU for N ms: a frame of seconds of work without a step. With
+//   TRESSLET_TEST_IDLE_FRAME_MS=M it then sleeps M ms more, off the CPU (a swap waiting for a busy
+//   server). With TRESSLET_TEST_BUSY_FRAME_TRIGGER=PATH the frame is the first once PATH exists.
+// TRESSLET_TEST_FAIL_EVENTFD=1: eventfd fails with EMFILE (a process out of descriptors).
 //
 // Neither X11 nor GL is included: their calls take opaque pointers, and an XEvent starts with its
 // type.
@@ -61,13 +66,18 @@ bool pathContains(int fd, const char* part) {
   return ::strstr(path, part) != nullptr;
 }
 
-bool failThisSync(int fd) {
+// Whether this call of `call` about `fd` (or, fd < 0, about `path`) is the one to fail.
+bool failThisCall(const char* call, int fd, const char* path = nullptr) {
   const char* value = knob("TRESSLET_TEST_FAIL_SYNC");
   const char* bar = value ? ::strchr(value, '|') : nullptr;
   if (!bar) return false;
+  const char* callBar = ::strchr(bar + 1, '|');
+  const std::string part = callBar ? std::string(bar + 1, callBar) : std::string(bar + 1);
+  if (::strcmp(callBar ? callBar + 1 : "sync_file_range", call) != 0) return false;
   const std::string trigger(value, static_cast<size_t>(bar - value));
-  // Of two syncs at once only the one whose unlink removes the trigger fails.
-  return ::access(trigger.c_str(), F_OK) == 0 && pathContains(fd, bar + 1) && ::unlink(trigger.c_str()) == 0;
+  const bool about = fd >= 0 ? pathContains(fd, part.c_str()) : path && ::strstr(path, part.c_str());
+  // Of two calls at once only the one whose unlink removes the trigger fails.
+  return ::access(trigger.c_str(), F_OK) == 0 && about && ::unlink(trigger.c_str()) == 0;
 }
 
 // The emulated disk: per file, how far it has been waited for (a save waits in order), and the
@@ -105,7 +115,11 @@ void waitForDisk(int fd, uint64_t from, uint64_t count) {
 }
 
 // fsync or fdatasync: the real call, then the wait for the rest of the file.
-int syncWhole(int (*next)(int), int fd) {
+int syncWhole(const char* call, int (*next)(int), int fd) {
+  if (failThisCall(call, fd)) {
+    errno = EIO;
+    return -1;
+  }
   const int result = next(fd);
   const int error = errno;
   if (result == 0) waitForDisk(fd, 0, 0);
@@ -130,7 +144,7 @@ void tressletTestResetDisk(void) {
 
 int sync_file_range(int fd, off64_t offset, off64_t nbytes, unsigned int flags) {
   static const auto next = real<int (*)(int, off64_t, off64_t, unsigned int)>("sync_file_range");
-  if (failThisSync(fd)) {
+  if (failThisCall("sync_file_range", fd)) {
     errno = EIO;
     return -1;
   }
@@ -144,12 +158,35 @@ int sync_file_range(int fd, off64_t offset, off64_t nbytes, unsigned int flags) 
 
 int fsync(int fd) {
   static const auto next = real<int (*)(int)>("fsync");
-  return syncWhole(next, fd);
+  return syncWhole("fsync", next, fd);
 }
 
 int fdatasync(int fd) {
   static const auto next = real<int (*)(int)>("fdatasync");
-  return syncWhole(next, fd);
+  return syncWhole("fdatasync", next, fd);
+}
+
+// Looked up as the library loads: the first close may come in a child forked from a threaded
+// process, which cannot safely look a symbol up. A close before that looks it up itself.
+static int (*const s_nextClose)(int) = real<int (*)(int)>("close");
+
+int close(int fd) {
+  const auto next = s_nextClose ? s_nextClose : real<int (*)(int)>("close");
+  // Asked before the descriptor goes, with its path.
+  const bool fail = failThisCall("close", fd);
+  const int result = next(fd);
+  if (!fail) return result;
+  errno = EIO;
+  return -1;
+}
+
+int rename(const char* from, const char* to) {
+  static const auto next = real<int (*)(const char*, const char*)>("rename");
+  if (failThisCall("rename", -1, from)) {
+    errno = EIO;
+    return -1;
+  }
+  return next(from, to);
 }
 
 int XNextEvent(void* display, int* event) {
@@ -160,11 +197,21 @@ int XNextEvent(void* display, int* event) {
   return result;
 }
 
+int eventfd(unsigned int initial, int flags) {
+  static const auto next = real<int (*)(unsigned int, int)>("eventfd");
+  if (knob("TRESSLET_TEST_FAIL_EVENTFD")) {
+    errno = EMFILE;
+    return -1;
+  }
+  return next(initial, flags);
+}
+
 void glXSwapBuffers(void* display, unsigned long drawable) {
   static const auto next = real<void (*)(void*, unsigned long)>("glXSwapBuffers");
   static std::atomic<bool> spun{false};
   const uint64_t ms = numberKnob("TRESSLET_TEST_BUSY_FRAME_MS");
-  if (ms > 0 && !spun.exchange(true)) {
+  const char* trigger = knob("TRESSLET_TEST_BUSY_FRAME_TRIGGER");
+  if (ms > 0 && (!trigger || ::access(trigger, F_OK) == 0) && !spun.exchange(true)) {
     const std::string line = "busy frame of " + std::to_string(ms) + " ms\n";
     if (::write(1, line.data(), line.size()) < 0) {
     }
@@ -173,6 +220,10 @@ void glXSwapBuffers(void* display, unsigned long drawable) {
     do {
       ::clock_gettime(CLOCK_MONOTONIC, &now);
     } while ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 < static_cast<int64_t>(ms));
+    const uint64_t idleMs = numberKnob("TRESSLET_TEST_IDLE_FRAME_MS");
+    timespec idle{static_cast<time_t>(idleMs / 1000), static_cast<long>(idleMs % 1000 * 1000000)};
+    while (::nanosleep(&idle, &idle) != 0 && errno == EINTR) {
+    }
   }
   next(display, drawable);
 }
