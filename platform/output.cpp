@@ -348,20 +348,16 @@ bool sameFile(int a, int b) {
          first.st_ino == second.st_ino && first.st_rdev == second.st_rdev;
 }
 
-// Waits for the helper's first byte: false when it ended, or said nothing within the limit.
-bool helperReady(int control) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kHelperReadyMs);
-  for (;;) {
+// Waits until `wanted` comes on the control socket, passing over other bytes (answers to earlier
+// drains that gave up): false at the deadline, or once the other end is gone.
+bool awaitByte(int control, Clock::time_point deadline, char wanted) {
+  for (char byte = 0;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
     pollfd in = {control, POLLIN, 0};
-    const int polled = ::poll(&in, 1, static_cast<int>(left));
-    if (polled < 0 && errno == EINTR) continue;
-    if (polled <= 0) return false;
-    char byte = 0;
+    if (left <= 0 || (::poll(&in, 1, static_cast<int>(left)) < 0 && errno != EINTR)) return false;
     const ssize_t got = ::recv(control, &byte, 1, MSG_DONTWAIT);
-    if (got == 1) return byte == kReady;
-    if (got == 0 || (errno != EAGAIN && errno != EINTR)) return false;
+    if (got == 1 && byte == wanted) return true;
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return false;
   }
 }
 
@@ -402,7 +398,7 @@ bool startOutputRelay() {
       ::close(*fd);
       *fd = -1;
     }
-  if (!helperReady(control[0])) {
+  if (!awaitByte(control[0], Clock::now() + std::chrono::milliseconds(kHelperReadyMs), kReady)) {
     ::kill(helper, SIGKILL);
     while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
     }
@@ -440,16 +436,7 @@ void drainOutput(uint32_t limitMs) {
     lock.try_lock();
   }
   const char mark = ++g_lastMark;
-  if (::send(control, &mark, 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1) return;
-  // Answers to earlier drains that gave up may come first.
-  for (char answer = 0;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd in = {control, POLLIN, 0};
-    if (left <= 0 || (::poll(&in, 1, static_cast<int>(left)) < 0 && errno != EINTR)) return;
-    const ssize_t got = ::recv(control, &answer, 1, MSG_DONTWAIT);
-    if (got == 1 && answer == mark) return;
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return;  // the helper is gone
-  }
+  if (::send(control, &mark, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) awaitByte(control, deadline, mark);
 }
 
 void endProcess(int status) {
