@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/eventfd.h>
@@ -160,12 +161,12 @@ class Relay {
       lock.lock();
       m_written += out.size();
       m_changed.notify_all();
-      ::eventfd_write(m_wake, 1);  // the helper's loop answers the drains this completes
+      if (m_wake >= 0) ::eventfd_write(m_wake, 1);  // the helper's loop answers the drains this completes
     }
   }
 
   const int m_target;  // the original output, shared with whoever started the program
-  const int m_wake;    // the helper loop's eventfd
+  const int m_wake;    // the helper loop's eventfd; -1 in the program's own relay
   std::mutex m_mutex;  // guards the queue; never held across a write
   std::condition_variable m_changed;
   std::deque<std::string> m_lines;
@@ -327,6 +328,9 @@ void nameHelper() {
 // opening of standard output's pipe of its own (O_NONBLOCK on a dup would reach fds 1 and 2).
 std::atomic<int> g_control{-1};
 std::atomic<int> g_offer{-1};
+// Without the helper, a relay of the program's own writes the offered lines to standard output,
+// so that a thread that must never wait (the one answering the end signals) is still heard.
+std::atomic<Relay*> g_ownRelay{nullptr};
 // One drain at a time, so that each answer reaches the drain that asked for it. Taken by try_lock
 // alone: a timed lock is invisible to the thread sanitizer, which then reports every drain.
 std::mutex g_draining;
@@ -361,10 +365,23 @@ bool awaitByte(int control, Clock::time_point deadline, char wanted) {
   }
 }
 
-}  // namespace
+// Its thread takes no signal: the end signals are waited for by a thread of their own, and one
+// delivered here would end the run by its default action.
+void startOwnRelay() {
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &before);
+  Relay* relay = new Relay(1, -1);  // lives as long as the process: it may be offered a line at its end
+  if (relay->start())
+    g_ownRelay = relay;
+  else
+    delete relay;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
 
-bool startOutputRelay() {
-  if (g_control.load() >= 0) return true;
+// Forks the helper and hands it the streams once it says it relays; false, with the streams as
+// they were, when it cannot.
+bool startHelper() {
   // A closed stream gets /dev/null first, so that no pipe below takes its number.
   for (int fd = 0; fd <= 2; ++fd)
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
@@ -416,7 +433,21 @@ bool startOutputRelay() {
   return true;
 }
 
+}  // namespace
+
+bool startOutputRelay() {
+  if (g_control.load() >= 0) return true;
+  if (g_ownRelay.load()) return false;
+  if (startHelper()) return true;
+  startOwnRelay();
+  return false;
+}
+
 void offerLine(const char* text, size_t size) {
+  if (Relay* own = g_ownRelay.load()) {
+    own->offer(text, size);
+    return;
+  }
   const int fd = g_offer.load();
   if (fd < 0) return;
   const ssize_t ignored = ::write(fd, text, size);
@@ -425,10 +456,16 @@ void offerLine(const char* text, size_t size) {
 
 void drainOutput(uint32_t limitMs) {
   const int control = g_control.load();
-  if (control < 0) return;
+  Relay* own = g_ownRelay.load();
+  if (control < 0 && !own) return;
   flushUnlessHeld(stdout);
   flushUnlessHeld(stderr);
   const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  if (own) {
+    own->tellDropped();
+    own->waitWritten(deadline);
+    return;
+  }
   std::unique_lock<std::mutex> lock(g_draining, std::try_to_lock);
   while (!lock.owns_lock()) {
     if (Clock::now() >= deadline) return;

@@ -15,17 +15,20 @@ namespace platform {
 // order. The helper is a child of the program named "tresslet-output" in ps; killed, it takes the
 // rest of the run's lines with it (the run itself goes on). Call first in main, before any thread
 // starts (the helper is forked) and after SIGPIPE is ignored. False when it could not be set up,
-// or the helper did not say it was relaying: the streams then stay as they were.
+// or the helper did not say it was relaying: the streams then stay as they were, and a thread of
+// the program's own, with the same bounded queue, writes the lines offered by offerLine.
 bool startOutputRelay();
 
-// Writes one line (with its "\n") into standard output's relay without waiting: for a thread that
-// must never block on a stream. Dropped when the relay's pipe is full, and always without the
-// relay (a file on a hung file system would hold the thread however ready it looks).
+// Writes one line (with its "\n") to standard output without waiting: for a thread that must never
+// block on a stream. Into the helper's pipe, dropped when it is full; without the helper, into
+// the queue of the program's own relay thread, dropped and counted when the queue is full (a
+// file on a hung file system would hold a writer however ready it looks).
 void offerLine(const char* text, size_t size);
 
-// Gives the helper at most limitMs to write out what was printed so far, a line still without its
-// end included; returns sooner once it has. Without the relay it returns at once. The streams stay
-// with the relay: what is printed later (a leak report at exit) still reaches the output.
+// Gives the helper (without it, the program's own relay thread) at most limitMs to write out what
+// was printed so far, a line still without its end included; returns sooner once it has. The
+// streams stay with the relay: what is printed later (a leak report at exit) still reaches the
+// output.
 void drainOutput(uint32_t limitMs);
 
 // How long the end of the process gives the outputs; the helper gives them as long once the

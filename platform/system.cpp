@@ -27,6 +27,7 @@ std::atomic<int64_t> g_lastProgressMs{0};  // monotonic time of the last progres
 std::atomic<int64_t> g_lastFrameMs{0};     // monotonic time the last frame finished
 std::atomic<int64_t> g_frameLengthsMs[kRecentFrames];  // ring of the recent frames' lengths
 std::atomic<size_t> g_framesFinished{0};
+std::atomic<int64_t> g_stoppedMs{0};       // how long the process was seen stopped, in all
 
 // How long a line about a run ended at once gets to reach the output.
 constexpr uint32_t kLastLineMs = 100;
@@ -36,6 +37,21 @@ int64_t monotonicMs() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+// The run's clock: monotonic time less the whiles the process was stopped (Ctrl-Z, SIGSTOP, a
+// debugger). A stopped run takes no step and does no work, and must not be judged stuck for it.
+int64_t runMs() { return monotonicMs() - g_stoppedMs.load(); }
+
+// The signals' thread wakes at least every kSampleMs: one of its waits that ends much later than
+// asked is a while the process did not run, taken off the run's clock.
+class Sleeper {
+ public:
+  void asleep() { m_asleepMs = monotonicMs(); }
+  void awake(int64_t askedMs) { g_stoppedMs += timeStopped(m_asleepMs, monotonicMs(), askedMs); }
+
+ private:
+  int64_t m_asleepMs = 0;
+};
 
 int64_t cpuUs(clockid_t clock) {
   timespec used = {};
@@ -77,13 +93,15 @@ void sayLine(int signal, const char* text, const char* tail = "") {
 // What the run did over the judged window up to now: a mark since progressMs, and the CPU time of
 // the other threads. A window not yet covered by samples (the close has only just begun) is
 // waited for, sampling on, unless a mark moves meanwhile.
-WatchedWork workOverWindow(WorkWindow& window, int64_t progressMs) {
+WatchedWork workOverWindow(WorkWindow& window, Sleeper& sleeper, int64_t progressMs) {
   int64_t used = -1;
   for (;;) {
-    used = window.usedOver(monotonicMs(), otherThreadsCpuUs(), kJudgedWindowMs);
+    used = window.usedOver(runMs(), otherThreadsCpuUs(), kJudgedWindowMs);
     if (used >= 0 || g_lastProgressMs.load() != progressMs) break;
+    sleeper.asleep();
     std::this_thread::sleep_for(std::chrono::milliseconds(kSampleMs));
-    window.sample(monotonicMs(), otherThreadsCpuUs());
+    sleeper.awake(kSampleMs);
+    window.sample(runMs(), otherThreadsCpuUs());
   }
   WatchedWork watched;
   watched.markMoved = g_lastProgressMs.load() != progressMs;
@@ -96,21 +114,26 @@ void waitForEndSignals(sigset_t set) {
   // run did over the last few seconds, not on the moment it arrives: a long frame that waits off
   // the CPU for a while between seconds of work is working.
   WorkWindow window;
+  Sleeper sleeper;
   timespec period = {};
   period.tv_nsec = kSampleMs * 1000000;
   for (;;) {
+    sleeper.asleep();
     const int signal = sigtimedwait(&set, nullptr, &period);
-    if (g_closing.load()) window.sample(monotonicMs(), otherThreadsCpuUs());
+    // A wait that ends long after it should spans a stop (Ctrl-Z, then `kill %1`, whose SIGTERM
+    // comes with the SIGCONT): the signal is judged on the run's own time, the stop left out.
+    sleeper.awake(kSampleMs);
+    if (g_closing.load()) window.sample(runMs(), otherThreadsCpuUs());
     if (signal <= 0) continue;  // the period's sample, or an interruption
     if (!g_closing.load()) endBySignal(signal);
     endIfCloseFinished();
     int64_t frames[kRecentFrames];
     const size_t count = std::min(g_framesFinished.load(), kRecentFrames);
     for (size_t i = 0; i < count; ++i) frames[i] = g_frameLengthsMs[i].load();
-    const int64_t now = monotonicMs(), progress = g_lastProgressMs.load();
+    const int64_t now = runMs(), progress = g_lastProgressMs.load();
     EndSignalAction action = decideEndSignal(now, progress, frames, count);
     if (action == EndSignalAction::Watch) {
-      const WatchedWork watched = workOverWindow(window, progress);
+      const WatchedWork watched = workOverWindow(window, sleeper, progress);
       endIfCloseFinished();
       action = decideEndSignal(now, progress, frames, count, &watched);
     }
@@ -163,7 +186,7 @@ void startEndSignalThread() {
 }
 
 void catchEndSignals() {
-  const int64_t now = monotonicMs();
+  const int64_t now = runMs();
   g_lastProgressMs.store(now);
   g_lastFrameMs.store(now);
   g_closing.store(true);
@@ -183,12 +206,13 @@ void endIfCloseFinished() {
   if (status >= 0) endProcess(status);
 }
 
-void noteProgress() { g_lastProgressMs.store(monotonicMs()); }
+void noteProgress() { g_lastProgressMs.store(runMs()); }
 
 void noteFrameFinished() {
-  const int64_t now = monotonicMs();
+  const int64_t now = runMs();
   const size_t frame = g_framesFinished.load();
-  g_frameLengthsMs[frame % kRecentFrames].store(now - g_lastFrameMs.exchange(now));
+  // Not below 0: a frame that began as a stop was being taken off the clock.
+  g_frameLengthsMs[frame % kRecentFrames].store(std::max<int64_t>(0, now - g_lastFrameMs.exchange(now)));
   g_framesFinished.store(frame + 1);
   g_lastProgressMs.store(now);
 }
@@ -213,6 +237,11 @@ int64_t WorkWindow::usedOver(int64_t nowMs, int64_t otherCpuUs, int64_t windowMs
     if (nowMs - sample.ms >= windowMs) return otherCpuUs - sample.otherCpuUs;
   }
   return -1;
+}
+
+int64_t timeStopped(int64_t asleepMs, int64_t wokeMs, int64_t askedMs) {
+  const int64_t late = wokeMs - asleepMs - askedMs;
+  return late > kLateWakeMs ? late : 0;
 }
 
 EndSignalAction decideEndSignal(int64_t signalMs, int64_t lastProgressMs, const int64_t* recentFramesMs,

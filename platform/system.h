@@ -66,6 +66,13 @@ constexpr int64_t kJudgedWindowMs = 3000;
 constexpr int64_t kWorkingCpuUs = 10000;
 // How often the signals' thread samples that CPU time while a close can be asked for.
 constexpr int64_t kSampleMs = 500;
+// A wait of the signals' thread that ends more than this after it should is a while the process
+// was stopped (Ctrl-Z, SIGSTOP, a debugger), or not run at all: the run's clock leaves it out, so
+// that a stopped run is judged neither idle nor without a step for it.
+constexpr int64_t kLateWakeMs = 1000;
+// The while a wait of askedMs, begun at asleepMs and ended at wokeMs, spent stopped: how late it
+// ended, when that is more than kLateWakeMs; else 0.
+int64_t timeStopped(int64_t asleepMs, int64_t wokeMs, int64_t askedMs);
 // What the run did over the judged window: whether a mark moved, and the CPU time (microseconds)
 // of every thread but the one judging.
 struct WatchedWork {

@@ -138,8 +138,9 @@ constexpr int kAsTheFilesSay = -2;  // exit 0 when a copy of the painting is on 
 // FailNextSync: once the save command's files are written, the next part sync of a painting
 // fails as a write-back error does.
 // Touch: makes the file named by the text in the asset root (a trigger of the test library).
+// SeeStopped: waits until the program is stopped (by the test library, from inside).
 enum class Act { Signal, StopProgram, ContinueProgram, StopServer, KillServer, Release, ReleaseSlowly, SeePrinted,
-                 FailNextSync, Touch };
+                 FailNextSync, Touch, SeeStopped };
 struct Step {
   int afterMs;
   Act act;
@@ -187,6 +188,17 @@ const RunEnd kRunEnds[] = {
     {"CloseWhoseSaveFails", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, 0, 0, false, 1, {}},
     {"StuckServer", {sig(SIGTERM, 0), sig(SIGTERM, 3000), sig(SIGTERM, 7000)}, Hold::ServerStopped, Output::File,
      nullptr, -1, 0, false, -1, {}, "Terminated: ending at once; the painting may not have been saved\n"},
+    // A stopped job, resumed by a shell's `kill %1` after it stopped for longer than the bound: its
+    // stop is no time without a step, and a run stuck before it is found stuck again.
+    {"StuckServerStoppedAndResumed",
+     {{0, Act::StopProgram}, sig(SIGTERM, 6000), {0, Act::ContinueProgram}, sig(SIGTERM, 3000), sig(SIGTERM, 7000)},
+     Hold::ServerStopped, Output::File, nullptr, -1, 0, false, -1, {},
+     "Terminated: closing, the painting is saved first\nTerminated: ending at once; the painting may not have been saved\n"},
+    // Without the output helper the answers still reach the output, the last one included.
+    {"StuckServerWithoutTheHelper", {sig(SIGTERM, 0), sig(SIGTERM, 3000), sig(SIGTERM, 7000)}, Hold::ServerStopped,
+     Output::File, nullptr, -1, 0, false, -1, {},
+     "Terminated: closing, the painting is saved first\nTerminated: ending at once; the painting may not have been saved\n",
+     nullptr, false, "TRESSLET_TEST_FAIL_EVENTFD=1"},
     {"StuckServerWithAFullOutput", {sig(SIGTERM, 0), sig(SIGTERM, 7000)}, Hold::ServerStopped, Output::PipeFull,
      nullptr, -1, 0, false, -1, {}},
     {"FrameHeldByAWrite",
@@ -199,9 +211,19 @@ const RunEnd kRunEnds[] = {
      Output::File, nullptr, -1, 0, false, 0, {5, 5, 5}, nullptr, "ending at once"},
     {"WindowsCloseHeldByAWrite", {sig(SIGINT, 0), sig(SIGINT, 2200), {0, Act::Release}}, Hold::CloseWrite,
      Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, "Interrupt: closing, the painting is saved first\n"},
+    // Stopped just after the signals' thread sampled its wake, then `kill %1`: the stop counts
+    // neither as time without a step nor as time without work.
     {"ResumedAfterAStop",
-     {{0, Act::StopProgram}, sig(SIGTERM, 7000), {100, Act::ContinueProgram}}, Hold::None, Output::File, nullptr, -1,
-     0, false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n", "ending at once"},
+     {{0, Act::Touch, 0, "stop-at-wake"}, {0, Act::SeeStopped}, sig(SIGTERM, 6000), {0, Act::ContinueProgram}},
+     Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n",
+     "(working", false, "TRESSLET_TEST_STOP_AT_WAKE={root}/stop-at-wake"},
+    // Stopped a second into a frame's wait off the CPU, after 2 s of work.
+    {"ResumedAfterAStopInAFramesWait",
+     {{0, Act::Touch, 0, "busy-frame"}, {0, Act::SeeStopped}, sig(SIGTERM, 6000), {0, Act::ContinueProgram}},
+     Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n",
+     "(working", false,
+     "TRESSLET_TEST_BUSY_FRAME_MS=2000 TRESSLET_TEST_IDLE_FRAME_MS=2000 TRESSLET_TEST_STOP_IN_IDLE=1 "
+     "TRESSLET_TEST_BUSY_FRAME_TRIGGER={root}/busy-frame"},
     {"HangupsIgnoredAtStart", {sig(SIGHUP, 0), sig(SIGTERM, 500)}, Hold::None, Output::File, nullptr, -1, SIGHUP,
      false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n", "Hangup"},
     {"StrokeBeingDrawn", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, -1, 0, true, 0, {1, 2, 2}},
@@ -359,6 +381,9 @@ TEST_P(RunEndGL, EndsAsTheUserAsked) {
         writeFile("fail-sync", "");
         break;
       case Act::Touch: writeFile(step.text, ""); break;
+      case Act::SeeStopped:
+        ASSERT_TRUE(program.waitFor([&] { return program.stopped(); }, kSafetyLimitSeconds)) << readFile("program.out");
+        break;
     }
   }
   int status = 0;

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -161,6 +162,13 @@ void ProgramProcess::fillOutput() {
 
 void ProgramProcess::signal(int signal) const {
   if (m_pid > 0) ::kill(m_pid, signal);
+}
+
+bool ProgramProcess::stopped() const {
+  std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t name = text.rfind(')');
+  return m_pid > 0 && name != std::string::npos && text.compare(name, 3, ") T") == 0;
 }
 
 bool ProgramProcess::ended(int& status) {

@@ -47,6 +47,8 @@ class ProgramProcess {
              const std::string& outputPath, long fileSizeLimit = -1, int ignoredSignal = 0,
              const std::string& preload = std::string());
   void signal(int signal) const;
+  // True while the program is stopped (SIGSTOP, Ctrl-Z).
+  bool stopped() const;
   // Closes the pipe's reading end, as a reader that ended does (`| tee` after the Ctrl-C).
   void closeOutput();
   // Fills the output pipe, as a reader that stopped reading leaves it (a paused pager): the

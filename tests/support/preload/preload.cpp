@@ -18,6 +18,10 @@
 //   on the CPU for N ms: a frame of seconds of work without a step. With
 //   TRESSLET_TEST_IDLE_FRAME_MS=M it then sleeps M ms more, off the CPU (a swap waiting for a busy
 //   server). With TRESSLET_TEST_BUSY_FRAME_TRIGGER=PATH the frame is the first once PATH exists.
+//   With TRESSLET_TEST_STOP_IN_IDLE=1 the process stops itself (SIGSTOP) halfway through that wait.
+// TRESSLET_TEST_STOP_AT_WAKE=TRIGGER: the next sigtimedwait once the file TRIGGER exists stops the
+//   process (SIGSTOP) as it begins, and removes TRIGGER: a stop just after the signals' thread
+//   sampled its wake.
 // TRESSLET_TEST_FAIL_EVENTFD=1: eventfd fails with EMFILE (a process out of descriptors).
 //
 // Neither X11 nor GL is included: their calls take opaque pointers, and an XEvent starts with its
@@ -25,6 +29,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -92,6 +97,13 @@ Disk& disk() {
   return *s_disk;
 }
 
+// Sleeps off the CPU, signals or not.
+void sleepNs(uint64_t ns) {
+  timespec left{static_cast<time_t>(ns / 1000000000ull), static_cast<long>(ns % 1000000000ull)};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
 // Sleeps for the bytes of [from, from + count) (count 0: to the end of the file) not waited for.
 void waitForDisk(int fd, uint64_t from, uint64_t count) {
   const uint64_t rate = numberKnob("TRESSLET_TEST_DISK_RATE");
@@ -108,10 +120,7 @@ void waitForDisk(int fd, uint64_t from, uint64_t count) {
     waited = std::max(waited, end);
     disk().largestWait = std::max<size_t>(disk().largestWait, bytes);
   }
-  const uint64_t ns = bytes * 1000000000ull / rate;
-  timespec left{static_cast<time_t>(ns / 1000000000ull), static_cast<long>(ns % 1000000000ull)};
-  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
+  sleepNs(bytes * 1000000000ull / rate);
 }
 
 // fsync or fdatasync: the real call, then the wait for the rest of the file.
@@ -206,6 +215,13 @@ int eventfd(unsigned int initial, int flags) {
   return next(initial, flags);
 }
 
+int sigtimedwait(const sigset_t* set, siginfo_t* info, const struct timespec* timeout) {
+  static const auto next = real<int (*)(const sigset_t*, siginfo_t*, const struct timespec*)>("sigtimedwait");
+  const char* trigger = knob("TRESSLET_TEST_STOP_AT_WAKE");
+  if (trigger && ::access(trigger, F_OK) == 0 && ::unlink(trigger) == 0) ::kill(::getpid(), SIGSTOP);
+  return next(set, info, timeout);
+}
+
 void glXSwapBuffers(void* display, unsigned long drawable) {
   static const auto next = real<void (*)(void*, unsigned long)>("glXSwapBuffers");
   static std::atomic<bool> spun{false};
@@ -221,8 +237,12 @@ void glXSwapBuffers(void* display, unsigned long drawable) {
       ::clock_gettime(CLOCK_MONOTONIC, &now);
     } while ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 < static_cast<int64_t>(ms));
     const uint64_t idleMs = numberKnob("TRESSLET_TEST_IDLE_FRAME_MS");
-    timespec idle{static_cast<time_t>(idleMs / 1000), static_cast<long>(idleMs % 1000 * 1000000)};
-    while (::nanosleep(&idle, &idle) != 0 && errno == EINTR) {
+    const bool stop = knob("TRESSLET_TEST_STOP_IN_IDLE");
+    const uint64_t idleNs = idleMs * 1000000;
+    sleepNs(stop ? idleNs / 2 : idleNs);
+    if (stop) {
+      ::kill(::getpid(), SIGSTOP);
+      sleepNs(idleNs - idleNs / 2);
     }
   }
   next(display, drawable);
