@@ -23,8 +23,8 @@ namespace {
 std::atomic<bool> g_closing{false};        // catchEndSignals has been called
 std::atomic<int> g_endSignal{0};           // the first signal since then; 0 before it
 std::atomic<int> g_closeStatus{-1};        // the close's status once its last word is given
-std::atomic<int64_t> g_lastProgressMs{0};  // monotonic time of the last progress
-std::atomic<int64_t> g_lastFrameMs{0};     // monotonic time the last frame finished
+std::atomic<int64_t> g_lastProgressMs{0};  // the run's clock at the last progress
+std::atomic<int64_t> g_lastFrameMs{0};     // the run's clock as the last frame finished
 std::atomic<int64_t> g_frameLengthsMs[kRecentFrames];  // ring of the recent frames' lengths
 std::atomic<size_t> g_framesFinished{0};
 std::atomic<int64_t> g_stoppedMs{0};       // how long the process was seen stopped, in all
@@ -211,7 +211,7 @@ void noteProgress() { g_lastProgressMs.store(runMs()); }
 void noteFrameFinished() {
   const int64_t now = runMs();
   const size_t frame = g_framesFinished.load();
-  // Not below 0: a frame that began as a stop was being taken off the clock.
+  // Not below 0: a stamp taken while a stop was being left out of the clock may lie ahead of it.
   g_frameLengthsMs[frame % kRecentFrames].store(std::max<int64_t>(0, now - g_lastFrameMs.exchange(now)));
   g_framesFinished.store(frame + 1);
   g_lastProgressMs.store(now);

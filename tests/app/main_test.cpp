@@ -188,15 +188,12 @@ const RunEnd kRunEnds[] = {
     {"CloseWhoseSaveFails", {sig(SIGTERM, 0)}, Hold::None, Output::File, nullptr, 0, 0, false, 1, {}},
     {"StuckServer", {sig(SIGTERM, 0), sig(SIGTERM, 3000), sig(SIGTERM, 7000)}, Hold::ServerStopped, Output::File,
      nullptr, -1, 0, false, -1, {}, "Terminated: ending at once; the painting may not have been saved\n"},
-    // A stopped job, resumed by a shell's `kill %1` after it stopped for longer than the bound: its
-    // stop is no time without a step, and a run stuck before it is found stuck again.
-    {"StuckServerStoppedAndResumed",
+    // A stuck job stopped for longer than the bound and resumed by a shell's `kill %1`, without the
+    // output helper: its stop is no time without a step, it is found stuck again, and every answer
+    // reaches the output, the last included.
+    {"StuckServerStoppedWithoutTheHelper",
      {{0, Act::StopProgram}, sig(SIGTERM, 6000), {0, Act::ContinueProgram}, sig(SIGTERM, 3000), sig(SIGTERM, 7000)},
      Hold::ServerStopped, Output::File, nullptr, -1, 0, false, -1, {},
-     "Terminated: closing, the painting is saved first\nTerminated: ending at once; the painting may not have been saved\n"},
-    // Without the output helper the answers still reach the output, the last one included.
-    {"StuckServerWithoutTheHelper", {sig(SIGTERM, 0), sig(SIGTERM, 3000), sig(SIGTERM, 7000)}, Hold::ServerStopped,
-     Output::File, nullptr, -1, 0, false, -1, {},
      "Terminated: closing, the painting is saved first\nTerminated: ending at once; the painting may not have been saved\n",
      nullptr, false, "TRESSLET_TEST_FAIL_EVENTFD=1"},
     {"StuckServerWithAFullOutput", {sig(SIGTERM, 0), sig(SIGTERM, 7000)}, Hold::ServerStopped, Output::PipeFull,
@@ -217,12 +214,12 @@ const RunEnd kRunEnds[] = {
      {{0, Act::Touch, 0, "stop-at-wake"}, {0, Act::SeeStopped}, sig(SIGTERM, 6000), {0, Act::ContinueProgram}},
      Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n",
      "(working", false, "TRESSLET_TEST_STOP_AT_WAKE={root}/stop-at-wake"},
-    // Stopped a second into a frame's wait off the CPU, after 2 s of work.
+    // Stopped a second into a frame's wait off the CPU, after a second of work.
     {"ResumedAfterAStopInAFramesWait",
      {{0, Act::Touch, 0, "busy-frame"}, {0, Act::SeeStopped}, sig(SIGTERM, 6000), {0, Act::ContinueProgram}},
      Hold::None, Output::File, nullptr, -1, 0, false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n",
      "(working", false,
-     "TRESSLET_TEST_BUSY_FRAME_MS=2000 TRESSLET_TEST_IDLE_FRAME_MS=2000 TRESSLET_TEST_STOP_IN_IDLE=1 "
+     "TRESSLET_TEST_BUSY_FRAME_MS=1000 TRESSLET_TEST_IDLE_FRAME_MS=2000 TRESSLET_TEST_STOP_IN_IDLE=1 "
      "TRESSLET_TEST_BUSY_FRAME_TRIGGER={root}/busy-frame"},
     {"HangupsIgnoredAtStart", {sig(SIGHUP, 0), sig(SIGTERM, 500)}, Hold::None, Output::File, nullptr, -1, SIGHUP,
      false, 0, {1, 1, 1}, "Terminated: closing, the painting is saved first\n", "Hangup"},
