@@ -81,7 +81,7 @@ struct WatchedWork {
 };
 // The CPU time (microseconds) every thread of the process but the calling one has used so far.
 int64_t otherThreadsCpuUs();
-// The recent samples of that CPU time, by monotonic milliseconds, in the order taken.
+// The recent samples of that CPU time, by the run's clock in milliseconds, in the order taken.
 class WorkWindow {
  public:
   static constexpr size_t kSamples = 32;

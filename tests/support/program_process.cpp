@@ -165,10 +165,11 @@ void ProgramProcess::signal(int signal) const {
 }
 
 bool ProgramProcess::stopped() const {
+  if (m_pid <= 0) return false;
   std::ifstream stat("/proc/" + std::to_string(m_pid) + "/stat");
   const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   const size_t name = text.rfind(')');
-  return m_pid > 0 && name != std::string::npos && text.compare(name, 3, ") T") == 0;
+  return name != std::string::npos && text.compare(name, 3, ") T") == 0;
 }
 
 bool ProgramProcess::ended(int& status) {

@@ -236,14 +236,10 @@ void glXSwapBuffers(void* display, unsigned long drawable) {
     do {
       ::clock_gettime(CLOCK_MONOTONIC, &now);
     } while ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 < static_cast<int64_t>(ms));
-    const uint64_t idleMs = numberKnob("TRESSLET_TEST_IDLE_FRAME_MS");
-    const bool stop = knob("TRESSLET_TEST_STOP_IN_IDLE");
-    const uint64_t idleNs = idleMs * 1000000;
-    sleepNs(stop ? idleNs / 2 : idleNs);
-    if (stop) {
-      ::kill(::getpid(), SIGSTOP);
-      sleepNs(idleNs - idleNs / 2);
-    }
+    const uint64_t idleNs = numberKnob("TRESSLET_TEST_IDLE_FRAME_MS") * 1000000;
+    sleepNs(idleNs / 2);
+    if (knob("TRESSLET_TEST_STOP_IN_IDLE")) ::kill(::getpid(), SIGSTOP);
+    sleepNs(idleNs - idleNs / 2);
   }
   next(display, drawable);
 }
